@@ -1,0 +1,34 @@
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "image_file_writer.h"
+#include "output_layouts.h"
+
+namespace tarvelo {
+
+int WriteBmpFile(const char* destination_path, const DecodedImage& image, WriteFailure* failure) noexcept {
+  constexpr int64_t kHeaderBytes = 54;
+  // Rows of 3 * width bytes padded to a multiple of four.
+  const int32_t pad = image.width % 4;
+  const int64_t file_size = kHeaderBytes + (int64_t{3} * image.width + pad) * int64_t{image.height};
+  if (file_size > int64_t{std::numeric_limits<uint32_t>::max()}) {
+    if (failure != nullptr) {
+      *failure = {WriteFailureKind::kTooLarge, 0};
+    }
+    return 0;
+  }
+  const std::array<int32_t, 17> values = {
+      'B', 'M',
+      // The field is 32 bits unsigned; values over INT32_MAX keep their low 32 bits.
+      static_cast<int32_t>(static_cast<uint32_t>(file_size)), 0, 0,  // reserved
+      kHeaderBytes, 40,                  // pixel data offset, information header size
+      image.width, image.height, 1, 24,  // planes, bits per pixel
+      0, 0, 0, 0, 0, 0,                  // compression, image size, resolutions, colours
+  };
+  const PixelStreamParams params{
+      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = 0, .row_pad = pad};
+  return WriteImageFile(destination_path, params, image, "11 4 22 44 44 22 444444", values, failure);
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "write_failure.h"
+
+namespace tarvelo {
+
+// A destination that is replaced only once every byte is written. Bytes go to a
+// temporary file beside the final target (after following symbolic links); Commit
+// flushes, closes and renames it over the target. Anything short of a successful
+// Commit removes the temporary file and leaves an existing destination untouched.
+//
+// Existing targets that are not regular files (a terminal, a pipe, a device) are
+// written directly, as a plain open would; there is no file there to protect.
+class DestinationFile {
+ public:
+  DestinationFile() = default;
+  DestinationFile(const DestinationFile&) = delete;
+  DestinationFile& operator=(const DestinationFile&) = delete;
+  ~DestinationFile();
+
+  // Creates the temporary file. On failure returns false and sets `failure`.
+  bool Open(const char* path, WriteFailure& failure) noexcept;
+
+  [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
+
+  // Flushes, closes and moves the file into place. On failure returns false, sets
+  // `failure` and removes the temporary file.
+  bool Commit(WriteFailure& failure) noexcept;
+
+ private:
+  void Abandon() noexcept;
+
+  std::FILE* stream_ = nullptr;
+  std::string target_;     // the final path, symbolic links resolved
+  std::string temporary_;  // empty when writing the target directly
+};
+
+}  // namespace tarvelo

@@ -1,0 +1,185 @@
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "destination_file.h"
+
+namespace tarvelo {
+namespace {
+
+constexpr int kMaxSymlinkHops = 40;         // as the kernel's own limit for open()
+constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name under NAME_MAX
+constexpr int kTemporaryNameAttempts = 64;
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file that open() would create or truncate: symbolic links followed, also a
+// dangling one (open creates its target).
+int ResolveTarget(const char* path, std::string& target) {
+  target = path;
+  for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
+    struct stat status {};
+    if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      return 0;
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t length = readlink(target.c_str(), link.data(), link.size());
+    if (length < 0) {
+      return errno;
+    }
+    if (static_cast<size_t>(length) >= link.size()) {
+      return ENAMETOOLONG;
+    }
+    link.resize(static_cast<size_t>(length));
+    target = link.front() == '/' ? link : DirectoryOf(target) + link;
+  }
+  return ELOOP;
+}
+
+std::string RandomSuffix() {
+  uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    static_assert(sizeof(uintptr_t) <= sizeof(uint64_t));
+    bits ^=
+        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bits)) ^ (static_cast<uint64_t>(getpid()) << 32U);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string suffix(12, '0');
+  for (char& digit : suffix) {
+    digit = kHex[bits & 0xFU];
+    bits >>= 4U;
+  }
+  return suffix;
+}
+
+// Creates a new, empty file beside `target` with the permissions a plain open()
+// would give a new file (0666 less the umask).
+int CreateTemporary(const std::string& target, std::string& temporary, int& descriptor) {
+  const std::string directory = DirectoryOf(target);
+  std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    temporary = directory + "." + stem + ".tarvelo-" + RandomSuffix() + ".tmp";
+    descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (descriptor >= 0) {
+      return 0;
+    }
+    if (errno != EEXIST) {
+      const int error = errno;
+      temporary.clear();
+      return error;
+    }
+  }
+  temporary.clear();
+  return EEXIST;
+}
+
+}  // namespace
+
+DestinationFile::~DestinationFile() { Abandon(); }
+
+void DestinationFile::Abandon() noexcept {
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  if (!temporary_.empty()) {
+    unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+}
+
+bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
+  const auto fail = [&failure](int error) {
+    failure = {WriteFailureKind::kOpenFailed, error};
+    return false;
+  };
+  if (path == nullptr || *path == '\0') {
+    return fail(ENOENT);
+  }
+  try {
+    if (const int error = ResolveTarget(path, target_); error != 0) {
+      return fail(error);
+    }
+    struct stat existing {};
+    const bool exists = stat(target_.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT) {
+      return fail(errno);
+    }
+    if (exists && S_ISDIR(existing.st_mode)) {
+      return fail(EISDIR);
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+      stream_ = std::fopen(target_.c_str(), "wb");
+      return stream_ != nullptr || fail(errno);
+    }
+    if (exists) {
+      // Replacing must need the same right as truncating: write access to the file.
+      const int probe = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (probe < 0) {
+        return fail(errno);
+      }
+      close(probe);
+    }
+    int descriptor = -1;
+    if (const int error = CreateTemporary(target_, temporary_, descriptor); error != 0) {
+      return fail(error);
+    }
+    if (exists) {
+      // The replacement keeps the owner (where allowed) and the permissions.
+      (void)!fchown(descriptor, existing.st_uid, existing.st_gid);
+      (void)!fchmod(descriptor, existing.st_mode & 07777);
+    }
+    stream_ = fdopen(descriptor, "wb");
+    if (stream_ == nullptr) {
+      const int error = errno;
+      close(descriptor);
+      Abandon();
+      return fail(error);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    Abandon();
+    return fail(ENOMEM);
+  }
+}
+
+bool DestinationFile::Commit(WriteFailure& failure) noexcept {
+  if (stream_ == nullptr) {
+    failure = {WriteFailureKind::kWriteFailed, EBADF};
+    return false;
+  }
+  int error = 0;
+  if (std::fflush(stream_) != 0) {
+    error = errno;
+  } else if (std::ferror(stream_) != 0) {
+    error = EIO;
+  }
+  std::FILE* stream = stream_;
+  stream_ = nullptr;
+  if (std::fclose(stream) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && !temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    Abandon();
+    failure = {WriteFailureKind::kWriteFailed, error};
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "byte_sink.h"
+#include "decoded_image.h"
+
+namespace tarvelo {
+
+// How pixels are laid out in the output stream.
+struct PixelStreamParams {
+  int channel_direction = -1;   // -1: blue first (d[2], d[1], d[0]); +1: red first
+  int vertical_direction = -1;  // -1: last row first (bottom-up); +1: first row first
+  int alpha_mode = 0;           // <0: alpha before colour; 0: no alpha (RGBA flattened); >0: alpha after
+  int row_pad = 0;              // zero bytes after every row, 0 to 3
+};
+
+// The background that RGBA pixels are flattened against when no alpha is written.
+inline constexpr uint8_t kBackgroundRed = 255;
+inline constexpr uint8_t kBackgroundGreen = 0;
+inline constexpr uint8_t kBackgroundBlue = 255;
+
+// Writes the image's pixel rows. Per pixel: [alpha] colour[3] [alpha], where grey
+// (1 or 2 channels) repeats d[0] three times, the alpha byte is the pixel's last
+// channel, and a 4-channel pixel under alpha mode 0 is flattened against the
+// background: p = bg + ((d - bg) * alpha) / 255, truncating toward zero.
+// A height of 0 writes nothing; a width of 0 writes just the pad of every row.
+// The pixel routine is chosen once per image, not per pixel. Channel counts
+// outside 1-4 and negative sizes write nothing.
+void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept;
+
+}  // namespace tarvelo
