@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvelo::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// The whole file; throws when it cannot be read.
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+// Names of the entries in a directory, sorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+// Little-endian field readers for checking headers.
+uint32_t ReadLe16(const Bytes& bytes, size_t offset);
+uint32_t ReadLe32(const Bytes& bytes, size_t offset);
+
+// Parses hexadecimal pairs separated by blanks ("42 4D 4E").
+Bytes FromHex(const std::string& hex);
+
+}  // namespace tarvelo::test
