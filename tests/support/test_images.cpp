@@ -15,10 +15,10 @@ bool InsideF(int x, int y, int width, int height) {
 
 Image MakeTestImage(int width, int height, int channels) {
   Image image{width, height, channels, {}};
-  image.pixels.resize(static_cast<size_t>(width) * height * channels);
+  image.pixels.resize(static_cast<std::size_t>(width) * height * channels);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      auto* p = image.pixels.data() + (static_cast<size_t>(y) * width + x) * channels;
+      auto* p = image.pixels.data() + (static_cast<std::size_t>(y) * width + x) * channels;
       const bool ink = InsideF(x, y, width, height);
       const auto red = static_cast<uint8_t>(ink ? 230 - (x % 7) : 10 + (y % 5));
       const auto green = static_cast<uint8_t>(40 + 17 * ((x + 2 * y) % 9));

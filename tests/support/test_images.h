@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,7 +14,7 @@ struct Image {
   std::vector<uint8_t> pixels;
 
   [[nodiscard]] const uint8_t* Pixel(int x, int y) const {
-    return pixels.data() + (static_cast<size_t>(y) * width + x) * channels;
+    return pixels.data() + (static_cast<std::size_t>(y) * width + x) * channels;
   }
 };
 
