@@ -19,19 +19,27 @@ char* EncodeUtf8(char32_t cp, char* out, const char* end) {
   const auto room = end - out;
   const auto byte = [](uint32_t value) { return static_cast<char>(static_cast<uint8_t>(value)); };
   if (cp < 0x80) {
-    if (room < 1) return nullptr;
+    if (room < 1) {
+      return nullptr;
+    }
     *out++ = byte(cp);
   } else if (cp < 0x800) {
-    if (room < 2) return nullptr;
+    if (room < 2) {
+      return nullptr;
+    }
     *out++ = byte(0xC0U | (cp >> 6U));
     *out++ = byte(0x80U | (cp & 0x3FU));
   } else if (cp < 0x10000) {
-    if (room < 3) return nullptr;
+    if (room < 3) {
+      return nullptr;
+    }
     *out++ = byte(0xE0U | (cp >> 12U));
     *out++ = byte(0x80U | ((cp >> 6U) & 0x3FU));
     *out++ = byte(0x80U | (cp & 0x3FU));
   } else {
-    if (room < 4) return nullptr;
+    if (room < 4) {
+      return nullptr;
+    }
     *out++ = byte(0xF0U | (cp >> 18U));
     *out++ = byte(0x80U | ((cp >> 12U) & 0x3FU));
     *out++ = byte(0x80U | ((cp >> 6U) & 0x3FU));

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "destination_file.h"
 
@@ -41,8 +42,15 @@ int ResolveTarget(const char* path, std::string& target) {
     if (static_cast<size_t>(length) >= link.size()) {
       return ENAMETOOLONG;
     }
+    if (length == 0) {
+      return ENOENT;
+    }
     link.resize(static_cast<size_t>(length));
-    target = link.front() == '/' ? link : DirectoryOf(target) + link;
+    if (link.front() == '/') {
+      target = std::move(link);
+    } else {
+      target = DirectoryOf(target).append(link);
+    }
   }
   return ELOOP;
 }
@@ -69,7 +77,8 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& desc
   const std::string directory = DirectoryOf(target);
   std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary = directory + "." + stem + ".tarvelo-" + RandomSuffix() + ".tmp";
+    temporary = directory;
+    temporary.append(".").append(stem).append(".tarvelo-").append(RandomSuffix()).append(".tmp");
     descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (descriptor >= 0) {
       return 0;
@@ -90,7 +99,7 @@ DestinationFile::~DestinationFile() { Abandon(); }
 
 void DestinationFile::Abandon() noexcept {
   if (stream_ != nullptr) {
-    std::fclose(stream_);
+    (void)std::fclose(stream_);  // abandoned: its result no longer matters
     stream_ = nullptr;
   }
   if (!temporary_.empty()) {
