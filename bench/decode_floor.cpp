@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     int channels = 0;
     stbi_uc* pixels = stbi_load(argv[i], &width, &height, &channels, 0);
     if (pixels == nullptr) {
-      std::fprintf(stderr, "%s: %s\n", argv[i], stbi_failure_reason());
+      (void)std::fprintf(stderr, "%s: %s\n", argv[i], stbi_failure_reason());
       failed = 1;
       continue;
     }

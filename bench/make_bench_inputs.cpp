@@ -144,7 +144,7 @@ bool Write(const std::string& path, Size size, int channels, const std::vector<u
     ok = stbi_write_bmp(temporary.c_str(), size.width, size.height, channels, pixels.data());
   }
   if (ok == 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    (void)std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return false;
   }
   return true;
@@ -180,7 +180,7 @@ bool MakeBatch(const std::string& directory) {
   mkdir(batch.c_str(), 0777);
   for (int i = 0; i < kBatchCount; ++i) {
     char name[32];
-    std::snprintf(name, sizeof name, "/photo-%03d.png", i);
+    (void)std::snprintf(name, sizeof name, "/photo-%03d.png", i);
     const std::string path = batch + name;
     if (!Exists(path) &&
         !Write(path, kBatch, 3, Channels(Scene(kBatch, 100U + static_cast<uint32_t>(i)), 3))) {
@@ -194,7 +194,7 @@ bool MakeBatch(const std::string& directory) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    (void)std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
   }
   const std::string directory = argv[1];

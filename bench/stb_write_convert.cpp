@@ -21,7 +21,7 @@ bool EndsWith(const char* text, const char* suffix) {
 
 int main(int argc, char** argv) {
   if (argc != 3 || !(EndsWith(argv[2], ".tga") || EndsWith(argv[2], ".bmp"))) {
-    std::fprintf(stderr, "usage: %s SOURCE DEST.tga|DEST.bmp\n", argv[0]);
+    (void)std::fprintf(stderr, "usage: %s SOURCE DEST.tga|DEST.bmp\n", argv[0]);
     return 2;
   }
   int width = 0;
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   int channels = 0;
   stbi_uc* pixels = stbi_load(argv[1], &width, &height, &channels, 0);
   if (pixels == nullptr) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], stbi_failure_reason());
+    (void)std::fprintf(stderr, "%s: %s\n", argv[1], stbi_failure_reason());
     return 1;
   }
   stbi_write_tga_with_rle = 0;
