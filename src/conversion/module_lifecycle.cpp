@@ -42,8 +42,7 @@ int ModuleStartup(ModuleFramework& framework, ExtensionModuleRecord& record, Mod
       DetachModule(framework, record);
       (void)EarlyModuleHook(framework, reason);  // does nothing on detach; kept for symmetry
       return 1;
-    default:
-      return 1;  // thread attach and detach need nothing
+    default: return 1;  // thread attach and detach need nothing
   }
 }
 

@@ -111,8 +111,8 @@ HANDLE CreateTemporary(const NativePath& target, NativePath& temporary, int& err
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     temporary = directory;
     temporary.append(L".").append(stem).append(L".tarvelo-").append(RandomSuffix()).append(L".tmp");
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       return file;
     }
@@ -167,13 +167,19 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return fail(EISDIR);
     }
+    // Windows refuses to write a read-only file, and so does the replacement. The
+    // check is explicit: a file system that lets a privileged user write it anyway
+    // (Wine run as root) must not change the outcome.
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return fail(EACCES);
+    }
     if (exists) {
       // Replacing must need the same right as truncating: opening the file for
       // writing. The handle also tells a disk file from a device and finds the
       // file behind a symbolic link.
-      HANDLE existing = CreateFileW(target_.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE existing =
+          CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (existing == INVALID_HANDLE_VALUE) {
         return fail(LastErrno());
       }

@@ -1,9 +1,10 @@
 // A test-only shared object built from the library's ELF load hooks and its
 // stand-in framework, reporting what the hooks did. The real library keeps both
 // hidden.
+#include "load_hooks_probe.h"
+
 #include "conversion/module_entry.h"
 #include "conversion/standin_framework.h"
-#include "load_hooks_probe.h"
 
 extern "C" __attribute__((visibility("default"))) void TarveloProbeLoadHooks(LoadHooksReport* report) {
   using namespace tarvelo;

@@ -11,9 +11,12 @@ void PrintTo(const FrameworkCall& call, std::ostream* out) {
       break;
     case Op::kAllocateObject: *out << "AllocateObject(" << call.bytes << ")"; break;
     case Op::kConstructLibraryRegistration:
-      *out << "ConstructLibraryRegistration(" << call.pointer << ", " << call.record << ", " << call.flag << ")";
+      *out << "ConstructLibraryRegistration(" << call.pointer << ", " << call.record << ", " << call.flag
+           << ")";
       break;
-    case Op::kTermExtensionModule: *out << "TermExtensionModule(" << call.record << ", " << call.flag << ")"; break;
+    case Op::kTermExtensionModule:
+      *out << "TermExtensionModule(" << call.record << ", " << call.flag << ")";
+      break;
   }
 }
 

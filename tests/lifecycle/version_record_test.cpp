@@ -1,12 +1,12 @@
 // The version record and string table as the code carries them. The same values
 // are checked in the Windows DLL's resources by the Windows tests and the PE check.
-#include "TarveloVersion.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "TarveloVersion.h"
 
 namespace tarvelo::test {
 namespace {
@@ -61,8 +61,8 @@ TEST(VersionRecordTest, StringBlockHoldsExactlyTheTenValuesInResourceOrder) {
     values[record->strings[i].name] = record->strings[i].value;
   }
   const std::vector<std::string> expected_names = {
-      "CompanyName",      "FileDescription", "FileVersion",    "InternalName",   "LegalCopyright",
-      "LegalTrademarks", "OriginalFilename", "ProductName",    "ProductVersion", "OLESelfRegister"};
+      "CompanyName",     "FileDescription",  "FileVersion", "InternalName",   "LegalCopyright",
+      "LegalTrademarks", "OriginalFilename", "ProductName", "ProductVersion", "OLESelfRegister"};
   EXPECT_EQ(names, expected_names);
 
   const std::vector<uint16_t> numbers = ParseVersion(kProjectVersion);
