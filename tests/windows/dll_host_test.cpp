@@ -120,7 +120,7 @@ class DllHostTest : public ::testing::Test {
   std::wstring MakeSource(const std::wstring& name, const Image& image) const {
     const std::string ascii = dir_.File("encoding.png");
     EXPECT_TRUE(WritePng(ascii, image));
-    const std::wstring path = WidePath(name);
+    std::wstring path = WidePath(name);
     EXPECT_NE(MoveFileExW(ToWide(ascii).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
     return path;
   }
