@@ -1,10 +1,9 @@
 /* A consumer of the installed library, in C99: writes a 3x2 PPM, converts it to
  * TGA and BMP, and checks the files' sizes. Usage: consumer OUTPUT_DIR */
-#include <stdio.h>
-#include <string.h>
-
 #include <TarveloConvert.h>
 #include <TarveloImageTGA.h>
+#include <stdio.h>
+#include <string.h>
 
 static long FileSize(const char* path) {
   long size = -1;
@@ -34,7 +33,8 @@ int main(int argc, char** argv) {
   snprintf(tga, sizeof tga, "%s/c-out.tga", argv[1]);
   snprintf(bmp, sizeof bmp, "%s/c-out.bmp", argv[1]);
   file = fopen(source, "wb");
-  if (file == NULL || fputs("P6\n3 2\n255\n", file) < 0 || fwrite(kPixels, 1, sizeof kPixels, file) != sizeof kPixels) {
+  if (file == NULL || fputs("P6\n3 2\n255\n", file) < 0 ||
+      fwrite(kPixels, 1, sizeof kPixels, file) != sizeof kPixels) {
     fprintf(stderr, "cannot write %s\n", source);
     return 1;
   }
