@@ -14,13 +14,14 @@ deb=$(ls "$build_dir"/*.deb)
 echo "package: $deb"
 
 dpkg-deb -I "$deb"
-dpkg -c "$deb"
+listing=$(dpkg -c "$deb")
+printf '%s\n' "$listing"
 # The contents a user relies on.
 for path in ./usr/bin/tarvelo-convert ./usr/lib/x86_64-linux-gnu/libTarveloImageTGA.so.1 \
             ./usr/include/TarveloImageTGA.h ./usr/lib/x86_64-linux-gnu/pkgconfig/TarveloImageTGA.pc \
             ./usr/lib/x86_64-linux-gnu/cmake/TarveloImageTGA/TarveloImageTGAConfig.cmake \
             ./usr/share/man/man1/tarvelo-convert.1.gz; do
-  dpkg -c "$deb" | grep -q " $path" || { echo "missing from the package: $path" >&2; exit 1; }
+  grep -q " $path" <<<"$listing" || { echo "missing from the package: $path" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libc6 || { echo "package lacks its libc6 dependency" >&2; exit 1; }
 

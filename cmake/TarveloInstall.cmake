@@ -42,8 +42,17 @@ install(FILES ${PROJECT_BINARY_DIR}/TarveloImageTGA.pc
 
 if(TARGET tarvelo-convert)
   install(TARGETS tarvelo-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/tarvelo-convert.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+  # Man pages are installed compressed, as Debian does.
+  find_program(TARVELO_GZIP gzip)
+  set(man_page ${PROJECT_SOURCE_DIR}/docs/tarvelo-convert.1)
+  if(TARVELO_GZIP)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/tarvelo-convert.1.gz
+      COMMAND ${TARVELO_GZIP} -9 -n -c ${man_page} > ${PROJECT_BINARY_DIR}/tarvelo-convert.1.gz
+      DEPENDS ${man_page} VERBATIM)
+    add_custom_target(tarvelo_man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/tarvelo-convert.1.gz)
+    set(man_page ${PROJECT_BINARY_DIR}/tarvelo-convert.1.gz)
+  endif()
+  install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/tarvelo-convert.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tarvelo-convert
     COMPONENT runtime)
