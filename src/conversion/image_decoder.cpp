@@ -25,7 +25,37 @@
 
 #include "image_decoder.h"
 
+#if defined(_WIN32)
+#include <string>
+
+#include "../writer/utf8_to_wide_windows.h"
+#endif
+
 namespace tarvelo {
+namespace {
+
+// Decodes through the decoder's own file reader. On Windows the file is opened by
+// its UTF-16 name, so names outside the ANSI code page work; the decoder's
+// stbi_load would take the ANSI route.
+unsigned char* LoadFromPath(const char* path, int* width, int* height, int* channels) noexcept {
+#if defined(_WIN32)
+  std::wstring wide;
+  if (!Utf8ToWide(path, wide)) {
+    return stbi__errpuc("can't fopen", "Unable to open file");
+  }
+  std::FILE* file = _wfopen(wide.c_str(), L"rb");
+  if (file == nullptr) {
+    return stbi__errpuc("can't fopen", "Unable to open file");
+  }
+  unsigned char* pixels = stbi_load_from_file(file, width, height, channels, 0);
+  (void)std::fclose(file);  // read-only: nothing to lose
+  return pixels;
+#else
+  return stbi_load(path, width, height, channels, 0);
+#endif
+}
+
+}  // namespace
 
 void DecoderBufferDeleter::operator()(unsigned char* pixels) const noexcept { stbi_image_free(pixels); }
 
@@ -38,7 +68,7 @@ DecodeResult DecodeImageFile(const char* path) noexcept {
   int width = 0;
   int height = 0;
   int channels = 0;
-  result.buffer.reset(stbi_load(path, &width, &height, &channels, 0));
+  result.buffer.reset(LoadFromPath(path, &width, &height, &channels));
   if (!result.buffer) {
     const char* reason = stbi_failure_reason();
     result.failure_reason = reason != nullptr ? reason : "unknown decoder failure";

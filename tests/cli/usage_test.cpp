@@ -1,6 +1,9 @@
 // Usage errors exit with 2 and one line; --help and --version exit with 0.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "TarveloVersion.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
 #include "temp_dir.h"
@@ -58,6 +61,8 @@ TEST(Usage, VersionIsTheProjectVersion) {
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out, "tarvelo-convert " TARVELO_PROJECT_VERSION "\n");
   EXPECT_EQ(result.err, "");
+  // The tool shows the version the library reports about itself.
+  EXPECT_EQ(result.out, std::string("tarvelo-convert ") + TarveloGetVersionText() + "\n");
 }
 
 }  // namespace

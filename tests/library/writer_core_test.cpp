@@ -25,6 +25,30 @@ using test::FromHex;
 using test::Image;
 
 // Runs `emit` against a ByteSink on an in-memory stream and returns what reached it.
+#if defined(_WIN32)
+// Windows has no memory streams: an anonymous temporary file, read back.
+template <typename Emit>
+Bytes Capture(Emit emit) {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) {
+    ADD_FAILURE() << "tmpfile failed";
+    return {};
+  }
+  {
+    ByteSink sink(stream);
+    EXPECT_TRUE(sink.ready());
+    emit(sink);
+    EXPECT_TRUE(sink.Flush());
+  }
+  std::rewind(stream);
+  Bytes bytes;
+  for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+    bytes.push_back(static_cast<uint8_t>(c));
+  }
+  EXPECT_EQ(0, std::fclose(stream));
+  return bytes;
+}
+#else
 template <typename Emit>
 Bytes Capture(Emit emit) {
   char* data = nullptr;
@@ -45,6 +69,7 @@ Bytes Capture(Emit emit) {
   std::free(data);
   return bytes;
 }
+#endif
 
 Bytes Fields(const char* field_template, std::vector<int32_t> values) {
   return Capture([&](ByteSink& sink) { EmitFields(sink, field_template, values); });

@@ -1,11 +1,9 @@
 #include "tool_version.h"
 
-#ifndef TARVELO_TOOL_VERSION
-#error "TARVELO_TOOL_VERSION must be defined by the build"
-#endif
+#include "TarveloVersion.h"
 
 namespace tarvelo::cli {
 
-const char* ToolVersion() { return TARVELO_TOOL_VERSION; }
+const char* ToolVersion() { return TarveloGetVersionText(); }
 
 }  // namespace tarvelo::cli
