@@ -153,16 +153,33 @@ PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels) {
   return kRoutines[static_cast<size_t>(channels - 1)][direction][alpha];
 }
 
+bool Writable(const DecodedImage& image) {
+  return image.channels >= 1 && image.channels <= 4 && image.width >= 0 && image.height > 0;
+}
+
+size_t RowPad(const PixelStreamParams& params) {
+  return params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
+}
+
+size_t OutPixelBytes(const PixelStreamParams& params) { return params.alpha_mode != 0 ? 4 : 3; }
+
 }  // namespace
 
+uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& image) noexcept {
+  if (!Writable(image)) {
+    return 0;
+  }
+  const uint64_t row = static_cast<uint64_t>(image.width) * OutPixelBytes(params) + RowPad(params);
+  return row * static_cast<uint64_t>(image.height);
+}
+
 void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
-  if (image.channels < 1 || image.channels > 4 || image.width < 0 || image.height <= 0) {
+  if (!Writable(image)) {
     return;
   }
   const PixelRoutine routine = SelectRoutine(params, image.channels);
-  const size_t out_pixel_bytes = params.alpha_mode != 0 ? 4 : 3;
-  const size_t row_pad =
-      params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
+  const size_t out_pixel_bytes = OutPixelBytes(params);
+  const size_t row_pad = RowPad(params);
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
   const size_t row_bytes = width * channels;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -308,6 +309,51 @@ TEST(WriteImageFile, WritesHeaderThenRowsAndReplacesLongerFile) {
   EXPECT_EQ(WriteFailureKind::kNone, failure.kind);
   EXPECT_EQ(FromHex("41 42 07  03 02 01 06 05 04 00 00"), test::ReadFileBytes(path));
   EXPECT_EQ((std::vector<std::string>{"out.bin"}), test::ListDirectory(dir.path().string()));
+}
+
+// A file of a million pixels or more is written by a second thread while the next
+// buffer is filled: the bytes and their order must be exactly those of the rules.
+TEST(WriteImageFile, LargeImagesWrittenOnASecondThreadAreExact) {
+  const test::TempDir dir;
+  const std::string path = dir.File("large.bin");
+  const Image image = test::MakeTestImage(1031, 1023, 4);  // more than 2^20 pixels, pad 3
+  const PixelStreamParams params{-1, -1, 0, 3};
+  const std::array<int32_t, 1> values = {0x0102};
+  ASSERT_EQ(1, WriteImageFile(path.c_str(), params, View(image), "2", values));
+  Bytes expected = FromHex("02 01");
+  const Bytes rows = ModelPixelRows(image, params);
+  expected.insert(expected.end(), rows.begin(), rows.end());
+  EXPECT_EQ(expected, test::ReadFileBytes(path));
+}
+
+TEST(ByteSink, BackgroundWritesKeepTheOrderOfEveryByte) {
+  const Bytes written = Capture([](ByteSink& sink) {
+    ASSERT_TRUE(sink.WriteInBackground());
+    for (size_t i = 0; i < 5 * ByteSink::kCapacity + 123; ++i) {
+      sink.Put(static_cast<uint8_t>(i * 7 + i / 251));
+    }
+  });
+  ASSERT_EQ(5 * ByteSink::kCapacity + 123, written.size());
+  for (size_t i = 0; i < written.size(); ++i) {
+    ASSERT_EQ(static_cast<uint8_t>(i * 7 + i / 251), written[i]) << "byte " << i;
+  }
+}
+
+// A failing write on the second thread is reported like one on the caller's.
+TEST(ByteSink, BackgroundWriteFailureIsReported) {
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  if (full == nullptr) {
+    GTEST_SKIP() << "/dev/full cannot be opened on this system";
+  }
+  {
+    ByteSink sink(full);
+    ASSERT_TRUE(sink.WriteInBackground());
+    sink.PutZeros(3 * ByteSink::kCapacity);
+    EXPECT_FALSE(sink.Flush());
+    EXPECT_TRUE(sink.failed());
+    EXPECT_EQ(ENOSPC, sink.error_number());
+  }
+  (void)std::fclose(full);  // its own buffer may still hold bytes that cannot be written
 }
 
 TEST(WriteImageFile, HeightZeroWritesTheHeaderOnly) {
