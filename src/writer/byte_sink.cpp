@@ -3,32 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <utility>
 
 namespace tarvelo {
 
 ByteSink::ByteSink(std::FILE* stream) noexcept
     : stream_(stream), buffer_(new (std::nothrow) uint8_t[kCapacity]) {}
 
-bool ByteSink::WriteInBackground() noexcept {
-  if (writer_) {
-    return true;
-  }
-  spare_.reset(new (std::nothrow) uint8_t[kCapacity]);
-  if (spare_) {
-    writer_.reset(new (std::nothrow) BackgroundWriter(stream_));
-  }
-  if (!writer_ || !writer_->started()) {
-    writer_.reset();
-    spare_.reset();
-    return false;
-  }
-  return true;
-}
-
 uint8_t* ByteSink::Reserve(size_t bytes) noexcept {
   if (kCapacity - used_ < bytes) {
-    HandOver();
+    Flush();
   }
   return buffer_.get() + used_;
 }
@@ -49,27 +32,15 @@ void ByteSink::PutZeros(size_t count) noexcept {
   }
 }
 
-void ByteSink::HandOver() noexcept {
+bool ByteSink::Flush() noexcept {
   if (used_ > 0 && error_number_ == 0) {
-    if (writer_) {
-      error_number_ = writer_->Write(buffer_.get(), used_);
-      std::swap(buffer_, spare_);  // fill the other buffer while this one is written
-    } else {
-      errno = 0;
-      if (std::fwrite(buffer_.get(), 1, used_, stream_) != used_) {
-        error_number_ = errno != 0 ? errno : EIO;
-      }
+    errno = 0;
+    if (std::fwrite(buffer_.get(), 1, used_, stream_) != used_) {
+      error_number_ = errno != 0 ? errno : EIO;
     }
   }
   // After a failure the rest of the image is discarded: the file is abandoned.
   used_ = 0;
-}
-
-bool ByteSink::Flush() noexcept {
-  HandOver();
-  if (writer_ && error_number_ == 0) {
-    error_number_ = writer_->Wait();
-  }
   return error_number_ == 0;
 }
 

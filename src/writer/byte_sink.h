@@ -5,19 +5,18 @@
 #include <cstdio>
 #include <memory>
 
-#include "background_writer.h"
-
 namespace tarvelo {
 
 // Stages output bytes in a small fixed buffer and hands them to the stream in
 // large blocks. Memory use is constant whatever the image size, and the pixel
 // routines fill the buffer with plain stores instead of one library call per byte.
-//
-// For a large file, WriteInBackground adds a second buffer and a thread that
-// writes one buffer while the other is being filled.
 class ByteSink {
  public:
-  static constexpr size_t kCapacity = size_t{64} * 1024;
+  // Each hand-over is one write to the file, and every write costs the file system
+  // a fixed amount (locking, timestamps, journal) besides the copy: on Linux/ext4,
+  // 256 KiB blocks write a 72 MB file about a third faster than 64 KiB blocks,
+  // while the buffer still sits in the processor's second-level cache.
+  static constexpr size_t kCapacity = size_t{256} * 1024;
 
   explicit ByteSink(std::FILE* stream) noexcept;
   ByteSink(const ByteSink&) = delete;
@@ -26,10 +25,6 @@ class ByteSink {
 
   // False when the staging buffer could not be allocated.
   [[nodiscard]] bool ready() const noexcept { return buffer_ != nullptr; }
-
-  // From now on, full buffers are written on a thread of their own. Returns false
-  // (and everything stays on the calling thread) when that is not possible.
-  bool WriteInBackground() noexcept;
 
   // Room for at least `bytes` (<= kCapacity) more bytes, flushing first if needed.
   // Returns the write position; the caller advances it with Commit.
@@ -40,20 +35,15 @@ class ByteSink {
   void Put(uint8_t byte) noexcept;
   void PutZeros(size_t count) noexcept;
 
-  // Hands everything staged to the stream and waits until it is there. False once
-  // any hand-over failed; the errno of the first failure is kept.
+  // Hands everything staged to the stream. False once any hand-over failed; the
+  // errno of the first failure is kept.
   bool Flush() noexcept;
   [[nodiscard]] bool failed() const noexcept { return error_number_ != 0; }
   [[nodiscard]] int error_number() const noexcept { return error_number_; }
 
  private:
-  // Passes the staged bytes on (to the background writer, if any) and empties the buffer.
-  void HandOver() noexcept;
-
   std::FILE* stream_;
   std::unique_ptr<uint8_t[]> buffer_;
-  std::unique_ptr<uint8_t[]> spare_;          // the buffer being written in the background
-  std::unique_ptr<BackgroundWriter> writer_;  // declared last: stopped before the buffers go
   size_t used_ = 0;
   int error_number_ = 0;
 };

@@ -7,13 +7,6 @@
 #include "field_template.h"
 
 namespace tarvelo {
-namespace {
-
-// From this many pixels on, a second thread writes one buffer while the next is
-// filled; below it, starting the thread would cost more than it saves.
-constexpr int64_t kBackgroundWritePixels = int64_t{1} << 20;
-
-}  // namespace
 
 int WriteImageFile(const char* destination_path, const PixelStreamParams& params, const DecodedImage& image,
                    const char* field_template, std::span<const int32_t> values,
@@ -32,9 +25,6 @@ int WriteImageFile(const char* destination_path, const PixelStreamParams& params
     return 0;  // the destination's destructor removes the temporary file
   }
   destination.Preallocate(PixelRowsSize(params, image));  // the header's few bytes need no room set aside
-  if (int64_t{image.width} * image.height >= kBackgroundWritePixels) {
-    (void)sink.WriteInBackground();  // without the thread, the same bytes are written on this one
-  }
   EmitFields(sink, field_template, values);
   EmitPixelRows(sink, params, image);
   if (!sink.Flush()) {
