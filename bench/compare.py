@@ -118,10 +118,9 @@ def find_program(name):
 
 # ---------------------------------------------------------------- programs
 
-def single_programs(build, missing):
+def single_programs(build, tool, missing):
     """Program name -> function(source, destination, layout) -> argv."""
     bench = os.path.join(build, "bench")
-    tool = os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert")
     programs = {
         "floor": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-floor"), s],
         "tarvelo": lambda s, d, layout: [tool, s, d],
@@ -160,8 +159,8 @@ def run_writer(build, quick):
     return rows
 
 
-def run_single(build, inputs, work, reps, runner, missing, sizes):
-    programs = single_programs(build, missing)
+def run_single(build, tool, inputs, work, reps, runner, missing, sizes):
+    programs = single_programs(build, tool, missing)
     names = list(programs)
     out = os.path.join(work, "out")
     os.makedirs(out, exist_ok=True)
@@ -179,12 +178,11 @@ def run_single(build, inputs, work, reps, runner, missing, sizes):
     return samples, names, cases
 
 
-def run_batch(build, inputs, work, reps, runner):
+def run_batch(build, tool, inputs, work, reps, runner):
     batch_dir = os.path.join(inputs, "batch")
     names = sorted(f for f in os.listdir(batch_dir) if f.endswith(".png"))
     paths = [os.path.join(batch_dir, f) for f in names]
     floor = os.path.join(build, "bench", "tarvelo-decode-floor")
-    tool = os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert")
     gm = find_program("gm")
     out = os.path.join(work, "batch-out")
     half = len(paths) // 2
@@ -425,6 +423,7 @@ def load_average():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True, help="build directory with the tool and bench/")
+    parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
     parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
     parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
     parser.add_argument("--sections", default="writer,single,batch,decoder",
@@ -433,6 +432,7 @@ def main():
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
+    tool = os.path.abspath(args.tool or os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert"))
     work = os.path.abspath(args.work or os.path.join(build, "compare"))
     inputs = os.path.join(work, "inputs")
     os.makedirs(inputs, exist_ok=True)
@@ -455,10 +455,10 @@ def main():
         results["writer"] = run_writer(build, quick)
     if "single" in sections:
         print("single conversions ...", file=sys.stderr)
-        results["single"] = run_single(build, inputs, work, args.reps, runner, missing, sizes)
+        results["single"] = run_single(build, tool, inputs, work, args.reps, runner, missing, sizes)
     if "batch" in sections:
         print("batch ...", file=sys.stderr)
-        results["batch"] = run_batch(build, inputs, work, args.reps, runner)
+        results["batch"] = run_batch(build, tool, inputs, work, args.reps, runner)
     if "decoder" in sections:
         print("decoder builds ...", file=sys.stderr)
         results["decoder"] = run_decoder(build, inputs, args.reps, runner)
