@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <csignal>
+#include <ostream>
 #include <string>
 
 #include "TarveloConvert.h"
@@ -26,6 +27,11 @@
 #endif
 
 namespace tarvelo::test {
+
+// GoogleTest prints parameters; the name says everything (and reading the whole
+// struct as bytes would read its padding).
+void PrintTo(const HostileSource& source, std::ostream* out) { *out << source.name; }
+
 namespace {
 
 std::wstring Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }

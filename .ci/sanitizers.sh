@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sanitizer jobs, with clang 14:
+#   1. the whole test suite (fuzz corpus replays included) under AddressSanitizer
+#      and UndefinedBehaviorSanitizer, any report fatal;
+#   2. the concurrency tests (CTest names matching "Concurren") under
+#      ThreadSanitizer.
+# Usage: .ci/sanitizers.sh [asan|tsan|all]   (default all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+which=${1:-all}
+jobs=$(nproc)
+bash scripts/install-deps.sh clang-14 libclang-rt-14-dev
+
+configure() {  # build-dir, sanitizer flags
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVELO_WERROR=ON \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_C_FLAGS="$2 -O1 -fno-omit-frame-pointer" -DCMAKE_CXX_FLAGS="$2 -O1 -fno-omit-frame-pointer" \
+    -DCMAKE_EXE_LINKER_FLAGS="$2" -DCMAKE_SHARED_LINKER_FLAGS="$2" >/dev/null
+}
+
+if [ "$which" = all ] || [ "$which" = asan ]; then
+  echo "--- address + undefined: whole test suite"
+  configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=all"
+  cmake --build build-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi
+
+if [ "$which" = all ] || [ "$which" = tsan ]; then
+  echo "--- thread: concurrency tests"
+  configure build-tsan "-fsanitize=thread"
+  cmake --build build-tsan -j "$jobs"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R 'Concurren' --no-tests=error
+fi
