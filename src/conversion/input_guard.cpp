@@ -19,10 +19,8 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
     case SourceFormat::kBmp: defect = CheckBmp(reader); break;
     case SourceFormat::kGif: defect = CheckGif(reader); break;
     case SourceFormat::kPsd: defect = CheckPsd(reader); break;
-    // PNG checks its own chunk lengths and zlib stream and fails cleanly; an
-    // unknown format is refused by the decoder.
-    case SourceFormat::kPng:
-    case SourceFormat::kUnknown: break;
+    case SourceFormat::kPng: defect = CheckPng(reader); break;
+    case SourceFormat::kUnknown: break;  // refused by the decoder
   }
   // A file that delivers fewer bytes than its size is changing under us: what was
   // checked would not be what is decoded.

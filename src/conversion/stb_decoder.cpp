@@ -25,6 +25,7 @@
 
 #include "image_decoder.h"
 #include "source_format.h"
+#include "stb_inflate.h"
 
 namespace tarvelo {
 
@@ -63,6 +64,18 @@ SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
     return SourceFormat::kUnknown;
   }
   return format;
+}
+
+size_t InflateWithDecoder(const uint8_t* data, size_t size, uint8_t* out, size_t capacity,
+                          bool zlib_header) noexcept {
+  if (size > INT_MAX || capacity > INT_MAX) {
+    return 0;
+  }
+  stbi__zbuf stream{};
+  stream.zbuffer = const_cast<stbi_uc*>(data);
+  stream.zbuffer_end = stream.zbuffer + size;
+  stbi__do_zlib(&stream, reinterpret_cast<char*>(out), static_cast<int>(capacity), 0, zlib_header ? 1 : 0);
+  return static_cast<size_t>(stream.zout - stream.zout_start);
 }
 
 }  // namespace tarvelo

@@ -41,10 +41,11 @@ TEST(GuardConcurrency, ThreadsGetTheirOwnResultsAndReasons) {
         const Job& job = jobs[i % jobs.size()];
         const std::string destination = dir.File("out-" + std::to_string(t) + ".tga");
         char detail[256];
-        const TarveloStatus status =
-            TarveloConvert(job.source.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail);
-        const bool expected = job.reason.empty() ? status == TARVELO_STATUS_CONVERTED
-                                                 : status == TARVELO_STATUS_SOURCE_UNREADABLE && job.reason == detail;
+        const TarveloStatus status = TarveloConvert(job.source.c_str(), destination.c_str(),
+                                                    TARVELO_LAYOUT_TGA, detail, sizeof detail);
+        const bool expected = job.reason.empty()
+                                  ? status == TARVELO_STATUS_CONVERTED
+                                  : status == TARVELO_STATUS_SOURCE_UNREADABLE && job.reason == detail;
         if (!expected) {
           failures.fetch_add(1);
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <stdexcept>
@@ -153,24 +154,68 @@ Bytes EncodePng(const Image& image) {
   return out;
 }
 
-Bytes EncodePalettePng(const Image& image, int bits) {
+Bytes EncodePalettePng(const Image& image, int bits, int entries, bool interlaced) {
   Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
   Put32Be(header, static_cast<uint32_t>(image.width));
   Put32Be(header, static_cast<uint32_t>(image.height));
-  Append(header, {static_cast<uint8_t>(bits), 3, 0, 0, 0});
+  Append(header, {static_cast<uint8_t>(bits), 3, 0, 0, static_cast<uint8_t>(interlaced ? 1 : 0)});
   PutChunk(out, "IHDR", header);
   Bytes palette;
-  for (int i = 0; i < (1 << bits); ++i) {
+  for (int i = 0; i < (entries > 0 ? entries : 1 << bits); ++i) {
     const auto level = static_cast<uint8_t>(i * 255 / ((1 << bits) - 1));
     Append(palette, {level, static_cast<uint8_t>(255 - level), static_cast<uint8_t>(level / 2)});
   }
   PutChunk(out, "PLTE", palette);
   Bytes raw;
-  for (int y = 0; y < image.height; ++y) {
-    raw.push_back(0);  // filter: none
-    const Bytes row = PackIndices(image, bits, y, 1);
-    raw.insert(raw.end(), row.begin(), row.end());
+  // Adam7 passes (or the whole image), each row with a filter byte; the filters
+  // cycle through all five so that every one is exercised.
+  static constexpr int kOriginX[7] = {0, 4, 0, 2, 0, 1, 0};
+  static constexpr int kOriginY[7] = {0, 0, 4, 0, 2, 0, 1};
+  static constexpr int kSpacingX[7] = {8, 8, 4, 4, 2, 2, 1};
+  static constexpr int kSpacingY[7] = {8, 8, 8, 4, 4, 2, 2};
+  int filter = 0;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    Image sub;
+    sub.channels = 1;
+    for (int y = interlaced ? kOriginY[pass] : 0; y < image.height; y += interlaced ? kSpacingY[pass] : 1) {
+      ++sub.height;
+      for (int x = interlaced ? kOriginX[pass] : 0; x < image.width; x += interlaced ? kSpacingX[pass] : 1) {
+        sub.pixels.push_back(Grey(image, x, y));
+      }
+    }
+    if (sub.height == 0 || sub.pixels.empty()) {
+      continue;
+    }
+    sub.width = static_cast<int>(sub.pixels.size()) / sub.height;
+    Bytes previous((static_cast<size_t>(sub.width) * bits + 7) / 8, 0);
+    for (int y = 0; y < sub.height; ++y) {
+      const Bytes row = PackIndices(sub, bits, y, 1);
+      const uint8_t type = static_cast<uint8_t>(filter++ % 5);
+      raw.push_back(type);
+      for (size_t i = 0; i < row.size(); ++i) {
+        const int left = i > 0 ? row[i - 1] : 0;
+        const int above = previous[i];
+        const int upper_left = i > 0 ? previous[i - 1] : 0;
+        int predictor = 0;
+        switch (type) {
+          case 1: predictor = left; break;
+          case 2: predictor = above; break;
+          case 3: predictor = (left + above) / 2; break;
+          case 4: {
+            const int estimate = left + above - upper_left;
+            const int a = std::abs(estimate - left);
+            const int b = std::abs(estimate - above);
+            const int c = std::abs(estimate - upper_left);
+            predictor = (a <= b && a <= c) ? left : (b <= c ? above : upper_left);
+            break;
+          }
+          default: break;
+        }
+        raw.push_back(static_cast<uint8_t>(row[i] - predictor));
+      }
+      previous = row;
+    }
   }
   int compressed_size = 0;
   unsigned char* compressed =
@@ -481,6 +526,8 @@ std::vector<NamedSource> ValidSources() {
     const std::string tag = std::to_string(width) + "x" + std::to_string(width + 1);
     for (const int bits : {1, 4, 8}) {
       add("png-palette" + std::to_string(bits) + "-" + tag + ".png", EncodePalettePng(grey, bits));
+      add("png-palette" + std::to_string(bits) + "-adam7-" + tag + ".png",
+          EncodePalettePng(grey, bits, 0, true));
       add("bmp-indexed" + std::to_string(bits) + "-" + tag + ".bmp", EncodeIndexedBmp(grey, bits));
     }
     const Image colour = MakeTestImage(width, width + 1, 3);
@@ -585,6 +632,10 @@ std::vector<HostileSource> HostileSources() {
     hostile.push_back(
         {"bmp-index-past-palette.bmp", shortened, "BMP pixel refers past the end of its palette"});
   }
+  hostile.push_back({"png-index-past-palette.png", EncodePalettePng(MakeTestImage(9, 7, 1), 8, 3),
+                     "PNG pixel refers past the end of its palette"});
+  hostile.push_back({"png-adam7-index-past-palette.png", EncodePalettePng(MakeTestImage(9, 7, 1), 4, 5, true),
+                     "PNG pixel refers past the end of its palette"});
   const Bytes bmp = EncodeBmp(image);
   hostile.push_back({"bmp-ends-early.bmp", Truncated(bmp, bmp.size() - 4), "BMP pixel data ends early"});
   {

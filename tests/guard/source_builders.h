@@ -11,7 +11,8 @@ namespace tarvelo::test {
 
 // Valid sources.
 Bytes EncodePng(const Image& image);
-Bytes EncodePalettePng(const Image& image, int bits);  // grey levels as palette indices
+// Grey levels as palette indices; a palette of `entries` colours (0: all 2^bits).
+Bytes EncodePalettePng(const Image& image, int bits, int entries = 0, bool interlaced = false);
 Bytes EncodeBmp(const Image& image);                   // 24-bit, or 32-bit with alpha
 Bytes EncodeIndexedBmp(const Image& image, int bits);  // 1, 4 or 8 bits per pixel
 Bytes EncodeTopDownBmp(const Image& image);            // negative height

@@ -11,6 +11,7 @@ const char* CheckGif(SourceReader& reader) noexcept;
 const char* CheckHdr(SourceReader& reader) noexcept;
 const char* CheckJpeg(SourceReader& reader) noexcept;
 const char* CheckPic(SourceReader& reader) noexcept;
+const char* CheckPng(SourceReader& reader) noexcept;
 const char* CheckPnm(SourceReader& reader) noexcept;
 const char* CheckPsd(SourceReader& reader) noexcept;
 const char* CheckTga(SourceReader& reader) noexcept;
