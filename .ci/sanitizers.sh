@@ -11,11 +11,15 @@ which=${1:-all}
 jobs=$(nproc)
 bash scripts/install-deps.sh clang-14 libclang-rt-14-dev
 
+# The sanitizer runtime is linked into the executables; the shared library leaves
+# its symbols to them.
 configure() {  # build-dir, sanitizer flags
+  local link="$2"
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVELO_WERROR=ON \
+    -DTARVELO_SANITIZER_RUNTIME_IN_EXECUTABLE=ON \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
     -DCMAKE_C_FLAGS="$2 -O1 -fno-omit-frame-pointer" -DCMAKE_CXX_FLAGS="$2 -O1 -fno-omit-frame-pointer" \
-    -DCMAKE_EXE_LINKER_FLAGS="$2" -DCMAKE_SHARED_LINKER_FLAGS="$2" >/dev/null
+    -DCMAKE_EXE_LINKER_FLAGS="$link" -DCMAKE_SHARED_LINKER_FLAGS="$link" >/dev/null
 }
 
 if [ "$which" = all ] || [ "$which" = asan ]; then

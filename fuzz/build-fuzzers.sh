@@ -15,6 +15,6 @@ cmake -S . -B "$build_dir" -G Ninja \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DTARVELO_BUILD_FUZZERS=ON -DTARVELO_BUILD_TESTS=OFF -DTARVELO_BUILD_TOOLS=OFF \
+  -DTARVELO_SANITIZER_RUNTIME_IN_EXECUTABLE=ON -DTARVELO_BUILD_FUZZERS=ON -DTARVELO_BUILD_TESTS=OFF -DTARVELO_BUILD_TOOLS=OFF \
   -DTARVELO_BUILD_EXAMPLES=OFF -DTARVELO_MAX_DECODED_PIXELS=4194304
 cmake --build "$build_dir" -j "${JOBS:-2}" --target conversion_fuzzer writer_fuzzer narrow_path_fuzzer
