@@ -13,7 +13,7 @@
 namespace {
 
 [[noreturn]] void Fail(const char* what, const std::string& detail) {
-  std::fprintf(stderr, "conversion invariant broken: %s (%s)\n", what, detail.c_str());
+  static_cast<void>(std::fprintf(stderr, "conversion invariant broken: %s (%s)\n", what, detail.c_str()));
   std::abort();
 }
 
@@ -24,7 +24,7 @@ std::string ReadAll(const std::string& path) {
     for (size_t got = 0; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
       bytes.append(block, got);
     }
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));
   }
   return bytes;
 }
@@ -58,7 +58,7 @@ uint64_t PromisedSize(const std::string& bytes, TarveloLayout layout) {
 }
 
 void Convert(const std::string& source, const std::string& destination, TarveloLayout layout) {
-  std::remove(destination.c_str());
+  static_cast<void>(std::remove(destination.c_str()));
   char detail[256];
   const TarveloStatus status =
       TarveloConvert(source.c_str(), destination.c_str(), layout, detail, sizeof detail);
@@ -68,10 +68,10 @@ void Convert(const std::string& source, const std::string& destination, TarveloL
       Fail("written size differs from the header's", std::to_string(written.size()));
     }
   } else if (std::FILE* file = std::fopen(destination.c_str(), "rb"); file != nullptr) {
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));
     Fail("a failed conversion left a file", TarveloStatusMessage(status));
   }
-  std::remove(destination.c_str());
+  static_cast<void>(std::remove(destination.c_str()));
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ void Write(const std::filesystem::path& directory, const std::string& name, cons
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s CORPUS_DIRECTORY\n", argv[0]);
+    static_cast<void>(std::fprintf(stderr, "usage: %s CORPUS_DIRECTORY\n", argv[0]));
     return 2;
   }
   const std::filesystem::path root(argv[1]);
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
       for (const auto& entry : std::filesystem::directory_iterator(root / target)) {
         const std::string name = entry.path().filename().string();
         if (name.rfind("valid-", 0) == 0 || name.rfind("hostile-", 0) == 0 || name.rfind("seed-", 0) == 0) {
-          std::filesystem::remove(entry.path());
+          static_cast<void>(std::filesystem::remove(entry.path()));
         }
       }
     }
@@ -105,6 +105,6 @@ int main(int argc, char** argv) {
         PathInput(std::u32string{U'/', char32_t{0xD800}, char32_t{0x110000}, U'x'}));
   Write(root / "narrow_path", "seed-long", PathInput(std::u32string(1100, U'\u4e2d')));
   written += 10;
-  std::printf("wrote %zu seed files under %s\n", written, root.string().c_str());
+  static_cast<void>(std::printf("wrote %zu seed files under %s\n", written, root.string().c_str()));
   return 0;
 }

@@ -19,7 +19,7 @@ std::string ReferenceUtf8(const std::vector<wchar_t>& wide) {
     if (unit == L'\0') {
       break;
     }
-    auto cp = static_cast<uint32_t>(unit);
+    auto cp = static_cast<uint32_t>(static_cast<int32_t>(unit));
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       cp = '?';
     }
@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool fits = expected.size() < tarvelo::NarrowedPath::kCapacity;
   if (fits != (narrowed.c_str() != nullptr) || fits == narrowed.too_long() ||
       (fits && expected != narrowed.c_str())) {
-    std::fprintf(stderr, "narrowing differs from the reference (%zu bytes expected)\n", expected.size());
+    static_cast<void>(
+        std::fprintf(stderr, "narrowing differs from the reference (%zu bytes expected)\n", expected.size()));
     std::abort();
   }
   return 0;

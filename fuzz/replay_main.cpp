@@ -16,7 +16,7 @@ namespace {
 bool Replay(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
+    static_cast<void>(std::fprintf(stderr, "cannot read %s\n", path.string().c_str()));
     return false;
   }
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -48,6 +48,6 @@ int main(int argc, char** argv) {
     }
     ++replayed;
   }
-  std::printf("replayed %zu inputs\n", replayed);
+  static_cast<void>(std::printf("replayed %zu inputs\n", replayed));
   return replayed > 0 ? 0 : 1;
 }

@@ -89,7 +89,7 @@ std::vector<uint8_t> ReadAll(const std::string& path, bool& exists) {
     for (size_t got = 0; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
       bytes.insert(bytes.end(), block, block + got);
     }
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));
   }
   return bytes;
 }
@@ -103,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.height = static_cast<int32_t>(input.Byte() % 48);
   image.channels = static_cast<int32_t>(input.Byte() % 6);  // 0 and 5 are invalid
   PixelStreamParams params;
-  params.channel_direction = static_cast<int8_t>(input.Byte());
-  params.vertical_direction = static_cast<int8_t>(input.Byte());
-  params.alpha_mode = static_cast<int8_t>(input.Byte());
+  params.channel_direction = static_cast<int>(input.Byte()) - 128;
+  params.vertical_direction = static_cast<int>(input.Byte()) - 128;
+  params.alpha_mode = static_cast<int>(input.Byte()) - 128;
   params.row_pad = static_cast<int>(input.Byte() % 7) - 1;
   std::string field_template(input.Byte() % 24, ' ');
   for (char& field : field_template) {
@@ -125,21 +125,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.pixels = pixels.data();
 
   const std::string path = tarvelo::fuzz::ScratchDirectory() + "/written";
-  std::remove(path.c_str());
+  static_cast<void>(std::remove(path.c_str()));
   const int result = tarvelo::WriteImageFile(path.c_str(), params, image, field_template.c_str(), values);
   bool exists = false;
   const std::vector<uint8_t> written = ReadAll(path, exists);
-  std::remove(path.c_str());
+  static_cast<void>(std::remove(path.c_str()));
   if (result != 1) {
-    std::fprintf(stderr, "the writer refused a writable file\n");
+    static_cast<void>(std::fprintf(stderr, "the writer refused a writable file\n"));
     std::abort();
   }
   std::vector<uint8_t> expected;
   ReferenceFields(field_template, values, expected);
   ReferencePixels(params, image, expected);
   if (!exists || written != expected) {
-    std::fprintf(stderr, "written file differs from the reference (%zu vs %zu bytes)\n", written.size(),
-                 expected.size());
+    static_cast<void>(std::fprintf(stderr, "written file differs from the reference (%zu vs %zu bytes)\n",
+                                   written.size(), expected.size()));
     std::abort();
   }
   return 0;

@@ -29,7 +29,7 @@ namespace {
 constexpr const char* kChanged = "source changed while it was being read";
 
 struct FileCloser {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+  void operator()(std::FILE* file) const noexcept { static_cast<void>(std::fclose(file)); }
 };
 using SourceHandle = std::unique_ptr<std::FILE, FileCloser>;
 

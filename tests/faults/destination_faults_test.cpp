@@ -67,7 +67,7 @@ class DestinationFaultTest : public ::testing::Test {
 TEST_F(DestinationFaultTest, DiskFillingPartWayLeavesNoPartialFileAndKeepsTheOldOne) {
   const std::string volume = dir_.File("volume");
   std::filesystem::create_directory(volume);
-  const ScopedTmpfs tmpfs(volume, 64 * 1024);
+  const ScopedTmpfs tmpfs(volume, size_t{64} * 1024);
   if (!tmpfs.ok()) {
     GTEST_SKIP() << tmpfs.why() << "; FileSizeLimitPartWay covers the same path";
   }
@@ -88,7 +88,7 @@ TEST_F(DestinationFaultTest, FileSizeLimitPartWay) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
     const struct rlimit limit = {50000, 50000};
     setrlimit(RLIMIT_FSIZE, &limit);
     char detail[256] = "";
@@ -111,7 +111,7 @@ TEST_F(DestinationFaultTest, ReadOnlyDirectory) {
   const std::string existing = volume + "/existing.tga";
   if (geteuid() == 0) {
     // Root writes through permission bits: make the file system itself read-only.
-    ScopedTmpfs tmpfs(volume, 64 * 1024);
+    ScopedTmpfs tmpfs(volume, size_t{64} * 1024);
     if (!tmpfs.ok()) {
       GTEST_SKIP() << tmpfs.why() << "; as root a read-only mode would not stop the write";
     }

@@ -35,6 +35,7 @@ TEST(GuardConcurrency, ThreadsGetTheirOwnResultsAndReasons) {
   constexpr int kThreads = 4;
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (size_t i = static_cast<size_t>(t); i < jobs.size() * 2; i += kThreads) {

@@ -626,7 +626,7 @@ std::vector<HostileSource> HostileSources() {
     const uint32_t offset = 14 + 40 + 2 * 4;
     Bytes shortened(bytes.begin(), bytes.begin() + 14 + 40);
     shortened.insert(shortened.end(), bytes.begin() + 54, bytes.begin() + 62);
-    shortened.insert(shortened.end(), bytes.begin() + 14 + 40 + 256 * 4, bytes.end());
+    shortened.insert(shortened.end(), bytes.begin() + std::ptrdiff_t{14 + 40 + 256 * 4}, bytes.end());
     shortened[10] = static_cast<uint8_t>(offset);
     shortened[11] = static_cast<uint8_t>(offset >> 8U);
     hostile.push_back(

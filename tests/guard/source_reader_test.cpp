@@ -14,7 +14,7 @@ namespace tarvelo::test {
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  void operator()(std::FILE* file) const { static_cast<void>(std::fclose(file)); }
 };
 
 class SourceReaderTest : public ::testing::Test {

@@ -258,8 +258,10 @@ class JpegChecker {
       component.blocks_x = (pixels_x + 7) / 8;
       component.blocks_y = (pixels_y + 7) / 8;
     }
-    mcus_x_ = (uint64_t{width_} + 8U * h_max - 1) / (8U * h_max);
-    mcus_y_ = (uint64_t{height_} + 8U * v_max - 1) / (8U * v_max);
+    const auto mcu_width = uint64_t{8} * static_cast<uint64_t>(h_max);
+    const auto mcu_height = uint64_t{8} * static_cast<uint64_t>(v_max);
+    mcus_x_ = (uint64_t{width_} + mcu_width - 1) / mcu_width;
+    mcus_y_ = (uint64_t{height_} + mcu_height - 1) / mcu_height;
     return Step::kOk;
   }
 
