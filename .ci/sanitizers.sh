@@ -11,11 +11,11 @@ which=${1:-all}
 jobs=$(nproc)
 bash scripts/install-deps.sh clang-14 libclang-rt-14-dev
 
-# The sanitizer runtime is linked into the executables (its C++ part too, for the C
-# example, whose C++ library code is checked); the shared library leaves its symbols
-# to them.
+# The sanitizer runtime is linked into the executables, its C++ part (and the C++
+# library it needs) into the C example too; the shared library leaves the runtime's
+# symbols to them.
 configure() {  # build-dir, sanitizer flags
-  local link="$2 -fsanitize-link-c++-runtime"
+  local link="$2 -fsanitize-link-c++-runtime -lstdc++"
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVELO_WERROR=ON \
     -DTARVELO_SANITIZER_RUNTIME_IN_EXECUTABLE=ON \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
