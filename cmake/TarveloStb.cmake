@@ -12,7 +12,7 @@ find_path(TARVELO_STB_DIR NAMES stb_image.h stb_image_write.h
 if(NOT TARVELO_STB_DIR)
   message(FATAL_ERROR "stb_image.h not found: install Debian's libstb-dev")
 endif()
-set(TARVELO_STB_LINK_ROOT ${CMAKE_BINARY_DIR}/stb-include)
+set(TARVELO_STB_LINK_ROOT ${PROJECT_BINARY_DIR}/stb-include)
 file(MAKE_DIRECTORY ${TARVELO_STB_LINK_ROOT})
 file(CREATE_LINK ${TARVELO_STB_DIR} ${TARVELO_STB_LINK_ROOT}/stb SYMBOLIC)
 add_library(tarvelo_stb INTERFACE)

@@ -47,6 +47,8 @@
 #if defined(_WIN32)
 #if defined(TARVELO_BUILDING_LIBRARY)
 #define TARVELO_API __declspec(dllexport)
+#elif defined(TARVELO_STATIC_INTERNAL) /* the library's own tests, linked statically */
+#define TARVELO_API
 #else
 #define TARVELO_API __declspec(dllimport)
 #endif

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libstb-dev libcli11-dev
-          googletest libgtest-dev libgmock-dev "$@")
+          googletest libgtest-dev libgmock-dev libbenchmark-dev "$@")
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then

@@ -11,13 +11,16 @@ int WriteBmpFile(const char* destination_path, const DecodedImage& image, WriteF
   constexpr int64_t kHeaderBytes = 54;
   // Rows of 3 * width bytes padded to a multiple of four.
   const int32_t pad = image.width % 4;
-  const int64_t file_size = kHeaderBytes + (int64_t{3} * image.width + pad) * int64_t{image.height};
-  if (file_size > int64_t{std::numeric_limits<uint32_t>::max()}) {
+  const int64_t row_bytes = int64_t{3} * image.width + pad;
+  // Compared by division: the product of two large sides overflows even 64 bits.
+  constexpr int64_t kMaxPixelBytes = int64_t{std::numeric_limits<uint32_t>::max()} - kHeaderBytes;
+  if (image.height > 0 && row_bytes > kMaxPixelBytes / image.height) {
     if (failure != nullptr) {
       *failure = {WriteFailureKind::kTooLarge, 0};
     }
     return 0;
   }
+  const int64_t file_size = kHeaderBytes + row_bytes * image.height;
   const std::array<int32_t, 17> values = {
       'B', 'M',
       // The field is 32 bits unsigned; values over INT32_MAX keep their low 32 bits.

@@ -7,6 +7,13 @@
 
 namespace tarvelo {
 
+// Paths as the system's file calls take them: UTF-16 on Windows, bytes elsewhere.
+#if defined(_WIN32)
+using NativePath = std::wstring;
+#else
+using NativePath = std::string;
+#endif
+
 // A destination that is replaced only once every byte is written. Bytes go to a
 // temporary file beside the final target (after following symbolic links); Commit
 // flushes, closes and renames it over the target. Anything short of a successful
@@ -21,7 +28,8 @@ class DestinationFile {
   DestinationFile& operator=(const DestinationFile&) = delete;
   ~DestinationFile();
 
-  // Creates the temporary file. On failure returns false and sets `failure`.
+  // Creates the temporary file for `path` (UTF-8). On failure returns false and
+  // sets `failure`.
   bool Open(const char* path, WriteFailure& failure) noexcept;
 
   [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
@@ -34,8 +42,8 @@ class DestinationFile {
   void Abandon() noexcept;
 
   std::FILE* stream_ = nullptr;
-  std::string target_;     // the final path, symbolic links resolved
-  std::string temporary_;  // empty when writing the target directly
+  NativePath target_;     // the final path, symbolic links resolved
+  NativePath temporary_;  // empty when writing the target directly
 };
 
 }  // namespace tarvelo

@@ -30,8 +30,17 @@ Image MakeTestImage(int width, int height, int channels) {
           p[0] = static_cast<uint8_t>(ink ? 250 - x % 13 : 30 + 7 * ((x + y) % 20));
           p[1] = alpha;
           break;
-        case 3: p[0] = red; p[1] = green; p[2] = blue; break;
-        default: p[0] = red; p[1] = green; p[2] = blue; p[3] = alpha; break;
+        case 3:
+          p[0] = red;
+          p[1] = green;
+          p[2] = blue;
+          break;
+        default:
+          p[0] = red;
+          p[1] = green;
+          p[2] = blue;
+          p[3] = alpha;
+          break;
       }
     }
   }

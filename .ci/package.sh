@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the Debian package, inspects it, installs it, converts an image with the
+# installed tool, shows the man page, and removes the package again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh dpkg-dev file man-db
+build_dir=build-package
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+      -DTARVELO_BUILD_TESTS=OFF -DTARVELO_WERROR=ON >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"
+(cd "$build_dir" && cpack -G DEB >/dev/null)
+deb=$(ls "$build_dir"/*.deb)
+echo "package: $deb"
+
+dpkg-deb -I "$deb"
+listing=$(dpkg -c "$deb")
+printf '%s\n' "$listing"
+# The contents a user relies on.
+for path in ./usr/bin/tarvelo-convert ./usr/lib/x86_64-linux-gnu/libTarveloImageTGA.so.1 \
+            ./usr/include/TarveloImageTGA.h ./usr/lib/x86_64-linux-gnu/pkgconfig/TarveloImageTGA.pc \
+            ./usr/lib/x86_64-linux-gnu/cmake/TarveloImageTGA/TarveloImageTGAConfig.cmake \
+            ./usr/share/man/man1/tarvelo-convert.1.gz; do
+  grep -q " $path" <<<"$listing" || { echo "missing from the package: $path" >&2; exit 1; }
+done
+dpkg-deb -f "$deb" Depends | grep -q libc6 || { echo "package lacks its libc6 dependency" >&2; exit 1; }
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+"${as_root[@]}" dpkg -i "$deb"
+trap '"${as_root[@]}" dpkg -r tarvelo-image-tga >/dev/null' EXIT
+
+work=$(mktemp -d)
+"$build_dir"/examples/tarvelo-make-sample "$work/sample.png"
+/usr/bin/tarvelo-convert --version
+/usr/bin/tarvelo-convert "$work/sample.png" "$work/sample.tga"
+/usr/bin/tarvelo-convert "$work/sample.png" "$work/sample.bmp"
+ls -l "$work"
+MANPAGER=cat MANWIDTH=80 man tarvelo-convert | head -n 12
+rm -rf "$work"
+echo "package: installed, converted and removed"

@@ -1,0 +1,18 @@
+# A Debian package of the runtime, the tool and the development files, built with
+# `cpack -G DEB` from a build directory.
+set(CPACK_PACKAGE_NAME "tarvelo-image-tga")
+set(CPACK_PACKAGE_VENDOR "The TarveloImageTGA developers")
+set(CPACK_PACKAGE_CONTACT "TarveloImageTGA developers <maintainers@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Convert any image file into an uncompressed TGA or 24-bit BMP file")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+# Dependencies come from the binaries' own shared-library needs (libc, libstdc++,
+# libgcc); the decoder is compiled in, so no image library is needed at run time.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "TarveloImageTGA turns any image file stb_image reads (JPEG, PNG, BMP, TGA, GIF,\n PSD, PIC, PNM, HDR) into an uncompressed true-colour TGA or 24-bit BMP file,\n byte-exact and without ever leaving a partial file. Includes the\n tarvelo-convert tool, the shared library and its development files.")
+include(CPack)

@@ -1,0 +1,256 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "destination_file.h"
+#include "utf8_to_wide_windows.h"
+
+namespace tarvelo {
+namespace {
+
+constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name well under 255 characters
+constexpr int kTemporaryNameAttempts = 64;
+
+// The errno value of a system error, so that failures read as they do elsewhere.
+int ErrnoFromSystemError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    default: return EIO;
+  }
+}
+
+int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
+
+// The directory part of `path` with its separator; "C:" for "C:name", "" for a bare name.
+NativePath DirectoryOf(const NativePath& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator != NativePath::npos) {
+    return path.substr(0, separator + 1);
+  }
+  if (path.size() >= 2 && path[1] == L':') {
+    return path.substr(0, 2);
+  }
+  return {};
+}
+
+// Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
+// clash between threads and processes unlikely.
+uint64_t NameBits() noexcept {
+  static std::atomic<uint64_t> counter{0};
+  LARGE_INTEGER ticks{};
+  QueryPerformanceCounter(&ticks);
+  uint64_t bits = static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
+                  GetCurrentThreadId() ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15U);
+  // splitmix64's finaliser spreads every input bit over the whole value.
+  bits ^= bits >> 30U;
+  bits *= 0xBF58476D1CE4E5B9U;
+  bits ^= bits >> 27U;
+  bits *= 0x94D049BB133111EBU;
+  bits ^= bits >> 31U;
+  return bits;
+}
+
+NativePath RandomSuffix() {
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
+  uint64_t bits = NameBits();
+  NativePath suffix(12, L'0');
+  for (wchar_t& digit : suffix) {
+    digit = kHex[bits & 0xFU];
+    bits >>= 4U;
+  }
+  return suffix;
+}
+
+// The file that opening `file`'s path reaches, symbolic links followed; `fallback`
+// when the system cannot say.
+NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
+  const DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (needed == 0) {
+    return fallback;
+  }
+  NativePath final_path(needed, L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(file, final_path.data(), needed, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= needed) {
+    return fallback;
+  }
+  final_path.resize(length);
+  return final_path;
+}
+
+// Creates a new, empty file beside `target`; its handle, or INVALID_HANDLE_VALUE
+// with `error` set.
+HANDLE CreateTemporary(const NativePath& target, NativePath& temporary, int& error) {
+  const NativePath directory = DirectoryOf(target);
+  const NativePath stem = target.substr(directory.size(), kMaxStemInTemporary);
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    temporary = directory;
+    temporary.append(L".").append(stem).append(L".tarvelo-").append(RandomSuffix()).append(L".tmp");
+    HANDLE file =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      return file;
+    }
+    const DWORD system_error = GetLastError();
+    if (system_error != ERROR_FILE_EXISTS && system_error != ERROR_ALREADY_EXISTS) {
+      temporary.clear();
+      error = ErrnoFromSystemError(system_error);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  temporary.clear();
+  error = EEXIST;
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+DestinationFile::~DestinationFile() { Abandon(); }
+
+void DestinationFile::Abandon() noexcept {
+  if (stream_ != nullptr) {
+    (void)std::fclose(stream_);  // abandoned: its result no longer matters
+    stream_ = nullptr;
+  }
+  if (!temporary_.empty()) {
+    DeleteFileW(temporary_.c_str());
+    temporary_.clear();
+  }
+}
+
+bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
+  const auto fail = [&failure](int error) {
+    failure = {WriteFailureKind::kOpenFailed, error};
+    return false;
+  };
+  if (path == nullptr || *path == '\0') {
+    return fail(ENOENT);
+  }
+  try {
+    if (!Utf8ToWide(path, target_)) {
+      return fail(EINVAL);
+    }
+    const DWORD attributes = GetFileAttributesW(target_.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists) {
+      const DWORD error = GetLastError();
+      // A missing directory shows when the temporary file cannot be created.
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        return fail(ErrnoFromSystemError(error));
+      }
+    }
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return fail(EISDIR);
+    }
+    // Windows refuses to write a read-only file, and so does the replacement. The
+    // check is explicit: a file system that lets a privileged user write it anyway
+    // (Wine run as root) must not change the outcome.
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return fail(EACCES);
+    }
+    if (exists) {
+      // Replacing must need the same right as truncating: opening the file for
+      // writing. The handle also tells a disk file from a device and finds the
+      // file behind a symbolic link.
+      HANDLE existing =
+          CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (existing == INVALID_HANDLE_VALUE) {
+        return fail(LastErrno());
+      }
+      const bool disk_file = GetFileType(existing) == FILE_TYPE_DISK;
+      if (disk_file && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        target_ = FinalPathOf(existing, target_);
+      }
+      CloseHandle(existing);
+      if (!disk_file) {
+        stream_ = _wfopen(target_.c_str(), L"wb");
+        return stream_ != nullptr || fail(errno);
+      }
+    }
+    int error = 0;
+    HANDLE temporary = CreateTemporary(target_, temporary_, error);
+    if (temporary == INVALID_HANDLE_VALUE) {
+      return fail(error);
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(temporary), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+      error = errno;
+      CloseHandle(temporary);
+      Abandon();
+      return fail(error);
+    }
+    stream_ = _fdopen(descriptor, "wb");
+    if (stream_ == nullptr) {
+      error = errno;
+      _close(descriptor);
+      Abandon();
+      return fail(error);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    Abandon();
+    return fail(ENOMEM);
+  }
+}
+
+bool DestinationFile::Commit(WriteFailure& failure) noexcept {
+  if (stream_ == nullptr) {
+    failure = {WriteFailureKind::kWriteFailed, EBADF};
+    return false;
+  }
+  const auto errno_or_io = [] { return errno != 0 ? errno : EIO; };
+  int error = 0;
+  errno = 0;
+  if (std::fflush(stream_) != 0) {
+    error = errno_or_io();
+  } else if (std::ferror(stream_) != 0) {
+    error = EIO;
+  }
+  std::FILE* stream = stream_;
+  stream_ = nullptr;
+  if (std::fclose(stream) != 0 && error == 0) {
+    error = errno_or_io();
+  }
+  // Replaces an existing destination in one step; the write-through flag returns
+  // only once the move is on the disk.
+  if (error == 0 && !temporary_.empty() &&
+      MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+          0) {
+    error = LastErrno();
+  }
+  if (error != 0) {
+    Abandon();
+    failure = {WriteFailureKind::kWriteFailed, error};
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,108 @@
+// tarvelo-convert --to LAYOUT -o DIR SOURCE...: outputs, failures, duplicate stems,
+// summary and progress.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "image_encoders.h"
+#include "reference_output.h"
+#include "temp_dir.h"
+#include "tool_runner.h"
+
+namespace tarvelo::test {
+namespace {
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+class Batch : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(WritePng(dir_.File("a.png"), MakeTestImage(7, 5, 4)));
+    ASSERT_TRUE(WriteJpeg(dir_.File("b.jpg"), MakeTestImage(6, 4, 3), 85));
+    ASSERT_TRUE(WriteBmp(dir_.File("c.bmp"), MakeTestImage(5, 3, 3)));
+    ASSERT_TRUE(WriteTga(dir_.File("d.tga"), MakeTestImage(3, 3, 2), true));
+    WriteFileBytes(dir_.File("junk.gif"), FromHex("47 49 46 38 39 61 01"));
+  }
+
+  std::string MakeOutputDirectory(const std::string& name) const {
+    std::filesystem::create_directory(dir_.File(name));
+    return dir_.File(name);
+  }
+
+  const TempDir dir_;
+};
+
+TEST_F(Batch, MixedSourcesGiveTheSameFilesWithOneOrTwoJobs) {
+  const std::pair<const char*, const char*> good[] = {
+      {"a.png", "a.bmp"}, {"b.jpg", "b.bmp"}, {"c.bmp", "c.bmp"}, {"d.tga", "d.bmp"}};
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    const std::string out = MakeOutputDirectory(std::string("out-") + jobs);
+    const ToolResult result =
+        RunTool({"--to", "bmp", "-j", jobs, "-o", out, dir_.File("a.png"), dir_.File("missing.png"),
+                 dir_.File("b.jpg"), dir_.File("junk.gif"), dir_.File("c.bmp"), dir_.File("d.tga")});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "converted 4 of 6 files, 2 failed\n");
+    const std::vector<std::string> failures = SortedLines(result.err);
+    ASSERT_EQ(failures.size(), 2U) << result.err;
+    EXPECT_EQ(failures[0].rfind("tarvelo-convert: " + dir_.File("junk.gif") + ": source unreadable: ", 0),
+              0U);
+    EXPECT_EQ(failures[1],
+              "tarvelo-convert: " + dir_.File("missing.png") + ": source unreadable: can't fopen");
+    EXPECT_EQ(ListDirectory(out), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "d.bmp"}));
+    for (const auto& [source, output] : good) {
+      EXPECT_EQ(ReadFileBytes((std::filesystem::path(out) / output).string()),
+                LibraryOutput(dir_.File(source), TARVELO_LAYOUT_BMP))
+          << source;
+    }
+  }
+}
+
+TEST_F(Batch, LaterSourceWithTheSameStemFailsInsteadOfOverwriting) {
+  const std::string out = MakeOutputDirectory("out");
+  ASSERT_TRUE(WriteJpeg(dir_.File("a.jpg"), MakeTestImage(2, 2, 3), 85));
+  const ToolResult result =
+      RunTool({"--to", "tga", "-o", out, dir_.File("a.png"), dir_.File("a.jpg"), dir_.File("b.jpg")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("a.jpg") + ": not converted: " + dir_.File("a.png") +
+                            " already writes " + out + "/a.tga\n");
+  EXPECT_EQ(result.out, "converted 2 of 3 files, 1 failed\n");
+  EXPECT_EQ(ReadFileBytes(out + "/a.tga"), LibraryOutput(dir_.File("a.png"), TARVELO_LAYOUT_TGA));
+}
+
+TEST_F(Batch, AllConvertedExitsZeroWithNothingOnAPipedStderr) {
+  const std::string out = MakeOutputDirectory("out");
+  // More jobs than files, and an -o with a trailing slash.
+  const ToolResult result =
+      RunTool({"-j", "8", "--to", "TGA", "-o", out + "/", dir_.File("a.png"), dir_.File("c.bmp")});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "converted 2 of 2 files, 0 failed\n");
+  EXPECT_EQ(ReadFileBytes(out + "/c.tga"), LibraryOutput(dir_.File("c.bmp"), TARVELO_LAYOUT_TGA));
+}
+
+TEST_F(Batch, ProgressGoesToAStderrThatIsATerminal) {
+  const std::string out = MakeOutputDirectory("out");
+  ToolSettings on_terminal;
+  on_terminal.stderr_on_terminal = true;
+  const ToolResult result = RunTool(
+      {"--to", "bmp", "-o", out, dir_.File("a.png"), dir_.File("junk.gif"), dir_.File("d.tga")}, on_terminal);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "converted 2 of 3 files, 1 failed\n");
+  EXPECT_NE(result.err.find("3 of 3 files done, 1 failed"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("tarvelo-convert: " + dir_.File("junk.gif") + ": source unreadable"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvelo::test

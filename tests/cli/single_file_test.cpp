@@ -1,0 +1,71 @@
+// tarvelo-convert SOURCE DEST: layout choice, output identical to the library's,
+// and one line per failure.
+#include <gtest/gtest.h>
+
+#include "image_encoders.h"
+#include "reference_output.h"
+#include "temp_dir.h"
+#include "tool_runner.h"
+
+namespace tarvelo::test {
+namespace {
+
+TEST(SingleFile, LayoutFollowsTheDestinationExtensionInAnyCase) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(7, 5, 4)));
+  const std::pair<const char*, TarveloLayout> cases[] = {
+      {"out.tga", TARVELO_LAYOUT_TGA}, {"OUT.Tga", TARVELO_LAYOUT_TGA}, {"out.BMP", TARVELO_LAYOUT_BMP}};
+  for (const auto& [name, layout] : cases) {
+    SCOPED_TRACE(name);
+    const ToolResult result = RunTool({source, dir.File(name)});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadFileBytes(dir.File(name)), LibraryOutput(source, layout));
+  }
+}
+
+TEST(SingleFile, ToOverridesTheExtension) {
+  const TempDir dir;
+  const std::string source = dir.File("f.jpg");
+  ASSERT_TRUE(WriteJpeg(source, MakeTestImage(6, 3, 3), 90));
+  ASSERT_EQ(RunTool({"--to", "bmp", source, dir.File("a.tga")}).exit_code, 0);
+  ASSERT_EQ(RunTool({source, dir.File("b.png"), "--to=TGA"}).exit_code, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("a.tga")), LibraryOutput(source, TARVELO_LAYOUT_BMP));
+  EXPECT_EQ(ReadFileBytes(dir.File("b.png")), LibraryOutput(source, TARVELO_LAYOUT_TGA));
+}
+
+TEST(SingleFile, UnreadableSourceIsOneLineNamingItAndWritesNothing) {
+  const TempDir dir;
+  const std::string missing = dir.File("missing.png");
+  ToolResult result = RunTool({missing, dir.File("new.tga")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "tarvelo-convert: " + missing + ": source unreadable: can't fopen\n");
+  EXPECT_FALSE(FileExists(dir.File("new.tga")));
+
+  const std::string junk = dir.File("junk.png");
+  WriteFileBytes(junk, FromHex("89 50 4E 47 00 01 02"));
+  const Bytes kept = FromHex("01 02 03");
+  WriteFileBytes(dir.File("kept.bmp"), kept);
+  result = RunTool({junk, dir.File("kept.bmp")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind("tarvelo-convert: " + junk + ": source unreadable: ", 0), 0U) << result.err;
+  EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  EXPECT_EQ(ReadFileBytes(dir.File("kept.bmp")), kept);
+}
+
+TEST(SingleFile, UnopenableDestinationIsNamedInTheFailure) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(3, 3, 1)));
+  const std::string destination = dir.File("no-such-dir/out.tga");
+  const ToolResult result = RunTool({source, destination});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind("tarvelo-convert: " + destination + ": destination could not be opened", 0), 0U)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace tarvelo::test

@@ -1,0 +1,144 @@
+#include "tool_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): not every unistd.h has it
+
+namespace tarvelo::test {
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { Reset(); }
+  [[nodiscard]] int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    throw std::runtime_error(std::string(what) + " failed, errno " + std::to_string(errno));
+  }
+}
+
+// Appends one read's worth; false at end of file (or EIO: a pty without slave).
+bool Drain(int fd, std::string* sink) {
+  char buffer[4096];
+  const ssize_t got = read(fd, buffer, sizeof buffer);
+  if (got > 0) {
+    sink->append(buffer, static_cast<std::size_t>(got));
+  }
+  return got > 0 || (got < 0 && errno == EINTR);
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings& settings) {
+  int out_pipe[2];
+  int err_pipe[2] = {-1, -1};
+  Check(pipe(out_pipe) == 0, "pipe");
+  Fd out_read(out_pipe[0]);
+  Fd out_write(out_pipe[1]);
+  Fd err_read;
+  Fd err_write;
+  std::string terminal_name;
+  if (settings.stderr_on_terminal) {
+    err_read.Reset(posix_openpt(O_RDWR | O_NOCTTY));
+    Check(err_read.get() >= 0 && grantpt(err_read.get()) == 0 && unlockpt(err_read.get()) == 0, "openpt");
+    terminal_name = ptsname(err_read.get());
+    // Holding the slave open keeps the master readable until we have drained it.
+    err_write.Reset(open(terminal_name.c_str(), O_RDWR | O_NOCTTY));
+    Check(err_write.get() >= 0, "open pty");
+  } else {
+    Check(pipe(err_pipe) == 0, "pipe");
+    err_read.Reset(err_pipe[0]);
+    err_write.Reset(err_pipe[1]);
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err_write.get(), STDERR_FILENO);
+  for (const int fd : {out_read.get(), out_write.get(), err_read.get(), err_write.get()}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+
+  std::vector<std::string> argument_text = {TARVELO_CONVERT_TOOL};
+  argument_text.insert(argument_text.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  argv.reserve(argument_text.size() + 1);
+  for (std::string& text : argument_text) {
+    argv.push_back(text.data());
+  }
+  argv.push_back(nullptr);
+  std::vector<std::string> environment_text = settings.extra_environment;
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    envp.push_back(*entry);
+  }
+  for (std::string& text : environment_text) {
+    envp.push_back(text.data());
+  }
+  envp.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  errno = spawned;
+  Check(spawned == 0, "posix_spawn");
+  out_write.Reset();
+  if (!settings.stderr_on_terminal) {
+    err_write.Reset();
+  }
+
+  ToolResult result;
+  bool out_open = true;
+  bool err_open = true;
+  while (out_open || (err_open && !settings.stderr_on_terminal)) {
+    pollfd watched[2] = {{out_open ? out_read.get() : -1, POLLIN, 0},
+                         {err_open ? err_read.get() : -1, POLLIN, 0}};
+    if (poll(watched, 2, -1) < 0) {
+      Check(errno == EINTR, "poll");
+      continue;
+    }
+    if (watched[0].revents != 0) {
+      out_open = Drain(out_read.get(), &result.out);
+    }
+    if (watched[1].revents != 0) {
+      err_open = Drain(err_read.get(), &result.err);
+    }
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    Check(errno == EINTR, "waitpid");
+  }
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (settings.stderr_on_terminal) {
+    // With the last slave closed, the master hands out what is left, then EIO.
+    err_write.Reset();
+    while (Drain(err_read.get(), &result.err)) {
+    }
+  }
+  return result;
+}
+
+}  // namespace tarvelo::test

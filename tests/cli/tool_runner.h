@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvelo::test {
+
+struct ToolResult {
+  int exit_code = -1;  // -1 when the tool died from a signal
+  std::string out;
+  std::string err;
+};
+
+struct ToolSettings {
+  std::vector<std::string> extra_environment;  // "NAME=value" added to ours
+  bool stderr_on_terminal = false;             // stderr is a pseudo-terminal, not a pipe
+};
+
+// Runs the built tarvelo-convert with `arguments` and stdin from /dev/null, and
+// returns once the tool and everything it started have closed stdout: a worker
+// process left behind would make this hang rather than pass.
+ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings& settings = {});
+
+}  // namespace tarvelo::test

@@ -1,0 +1,69 @@
+// Usage errors exit with 2 and one line; --help and --version exit with 0.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TarveloVersion.h"
+#include "file_bytes.h"
+#include "image_encoders.h"
+#include "temp_dir.h"
+#include "tool_runner.h"
+
+namespace tarvelo::test {
+namespace {
+
+TEST(Usage, ErrorsExitWithTwoAndConvertNothing) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(4, 4, 3)));
+  const std::string out = dir.File("out");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {source},
+      {source, out + ".tga", out + "2.tga"},            // three names, no -o
+      {source, out + ".png"},                           // layout not known from the name
+      {source, out + ".tga.gz"},                        // only the last extension counts
+      {"--to", "gif", source, out + ".tga"},            // unknown layout
+      {"-o", dir.path().string(), source},              // batch without --to
+      {"--to", "tga", "-o", dir.File("none"), source},  // output directory missing
+      {"--to", "tga", "-o", source, source},            // output "directory" is a file
+      {"-j", "0", source, out + ".tga"},
+      {"--jobs", "many", source, out + ".tga"},
+      {"--timeout", "0", source, out + ".tga"},
+      {"--frobnicate", source, out + ".tga"},
+  };
+  for (const auto& arguments : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    const ToolResult result = RunTool(arguments);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("tarvelo-convert: ", 0), 0U) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  }
+  EXPECT_EQ(ListDirectory(dir.path().string()), std::vector<std::string>{"f.png"});
+}
+
+TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
+  for (const char* flag : {"--help", "-h"}) {
+    const ToolResult result = RunTool({flag});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    for (const char* expected :
+         {"SOURCE DEST", "-o DIR SOURCE...", "--to tga|bmp", "-j,--jobs", "--timeout SECONDS", "120 s",
+          "same stem", "decoder crashed", "timed out", "magenta", "Exit status: 0", "2 usage error"}) {
+      EXPECT_NE(result.out.find(expected), std::string::npos) << "missing: " << expected;
+    }
+  }
+}
+
+TEST(Usage, VersionIsTheProjectVersion) {
+  const ToolResult result = RunTool({"--version"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "tarvelo-convert " TARVELO_PROJECT_VERSION "\n");
+  EXPECT_EQ(result.err, "");
+  // The tool shows the version the library reports about itself.
+  EXPECT_EQ(result.out, std::string("tarvelo-convert ") + TarveloGetVersionText() + "\n");
+}
+
+}  // namespace
+}  // namespace tarvelo::test

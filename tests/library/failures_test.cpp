@@ -1,0 +1,302 @@
+// Every failure leaves no new file and no changed file, the exports still return
+// 999, and the status API says what went wrong.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TarveloConvert.h"
+#include "TarveloImageTGA.h"
+#include "expected_layouts.h"
+#include "file_bytes.h"
+#include "hand_encoders.h"
+#include "image_encoders.h"
+#include "temp_dir.h"
+#include "test_images.h"
+#include "wide_path.h"
+
+namespace tarvelo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using OptionalPath = std::optional<std::string>;
+
+const Bytes kOldBytes = {'o', 'l', 'd', ' ', 'b', 'y', 't', 'e', 's'};
+
+unsigned ModeOf(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777U : 0U;
+}
+
+class Failures : public testing::Test {
+ protected:
+  void SetUp() override {
+    picture_ = MakeTestImage(6, 4, 4);
+    ASSERT_TRUE(WritePng(dir_.File("in.png"), picture_));
+    WriteFileBytes(dir_.File("old.out"), kOldBytes);
+    Snapshot();
+  }
+
+  // Records the directory as it is now; ExpectUnchanged compares against it.
+  void Snapshot() { before_ = ListDirectory(dir_.path().string()); }
+
+  void ExpectUnchanged() {
+    EXPECT_EQ(before_, ListDirectory(dir_.path().string())) << "a file was created or removed";
+    EXPECT_EQ(kOldBytes, ReadFileBytes(dir_.File("old.out")));
+  }
+
+  // Runs the conversion in both layouts through the status API and both exports.
+  void ExpectRefused(const OptionalPath& source, const OptionalPath& destination, TarveloStatus expected,
+                     const char* detail_part = "") {
+    const char* source_text = source ? source->c_str() : nullptr;
+    const char* destination_text = destination ? destination->c_str() : nullptr;
+    for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
+      char detail[128] = "untouched";
+      EXPECT_EQ(expected, TarveloConvert(source_text, destination_text, layout, detail, sizeof detail))
+          << "layout " << layout << ": " << detail;
+      EXPECT_NE(nullptr, std::strstr(detail, detail_part)) << "detail: " << detail;
+    }
+    const std::wstring wide_source = source ? WidePath(*source) : L"";
+    const std::wstring wide_destination = destination ? WidePath(*destination) : L"";
+    const wchar_t* source_wide = source ? wide_source.c_str() : nullptr;
+    const wchar_t* destination_wide = destination ? wide_destination.c_str() : nullptr;
+    EXPECT_EQ(999, BMP2TGA(source_wide, destination_wide));
+    EXPECT_EQ(999, TGA2BMP(source_wide, destination_wide));
+    ExpectUnchanged();
+  }
+
+  // The same source failure, onto an existing destination and onto a new one.
+  void ExpectSourceRefused(const std::string& source, const char* detail_part) {
+    ExpectRefused(source, dir_.File("old.out"), TARVELO_STATUS_SOURCE_UNREADABLE, detail_part);
+    ExpectRefused(source, dir_.File("new.out"), TARVELO_STATUS_SOURCE_UNREADABLE, detail_part);
+  }
+
+  TempDir dir_;
+  Image picture_;
+  std::vector<std::string> before_;
+};
+
+TEST_F(Failures, MissingSource) { ExpectSourceRefused(dir_.File("absent.png"), "can't fopen"); }
+
+TEST_F(Failures, GarbageAndEmptySources) {
+  Bytes garbage(700);
+  for (size_t i = 0; i < garbage.size(); ++i) {
+    garbage[i] = static_cast<uint8_t>((i * 2654435761U) >> 13U);
+  }
+  WriteFileBytes(dir_.File("garbage.png"), garbage);
+  WriteFileBytes(dir_.File("empty.png"), {});
+  fs::create_directory(dir_.File("folder.png"));
+  Snapshot();
+  ExpectSourceRefused(dir_.File("garbage.png"), "");
+  ExpectSourceRefused(dir_.File("empty.png"), "");
+  ExpectSourceRefused(dir_.File("folder.png"), "");
+}
+
+TEST_F(Failures, TruncatedSources) {
+  const Image picture = MakeTestImage(40, 30, 3);
+  ASSERT_TRUE(WritePng(dir_.File("full.png"), picture));
+  ASSERT_TRUE(WriteJpeg(dir_.File("full.jpg"), picture, 90));
+  for (const char* name : {"full.png", "full.jpg"}) {
+    Bytes bytes = ReadFileBytes(dir_.File(name));
+    for (const size_t kept : {size_t{8}, size_t{30}, bytes.size() / 2}) {
+      WriteFileBytes(dir_.File(std::string("cut-") + std::to_string(kept) + "-" + name),
+                     Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept)));
+    }
+  }
+  Snapshot();
+  for (const std::string& name : before_) {
+    if (name.starts_with("cut-")) {
+      SCOPED_TRACE(name);
+      ExpectSourceRefused(dir_.File(name), "");
+    }
+  }
+}
+
+TEST_F(Failures, NullPaths) {
+  ExpectRefused(std::nullopt, dir_.File("old.out"), TARVELO_STATUS_INVALID_ARGUMENT, "null");
+  ExpectRefused(std::nullopt, dir_.File("new.out"), TARVELO_STATUS_INVALID_ARGUMENT, "null");
+  ExpectRefused(dir_.File("in.png"), std::nullopt, TARVELO_STATUS_INVALID_ARGUMENT, "null");
+  ExpectRefused(std::nullopt, std::nullopt, TARVELO_STATUS_INVALID_ARGUMENT, "null");
+}
+
+TEST_F(Failures, UnknownLayout) {
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+            TarveloConvert(dir_.File("in.png").c_str(), dir_.File("old.out").c_str(),
+                           static_cast<TarveloLayout>(7), nullptr, 0));
+  ExpectUnchanged();
+}
+
+TEST_F(Failures, DestinationInMissingDirectory) {
+  ExpectRefused(dir_.File("in.png"), dir_.File("missing/out.tga"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
+                "No such file");
+  ExpectRefused(dir_.File("in.png"), "", TARVELO_STATUS_DESTINATION_UNOPENABLE);
+}
+
+TEST_F(Failures, DestinationIsDirectory) {
+  fs::create_directory(dir_.File("out.tga"));
+  WriteFileBytes(dir_.File("out.tga/inside"), kOldBytes);
+  Snapshot();
+  ExpectRefused(dir_.File("in.png"), dir_.File("out.tga"), TARVELO_STATUS_DESTINATION_UNOPENABLE);
+  EXPECT_EQ((std::vector<std::string>{"inside"}), ListDirectory(dir_.File("out.tga")));
+}
+
+TEST_F(Failures, ImageTooLargeForTgaStillFitsBmp) {
+  // 70001 x 1 grey, as a PGM: a side over 65535, and a BMP row with one pad byte.
+  Image wide{70001, 1, 1, Bytes(70001)};
+  for (size_t i = 0; i < wide.pixels.size(); ++i) {
+    wide.pixels[i] = static_cast<uint8_t>(i * 7);
+  }
+  const std::string source = dir_.File("wide.pgm");
+  ASSERT_TRUE(WritePnm(source, wide));
+  Snapshot();
+
+  char detail[128];
+  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE, TarveloConvert(source.c_str(), dir_.File("old.out").c_str(),
+                                                           TARVELO_LAYOUT_TGA, detail, sizeof detail));
+  EXPECT_NE(nullptr, std::strstr(detail, "65535")) << detail;
+  EXPECT_EQ(999, BMP2TGA(WidePath(source).c_str(), WidePath(dir_.File("new.tga")).c_str()));
+  ExpectUnchanged();
+
+  EXPECT_EQ(999, TGA2BMP(WidePath(source).c_str(), WidePath(dir_.File("old.out")).c_str()));
+  EXPECT_EQ(ExpectedBmpFile(wide), ReadFileBytes(dir_.File("old.out")));
+}
+
+// The child process converts under a file size limit and reports the statuses in
+// its exit code: the writes fail with EFBIG part way through the file.
+TEST_F(Failures, WriteFailingPartWay) {
+  const Image big = MakeTestImage(64, 64, 3);  // 12306 bytes as TGA
+  ASSERT_TRUE(WritePng(dir_.File("big.png"), big));
+  Snapshot();
+  const std::string source = dir_.File("big.png");
+  const std::string existing = dir_.File("old.out");
+  const std::string fresh = dir_.File("new.tga");
+
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    (void)std::signal(SIGXFSZ, SIG_IGN);  // let the write fail with EFBIG instead
+    const rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      _exit(100);
+    }
+    const int onto_existing =
+        TarveloConvert(source.c_str(), existing.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0);
+    const int onto_new = TarveloConvert(source.c_str(), fresh.c_str(), TARVELO_LAYOUT_BMP, nullptr, 0);
+    BMP2TGA(WidePath(source).c_str(), WidePath(fresh).c_str());
+    _exit(onto_existing * 10 + onto_new);
+  }
+  int wait_status = 0;
+  ASSERT_EQ(child, waitpid(child, &wait_status, 0));
+  ASSERT_TRUE(WIFEXITED(wait_status)) << "child ended by signal " << WTERMSIG(wait_status);
+  EXPECT_EQ(TARVELO_STATUS_WRITE_FAILED * 10 + TARVELO_STATUS_WRITE_FAILED, WEXITSTATUS(wait_status));
+  ExpectUnchanged();
+
+  // Without the limit the same conversion succeeds.
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+            TarveloConvert(source.c_str(), fresh.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
+  EXPECT_EQ(ExpectedTgaFile(big), ReadFileBytes(fresh));
+}
+
+TEST_F(Failures, DeviceThatIsFull) {
+  if (!fs::exists("/dev/full")) {
+    GTEST_SKIP() << "/dev/full does not exist on this system";
+  }
+  fs::create_symlink("/dev/full", dir_.File("full.tga"));
+  Snapshot();
+  ExpectRefused(dir_.File("in.png"), dir_.File("full.tga"), TARVELO_STATUS_WRITE_FAILED, "No space");
+  EXPECT_TRUE(fs::is_symlink(dir_.File("full.tga")));
+}
+
+TEST_F(Failures, ReadOnlyDestination) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root: write permission is never refused";
+  }
+  ASSERT_EQ(0, chmod(dir_.File("old.out").c_str(), 0444));
+  ExpectRefused(dir_.File("in.png"), dir_.File("old.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
+                "Permission");
+  EXPECT_EQ(0444U, ModeOf(dir_.File("old.out")));
+}
+
+TEST_F(Failures, ReadOnlyDirectory) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root: write permission is never refused";
+  }
+  ASSERT_EQ(0, chmod(dir_.path().c_str(), 0555));
+  ExpectRefused(dir_.File("in.png"), dir_.File("new.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
+                "Permission");
+  ExpectRefused(dir_.File("in.png"), dir_.File("old.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
+                "Permission");
+  ASSERT_EQ(0, chmod(dir_.path().c_str(), 0700));
+}
+
+// Successful replacements that must keep what the destination is.
+class Replacement : public Failures {};
+
+TEST_F(Replacement, SymbolicLinkIsWrittenThrough) {
+  fs::create_directory(dir_.File("sub"));
+  WriteFileBytes(dir_.File("sub/real.tga"), kOldBytes);
+  fs::create_symlink("sub/real.tga", dir_.File("link.tga"));
+  fs::create_symlink("sub/later.tga", dir_.File("dangling.tga"));
+  EXPECT_EQ(999, BMP2TGA(WidePath(dir_.File("in.png")).c_str(), WidePath(dir_.File("link.tga")).c_str()));
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+            TarveloConvert(dir_.File("in.png").c_str(), dir_.File("dangling.tga").c_str(), TARVELO_LAYOUT_TGA,
+                           nullptr, 0));
+
+  EXPECT_EQ(fs::path("sub/real.tga"), fs::read_symlink(dir_.File("link.tga")));
+  EXPECT_EQ(fs::path("sub/later.tga"), fs::read_symlink(dir_.File("dangling.tga")));
+  EXPECT_EQ(ExpectedTgaFile(picture_), ReadFileBytes(dir_.File("sub/real.tga")));
+  EXPECT_EQ(ExpectedTgaFile(picture_), ReadFileBytes(dir_.File("sub/later.tga")));
+  EXPECT_EQ((std::vector<std::string>{"later.tga", "real.tga"}), ListDirectory(dir_.File("sub")));
+  EXPECT_EQ((std::vector<std::string>{"dangling.tga", "in.png", "link.tga", "old.out", "sub"}),
+            ListDirectory(dir_.path().string()));
+}
+
+TEST_F(Replacement, PermissionBitsAreKept) {
+  ASSERT_EQ(0, chmod(dir_.File("old.out").c_str(), 0604));
+  EXPECT_EQ(999, TGA2BMP(WidePath(dir_.File("in.png")).c_str(), WidePath(dir_.File("old.out")).c_str()));
+  EXPECT_EQ(ExpectedBmpFile(picture_), ReadFileBytes(dir_.File("old.out")));
+  EXPECT_EQ(0604U, ModeOf(dir_.File("old.out")));
+
+  // A new file gets what a plain creation would give it.
+  const mode_t mask = umask(027);
+  EXPECT_EQ(999, TGA2BMP(WidePath(dir_.File("in.png")).c_str(), WidePath(dir_.File("new.bmp")).c_str()));
+  umask(mask);
+  EXPECT_EQ(0640U, ModeOf(dir_.File("new.bmp")));
+}
+
+TEST(StatusApi, MessagesAndDetail) {
+  std::vector<std::string> messages;
+  for (int status = TARVELO_STATUS_CONVERTED; status <= TARVELO_STATUS_INVALID_ARGUMENT; ++status) {
+    const char* message = TarveloStatusMessage(static_cast<TarveloStatus>(status));
+    ASSERT_NE(nullptr, message);
+    EXPECT_NE("", std::string(message));
+    EXPECT_EQ(messages.end(), std::find(messages.begin(), messages.end(), message)) << message;
+    messages.emplace_back(message);
+  }
+  EXPECT_STREQ("unknown status", TarveloStatusMessage(static_cast<TarveloStatus>(42)));
+  EXPECT_STREQ("source unreadable", TarveloStatusMessage(TARVELO_STATUS_SOURCE_UNREADABLE));
+
+  // The detail is cut to the buffer and always terminated.
+  const TempDir dir;
+  char detail[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
+            TarveloConvert(dir.File("absent").c_str(), dir.File("out").c_str(), TARVELO_LAYOUT_BMP, detail,
+                           sizeof detail));
+  EXPECT_STREQ("can", detail);
+  EXPECT_EQ(
+      TARVELO_STATUS_SOURCE_UNREADABLE,
+      TarveloConvert(dir.File("absent").c_str(), dir.File("out").c_str(), TARVELO_LAYOUT_BMP, detail, 0));
+  EXPECT_STREQ("can", detail);  // a size of 0 leaves the buffer alone
+}
+
+}  // namespace
+}  // namespace tarvelo::test

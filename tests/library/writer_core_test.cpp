@@ -1,0 +1,296 @@
+// The writer core: header fields from a template, and the pixel stream under every
+// combination of its parameters.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "file_bytes.h"
+#include "temp_dir.h"
+#include "test_images.h"
+#include "writer/byte_sink.h"
+#include "writer/field_template.h"
+#include "writer/image_file_writer.h"
+#include "writer/pixel_rows.h"
+
+namespace tarvelo {
+namespace {
+
+using test::Bytes;
+using test::FromHex;
+using test::Image;
+
+// Runs `emit` against a ByteSink on an in-memory stream and returns what reached it.
+#if defined(_WIN32)
+// Windows has no memory streams: an anonymous temporary file, read back.
+template <typename Emit>
+Bytes Capture(Emit emit) {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) {
+    ADD_FAILURE() << "tmpfile failed";
+    return {};
+  }
+  {
+    ByteSink sink(stream);
+    EXPECT_TRUE(sink.ready());
+    emit(sink);
+    EXPECT_TRUE(sink.Flush());
+  }
+  std::rewind(stream);
+  Bytes bytes;
+  for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+    bytes.push_back(static_cast<uint8_t>(c));
+  }
+  EXPECT_EQ(0, std::fclose(stream));
+  return bytes;
+}
+#else
+template <typename Emit>
+Bytes Capture(Emit emit) {
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* stream = open_memstream(&data, &size);
+  if (stream == nullptr) {
+    ADD_FAILURE() << "open_memstream failed";
+    return {};
+  }
+  {
+    ByteSink sink(stream);
+    EXPECT_TRUE(sink.ready());
+    emit(sink);
+    EXPECT_TRUE(sink.Flush());
+  }
+  EXPECT_EQ(0, std::fclose(stream));
+  Bytes bytes(data, data + size);
+  std::free(data);
+  return bytes;
+}
+#endif
+
+Bytes Fields(const char* field_template, std::vector<int32_t> values) {
+  return Capture([&](ByteSink& sink) { EmitFields(sink, field_template, values); });
+}
+
+DecodedImage View(const Image& image) {
+  return {.width = image.width,
+          .height = image.height,
+          .channels = image.channels,
+          .pixels = image.pixels.data()};
+}
+
+Bytes Rows(const Image& image, const PixelStreamParams& params) {
+  return Capture([&](ByteSink& sink) { EmitPixelRows(sink, params, View(image)); });
+}
+
+Image OnePixel(std::vector<uint8_t> channels) {
+  const int count = static_cast<int>(channels.size());
+  return Image{1, 1, count, std::move(channels)};
+}
+
+TEST(EmitFields, WritesEachFieldWidthLittleEndian) {
+  EXPECT_EQ(FromHex("44  44 33  44 33 22 11"), Fields("1 2 4", {0x11223344, 0x11223344, 0x11223344}));
+}
+
+TEST(EmitFields, BlanksConsumeNoValue) { EXPECT_EQ(FromHex("07 08 09 00"), Fields("  1   1 2 ", {7, 8, 9})); }
+
+TEST(EmitFields, UnknownCharacterEndsTheHeader) {
+  EXPECT_EQ(FromHex("01 02 00"), Fields("12x4", {1, 2, 3, 4}));
+  EXPECT_EQ(FromHex("05"), Fields("1\t1", {5, 6}));  // a tab is not a blank
+  EXPECT_EQ(FromHex("05"), Fields("13", {5, 6}));
+  EXPECT_TRUE(Fields("", {5}).empty());
+  EXPECT_TRUE(Fields("?111", {1, 2, 3}).empty());
+}
+
+TEST(EmitFields, TwoByteFieldKeepsLow16Bits) {
+  EXPECT_EQ(FromHex("45 23"), Fields("2", {0x12345}));
+  EXPECT_EQ(FromHex("70 11"), Fields("2", {70000}));
+  EXPECT_EQ(FromHex("FF FF"), Fields("2", {65535}));
+  EXPECT_EQ(FromHex("00 00"), Fields("2", {65536}));
+}
+
+TEST(EmitFields, NegativeValuesAreTwosComplement) {
+  EXPECT_EQ(FromHex("FF  FE FF  FD FF FF FF"), Fields("124", {-1, -2, -3}));
+  EXPECT_EQ(FromHex("00 00 00 80"), Fields("4", {INT32_MIN}));
+  EXPECT_EQ(FromHex("80"), Fields("1", {-128}));
+}
+
+TEST(EmitFields, StopsWhenValuesRunOut) { EXPECT_EQ(FromHex("01 02 00"), Fields("1 2 4 1", {1, 2})); }
+
+// The pixel stream as the writer's rules describe it, pixel by pixel: the oracle
+// for the writer's table-driven routines.
+Bytes ModelPixelRows(const Image& image, const PixelStreamParams& p) {
+  static constexpr int kBackground[3] = {255, 0, 255};
+  Bytes out;
+  const int dir = p.channel_direction;
+  const int c = image.channels;
+  for (int step = 0; step < image.height; ++step) {
+    const int y = p.vertical_direction < 0 ? image.height - 1 - step : step;
+    for (int x = 0; x < image.width; ++x) {
+      const uint8_t* d = image.Pixel(x, y);
+      if (p.alpha_mode < 0) {
+        out.push_back(d[c - 1]);
+      }
+      std::array<int, 3> colour{};
+      for (int k = 0; k < 3; ++k) {
+        colour[k] = c <= 2 ? d[0] : d[k];
+        if (c == 4 && p.alpha_mode == 0) {
+          colour[k] = kBackground[k] + ((d[k] - kBackground[k]) * d[3]) / 255;
+        }
+      }
+      for (const int k : {1 - dir, 1, 1 + dir}) {
+        out.push_back(static_cast<uint8_t>(colour[k]));
+      }
+      if (p.alpha_mode > 0) {
+        out.push_back(d[c - 1]);
+      }
+    }
+    out.insert(out.end(), static_cast<size_t>(p.row_pad), 0);
+  }
+  return out;
+}
+
+std::string Describe(int channels, const PixelStreamParams& p) {
+  return "channels " + std::to_string(channels) + ", channel direction " +
+         std::to_string(p.channel_direction) + ", vertical direction " +
+         std::to_string(p.vertical_direction) + ", alpha mode " + std::to_string(p.alpha_mode) +
+         ", row pad " + std::to_string(p.row_pad);
+}
+
+class EmitPixelRowsAllParameters : public testing::TestWithParam<int> {};
+
+TEST_P(EmitPixelRowsAllParameters, MatchesTheRulesForEveryCombination) {
+  const int channels = GetParam();
+  const Image image = test::MakeTestImage(6, 4, channels);
+  for (const int channel_direction : {-1, 1}) {
+    for (const int vertical_direction : {-1, 1}) {
+      for (const int alpha_mode : {-5, -1, 0, 1, 7}) {
+        for (int row_pad = 0; row_pad <= 3; ++row_pad) {
+          const PixelStreamParams params{channel_direction, vertical_direction, alpha_mode, row_pad};
+          SCOPED_TRACE(Describe(channels, params));
+          EXPECT_EQ(ModelPixelRows(image, params), Rows(image, params));
+        }
+      }
+    }
+  }
+}
+
+// Larger than the writer's staging buffer, with pixel sizes (3 and 4 bytes) and row
+// lengths that do not divide it: pixels and pads straddle every hand-over.
+TEST_P(EmitPixelRowsAllParameters, ImagesLargerThanTheStagingBuffer) {
+  const int channels = GetParam();
+  const Image image = test::MakeTestImage(701, 41, channels);
+  for (const int alpha_mode : {-1, 0, 1}) {
+    const PixelStreamParams params{-1, -1, alpha_mode, 3};
+    SCOPED_TRACE(Describe(channels, params));
+    const Bytes written = Rows(image, params);
+    EXPECT_GT(written.size(), ByteSink::kCapacity);
+    EXPECT_EQ(ModelPixelRows(image, params), written);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, EmitPixelRowsAllParameters, testing::Range(1, 5));
+
+TEST(EmitPixelRows, ChannelOrderAndAlphaPlacement) {
+  const Image rgba = OnePixel({1, 2, 3, 4});
+  EXPECT_EQ(FromHex("03 02 01 04"), Rows(rgba, {-1, -1, 1, 0}));
+  EXPECT_EQ(FromHex("04 03 02 01"), Rows(rgba, {-1, -1, -1, 0}));
+  EXPECT_EQ(FromHex("01 02 03 04"), Rows(rgba, {1, -1, 1, 0}));
+  EXPECT_EQ(FromHex("03 02 01"), Rows(OnePixel({1, 2, 3}), {-1, -1, 0, 0}));
+  EXPECT_EQ(FromHex("01 02 03"), Rows(OnePixel({1, 2, 3}), {1, -1, 0, 0}));
+  // An RGB pixel's "alpha" byte is its last channel, as the rules say.
+  EXPECT_EQ(FromHex("03 02 01 03"), Rows(OnePixel({1, 2, 3}), {-1, -1, 1, 0}));
+}
+
+TEST(EmitPixelRows, GreyIsRepeatedAndItsAlphaKeptOnlyOnRequest) {
+  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77}), {-1, -1, 0, 0}));
+  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77, 9}), {-1, -1, 0, 0}));
+  EXPECT_EQ(FromHex("4D 4D 4D 09"), Rows(OnePixel({77, 9}), {-1, -1, 1, 0}));
+  EXPECT_EQ(FromHex("09 4D 4D 4D"), Rows(OnePixel({77, 9}), {-1, -1, -1, 0}));
+}
+
+TEST(EmitPixelRows, VerticalDirectionChoosesTheFirstRow) {
+  const Image column{1, 3, 1, {10, 20, 30}};
+  EXPECT_EQ(FromHex("1E 1E 1E 14 14 14 0A 0A 0A"), Rows(column, {-1, -1, 0, 0}));
+  EXPECT_EQ(FromHex("0A 0A 0A 14 14 14 1E 1E 1E"), Rows(column, {-1, 1, 0, 0}));
+}
+
+TEST(EmitPixelRows, FlatteningAgainstMagenta) {
+  const PixelStreamParams flatten{-1, -1, 0, 0};
+  EXPECT_EQ(FromHex("FF 00 FF"), Rows(OnePixel({12, 34, 56, 0}), flatten));
+  EXPECT_EQ(FromHex("38 22 0C"), Rows(OnePixel({12, 34, 56, 255}), flatten));
+  EXPECT_EQ((Bytes{127, 0, 127}), Rows(OnePixel({0, 0, 0, 128}), flatten));
+  EXPECT_EQ((Bytes{167, 78, 159}), Rows(OnePixel({10, 200, 30, 100}), flatten));
+  // Truncation toward zero: rounding down would give 254, 0, 254.
+  EXPECT_EQ((Bytes{255, 0, 255}), Rows(OnePixel({254, 1, 254, 254}), flatten));
+}
+
+// Every (value, alpha) pair through each channel, against the closed forms:
+// red and blue 255 - ((255 - v) * a) / 255, green (v * a) / 255.
+TEST(EmitPixelRows, FlatteningIsExactForAllValuesAndAlphas) {
+  Image image{256, 256, 4, {}};
+  image.pixels.resize(size_t{256} * 256 * 4);
+  for (int alpha = 0; alpha < 256; ++alpha) {
+    for (int value = 0; value < 256; ++value) {
+      uint8_t* p = image.pixels.data() + (static_cast<size_t>(alpha) * 256 + value) * 4;
+      p[0] = static_cast<uint8_t>(value);
+      p[1] = static_cast<uint8_t>(255 - value);
+      p[2] = static_cast<uint8_t>(value * 7);  // a permutation of 0-255
+      p[3] = static_cast<uint8_t>(alpha);
+    }
+  }
+  const Bytes written = Rows(image, {-1, 1, 0, 0});
+  ASSERT_EQ(size_t{256} * 256 * 3, written.size());
+  int mismatches = 0;
+  for (size_t i = 0; i < size_t{256} * 256; ++i) {
+    const uint8_t* d = image.pixels.data() + i * 4;
+    const unsigned a = d[3];
+    const auto blue = static_cast<uint8_t>(255 - ((255U - d[2]) * a) / 255);
+    const auto green = static_cast<uint8_t>((d[1] * a) / 255);
+    const auto red = static_cast<uint8_t>(255 - ((255U - d[0]) * a) / 255);
+    if (written[i * 3] != blue || written[i * 3 + 1] != green || written[i * 3 + 2] != red) {
+      if (++mismatches <= 5) {
+        ADD_FAILURE() << "pixel (" << int{d[0]} << ", " << int{d[1]} << ", " << int{d[2]} << ", " << a
+                      << ") written as " << int{written[i * 3]} << ", " << int{written[i * 3 + 1]} << ", "
+                      << int{written[i * 3 + 2]};
+      }
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+}
+
+TEST(EmitPixelRows, HeightZeroWritesNothingAndWidthZeroOnlyPads) {
+  const Image no_rows{4, 0, 3, {}};
+  EXPECT_TRUE(Rows(no_rows, {-1, -1, 0, 3}).empty());
+  const Image empty_rows{0, 3, 3, {}};
+  EXPECT_EQ(Bytes(6, 0), Rows(empty_rows, {-1, -1, 0, 2}));
+  EXPECT_TRUE(Rows(empty_rows, {-1, -1, 0, 0}).empty());
+}
+
+TEST(WriteImageFile, WritesHeaderThenRowsAndReplacesLongerFile) {
+  const test::TempDir dir;
+  const std::string path = dir.File("out.bin");
+  test::WriteFileBytes(path, Bytes(1000, 0xEE));
+  const Image image{2, 1, 3, {1, 2, 3, 4, 5, 6}};
+  const std::array<int32_t, 2> values = {0x4241, 7};
+  WriteFailure failure{WriteFailureKind::kTooLarge, 99};
+  ASSERT_EQ(1, WriteImageFile(path.c_str(), {-1, -1, 0, 2}, View(image), "2 1", values, &failure));
+  EXPECT_EQ(WriteFailureKind::kNone, failure.kind);
+  EXPECT_EQ(FromHex("41 42 07  03 02 01 06 05 04 00 00"), test::ReadFileBytes(path));
+  EXPECT_EQ((std::vector<std::string>{"out.bin"}), test::ListDirectory(dir.path().string()));
+}
+
+TEST(WriteImageFile, HeightZeroWritesTheHeaderOnly) {
+  const test::TempDir dir;
+  const std::string path = dir.File("header-only.bin");
+  const DecodedImage image{.width = 5, .height = 0, .channels = 4, .pixels = nullptr};
+  const std::array<int32_t, 3> values = {1, 2, 3};
+  ASSERT_EQ(1, WriteImageFile(path.c_str(), {-1, -1, 1, 3}, image, "124", values));
+  EXPECT_EQ(FromHex("01 02 00 03 00 00 00"), test::ReadFileBytes(path));
+}
+
+}  // namespace
+}  // namespace tarvelo

@@ -1,0 +1,314 @@
+// A host program as Windows applications use the library: it loads
+// TarveloImageTGA.dll with LoadLibraryW, finds the exports by name and by ordinal,
+// converts real files through them, and reads the version record and the string
+// table from the DLL's resources.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TarveloConvert.h"
+#include "TarveloImageTGA.h"
+#include "TarveloVersion.h"
+#include "image_encoders.h"
+#include "temp_dir.h"
+#include "test_images.h"
+#include "wide_files.h"
+
+namespace tarvelo::test {
+namespace {
+
+using ConvertFunction = int32_t (*)(const wchar_t*, const wchar_t*);
+using StatusConvertFunction = TarveloStatus (*)(const char*, const char*, TarveloLayout, char*, size_t);
+using VersionRecordFunction = const TarveloVersionRecord* (*)();
+using ResourceStringFunction = const char* (*)(uint32_t);
+
+constexpr int32_t kExportResult = 999;
+
+// The DLL beside this program.
+std::wstring DllPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"TarveloImageTGA.dll";
+}
+
+template <typename Function>
+Function Export(HMODULE module, const char* name_or_ordinal) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name_or_ordinal)));
+}
+
+void PutLe(Bytes& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) {
+    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+}
+
+// The TGA and BMP files the library must write for `image`, built here from the
+// layouts' definitions, independently of the library.
+Bytes ExpectedTga(const Image& image) {
+  const bool alpha = image.channels % 2 == 0;
+  Bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  PutLe(out, static_cast<uint32_t>(image.width), 2);
+  PutLe(out, static_cast<uint32_t>(image.height), 2);
+  out.push_back(alpha ? 32 : 24);
+  out.push_back(alpha ? 8 : 0);
+  for (int y = image.height - 1; y >= 0; --y) {
+    for (int x = 0; x < image.width; ++x) {
+      const uint8_t* p = image.Pixel(x, y);
+      if (image.channels <= 2) {
+        out.insert(out.end(), {p[0], p[0], p[0]});
+      } else {
+        out.insert(out.end(), {p[2], p[1], p[0]});
+      }
+      if (alpha) {
+        out.push_back(p[image.channels - 1]);
+      }
+    }
+  }
+  return out;
+}
+
+Bytes ExpectedBmp(const Image& image) {
+  const auto width = static_cast<uint32_t>(image.width);
+  const auto height = static_cast<uint32_t>(image.height);
+  const uint32_t pad = width % 4;
+  Bytes out = {'B', 'M'};
+  PutLe(out, 54 + (3 * width + pad) * height, 4);
+  PutLe(out, 0, 4);
+  PutLe(out, 54, 4);
+  PutLe(out, 40, 4);
+  PutLe(out, width, 4);
+  PutLe(out, height, 4);
+  PutLe(out, 1, 2);
+  PutLe(out, 24, 2);
+  out.resize(out.size() + 24, 0);
+  for (int y = image.height - 1; y >= 0; --y) {
+    for (int x = 0; x < image.width; ++x) {
+      uint8_t pixel[3];
+      ExpectedBmpPixel(image, x, y, pixel);
+      out.insert(out.end(), pixel, pixel + 3);
+    }
+    out.resize(out.size() + pad, 0);
+  }
+  return out;
+}
+
+class DllHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(module_, nullptr) << "LoadLibraryW failed: " << GetLastError();
+    bmp2tga_ = Export<ConvertFunction>(module_, "BMP2TGA");
+    tga2bmp_ = Export<ConvertFunction>(module_, "TGA2BMP");
+    ASSERT_NE(bmp2tga_, nullptr);
+    ASSERT_NE(tga2bmp_, nullptr);
+  }
+  void TearDown() override {
+    if (module_ != nullptr) {
+      FreeLibrary(module_);
+    }
+  }
+
+  [[nodiscard]] std::wstring WidePath(const std::wstring& name) const {
+    return dir_.path().wstring() + L"\\" + name;
+  }
+  // Writes `image` as a PNG source named `name` (any characters).
+  std::wstring MakeSource(const std::wstring& name, const Image& image) const {
+    const std::string ascii = dir_.File("encoding.png");
+    EXPECT_TRUE(WritePng(ascii, image));
+    std::wstring path = WidePath(name);
+    EXPECT_NE(MoveFileExW(ToWide(ascii).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
+    return path;
+  }
+
+  HMODULE module_ = nullptr;
+  ConvertFunction bmp2tga_ = nullptr;
+  ConvertFunction tga2bmp_ = nullptr;
+  TempDir dir_;
+};
+
+TEST_F(DllHostTest, ExportTableNamesTheModuleAndPinsBothOrdinals) {
+  // The export directory of the loaded image.
+  const auto* base = reinterpret_cast<const uint8_t*>(module_);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  ASSERT_NE(entry.VirtualAddress, 0U);
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "TARVELOIMAGETGA.dll");
+
+  EXPECT_EQ(Export<ConvertFunction>(module_, MAKEINTRESOURCEA(1)), bmp2tga_);
+  EXPECT_EQ(Export<ConvertFunction>(module_, MAKEINTRESOURCEA(2)), tga2bmp_);
+  const std::vector<std::string> later = {"TarveloConvert", "TarveloStatusMessage", "TarveloGetVersionRecord",
+                                          "TarveloGetVersionText", "TarveloGetResourceString"};
+  for (size_t i = 0; i < later.size(); ++i) {
+    const WORD ordinal = static_cast<WORD>(3 + i);
+    void* by_name = Export<void*>(module_, later[i].c_str());
+    EXPECT_NE(by_name, nullptr) << later[i];
+    EXPECT_EQ(Export<void*>(module_, MAKEINTRESOURCEA(ordinal)), by_name) << later[i];
+  }
+  EXPECT_EQ(exports->NumberOfNames, 2U + later.size());
+  EXPECT_EQ(Export<void*>(module_, MAKEINTRESOURCEA(3 + later.size())), nullptr);
+}
+
+TEST_F(DllHostTest, BothExportsWriteExactFilesForEveryChannelCountAndRowPad) {
+  struct Case {
+    int width, height, channels;
+  };
+  for (const Case c : {Case{4, 3, 3}, Case{5, 2, 4}, Case{6, 3, 1}, Case{7, 2, 2}}) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.channels);
+    const Image image = MakeTestImage(c.width, c.height, c.channels);
+    const std::wstring source = MakeSource(L"source.png", image);
+    const std::wstring tga = WidePath(L"out.tga");
+    const std::wstring bmp = WidePath(L"out.bmp");
+    EXPECT_EQ(bmp2tga_(source.c_str(), tga.c_str()), kExportResult);
+    EXPECT_EQ(tga2bmp_(source.c_str(), bmp.c_str()), kExportResult);
+    EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
+    EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+  }
+}
+
+TEST_F(DllHostTest, PathsWithAnAnsiLetterOutsideAsciiConvert) {
+  ASSERT_EQ(GetACP(), 1252U) << "the ANSI code page must be 1252 (Wine: LC_ALL=C.UTF-8)";
+  const Image image = MakeTestImage(3, 2, 4);
+  const std::wstring source = MakeSource(L"caf\u00e9.png", image);
+  const std::wstring tga = WidePath(L"r\u00e9sum\u00e9.tga");
+  const std::wstring bmp = WidePath(L"\u00e9t\u00e9.bmp");
+  EXPECT_EQ(bmp2tga_(source.c_str(), tga.c_str()), kExportResult);
+  EXPECT_EQ(tga2bmp_(source.c_str(), bmp.c_str()), kExportResult);
+  EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
+  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+}
+
+TEST_F(DllHostTest, ExportsNarrowNamesOutsideTheCodePageToReplacements) {
+  // The exports go through the ANSI code page: "Жук.png" becomes "???.png", which
+  // names no file, and a destination "Ж.tga" becomes an invalid name.
+  const Image image = MakeTestImage(3, 2, 3);
+  const std::wstring source = MakeSource(L"\u0416\u0443\u043a.png", image);
+  EXPECT_EQ(bmp2tga_(source.c_str(), WidePath(L"out.tga").c_str()), kExportResult);
+  const std::wstring ascii_source = MakeSource(L"plain.png", image);
+  EXPECT_EQ(tga2bmp_(ascii_source.c_str(), WidePath(L"\u0416.bmp").c_str()), kExportResult);
+  EXPECT_EQ(ListWideDirectory(dir_.path().wstring()),
+            (std::vector<std::wstring>{L"plain.png", L"\u0416\u0443\u043a.png"}));
+}
+
+TEST_F(DllHostTest, StatusApiOpensNamesOutsideTheCodePage) {
+  const auto convert = Export<StatusConvertFunction>(module_, "TarveloConvert");
+  ASSERT_NE(convert, nullptr);
+  const Image image = MakeTestImage(5, 3, 3);
+  const std::wstring source = MakeSource(L"\u0416\u0443\u043a.png", image);
+  const std::wstring bmp = WidePath(L"\u6f22\u5b57.bmp");
+  char detail[128] = "unset";
+  EXPECT_EQ(convert(ToUtf8(source).c_str(), ToUtf8(bmp).c_str(), TARVELO_LAYOUT_BMP, detail, sizeof detail),
+            TARVELO_STATUS_CONVERTED);
+  EXPECT_STREQ(detail, "");
+  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+}
+
+TEST_F(DllHostTest, FailuresReturn999AndLeaveAnExistingDestinationAlone) {
+  const std::wstring corrupt = WidePath(L"corrupt.png");
+  WriteWideFile(corrupt, {0x89, 'P', 'N', 'G', 0, 1, 2});
+  const std::wstring destination = WidePath(L"keep.tga");
+  const Bytes kept = {'k', 'e', 'e', 'p'};
+  WriteWideFile(destination, kept);
+  EXPECT_EQ(bmp2tga_(corrupt.c_str(), destination.c_str()), kExportResult);
+  EXPECT_EQ(bmp2tga_(WidePath(L"missing.png").c_str(), destination.c_str()), kExportResult);
+  EXPECT_EQ(bmp2tga_(nullptr, destination.c_str()), kExportResult);
+  const std::wstring source = MakeSource(L"good.png", MakeTestImage(2, 2, 3));
+  EXPECT_EQ(tga2bmp_(source.c_str(), nullptr), kExportResult);
+  EXPECT_EQ(tga2bmp_(source.c_str(), WidePath(L"absent\\out.bmp").c_str()), kExportResult);
+  EXPECT_EQ(ReadWideFile(destination), kept);
+  EXPECT_EQ(ListWideDirectory(dir_.path().wstring()),
+            (std::vector<std::wstring>{L"corrupt.png", L"good.png", L"keep.tga"}));
+}
+
+TEST_F(DllHostTest, VersionResourceHoldsTheRecordAndMatchesTheCodesTable) {
+  const std::wstring dll = DllPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(dll.c_str(), &ignored);
+  ASSERT_GT(size, 0U);
+  std::vector<uint8_t> block(size);
+  ASSERT_NE(GetFileVersionInfoW(dll.c_str(), 0, size, block.data()), 0);
+
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_NE(VerQueryValueW(block.data(), L"\\", &value, &length), 0);
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  const auto* code = Export<VersionRecordFunction>(module_, "TarveloGetVersionRecord")();
+  const auto packed = [](const uint16_t* parts) {
+    return std::vector<DWORD>{static_cast<DWORD>(parts[0] << 16U | parts[1]),
+                              static_cast<DWORD>(parts[2] << 16U | parts[3])};
+  };
+  EXPECT_EQ((std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS}), packed(code->file_version));
+  EXPECT_EQ((std::vector<DWORD>{fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
+            packed(code->product_version));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000U);  // 1.0
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001U);  // .0.1
+  EXPECT_EQ(fixed->dwFileFlagsMask, 0x3FU);
+  EXPECT_EQ(fixed->dwFileFlags, 0U);
+  EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+  EXPECT_EQ(fixed->dwFileSubtype, 0U);
+
+  ASSERT_NE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length), 0);
+  ASSERT_EQ(length, 4U);
+  const auto* translation = static_cast<const WORD*>(value);
+  EXPECT_EQ(translation[0], 0x409);
+  EXPECT_EQ(translation[1], 1200);
+
+  const std::map<std::wstring, std::wstring> expected = {
+      {L"CompanyName", L""},
+      {L"FileDescription", L"TarveloImageTGA DLL"},
+      {L"FileVersion", L"1, 0, 0, 1"},
+      {L"InternalName", L"TarveloImageTGA"},
+      {L"LegalTrademarks", L""},
+      {L"OriginalFilename", L"TarveloImageTGA.DLL"},
+      {L"ProductName", L"TarveloImageTGA Dynamic Link Library"},
+      {L"ProductVersion", L"1, 0, 0, 1"},
+      {L"OLESelfRegister", L""},
+  };
+  for (const auto& [name, text] : expected) {
+    const std::wstring query = L"\\StringFileInfo\\040904B0\\" + name;
+    ASSERT_NE(VerQueryValueW(block.data(), query.c_str(), &value, &length), 0) << ToUtf8(name);
+    EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), text) << ToUtf8(name);
+  }
+  // Every value of the code's table, LegalCopyright included, is in the resource.
+  ASSERT_EQ(code->string_count, expected.size() + 1);
+  for (size_t i = 0; i < code->string_count; ++i) {
+    const std::wstring query = L"\\StringFileInfo\\040904B0\\" + ToWide(code->strings[i].name);
+    ASSERT_NE(VerQueryValueW(block.data(), query.c_str(), &value, &length), 0) << code->strings[i].name;
+    EXPECT_EQ(ToUtf8(static_cast<const wchar_t*>(value)), code->strings[i].value);
+  }
+}
+
+TEST_F(DllHostTest, StringTableHoldsEntry101) {
+  wchar_t text[128] = {};
+  ASSERT_GT(LoadStringW(module_, 101, text, 128), 0);
+  EXPECT_STREQ(text, L"Windows sockets initialization failed.");
+  EXPECT_EQ(LoadStringW(module_, 102, text, 128), 0);
+  const auto from_code = Export<ResourceStringFunction>(module_, "TarveloGetResourceString");
+  ASSERT_NE(from_code, nullptr);
+  EXPECT_EQ(ToWide(from_code(101)), std::wstring(L"Windows sockets initialization failed."));
+}
+
+TEST_F(DllHostTest, UnloadingAndLoadingAgainWorks) {
+  // Each load runs the module's attach, each unload its detach.
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_NE(FreeLibrary(module_), 0);
+    module_ = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(module_, nullptr);
+  }
+  const auto bmp2tga = Export<ConvertFunction>(module_, "BMP2TGA");
+  const Image image = MakeTestImage(2, 2, 3);
+  const std::wstring source = MakeSource(L"again.png", image);
+  EXPECT_EQ(bmp2tga(source.c_str(), WidePath(L"again.tga").c_str()), kExportResult);
+  EXPECT_EQ(ReadWideFile(WidePath(L"again.tga")), ExpectedTga(image));
+}
+
+}  // namespace
+}  // namespace tarvelo::test

@@ -1,0 +1,17 @@
+# bash completion for tarvelo-convert
+_tarvelo_convert() {
+  local cur prev
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD-1]}
+  case "$prev" in
+    --to) mapfile -t COMPREPLY < <(compgen -W "tga bmp" -- "$cur"); return ;;
+    -o|--output-dir) mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
+    -j|--jobs|--timeout) return ;;
+  esac
+  if [[ "$cur" == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "--to -o --output-dir -j --jobs --timeout --help --version" -- "$cur")
+    return
+  fi
+  mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+}
+complete -o filenames -F _tarvelo_convert tarvelo-convert

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "TarveloConvert.h"
+
+namespace tarvelo::cli {
+
+// One file to convert.
+struct ConversionJob {
+  std::string source;
+  std::string destination;
+  TarveloLayout layout = TARVELO_LAYOUT_TGA;
+};
+
+// What became of it. On failure `file` names the file the reason is about: the
+// destination when it could not be created or written, the source otherwise.
+struct ConversionOutcome {
+  bool converted = false;
+  std::string file;
+  std::string reason;
+};
+
+// The outcome the library's status stands for, e.g. "source unreadable: can't fopen".
+ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail);
+
+// A failure that happened to the job as a whole (worker crash, time limit, ...).
+ConversionOutcome FailedSource(const ConversionJob& job, std::string reason);
+
+}  // namespace tarvelo::cli

@@ -1,0 +1,32 @@
+#include "test_fault_hooks.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace tarvelo::cli {
+namespace {
+
+bool PathHasMarker(const std::string& source, const char* variable) {
+  const char* marker = std::getenv(variable);
+  return marker != nullptr && *marker != '\0' && source.find(marker) != std::string::npos;
+}
+
+}  // namespace
+
+void InjectTestFault(const std::string& source) {
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_CRASH_MARKER")) {
+    const rlimit no_core{0, 0};  // a deliberate crash leaves no core file behind
+    setrlimit(RLIMIT_CORE, &no_core);
+    (void)std::raise(SIGSEGV);
+  }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
+    for (;;) {
+      pause();
+    }
+  }
+}
+
+}  // namespace tarvelo::cli

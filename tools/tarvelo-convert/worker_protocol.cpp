@@ -1,0 +1,103 @@
+#include "worker_protocol.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "fd_io.h"
+
+namespace tarvelo::cli {
+namespace {
+
+// Far beyond any path the system accepts (the library refuses over-long paths
+// itself); only here to keep a corrupted length from allocating wildly.
+constexpr uint32_t kMaxPathBytes = 1U << 20;
+constexpr uint32_t kMaxDetailBytes = 4096;
+
+void AppendU32(std::string* out, uint32_t value) {
+  char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  out->append(bytes, sizeof value);
+}
+
+uint32_t U32At(const char* bytes) {
+  uint32_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+bool ReadU32(int fd, uint32_t* value) {
+  char bytes[sizeof *value];
+  if (!ReadFully(fd, bytes, sizeof bytes)) {
+    return false;
+  }
+  *value = U32At(bytes);
+  return true;
+}
+
+bool ReadText(int fd, uint32_t size, std::string* text) {
+  text->resize(size);
+  return size == 0 || ReadFully(fd, text->data(), size);
+}
+
+}  // namespace
+
+bool SendRequest(int fd, const ConversionRequest& request) {
+  if (request.source.size() > kMaxPathBytes || request.destination.size() > kMaxPathBytes) {
+    return false;
+  }
+  std::string frame;
+  frame.reserve(12 + request.source.size() + request.destination.size());
+  AppendU32(&frame, static_cast<uint32_t>(request.layout));
+  AppendU32(&frame, static_cast<uint32_t>(request.source.size()));
+  AppendU32(&frame, static_cast<uint32_t>(request.destination.size()));
+  frame += request.source;
+  frame += request.destination;
+  return WriteFully(fd, frame.data(), frame.size());
+}
+
+bool ReceiveRequest(int fd, ConversionRequest* request) {
+  uint32_t layout = 0;
+  uint32_t source_size = 0;
+  uint32_t destination_size = 0;
+  if (!ReadU32(fd, &layout) || !ReadU32(fd, &source_size) || !ReadU32(fd, &destination_size)) {
+    return false;
+  }
+  if (source_size > kMaxPathBytes || destination_size > kMaxPathBytes) {
+    return false;
+  }
+  request->layout = static_cast<TarveloLayout>(layout);
+  return ReadText(fd, source_size, &request->source) && ReadText(fd, destination_size, &request->destination);
+}
+
+bool SendReply(int fd, const ConversionReply& reply) {
+  const std::size_t detail_size = std::min<std::size_t>(reply.detail.size(), kMaxDetailBytes);
+  std::string frame;
+  AppendU32(&frame, static_cast<uint32_t>(reply.status));
+  AppendU32(&frame, static_cast<uint32_t>(detail_size));
+  frame.append(reply.detail, 0, detail_size);
+  return WriteFully(fd, frame.data(), frame.size());
+}
+
+ReplyParse ParseReply(const std::string& received, ConversionReply* reply) {
+  constexpr std::size_t kHeader = 2 * sizeof(uint32_t);
+  if (received.size() < kHeader) {
+    return ReplyParse::kIncomplete;
+  }
+  const uint32_t detail_size = U32At(received.data() + sizeof(uint32_t));
+  if (detail_size > kMaxDetailBytes) {
+    return ReplyParse::kMalformed;
+  }
+  if (received.size() < kHeader + detail_size) {
+    return ReplyParse::kIncomplete;
+  }
+  // One request, one reply: anything beyond it means the worker is confused.
+  if (received.size() > kHeader + detail_size) {
+    return ReplyParse::kMalformed;
+  }
+  reply->status = static_cast<TarveloStatus>(U32At(received.data()));
+  reply->detail.assign(received, kHeader, detail_size);
+  return ReplyParse::kComplete;
+}
+
+}  // namespace tarvelo::cli
