@@ -18,6 +18,8 @@ namespace tarvelo {
 inline constexpr uint64_t kMaxDecodedPixels = TARVELO_MAX_DECODED_PIXELS;
 #else
 inline constexpr uint64_t kMaxDecodedPixels = sizeof(void*) >= 8 ? uint64_t{1} << 28U : uint64_t{1} << 26U;
+static_assert(sizeof(void*) < 8 || kMaxDecodedPixels >= (uint64_t{1} << 28U),
+              "64-bit builds must accept at least 2^28 pixels");
 #endif
 
 }  // namespace tarvelo
