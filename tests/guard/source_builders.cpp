@@ -580,6 +580,14 @@ std::vector<HostileSource> HostileSources() {
     Bytes bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(frame.offset));
     Append(bytes, {0xFF, 0xDD, 0, 4, 0, 1});
     bytes.insert(bytes.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(frame.offset), jpeg.end());
+    // Without stuffed 0xFF bytes in the data, the decoder finds nothing wrong after
+    // leaving the scan and returns the unwritten blocks as pixels.
+    const JpegSegment scan = FindSegment(bytes, 0xDA);
+    for (size_t at = scan.offset + scan.length; at + 1 < bytes.size() - 2; ++at) {
+      if (bytes[at] == 0xFF && bytes[at + 1] == 0x00) {
+        bytes[at] = 0x00;
+      }
+    }
     hostile.push_back({"jpeg-restart-missing.jpg", bytes, "JPEG image data does not cover every component"});
   }
   const Bytes pic = EncodePic(image, true);
