@@ -647,11 +647,12 @@ std::vector<HostileSource> HostileSources() {
   const Bytes bmp = EncodeBmp(image);
   hostile.push_back({"bmp-ends-early.bmp", Truncated(bmp, bmp.size() - 4), "BMP pixel data ends early"});
   {
-    // 13 bytes of header claim a 65535 x 65535 canvas, and no image follows.
+    // 13 bytes of header claim a 20000 x 20000 canvas (3.6 GB of decoder buffers),
+    // and no image follows.
     Bytes bytes;
     Append(bytes, std::string("GIF89a"));
-    Put16Le(bytes, 65535);
-    Put16Le(bytes, 65535);
+    Put16Le(bytes, 20000);
+    Put16Le(bytes, 20000);
     Append(bytes, {0, 0, 0});
     hostile.push_back({"gif-header-only.gif", bytes, "GIF holds no image"});
     Append(bytes, {0x3B});
