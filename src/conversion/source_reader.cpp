@@ -6,6 +6,21 @@
 #include <new>
 
 namespace tarvelo {
+namespace {
+
+// A seek that reaches past 2 GiB where `long` is 32 bits.
+bool SeekTo(std::FILE* file, uint64_t offset) noexcept {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+    return false;
+  }
+#if defined(_WIN32)
+  return _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
 
 SourceReader::SourceReader(std::FILE* file, uint64_t size) noexcept
     : file_(file), size_(size), block_(new (std::nothrow) uint8_t[kBlockSize]) {}
@@ -16,8 +31,7 @@ bool SourceReader::Refill() noexcept {
   }
   // Continue where the last block ended; a skip past it needs a seek.
   if (position_ != block_start_ + block_length_ || block_length_ == 0) {
-    if (position_ > static_cast<uint64_t>(std::numeric_limits<long>::max()) ||
-        std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) {
+    if (!SeekTo(file_, position_)) {
       short_read_ = true;
       return false;
     }
