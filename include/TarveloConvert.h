@@ -25,7 +25,7 @@ typedef enum TarveloLayout {
 /* Results of TarveloConvert. The numeric values are stable. */
 typedef enum TarveloStatus {
   TARVELO_STATUS_CONVERTED = 0,              /* destination written in full */
-  TARVELO_STATUS_SOURCE_UNREADABLE = 1,      /* missing, unreadable, corrupt or unsupported source */
+  TARVELO_STATUS_SOURCE_UNREADABLE = 1,      /* missing, unreadable, corrupt, unsupported or refused source */
   TARVELO_STATUS_DESTINATION_UNOPENABLE = 2, /* destination (or its temporary file) could not be created */
   TARVELO_STATUS_WRITE_FAILED = 3,           /* a write, flush, close or the final rename failed */
   TARVELO_STATUS_IMAGE_TOO_LARGE = 4,        /* TGA side over 65535, or BMP file size over 32 bits */
@@ -38,8 +38,15 @@ typedef enum TarveloStatus {
  *
  * `detail` may be NULL. Otherwise it receives a zero-terminated one-line
  * explanation, truncated to `detail_size` bytes, e.g. the decoder's reason
- * ("can't fopen", "bad huffman code") or the system's error text ("No space left
- * on device"); it is set to "" when there is nothing to add.
+ * ("can't fopen", "bad huffman code"), the input guard's ("JPEG Huffman table
+ * counts exceed 256", "image exceeds the decoded-size limit"; SECURITY.md lists
+ * them) or the system's error text ("No space left on device"); it is set to ""
+ * when there is nothing to add.
+ *
+ * Sources are checked before they are decoded: malformed files on which the decoder
+ * would misbehave, images over 2^28 pixels (2^26 on 32-bit builds), sources that
+ * are not regular files and sources that change while being read are refused with
+ * TARVELO_STATUS_SOURCE_UNREADABLE.
  *
  * On Windows the paths are UTF-8 as well and may name files that the ANSI code
  * page cannot represent.

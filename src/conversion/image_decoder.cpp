@@ -1,83 +1,108 @@
-// The one translation unit that compiles the decoder. Its symbols are hidden, so a
-// host process that carries its own copy of the decoder can neither replace ours
-// through symbol interposition nor see it.
-//
-// The C library headers the decoder uses come first, outside the hidden region: the
-// C library's own functions must keep their default visibility.
-#include <assert.h>
-#include <limits.h>
-#include <math.h>
-#include <stdarg.h>
-#include <stddef.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+// Decoding a source safely: the file is opened once and everything (the guard, the
+// size check and the decoder) reads that one open file, so that what was checked is
+// what is decoded. A file that changes on disk while it is being read is refused.
+#include "image_decoder.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "decode_limits.h"
+#include "input_guard.h"
+#include "source_check_hook.h"
+#include "source_file.h"
+#include "source_format.h"
+#include "source_reader.h"
 
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility push(hidden)
 #endif
-#define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility pop
 #endif
 
-#include "image_decoder.h"
-
-#if defined(_WIN32)
-#include <string>
-
-#include "../writer/utf8_to_wide_windows.h"
-#endif
-
 namespace tarvelo {
 namespace {
 
-// Decodes through the decoder's own file reader. On Windows the file is opened by
-// its UTF-16 name, so names outside the ANSI code page work; the decoder's
-// stbi_load would take the ANSI route.
-unsigned char* LoadFromPath(const char* path, int* width, int* height, int* channels) noexcept {
-#if defined(_WIN32)
-  std::wstring wide;
-  if (!Utf8ToWide(path, wide)) {
-    return stbi__errpuc("can't fopen", "Unable to open file");
-  }
-  std::FILE* file = _wfopen(wide.c_str(), L"rb");
-  if (file == nullptr) {
-    return stbi__errpuc("can't fopen", "Unable to open file");
-  }
-  unsigned char* pixels = stbi_load_from_file(file, width, height, channels, 0);
-  (void)std::fclose(file);  // read-only: nothing to lose
-  return pixels;
-#else
-  return stbi_load(path, width, height, channels, 0);
-#endif
+constexpr const char* kChanged = "source changed while it was being read";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { static_cast<void>(std::fclose(file)); }
+};
+using SourceHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+DecodeResult Failure(const char* reason) noexcept {
+  DecodeResult result;
+  result.failure_reason = reason;
+  return result;
+}
+
+const char* DecoderReason() noexcept {
+  const char* reason = stbi_failure_reason();
+  return reason != nullptr && *reason != '\0' ? reason : "unknown decoder failure";
+}
+
+bool Rewind(std::FILE* file) noexcept {
+  std::clearerr(file);
+  return std::fseek(file, 0, SEEK_SET) == 0;
 }
 
 }  // namespace
 
-void DecoderBufferDeleter::operator()(unsigned char* pixels) const noexcept { stbi_image_free(pixels); }
-
 DecodeResult DecodeImageFile(const char* path) noexcept {
-  DecodeResult result;
   if (path == nullptr) {
-    result.failure_reason = "no source path";
-    return result;
+    return Failure("no source path");
   }
+  const SourceHandle file(OpenSourceFile(path));
+  if (!file) {
+    return Failure("can't fopen");
+  }
+  SourceSnapshot before;
+  if (!TakeSourceSnapshot(file.get(), before)) {
+    return Failure("source is not a regular file");
+  }
+
+  // The guard comes first: even reading the header for the size check runs the
+  // decoder's table building on a hostile JPEG.
+  const SourceFormat format = IdentifySourceFormat(file.get());
+  {
+    SourceReader reader(file.get(), before.size);
+    if (const char* defect = CheckSource(format, reader); defect != nullptr) {
+      return Failure(defect);
+    }
+  }
+
   int width = 0;
   int height = 0;
   int channels = 0;
-  result.buffer.reset(LoadFromPath(path, &width, &height, &channels));
+  if (!Rewind(file.get()) || stbi_info_from_file(file.get(), &width, &height, &channels) == 0) {
+    return Failure(DecoderReason());
+  }
+  // A bottom-up BMP reports a negative height.
+  const uint64_t pixels =
+      static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
+  if (pixels > kMaxDecodedPixels) {
+    return Failure("image exceeds the decoded-size limit");
+  }
+
+  testing::RunSourceCheckedHook();
+  if (!Rewind(file.get())) {
+    return Failure(kChanged);
+  }
+  DecodeResult result;
+  result.buffer.reset(stbi_load_from_file(file.get(), &width, &height, &channels, 0));
+  SourceSnapshot after;
+  if (!TakeSourceSnapshot(file.get(), after) || after != before) {
+    result.buffer.reset();
+    return Failure(kChanged);
+  }
   if (!result.buffer) {
-    const char* reason = stbi_failure_reason();
-    result.failure_reason = reason != nullptr ? reason : "unknown decoder failure";
-    return result;
+    return Failure(DecoderReason());
   }
   if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
-    result.buffer.reset();
-    result.failure_reason = "decoder returned an empty or malformed image";
-    return result;
+    return Failure("decoder returned an empty or malformed image");
   }
   result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
   return result;

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "TarveloConvert.h"
 #include "conversion.h"
 #include "error_text.h"
@@ -16,6 +18,16 @@ TarveloStatus StatusOf(WriteFailureKind kind) {
   return TARVELO_STATUS_WRITE_FAILED;
 }
 
+// A C caller may pass any int where an enum is declared; in C++ reading an enum
+// object that holds a value outside its enumerators is undefined. Read its bytes.
+template <typename Enum>
+int RawValue(const Enum& value) noexcept {
+  static_assert(sizeof(Enum) == sizeof(int), "the C API's enums are int-sized");
+  int raw = 0;
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
+}
+
 }  // namespace
 }  // namespace tarvelo
 
@@ -29,7 +41,8 @@ TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destina
     CopyText(source == nullptr ? "source path is null" : "destination path is null", detail, detail_size);
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
-  if (layout != TARVELO_LAYOUT_TGA && layout != TARVELO_LAYOUT_BMP) {
+  const int raw_layout = RawValue(layout);
+  if (raw_layout != TARVELO_LAYOUT_TGA && raw_layout != TARVELO_LAYOUT_BMP) {
     CopyText("unknown layout", detail, detail_size);
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
@@ -39,7 +52,7 @@ TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destina
     return TARVELO_STATUS_SOURCE_UNREADABLE;
   }
   WriteFailure failure;
-  const Layout which = layout == TARVELO_LAYOUT_TGA ? Layout::kTga : Layout::kBmp;
+  const Layout which = raw_layout == TARVELO_LAYOUT_TGA ? Layout::kTga : Layout::kBmp;
   if (WriteLayout(which, destination, decoded.image, &failure) == 1) {
     return TARVELO_STATUS_CONVERTED;
   }
@@ -54,7 +67,7 @@ TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destina
 }
 
 TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
-  switch (status) {
+  switch (tarvelo::RawValue(status)) {
     case TARVELO_STATUS_CONVERTED: return "converted";
     case TARVELO_STATUS_SOURCE_UNREADABLE: return "source unreadable";
     case TARVELO_STATUS_DESTINATION_UNOPENABLE: return "destination could not be opened";

@@ -1,0 +1,70 @@
+// Path narrowing on arbitrary wide strings: every wchar_t value, any length. The
+// result is compared with an independent UTF-8 encoding: a path that fits comes out
+// exactly as encoded (non-scalar values as '?'), one that does not fit comes out null
+// and marked too long; nothing is ever written past the buffer.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "conversion/narrow_path.h"
+#include "fuzz_target.h"
+
+namespace {
+
+std::string ReferenceUtf8(const std::vector<wchar_t>& wide) {
+  std::string out;
+  for (const wchar_t unit : wide) {
+    if (unit == L'\0') {
+      break;
+    }
+    auto cp = static_cast<uint32_t>(static_cast<int32_t>(unit));
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      cp = '?';
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Each input byte pair widens to one wchar_t so that short inputs reach long paths;
+  // a leading flag byte switches to full 32-bit values.
+  std::vector<wchar_t> wide;
+  const bool full = size > 0 && (data[0] & 1U) != 0;
+  const size_t step = full ? 4 : 2;
+  for (size_t i = 1; i + step <= size; i += step) {
+    uint32_t value = 0;
+    std::memcpy(&value, data + i, step);
+    wide.push_back(static_cast<wchar_t>(value));
+  }
+  wide.push_back(L'\0');
+  tarvelo::NarrowedPath narrowed;
+  tarvelo::NarrowPath(wide.data(), narrowed);
+  const std::string expected = ReferenceUtf8(wide);
+  const bool fits = expected.size() < tarvelo::NarrowedPath::kCapacity;
+  if (fits != (narrowed.c_str() != nullptr) || fits == narrowed.too_long() ||
+      (fits && expected != narrowed.c_str())) {
+    static_cast<void>(
+        std::fprintf(stderr, "narrowing differs from the reference (%zu bytes expected)\n", expected.size()));
+    std::abort();
+  }
+  return 0;
+}
