@@ -163,6 +163,19 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
+void DestinationFile::Preallocate(uint64_t bytes) noexcept {
+#if defined(__linux__)
+  // Only a new temporary file: a device or pipe written directly has no blocks.
+  // The size stays at what is written (FALLOC_FL_KEEP_SIZE). Failure (a file
+  // system without it, no space) is left to the writes themselves to report.
+  if (stream_ != nullptr && !temporary_.empty() && bytes > 0 && bytes <= INT64_MAX) {
+    (void)fallocate(fileno(stream_), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+  }
+#else
+  (void)bytes;
+#endif
+}
+
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   if (stream_ == nullptr) {
     failure = {WriteFailureKind::kWriteFailed, EBADF};

@@ -219,6 +219,9 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
+// Not used on Windows: the file grows as it is written.
+void DestinationFile::Preallocate(uint64_t /*bytes*/) noexcept {}
+
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   if (stream_ == nullptr) {
     failure = {WriteFailureKind::kWriteFailed, EBADF};

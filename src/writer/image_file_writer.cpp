@@ -24,6 +24,7 @@ int WriteImageFile(const char* destination_path, const PixelStreamParams& params
     outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
     return 0;  // the destination's destructor removes the temporary file
   }
+  destination.Preallocate(PixelRowsSize(params, image));  // the header's few bytes need no room set aside
   EmitFields(sink, field_template, values);
   EmitPixelRows(sink, params, image);
   if (!sink.Flush()) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pixel_blocks_sse2.h"
+
 namespace tarvelo {
 namespace {
 
@@ -26,6 +28,17 @@ consteval bool Div255IsExact() {
 }
 static_assert(Div255IsExact());
 
+// The vector routines divide by 255 with a multiply-high instead.
+consteval bool MultiplyHighDiv255IsExact() {
+  for (uint32_t x = 0; x <= 0xFFFFU; ++x) {
+    if (((x * 0x8081U) >> 23U) != x / 255U) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(MultiplyHighDiv255IsExact());
+
 // bg + ((d - bg) * alpha) / 255 with the division truncating toward zero.
 template <uint8_t Bg>
 constexpr uint16_t Flatten(uint16_t d, uint16_t alpha) {
@@ -42,10 +55,11 @@ constexpr uint16_t Flatten(uint16_t d, uint16_t alpha) {
 
 // Writes `count` pixels; returns the new output position. Each pixel is packed
 // into one 32-bit word and stored whole: a 3-byte pixel's store overlaps the next
-// pixel's first byte, so the caller leaves one byte of slack after the run.
+// pixel's first byte. Vector routines store 16 bytes at a time. The caller leaves
+// kStoreSlack bytes of room after the run for both.
 using PixelRoutine = uint8_t* (*)(const uint8_t* src, uint8_t* dst, size_t count) noexcept;
 
-inline constexpr size_t kStoreSlack = 1;
+inline constexpr size_t kStoreSlack = sse2::kBlockStoreSlack > 1 ? sse2::kBlockStoreSlack : 1;
 
 inline void StoreWord(uint8_t* dst, uint32_t word) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -75,34 +89,39 @@ inline uint32_t PackColour(const uint8_t* src) {
   }
 }
 
-// RGBA flattened to three bytes, in two passes over blocks of pixels: the
-// arithmetic runs on a small word array (which vectorises), then the words are
-// stored three bytes apart.
-template <int Direction>
-uint8_t* EmitFlattenedPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
-  constexpr size_t kBlock = 256;
-  std::array<uint32_t, kBlock> words;
-  while (count > 0) {
-    const size_t block = count < kBlock ? count : kBlock;
-    for (size_t i = 0; i < block; ++i) {
-      words[i] = PackColour<4, Direction, 0>(src + 4 * i);
-    }
-    for (size_t i = 0; i < block; ++i, dst += 3) {
-      StoreWord(dst, words[i]);
-    }
-    src += 4 * block;
-    count -= block;
+// Converts the leading whole blocks of a run with the vector routine for the
+// layout's common cases; returns how many pixels it converted (0 where none fits).
+template <int Channels, int Direction, int AlphaPlacement>
+size_t EmitPixelBlocks([[maybe_unused]] const uint8_t* src, [[maybe_unused]] uint8_t* dst,
+                       [[maybe_unused]] size_t count) noexcept {
+#if defined(TARVELO_PIXEL_BLOCKS_SSE2)
+  if constexpr (Channels <= 2 && AlphaPlacement == 0) {
+    return sse2::RepeatGrey<Channels, false>(src, dst, count);
+  } else if constexpr (Channels == 2 && AlphaPlacement > 0) {
+    return sse2::RepeatGrey<Channels, true>(src, dst, count);
+  } else if constexpr (Channels == 3 && Direction < 0 && AlphaPlacement == 0) {
+    return sse2::ReverseColour3(src, dst, count);
+  } else if constexpr (Channels == 4 && Direction < 0 && AlphaPlacement > 0) {
+    return sse2::ReverseColour4KeepAlpha(src, dst, count);
+  } else if constexpr (Channels == 4 && AlphaPlacement == 0) {
+    return sse2::Flatten4<kBackgroundRed, kBackgroundGreen, kBackgroundBlue, (Direction < 0)>(src, dst,
+                                                                                              count);
   }
-  return dst;
+#endif
+  return 0;
 }
 
 template <int Channels, int Direction, int AlphaPlacement>
 uint8_t* EmitPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
-  if constexpr (Channels == 4 && AlphaPlacement == 0) {
-    return EmitFlattenedPixels<Direction>(src, dst, count);
-  }
   constexpr size_t kOutBytes = AlphaPlacement == 0 ? 3 : 4;
-  for (size_t i = 0; i < count; ++i, src += Channels, dst += kOutBytes) {
+  if constexpr (Channels == 3 && Direction > 0 && AlphaPlacement == 0) {
+    std::memcpy(dst, src, count * 3);  // already in output order
+    return dst + count * 3;
+  }
+  const size_t blocks = EmitPixelBlocks<Channels, Direction, AlphaPlacement>(src, dst, count);
+  src += blocks * Channels;
+  dst += blocks * kOutBytes;
+  for (size_t i = blocks; i < count; ++i, src += Channels, dst += kOutBytes) {
     const uint32_t colour = PackColour<Channels, Direction, AlphaPlacement>(src);
     const uint32_t alpha = src[Channels - 1];
     if constexpr (AlphaPlacement < 0) {
@@ -134,16 +153,33 @@ PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels) {
   return kRoutines[static_cast<size_t>(channels - 1)][direction][alpha];
 }
 
+bool Writable(const DecodedImage& image) {
+  return image.channels >= 1 && image.channels <= 4 && image.width >= 0 && image.height > 0;
+}
+
+size_t RowPad(const PixelStreamParams& params) {
+  return params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
+}
+
+size_t OutPixelBytes(const PixelStreamParams& params) { return params.alpha_mode != 0 ? 4 : 3; }
+
 }  // namespace
 
+uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& image) noexcept {
+  if (!Writable(image)) {
+    return 0;
+  }
+  const uint64_t row = static_cast<uint64_t>(image.width) * OutPixelBytes(params) + RowPad(params);
+  return row * static_cast<uint64_t>(image.height);
+}
+
 void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
-  if (image.channels < 1 || image.channels > 4 || image.width < 0 || image.height <= 0) {
+  if (!Writable(image)) {
     return;
   }
   const PixelRoutine routine = SelectRoutine(params, image.channels);
-  const size_t out_pixel_bytes = params.alpha_mode != 0 ? 4 : 3;
-  const size_t row_pad =
-      params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
+  const size_t out_pixel_bytes = OutPixelBytes(params);
+  const size_t row_pad = RowPad(params);
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
   const size_t row_bytes = width * channels;

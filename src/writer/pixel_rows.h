@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "byte_sink.h"
 #include "decoded_image.h"
 
@@ -26,5 +28,8 @@ inline constexpr uint8_t kBackgroundBlue = 255;
 // The pixel routine is chosen once per image, not per pixel. Channel counts
 // outside 1-4 and negative sizes write nothing.
 void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept;
+
+// The number of bytes EmitPixelRows writes for this image.
+uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& image) noexcept;
 
 }  // namespace tarvelo

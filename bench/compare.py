@@ -1,0 +1,489 @@
+#!/usr/bin/python3
+"""Times tarvelo-convert against the decoder alone and against the tools people use.
+
+Every program runs as its own process from a clean start, with the source in the
+page cache and the output written into the page cache (each output is deleted,
+untimed, after its run). Runs alternate: each repetition runs every program once
+per case, in an order that rotates from one repetition to the next, so that a
+slow spell of the machine touches all of them alike. Reported per program and
+case: the median wall time, its ratio to the decode-only floor, and the peak
+resident memory (wait4's ru_maxrss, which covers the process and every child it
+waited for, e.g. tarvelo-convert's worker).
+
+Sections:
+  writer    the writer alone (Google Benchmark): MB/s into a null sink and into
+            the page cache, per layout and channel count
+  single    one conversion per process, 24 MP and 1 MP sources, both layouts
+  batch     200 small PNGs: the floor in one process (and in two), tarvelo-convert
+            -j 1 and -j 2, GraphicsMagick's mogrify
+  decoder   builds of the decoder: the library's, the header at -O2 and at -O3,
+            Debian's prebuilt libstb.a
+
+Usage: compare.py --build BUILD_DIR [--work DIR] [--reps N] [--sections ...]
+Run through bench/compare.sh, which installs the peers and builds what this needs.
+"""
+
+import argparse
+import json
+import math
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+LAYOUTS = ("tga", "bmp")
+SOURCES = ("rgb.png", "rgba.png", "grey.png", "rgb.jpg", "rgba.tga", "rgb.bmp")
+SIZES = ("24mp", "1mp")
+PEERS = ("stb_image_write", "ImageMagick", "GraphicsMagick", "vips", "Pillow")
+PILLOW_CONVERT = "import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2])\n"
+
+# The targets the comparison checks.
+TARGET_GEOMEAN = 1.05
+TARGET_WORST = 1.10
+TARGET_EXTRA_MEMORY_MIB = 2.0
+TARGET_WRITER_GBPS = 2.0
+TARGET_BATCH_SPEEDUP = 1.8
+TARGET_BATCH_OVERHEAD = 0.05
+
+
+class Runner:
+    """Runs command lines through tarvelo-run-measured: wall seconds and peak MiB."""
+
+    def __init__(self, build, work):
+        self.launcher = os.path.join(build, "bench", "tarvelo-run-measured")
+        self.stderr_path = os.path.join(work, "last-stderr.txt")
+
+    def run(self, argv, cwd=None):
+        return self.run_together([argv], cwd)
+
+    def run_together(self, argvs, cwd=None):
+        """Starts all command lines at once; time until the last ends, largest peak."""
+        command = [self.launcher]
+        for index, argv in enumerate(argvs):
+            command += ([";;"] if index else []) + argv
+        with open(self.stderr_path, "wb") as stderr:
+            result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=stderr, cwd=cwd, check=False)
+        if result.returncode != 0:
+            with open(self.stderr_path, "rb") as stderr:
+                message = stderr.read().decode(errors="replace").strip()
+            raise RuntimeError(f"{' '.join(argvs[0][:3])} ... failed: {message[:300]}")
+        seconds, peak_kib = result.stdout.split()
+        return float(seconds), int(peak_kib) / 1024.0
+
+
+class Samples:
+    """Wall times and peaks per (case, program)."""
+
+    def __init__(self):
+        self.times = {}
+        self.peaks = {}
+
+    def add(self, key, elapsed, peak):
+        self.times.setdefault(key, []).append(elapsed)
+        self.peaks.setdefault(key, []).append(peak)
+
+    def median(self, key):
+        values = self.times.get(key)
+        return statistics.median(values) if values else None
+
+    def peak(self, key):
+        values = self.peaks.get(key)
+        return statistics.median(values) if values else None
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+
+
+def rotated(items, shift):
+    shift %= len(items)
+    return items[shift:] + items[:shift]
+
+
+def geomean(values):
+    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
+
+
+def find_program(name):
+    path = shutil.which(name)
+    return path
+
+
+# ---------------------------------------------------------------- programs
+
+def single_programs(build, tool, missing):
+    """Program name -> function(source, destination, layout) -> argv."""
+    bench = os.path.join(build, "bench")
+    programs = {
+        "floor": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-floor"), s],
+        "tarvelo": lambda s, d, layout: [tool, s, d],
+        "stb_image_write": lambda s, d, layout: [os.path.join(bench, "tarvelo-stb-write-convert"), s, d],
+    }
+    convert, gm, vips = find_program("convert"), find_program("gm"), find_program("vips")
+    if convert:
+        programs["ImageMagick"] = lambda s, d, layout: [convert, s, d]
+    if gm:
+        programs["GraphicsMagick"] = lambda s, d, layout: [gm, "convert", s, d]
+    if vips:
+        # vips has no TGA saver of its own; it saves both layouts through its
+        # ImageMagick module.
+        programs["vips"] = lambda s, d, layout: [vips, "magicksave", s, d, "--format", layout]
+    if os.path.exists("/usr/bin/python3") and subprocess.run(
+            ["/usr/bin/python3", "-c", "import PIL"], capture_output=True).returncode == 0:
+        programs["Pillow"] = lambda s, d, layout: ["/usr/bin/python3", "-c", PILLOW_CONVERT, s, d]
+    for peer in PEERS:
+        if peer not in programs:
+            missing.append(peer)
+    return programs
+
+
+# ---------------------------------------------------------------- sections
+
+def run_writer(build, quick):
+    bench = os.path.join(build, "bench", "tarvelo-writer-bench")
+    min_time = "0.1" if quick else "0.5"
+    result = subprocess.run([bench, "--benchmark_format=json", f"--benchmark_min_time={min_time}",
+                             "--benchmark_filter=BM_PixelRowsToNullSink|BM_WholeFileToPageCache"],
+                            capture_output=True, text=True, check=True)
+    rows = {}
+    for entry in json.loads(result.stdout)["benchmarks"]:
+        kind = "null" if "NullSink" in entry["name"] else "page cache"
+        rows.setdefault(entry["label"], {})[kind] = entry["bytes_per_second"] / 1e9
+    return rows
+
+
+def run_single(build, tool, inputs, work, reps, runner, missing, sizes):
+    programs = single_programs(build, tool, missing)
+    names = list(programs)
+    out = os.path.join(work, "out")
+    os.makedirs(out, exist_ok=True)
+    samples = Samples()
+    cases = [(size, source, layout) for size in sizes for source in SOURCES for layout in LAYOUTS]
+    for rep in range(reps):
+        for index, (size, source, layout) in enumerate(cases):
+            path = os.path.join(inputs, f"{size}-{source}")
+            for name in rotated(names, rep + index):
+                destination = os.path.join(out, f"{name}.{layout}")
+                elapsed, peak = runner.run(programs[name](path, destination, layout))
+                remove(destination)
+                samples.add((size, source, layout, name), elapsed, peak)
+        print(f"  single conversions: repetition {rep + 1} of {reps} done", file=sys.stderr)
+    return samples, names, cases
+
+
+def run_batch(build, tool, inputs, work, reps, runner):
+    batch_dir = os.path.join(inputs, "batch")
+    names = sorted(f for f in os.listdir(batch_dir) if f.endswith(".png"))
+    paths = [os.path.join(batch_dir, f) for f in names]
+    floor = os.path.join(build, "bench", "tarvelo-decode-floor")
+    gm = find_program("gm")
+    out = os.path.join(work, "batch-out")
+    half = len(paths) // 2
+    samples = Samples()
+    programs = {
+        "floor": lambda layout: ("one", [floor] + paths),
+        "floor, 2 processes": lambda layout: ("two", [[floor] + paths[:half], [floor] + paths[half:]]),
+        "tarvelo -j 1": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "1"] + paths),
+        "tarvelo -j 2": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "2"] + paths),
+    }
+    if gm:
+        # mogrify keeps the sources' relative names under its output directory.
+        programs["GraphicsMagick mogrify"] = lambda layout: (
+            "cwd", [gm, "mogrify", "-output-directory", out, "-format", layout] + names)
+    program_names = list(programs)
+    for rep in range(reps):
+        for index, layout in enumerate(LAYOUTS):
+            for name in rotated(program_names, rep + index):
+                if name.startswith("floor") and layout != LAYOUTS[0]:
+                    continue  # decoding does not depend on the layout
+                os.makedirs(out, exist_ok=True)
+                kind, argv = programs[name](layout)
+                if kind == "two":
+                    elapsed, peak = runner.run_together(argv)
+                else:
+                    elapsed, peak = runner.run(argv, cwd=batch_dir if kind == "cwd" else None)
+                remove(out)
+                samples.add((layout, name), elapsed, peak)
+        print(f"  batch: repetition {rep + 1} of {reps} done", file=sys.stderr)
+    return samples, program_names, len(paths)
+
+
+def run_decoder(build, inputs, reps, runner):
+    bench = os.path.join(build, "bench")
+    variants = {
+        "library's build": os.path.join(bench, "tarvelo-decode-floor"),
+        "header at -O2": os.path.join(bench, "tarvelo-decode-floor-O2"),
+        "header at -O3": os.path.join(bench, "tarvelo-decode-floor-O3"),
+        "Debian libstb.a": os.path.join(bench, "tarvelo-decode-floor-libstb"),
+    }
+    variants = {k: v for k, v in variants.items() if os.path.exists(v)}
+    names = list(variants)
+    samples = Samples()
+    for rep in range(reps):
+        for index, source in enumerate(SOURCES):
+            path = os.path.join(inputs, f"24mp-{source}")
+            for name in rotated(names, rep + index):
+                elapsed, peak = runner.run([variants[name], path])
+                samples.add((source, name), elapsed, peak)
+        print(f"  decoder builds: repetition {rep + 1} of {reps} done", file=sys.stderr)
+    return samples, names
+
+
+# ---------------------------------------------------------------- report
+
+def machine_description(build):
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    memory = ""
+    try:
+        with open("/proc/meminfo") as meminfo:
+            memory = f"{int(meminfo.readline().split()[1]) / 1048576:.0f} GiB RAM"
+    except (OSError, ValueError, IndexError):
+        pass
+    distribution = ""
+    try:
+        with open("/etc/os-release") as release:
+            for line in release:
+                if line.startswith("PRETTY_NAME="):
+                    distribution = line.split("=", 1)[1].strip().strip('"')
+    except OSError:
+        pass
+    compiler = ""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as cache:
+            for line in cache:
+                if line.startswith("CMAKE_CXX_COMPILER:"):
+                    path = line.split("=", 1)[1].strip()
+                    compiler = subprocess.run([path, "--version"], capture_output=True,
+                                              text=True).stdout.splitlines()[0]
+    except (OSError, IndexError):
+        pass
+    return (f"{cpu}, {os.cpu_count()} cores, {memory}; {distribution}, Linux {platform.release()}; "
+            f"{compiler}")
+
+
+def cell(seconds, floor):
+    if seconds is None:
+        return "-"
+    return f"{seconds:.3f} ({seconds / floor:.2f}x)" if floor else f"{seconds:.3f}"
+
+
+def report_writer(rows, lines, verdicts):
+    lines.append("Writer alone, 6000 x 4000 pixels, GB/s of output (Google Benchmark, wall time):")
+    lines.append("")
+    lines.append("| layout/channels | null sink | page cache (whole file) |")
+    lines.append("|---|---|---|")
+    slowest = None
+    for label, values in rows.items():
+        null = values.get("null")
+        cache = values.get("page cache")
+        lines.append(f"| {label} | {null:.2f} | {cache:.2f} |")
+        if null is not None and (slowest is None or null < slowest[1]):
+            slowest = (label, null)
+    lines.append("")
+    if slowest:
+        verdicts.append((slowest[1] >= TARGET_WRITER_GBPS,
+                         f"writer into a null sink >= {TARGET_WRITER_GBPS} GB/s everywhere "
+                         f"(slowest {slowest[0]}: {slowest[1]:.2f} GB/s)"))
+
+
+def report_single(samples, names, cases, lines, verdicts):
+    peers = [n for n in names if n in PEERS]
+    lines.append("Single conversions: median wall seconds (ratio to the floor); peak memory in MiB:")
+    lines.append("")
+    header = ["source", "layout"] + names + ["tarvelo / best peer", "peak MiB floor / tarvelo"]
+    lines.append("| " + " | ".join(header) + " |")
+    lines.append("|" + "---|" * len(header))
+    ratios = {size: [] for size in SIZES}
+    worst = (0.0, None)
+    extra_memory = (-1e9, None)
+    beaten_by = []
+    png_colour = []
+    for size, source, layout in cases:
+        floor = samples.median((size, source, layout, "floor"))
+        ours = samples.median((size, source, layout, "tarvelo"))
+        row = [f"{size} {source}", layout]
+        row += [cell(samples.median((size, source, layout, n)), floor) for n in names]
+        best_peer = min(((samples.median((size, source, layout, p)), p) for p in peers),
+                        default=(None, None))
+        versus = f"{ours / best_peer[0]:.2f} ({best_peer[1]})" if best_peer[0] else "-"
+        floor_peak = samples.peak((size, source, layout, "floor"))
+        our_peak = samples.peak((size, source, layout, "tarvelo"))
+        row += [versus, f"{floor_peak:.1f} / {our_peak:.1f}"]
+        lines.append("| " + " | ".join(row) + " |")
+        ratio = ours / floor
+        ratios[size].append(ratio)
+        if ratio > worst[0]:
+            worst = (ratio, f"{size} {source} -> {layout}")
+        if our_peak - floor_peak > extra_memory[0]:
+            extra_memory = (our_peak - floor_peak, f"{size} {source} -> {layout}")
+        if best_peer[0]:
+            if source in ("rgb.png", "rgba.png"):
+                png_colour.append(f"{size} {source} -> {layout}: {ours / best_peer[0]:.2f}x {best_peer[1]}")
+            elif ours >= best_peer[0]:
+                beaten_by.append(f"{size} {source} -> {layout} by {best_peer[1]} "
+                                 f"({ours / best_peer[0]:.2f}x)")
+    lines.append("")
+    all_ratios = [r for size in SIZES for r in ratios[size]]
+    for size in SIZES:
+        if ratios[size]:
+            lines.append(f"tarvelo / floor, {size}: geometric mean {geomean(ratios[size]):.3f}, "
+                         f"worst {max(ratios[size]):.3f}")
+    lines.append(f"tarvelo / floor, all cases: geometric mean {geomean(all_ratios):.3f}, "
+                 f"worst {worst[0]:.3f} ({worst[1]})")
+    if png_colour:
+        lines.append("colour PNG, tarvelo against the best peer: " + "; ".join(png_colour))
+    lines.append("")
+    verdicts.append((geomean(all_ratios) <= TARGET_GEOMEAN,
+                     f"single conversions within {TARGET_GEOMEAN - 1:.0%} of the floor (geometric mean "
+                     f"{geomean(all_ratios):.3f})"))
+    verdicts.append((worst[0] <= TARGET_WORST,
+                     f"every single conversion within {TARGET_WORST - 1:.0%} of the floor "
+                     f"(worst {worst[0]:.3f}, {worst[1]})"))
+    verdicts.append((extra_memory[0] <= TARGET_EXTRA_MEMORY_MIB,
+                     f"peak memory <= floor + {TARGET_EXTRA_MEMORY_MIB:.0f} MiB "
+                     f"(largest excess {extra_memory[0]:+.1f} MiB, {extra_memory[1]})"))
+    verdicts.append((not beaten_by,
+                     "faster than every peer on JPEG, BMP, TGA and grey sources" +
+                     (" (not: " + "; ".join(beaten_by) + ")" if beaten_by else "")))
+
+
+def report_batch(samples, names, count, lines, verdicts):
+    lines.append(f"Batch of {count} PNGs (640 x 480 RGB): median wall seconds, ms per file, peak MiB:")
+    lines.append("")
+    lines.append("| program | tga | bmp | ms/file (tga) | peak MiB |")
+    lines.append("|---|---|---|---|---|")
+    for name in names:
+        tga = samples.median(("tga", name))
+        bmp = samples.median(("bmp", name))
+        peak = samples.peak(("tga", name))
+        bmp_cell = f"{bmp:.3f}" if bmp is not None else "(same)"
+        lines.append(f"| {name} | {tga:.3f} | {bmp_cell} | {tga / count * 1000:.2f} | {peak:.1f} |")
+    lines.append("")
+    floor = samples.median(("tga", "floor"))
+    for layout in LAYOUTS:
+        one = samples.median((layout, "tarvelo -j 1"))
+        two = samples.median((layout, "tarvelo -j 2"))
+        overhead = one / floor - 1
+        line = (f"{layout}: -j 2 is {one / two:.2f}x faster than -j 1; -j 1 costs {overhead:+.1%} "
+                f"over the floor ({(one - floor) / count * 1000:.2f} ms per file)")
+        mogrify = samples.median((layout, "GraphicsMagick mogrify"))
+        if mogrify:
+            line += f"; -j 2 takes {two / mogrify:.2f}x the time of GraphicsMagick's mogrify"
+        lines.append(line)
+        verdicts.append((one / two >= TARGET_BATCH_SPEEDUP,
+                         f"batch -j 2 >= {TARGET_BATCH_SPEEDUP}x faster than -j 1 ({layout}: "
+                         f"{one / two:.2f}x)"))
+        verdicts.append((overhead < TARGET_BATCH_OVERHEAD,
+                         f"batch per-file overhead over the floor < {TARGET_BATCH_OVERHEAD:.0%} "
+                         f"({layout}: {overhead:+.1%})"))
+    lines.append("")
+
+
+def report_decoder(samples, names, lines):
+    lines.append("Decoder builds, 24 MP sources, decode only: median wall seconds (ratio to the "
+                 "library's build):")
+    lines.append("")
+    lines.append("| source | " + " | ".join(names) + " |")
+    lines.append("|---|" + "---|" * len(names))
+    ratios = {name: [] for name in names}
+    for source in SOURCES:
+        base = samples.median((source, names[0]))
+        row = [source]
+        for name in names:
+            value = samples.median((source, name))
+            ratios[name].append(value / base)
+            row.append(cell(value, base))
+        lines.append("| " + " | ".join(row) + " |")
+    lines.append("| geometric mean | " + " | ".join(f"{geomean(ratios[n]):.3f}" for n in names) + " |")
+    lines.append("")
+
+
+def load_average():
+    try:
+        return " ".join(f"{v:.2f}" for v in os.getloadavg())
+    except OSError:
+        return "?"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="build directory with the tool and bench/")
+    parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
+    parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
+    parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
+    parser.add_argument("--sections", default="writer,single,batch,decoder",
+                        help="comma-separated: writer,single,batch,decoder (default all)")
+    parser.add_argument("--sizes", default=",".join(SIZES), help="single conversions: 24mp,1mp")
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build)
+    tool = os.path.abspath(args.tool or os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert"))
+    work = os.path.abspath(args.work or os.path.join(build, "compare"))
+    inputs = os.path.join(work, "inputs")
+    os.makedirs(inputs, exist_ok=True)
+    sections = set(args.sections.split(","))
+    sizes = [s for s in SIZES if s in args.sizes.split(",")]
+    quick = args.reps < 3
+
+    print("making the inputs (once) ...", file=sys.stderr)
+    subprocess.run([os.path.join(build, "bench", "tarvelo-make-bench-inputs"), inputs], check=True)
+
+    runner = Runner(build, work)
+    lines = [f"Machine: {machine_description(build)}",
+             f"Repetitions: {args.reps}, alternating; load average before: {load_average()}", ""]
+    verdicts = []
+    missing = []
+    started = time.time()
+    results = {}
+    if "writer" in sections:
+        print("writer alone ...", file=sys.stderr)
+        results["writer"] = run_writer(build, quick)
+    if "single" in sections:
+        print("single conversions ...", file=sys.stderr)
+        results["single"] = run_single(build, tool, inputs, work, args.reps, runner, missing, sizes)
+    if "batch" in sections:
+        print("batch ...", file=sys.stderr)
+        results["batch"] = run_batch(build, tool, inputs, work, args.reps, runner)
+    if "decoder" in sections:
+        print("decoder builds ...", file=sys.stderr)
+        results["decoder"] = run_decoder(build, inputs, args.reps, runner)
+
+    if "writer" in results:
+        report_writer(results["writer"], lines, verdicts)
+    if "single" in results:
+        report_single(*results["single"], lines, verdicts)
+    if "batch" in results:
+        report_batch(*results["batch"], lines, verdicts)
+    if "decoder" in results:
+        report_decoder(*results["decoder"], lines)
+    if missing:
+        lines.append("Not installed, left out: " + ", ".join(missing))
+    lines.append(f"Load average after: {load_average()}; took {time.time() - started:.0f} s")
+    lines.append("")
+    lines.append("Targets:")
+    for met, text in verdicts:
+        lines.append(f"  [{'met' if met else 'MISSED'}] {text}")
+    report = "\n".join(lines)
+    print(report)
+    with open(os.path.join(work, "report.md"), "w") as saved:
+        saved.write(report + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

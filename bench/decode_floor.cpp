@@ -1,0 +1,26 @@
+// The floor of every conversion: decoding alone. Loads each source with the decoder
+// (stbi_load with the channels the file has) and frees it, writing nothing. Which
+// copy of the decoder it runs is decided at link time (see CMakeLists.txt), so the
+// same program measures the library's build of the decoder and the alternatives.
+//
+// Usage: tarvelo-decode-floor SOURCE...   (exit 1 if any source fails to decode)
+#include <stb/stb_image.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  int failed = 0;
+  for (int i = 1; i < argc; ++i) {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    stbi_uc* pixels = stbi_load(argv[i], &width, &height, &channels, 0);
+    if (pixels == nullptr) {
+      (void)std::fprintf(stderr, "%s: %s\n", argv[i], stbi_failure_reason());
+      failed = 1;
+      continue;
+    }
+    stbi_image_free(pixels);
+  }
+  return failed;
+}
