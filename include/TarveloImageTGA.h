@@ -13,7 +13,7 @@
  *   |      0 |    1 | image ID length      | 0                                   |
  *   |      1 |    1 | colour-map type      | 0                                   |
  *   |      2 |    1 | image type           | 2 (uncompressed true-colour)        |
- *   |      3 |    5 | colour-map spec      | all 0                               |
+ *   |      3 |    5 | colour-map fields    | all 0                               |
  *   |      8 |    4 | x and y origin       | 0, 0                                |
  *   |     12 |    2 | width                | image width (at most 65535)         |
  *   |     14 |    2 | height               | image height (at most 65535)        |

@@ -80,7 +80,7 @@ DecodeResult DecodeImageFile(const char* path) noexcept {
   if (!Rewind(file.get()) || stbi_info_from_file(file.get(), &width, &height, &channels) == 0) {
     return Failure(DecoderReason());
   }
-  // A bottom-up BMP reports a negative height.
+  // A top-down BMP reports its height as negative.
   const uint64_t pixels =
       static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
   if (pixels > kMaxDecodedPixels) {

@@ -66,17 +66,20 @@ SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
   return format;
 }
 
-size_t InflateWithDecoder(const uint8_t* data, size_t size, uint8_t* out, size_t capacity,
-                          bool zlib_header) noexcept {
-  if (size > INT_MAX || capacity > INT_MAX) {
-    return 0;
+uint8_t* InflateLikeDecoder(const uint8_t* data, size_t size, size_t expected_size, bool zlib_header,
+                            size_t& inflated_size) noexcept {
+  inflated_size = 0;
+  if (size > INT_MAX || expected_size > INT_MAX) {
+    return nullptr;
   }
-  stbi__zbuf stream{};
-  stream.zbuffer = const_cast<stbi_uc*>(data);
-  stream.zbuffer_end = stream.zbuffer + size;
-  // Not expandable: the inflater writes only into `out` and never allocates.
-  stbi__do_zlib(&stream, reinterpret_cast<char*>(out), static_cast<int>(capacity), 0, zlib_header ? 1 : 0);
-  return static_cast<size_t>(stream.zout - stream.zout_start);  // NOLINT(clang-analyzer-unix.Malloc)
+  int length = 0;
+  char* inflated = stbi_zlib_decode_malloc_guesssize_headerflag(
+      reinterpret_cast<const char*>(data), static_cast<int>(size), static_cast<int>(expected_size), &length,
+      zlib_header ? 1 : 0);
+  if (inflated != nullptr) {
+    inflated_size = static_cast<size_t>(length);
+  }
+  return reinterpret_cast<uint8_t*>(inflated);
 }
 
 }  // namespace tarvelo

@@ -5,10 +5,12 @@
 
 namespace tarvelo {
 
-// Inflates a zlib stream (or a raw deflate stream when `zlib_header` is false) with
-// the decoder's own inflater into `out`, stopping when `capacity` bytes are there.
-// Returns how many bytes it produced; a corrupt stream stops early.
-size_t InflateWithDecoder(const uint8_t* data, size_t size, uint8_t* out, size_t capacity,
-                          bool zlib_header) noexcept;
+// Inflates a zlib stream (or a raw deflate stream when `zlib_header` is false)
+// exactly as the decoder does for PNG image data: with its own inflater, into a
+// buffer that starts at `expected_size` bytes and grows as the stream needs. Returns
+// the buffer (release it with std::free) and sets `inflated_size`, or returns null
+// when the decoder would reject the stream.
+uint8_t* InflateLikeDecoder(const uint8_t* data, size_t size, size_t expected_size, bool zlib_header,
+                            size_t& inflated_size) noexcept;
 
 }  // namespace tarvelo

@@ -167,9 +167,9 @@ class JpegChecker {
   Step QuantisationTables() {
     int64_t length = int64_t{reader_.Get16Be()} - 2;
     while (length > 0) {
-      const uint32_t spec = reader_.Get8();
-      const uint32_t precision = spec >> 4U;
-      const uint32_t table = spec & 15U;
+      const uint32_t packed_ids = reader_.Get8();
+      const uint32_t precision = packed_ids >> 4U;
+      const uint32_t table = packed_ids & 15U;
       if (precision > 1 || table > 3) {
         return Step::kFails;
       }
@@ -183,9 +183,9 @@ class JpegChecker {
   Step HuffmanTables() {
     int64_t length = int64_t{reader_.Get16Be()} - 2;
     while (length > 0) {
-      const uint32_t spec = reader_.Get8();
-      const uint32_t table_class = spec >> 4U;
-      const uint32_t table = spec & 15U;
+      const uint32_t packed_ids = reader_.Get8();
+      const uint32_t table_class = packed_ids >> 4U;
+      const uint32_t table = packed_ids & 15U;
       if (table_class > 1 || table > 3) {
         return Step::kFails;
       }

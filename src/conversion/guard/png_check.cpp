@@ -1,10 +1,9 @@
 // PNG with a palette: the decoder looks indices up in a stack table of 256 entries
 // of which only the file's palette is filled, so an index past the palette copies
 // uninitialised stack bytes into the image. The indices are inside the compressed,
-// filtered image data: the check inflates it (with the decoder's own inflater, into
-// a buffer of exactly the size the image needs), undoes the row filters and looks
-// at every index. Images without a palette are left to the decoder, which checks
-// its chunks and zlib stream itself.
+// filtered image data: the check inflates it as the decoder will (with the
+// decoder's own inflater), undoes the row filters and looks at every index. Images without a palette are left
+// to the decoder, which checks its chunks and zlib stream itself.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -113,12 +112,12 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
   for (int p = 0; p < pass_count; ++p) {
     total += ((size_t{passes[p].width} * header.depth + 7) / 8 + 1) * passes[p].height;
   }
-  const Buffer raw(static_cast<uint8_t*>(std::malloc(total)));
-  if (!raw) {
-    return "out of memory while checking the source";
-  }
-  if (InflateWithDecoder(compressed, compressed_size, raw.get(), total, zlib_header) < total) {
-    return nullptr;  // too little image data: the decoder refuses it
+  // The decoder inflates the whole stream, however long, and ignores what follows
+  // the image; so does the check.
+  size_t inflated_size = 0;
+  const Buffer raw(InflateLikeDecoder(compressed, compressed_size, total, zlib_header, inflated_size));
+  if (!raw || inflated_size < total) {
+    return nullptr;  // a corrupt stream or too little image data: the decoder refuses it
   }
   uint8_t* data = raw.get();
   for (int p = 0; p < pass_count; ++p) {
@@ -138,6 +137,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
   bool first = true;
   bool zlib_header = true;
   uint32_t palette_size = 0;
+  uint32_t filled_entries = 0;
   Buffer compressed;
   size_t compressed_size = 0;
   // Chunks as the decoder walks them; wherever it would stop with an error, the
@@ -173,7 +173,10 @@ const char* CheckPng(SourceReader& reader) noexcept {
       if (first || length > 256 * 3 || length % 3 != 0) {
         return nullptr;
       }
+      // Entries an earlier, longer palette filled stay filled: the decoder's table
+      // holds the longest palette seen, while the last one counts as its length.
       palette_size = length / 3;
+      filled_entries = palette_size > filled_entries ? palette_size : filled_entries;
       reader.Skip(length);
     } else if (type == ChunkType("IDAT")) {
       if (first || palette_size == 0 || !reader.Has(length) || compressed_size + length > INT32_MAX) {
@@ -193,7 +196,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
       if (first || compressed_size == 0) {
         return nullptr;
       }
-      return CheckIndices(header, compressed.get(), compressed_size, zlib_header, palette_size);
+      return CheckIndices(header, compressed.get(), compressed_size, zlib_header, filled_entries);
     } else {
       if (first || (type & (uint32_t{1} << 29U)) == 0) {
         return nullptr;  // unknown critical chunk
