@@ -1,16 +1,42 @@
 #include "worker_process.h"
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "TarveloConvert.h"
 #include "test_fault_hooks.h"
 #include "worker_protocol.h"
 
 namespace tarvelo::cli {
+namespace {
+
+// A worker decodes one file after another, each into fresh buffers of about the
+// same sizes. By default the C library hands freed memory back to the system and
+// takes it again for the next file, which then pays a page fault and a page
+// clearing for every 4 KiB it touches. Keeping up to this much freed memory for
+// the next file instead makes that cost once per worker, not once per file; the
+// peak is unchanged, as the same amount was in use a moment before. A worker
+// that converts a single file keeps the C library's default behaviour.
+constexpr int kKeptFreeMemory = 32 * 1024 * 1024;
+
+void KeepMemoryForTheNextFile() {
+#if defined(__GLIBC__)
+  // Allocations below the limit come from the heap, whose freed top is kept.
+  (void)mallopt(M_MMAP_THRESHOLD, kKeptFreeMemory);
+  (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
+#endif
+}
+
+}  // namespace
 
 void RunWorker(int channel) {
   ConversionRequest request;
-  while (ReceiveRequest(channel, &request)) {
+  for (int files = 0; ReceiveRequest(channel, &request); ++files) {
+    if (files == 1) {
+      KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
+    }
     InjectTestFault(request.source);
     char detail[1024] = "";
     ConversionReply reply;
