@@ -213,7 +213,10 @@ TEST_P(EmitPixelRowsAllParameters, EveryRowLengthAroundTheVectorBlocks) {
       for (const int alpha_mode : {-1, 0, 1}) {
         const PixelStreamParams params{channel_direction, -1, alpha_mode, width % 4};
         SCOPED_TRACE("width " + std::to_string(width) + ", " + Describe(channels, params));
-        EXPECT_EQ(ModelPixelRows(image, params), Rows(image, params));
+        const Bytes written = Rows(image, params);
+        EXPECT_EQ(ModelPixelRows(image, params), written);
+        // The size set aside for the file before writing is exactly what is written.
+        EXPECT_EQ(written.size(), PixelRowsSize(params, View(image)));
       }
     }
   }
