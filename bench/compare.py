@@ -16,8 +16,10 @@ Sections:
   single    one conversion per process, 24 MP and 1 MP sources, both layouts
   batch     200 small PNGs: the floor in one process (and in two), tarvelo-convert
             -j 1 and -j 2, GraphicsMagick's mogrify
-  decoder   builds of the decoder: the library's, the header at -O2 and at -O3,
-            Debian's prebuilt libstb.a
+  decoder   builds of the decoder: the floor (the header at -O3, as the library
+            compiles it, with the C library's allocator), the header at -O2,
+            Debian's prebuilt libstb.a, and the library's decoding (its build
+            of the header with its decoder allocator)
 
 Usage: compare.py --build BUILD_DIR [--work DIR] [--reps N] [--sections ...]
 Run through bench/compare.sh, which installs the peers and builds what this needs.
@@ -124,6 +126,7 @@ def single_programs(build, tool, missing):
     bench = os.path.join(build, "bench")
     programs = {
         "floor": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-floor"), s],
+        "library decode": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-library"), s],
         "tarvelo": lambda s, d, layout: [tool, s, d],
         "stb_image_write": lambda s, d, layout: [os.path.join(bench, "tarvelo-stb-write-convert"), s, d],
     }
@@ -222,10 +225,10 @@ def run_batch(build, tool, inputs, work, reps, runner):
 def run_decoder(build, inputs, reps, runner):
     bench = os.path.join(build, "bench")
     variants = {
-        "library's build": os.path.join(bench, "tarvelo-decode-floor"),
+        "floor (header at -O3)": os.path.join(bench, "tarvelo-decode-floor"),
         "header at -O2": os.path.join(bench, "tarvelo-decode-floor-O2"),
-        "header at -O3": os.path.join(bench, "tarvelo-decode-floor-O3"),
         "Debian libstb.a": os.path.join(bench, "tarvelo-decode-floor-libstb"),
+        "library decode (+ its allocator)": os.path.join(bench, "tarvelo-decode-library"),
     }
     variants = {k: v for k, v in variants.items() if os.path.exists(v)}
     names = list(variants)
@@ -314,6 +317,7 @@ def report_single(samples, names, cases, lines, verdicts):
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
     ratios = {size: [] for size in SIZES}
+    over_decode = {size: [] for size in SIZES}
     worst = (0.0, None)
     extra_memory = (-1e9, None)
     beaten_by = []
@@ -332,6 +336,9 @@ def report_single(samples, names, cases, lines, verdicts):
         lines.append("| " + " | ".join(row) + " |")
         ratio = ours / floor
         ratios[size].append(ratio)
+        library_decode = samples.median((size, source, layout, "library decode"))
+        if library_decode:
+            over_decode[size].append(ours / library_decode)
         if ratio > worst[0]:
             worst = (ratio, f"{size} {source} -> {layout}")
         if our_peak - floor_peak > extra_memory[0]:
@@ -350,6 +357,10 @@ def report_single(samples, names, cases, lines, verdicts):
                          f"worst {max(ratios[size]):.3f}")
     lines.append(f"tarvelo / floor, all cases: geometric mean {geomean(all_ratios):.3f}, "
                  f"worst {worst[0]:.3f} ({worst[1]})")
+    for size in SIZES:
+        if over_decode[size]:
+            lines.append(f"tarvelo / library decode (what writing the file and the tool add), {size}: "
+                         f"geometric mean {geomean(over_decode[size]):.3f}, worst {max(over_decode[size]):.3f}")
     if png_colour:
         lines.append("colour PNG, tarvelo against the best peer: " + "; ".join(png_colour))
     lines.append("")
@@ -401,7 +412,7 @@ def report_batch(samples, names, count, lines, verdicts):
 
 def report_decoder(samples, names, lines):
     lines.append("Decoder builds, 24 MP sources, decode only: median wall seconds (ratio to the "
-                 "library's build):")
+                 "floor):")
     lines.append("")
     lines.append("| source | " + " | ".join(names) + " |")
     lines.append("|---|" + "---|" * len(names))

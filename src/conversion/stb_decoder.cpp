@@ -14,6 +14,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "decoder_memory.h"
+
+// Every buffer the decoder allocates comes from the decoder allocator (large ones
+// are made resident by a helper thread while the decoder fills them).
+#define STBI_MALLOC(size) tarvelo::AllocateDecoderMemory(size)
+#define STBI_REALLOC(block, size) tarvelo::ResizeDecoderMemory(block, size)
+#define STBI_FREE(block) tarvelo::FreeDecoderMemory(block)
+
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility push(hidden)
 #endif

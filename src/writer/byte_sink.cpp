@@ -3,17 +3,36 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 namespace tarvelo {
 
-ByteSink::ByteSink(std::FILE* stream) noexcept
-    : stream_(stream), buffer_(new (std::nothrow) uint8_t[kCapacity]) {}
+ByteSink::ByteSink(std::FILE* stream, Mode mode) noexcept : stream_(stream) {
+  const size_t count = mode == Mode::kOverlapped ? kOverlappedBuffers : 1;
+  buffers_.reset(new (std::nothrow) uint8_t[count * kCapacity]);
+  if (buffers_ == nullptr) {
+    return;
+  }
+  current_ = buffers_.get();
+  if (count > 1) {
+    for (size_t i = 1; i < count; ++i) {
+      spare_[spare_count_++] = buffers_.get() + i * kCapacity;
+    }
+    try {
+      writer_ = std::thread(&ByteSink::WriterLoop, this);
+    } catch (const std::system_error&) {
+      spare_count_ = 0;  // no thread to spare: write from this one
+    }
+  }
+}
+
+ByteSink::~ByteSink() { StopWriter(); }
 
 uint8_t* ByteSink::Reserve(size_t bytes) noexcept {
   if (kCapacity - used_ < bytes) {
-    Flush();
+    HandOver();
   }
-  return buffer_.get() + used_;
+  return current_ + used_;
 }
 
 void ByteSink::Put(uint8_t byte) noexcept {
@@ -32,16 +51,75 @@ void ByteSink::PutZeros(size_t count) noexcept {
   }
 }
 
-bool ByteSink::Flush() noexcept {
-  if (used_ > 0 && error_number_ == 0) {
-    errno = 0;
-    if (std::fwrite(buffer_.get(), 1, used_, stream_) != used_) {
-      error_number_ = errno != 0 ? errno : EIO;
-    }
-  }
+void ByteSink::WriteBlock(const Block& block) noexcept {
   // After a failure the rest of the image is discarded: the file is abandoned.
+  if (block.size == 0 || failed()) {
+    return;
+  }
+  errno = 0;
+  if (std::fwrite(block.data, 1, block.size, stream_) != block.size) {
+    int expected = 0;
+    (void)error_number_.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+  }
+}
+
+void ByteSink::HandOver() noexcept {
+  if (!overlapped()) {
+    WriteBlock({current_, used_});
+    used_ = 0;
+    return;
+  }
+  if (used_ == 0) {
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  queued_[(queued_head_ + queued_count_) % kOverlappedBuffers] = {current_, used_};
+  ++queued_count_;
+  queued_changed_.notify_one();
+  spare_changed_.wait(lock, [this] { return spare_count_ > 0; });
+  current_ = spare_[--spare_count_];
   used_ = 0;
-  return error_number_ == 0;
+}
+
+void ByteSink::WriterLoop() noexcept {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    queued_changed_.wait(lock, [this] { return queued_count_ > 0 || stopping_; });
+    if (queued_count_ == 0) {
+      return;  // stopping, and everything handed over has been written
+    }
+    const Block block = queued_[queued_head_];
+    queued_head_ = (queued_head_ + 1) % kOverlappedBuffers;
+    --queued_count_;
+    writing_ = true;
+    lock.unlock();
+    WriteBlock(block);
+    lock.lock();
+    writing_ = false;
+    spare_[spare_count_++] = block.data;
+    spare_changed_.notify_one();
+  }
+}
+
+bool ByteSink::Flush() noexcept {
+  HandOver();
+  if (overlapped()) {
+    std::unique_lock lock(mutex_);
+    spare_changed_.wait(lock, [this] { return queued_count_ == 0 && !writing_; });
+  }
+  return !failed();
+}
+
+void ByteSink::StopWriter() noexcept {
+  if (!overlapped()) {
+    return;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    queued_changed_.notify_one();
+  }
+  writer_.join();
 }
 
 }  // namespace tarvelo

@@ -1,15 +1,24 @@
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace tarvelo {
 
-// Stages output bytes in a small fixed buffer and hands them to the stream in
-// large blocks. Memory use is constant whatever the image size, and the pixel
-// routines fill the buffer with plain stores instead of one library call per byte.
+// Stages output bytes in small fixed buffers and hands them to the stream in large
+// blocks. Memory use is constant whatever the image size, and the pixel routines
+// fill the buffers with plain stores instead of one library call per byte.
+//
+// In overlapped mode a second thread writes each full buffer to the stream while
+// the pixel routines fill the next one, so that the kernel's copy into the file and
+// the pixel work run side by side on two cores instead of one after the other.
+// Either way the stream receives the same bytes in the same order.
 class ByteSink {
  public:
   // Each hand-over is one write to the file, and every write costs the file system
@@ -19,34 +28,69 @@ class ByteSink {
   // processor's second-level cache.
   static constexpr size_t kCapacity = size_t{256} * 1024;
 
-  explicit ByteSink(std::FILE* stream) noexcept;
+  // Buffers in overlapped mode: one being filled, one being written and the rest
+  // queued, so that the writing thread finds the next block ready without waiting
+  // for the filling thread to wake up.
+  static constexpr size_t kOverlappedBuffers = 4;
+
+  enum class Mode { kDirect, kOverlapped };
+
+  // kOverlapped falls back to kDirect when no thread can be started.
+  explicit ByteSink(std::FILE* stream, Mode mode = Mode::kDirect) noexcept;
   ByteSink(const ByteSink&) = delete;
   ByteSink& operator=(const ByteSink&) = delete;
-  ~ByteSink() = default;
+  ~ByteSink();
 
   // False when the staging buffer could not be allocated.
-  [[nodiscard]] bool ready() const noexcept { return buffer_ != nullptr; }
+  [[nodiscard]] bool ready() const noexcept { return buffers_ != nullptr; }
+  [[nodiscard]] bool overlapped() const noexcept { return writer_.joinable(); }
 
-  // Room for at least `bytes` (<= kCapacity) more bytes, flushing first if needed.
-  // Returns the write position; the caller advances it with Commit.
+  // Room for at least `bytes` (<= kCapacity) more bytes, handing the full buffer
+  // over first if needed. Returns the write position; the caller advances it with
+  // Commit.
   uint8_t* Reserve(size_t bytes) noexcept;
-  void Commit(const uint8_t* end) noexcept { used_ = static_cast<size_t>(end - buffer_.get()); }
+  void Commit(const uint8_t* end) noexcept { used_ = static_cast<size_t>(end - current_); }
   [[nodiscard]] size_t available() const noexcept { return kCapacity - used_; }
 
   void Put(uint8_t byte) noexcept;
   void PutZeros(size_t count) noexcept;
 
-  // Hands everything staged to the stream. False once any hand-over failed; the
-  // errno of the first failure is kept.
+  // Hands everything staged to the stream and waits until it has been written.
+  // False once any write failed; the errno of the first failure is kept.
   bool Flush() noexcept;
-  [[nodiscard]] bool failed() const noexcept { return error_number_ != 0; }
-  [[nodiscard]] int error_number() const noexcept { return error_number_; }
+  [[nodiscard]] bool failed() const noexcept { return error_number() != 0; }
+  [[nodiscard]] int error_number() const noexcept { return error_number_.load(std::memory_order_relaxed); }
 
  private:
+  struct Block {
+    uint8_t* data;
+    size_t size;
+  };
+
+  void HandOver() noexcept;
+  void WriteBlock(const Block& block) noexcept;
+  void WriterLoop() noexcept;
+  void StopWriter() noexcept;
+
   std::FILE* stream_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> buffers_;
+  uint8_t* current_ = nullptr;
   size_t used_ = 0;
-  int error_number_ = 0;
+  std::atomic<int> error_number_{0};
+
+  // Overlapped mode: blocks travel from `queued_` to the writing thread and come
+  // back through `spare_`, both rings of buffer pointers guarded by `mutex_`.
+  std::mutex mutex_;
+  std::condition_variable queued_changed_;
+  std::condition_variable spare_changed_;
+  Block queued_[kOverlappedBuffers] = {};
+  size_t queued_head_ = 0;
+  size_t queued_count_ = 0;
+  uint8_t* spare_[kOverlappedBuffers] = {};
+  size_t spare_count_ = 0;
+  bool writing_ = false;
+  bool stopping_ = false;
+  std::thread writer_;
 };
 
 }  // namespace tarvelo

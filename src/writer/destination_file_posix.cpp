@@ -55,6 +55,10 @@ int ResolveTarget(const char* path, std::string& target) {
   return ELOOP;
 }
 
+// The writer hands over whole blocks of 256 KiB; the stream's own buffer would only
+// split each into two writes and copy part of it once more.
+void WriteUnbuffered(std::FILE* stream) noexcept { (void)std::setvbuf(stream, nullptr, _IONBF, 0); }
+
 std::string RandomSuffix() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
@@ -130,7 +134,11 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     }
     if (exists && !S_ISREG(existing.st_mode)) {
       stream_ = std::fopen(target_.c_str(), "wb");
-      return stream_ != nullptr || fail(errno);
+      if (stream_ == nullptr) {
+        return fail(errno);
+      }
+      WriteUnbuffered(stream_);
+      return true;
     }
     if (exists) {
       // Replacing must need the same right as truncating: write access to the file.
@@ -156,6 +164,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
       Abandon();
       return fail(error);
     }
+    WriteUnbuffered(stream_);
     return true;
   } catch (const std::bad_alloc&) {
     Abandon();

@@ -8,6 +8,7 @@
 // Stores are 16 bytes wide and may write up to kBlockStoreSlack bytes past the
 // converted pixels; loads never read past the run's last pixel.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -53,17 +54,22 @@ inline size_t ReverseColour3(const uint8_t* src, uint8_t* dst, size_t count) {
   return done;
 }
 
-// RGBA to BGRA: red and blue trade places within each 32-bit pixel.
-inline size_t ReverseColour4KeepAlpha(const uint8_t* src, uint8_t* dst, size_t count) {
+// Red and blue trade places within each 32-bit RGBA pixel, with shifts and masks
+// (no shuffle unit needed).
+inline __m128i SwapRedBlue(__m128i v) {
   const __m128i green_alpha = _mm_set1_epi32(static_cast<int>(0xFF00FF00U));
   const __m128i low = _mm_set1_epi32(0xFF);
   const __m128i third = _mm_set1_epi32(0xFF0000);
+  return _mm_or_si128(
+      _mm_and_si128(v, green_alpha),
+      _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low), _mm_and_si128(_mm_slli_epi32(v, 16), third)));
+}
+
+// RGBA to BGRA.
+inline size_t ReverseColour4KeepAlpha(const uint8_t* src, uint8_t* dst, size_t count) {
   size_t done = 0;
   for (; count - done >= 4; done += 4, src += 16, dst += 16) {
-    const __m128i v = Load(src);
-    Store(dst, _mm_or_si128(_mm_and_si128(v, green_alpha),
-                            _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
-                                         _mm_and_si128(_mm_slli_epi32(v, 16), third))));
+    Store(dst, SwapRedBlue(Load(src)));
   }
   return done;
 }
@@ -115,24 +121,42 @@ inline __m128i Div255(__m128i x) {
 // 255 - ((255 - d) * a) / 255, and 255 - v is v ^ 255 for a byte: so one
 // exclusive-or before and after the product handles both kinds of channel.
 // Four pixels per step; `Reverse` writes blue first.
+//
+// Shuffles are kept to five per step (they share one execution port on many
+// processors and bounded the first version of this loop at half the speed):
+// the colour order is fixed before widening, with shifts, and each pixel's alpha
+// is spread over its four 16-bit lanes with shifts and one unpack per half.
+inline constexpr size_t kFlattenPrefetchDistance = 2048;
+
 template <uint8_t BgRed, uint8_t BgGreen, uint8_t BgBlue, bool Reverse>
 inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
   static_assert((BgRed == 0 || BgRed == 255) && (BgGreen == 0 || BgGreen == 255) &&
                 (BgBlue == 0 || BgBlue == 255));
-  const __m128i invert = _mm_setr_epi16(BgRed, BgGreen, BgBlue, 0, BgRed, BgGreen, BgBlue, 0);
+  // The background in output order: blue first when reversed.
+  constexpr std::array<int16_t, 2> kRedBlue = {BgRed, BgBlue};
+  constexpr int16_t kFirst = kRedBlue[Reverse ? 1 : 0];
+  constexpr int16_t kLast = kRedBlue[Reverse ? 0 : 1];
+  const __m128i invert = _mm_setr_epi16(kFirst, BgGreen, kLast, 0, kFirst, BgGreen, kLast, 0);
   const __m128i zero = _mm_setzero_si128();
-  constexpr int kBroadcastAlpha = 0xFF;                                        // lane 3 into all four
-  constexpr int kOrder = Reverse ? (3 << 6) | (0 << 4) | (1 << 2) | 2 : 0xE4;  // [2 1 0 3] or as is
-  const auto flatten = [&](__m128i lanes) {
-    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(lanes, kBroadcastAlpha), kBroadcastAlpha);
-    const __m128i flat = _mm_xor_si128(Div255(_mm_mullo_epi16(_mm_xor_si128(lanes, invert), alpha)), invert);
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(flat, kOrder), kOrder);
+  const auto flatten = [&](__m128i lanes, __m128i alpha) {
+    return _mm_xor_si128(Div255(_mm_mullo_epi16(_mm_xor_si128(lanes, invert), alpha)), invert);
   };
   size_t done = 0;
   for (; count - done >= 4; done += 4, src += 16, dst += 12) {
-    const __m128i v = Load(src);
+    // This loop computes enough per byte that the processor's own prefetching falls
+    // behind on a source larger than its caches (2.6 GB/s read without this hint,
+    // 5 GB/s with it, against 5.9 GB/s from cache). A prefetch never faults, also
+    // past the end of the source.
+    _mm_prefetch(reinterpret_cast<const char*>(src) + kFlattenPrefetchDistance, _MM_HINT_T0);
+    __m128i v = Load(src);
+    if constexpr (Reverse) {
+      v = SwapRedBlue(v);
+    }
+    const __m128i alpha = _mm_srli_epi32(v, 24);
+    const __m128i alpha_pairs = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));  // a a per pixel
     const __m128i words =
-        _mm_packus_epi16(flatten(_mm_unpacklo_epi8(v, zero)), flatten(_mm_unpackhi_epi8(v, zero)));
+        _mm_packus_epi16(flatten(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi32(alpha_pairs, alpha_pairs)),
+                         flatten(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi32(alpha_pairs, alpha_pairs)));
     StoreThreeOfFour(dst, words);
   }
   return done;

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "TarveloConvert.h"
@@ -130,6 +131,48 @@ TEST(Concurrency, ThreadsConvertIndependently) {
   }
   // Nothing but the outputs: no temporary file left by any thread.
   EXPECT_EQ(pictures.size() + 1 + size_t{kThreads} * kRounds * 3, ListDirectory(dir.path().string()).size());
+}
+
+// Large images bring the library's own threads in: a helper that maps the decoder's
+// buffer while it is filled, and a thread that writes the file while the pixels
+// are converted. Two conversions at once, each with its helpers, stay exact.
+TEST(Concurrency, LargeImagesUseTheLibrarysThreadsExactly) {
+  const TempDir dir;
+  // 23 MB decoded, 23 MB of TGA, 17 MB of BMP: above the sizes at which the
+  // library starts its helper threads.
+  const Image picture = MakeTestImage(2400, 2400, 4);
+  const std::string source = dir.File("large.tga");
+  ASSERT_TRUE(WriteTga(source, picture, false));
+  Image decoded;
+  ASSERT_TRUE(DecodeReference(source, decoded));
+  const Bytes expected_tga = ExpectedTgaFile(decoded);
+  const Bytes expected_bmp = ExpectedBmpFile(decoded);
+
+  constexpr int kLargeThreads = 2;
+  std::vector<std::string> problems(kLargeThreads);
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < kLargeThreads; ++thread) {
+    threads.emplace_back([&, thread] {
+      const std::string stem = dir.File("out-" + std::to_string(thread));
+      char detail[64] = "";
+      for (const auto& [layout, extension, expected] :
+           {std::tuple{TARVELO_LAYOUT_TGA, ".tga", &expected_tga},
+            std::tuple{TARVELO_LAYOUT_BMP, ".bmp", &expected_bmp}}) {
+        if (TarveloConvert(source.c_str(), (stem + extension).c_str(), layout, detail, sizeof detail) !=
+            TARVELO_STATUS_CONVERTED) {
+          problems[thread] += std::string(extension) + " failed: " + detail + "; ";
+        } else if (ReadFileBytes(stem + extension) != *expected) {
+          problems[thread] += std::string(extension) + " differs; ";
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  for (const std::string& problem : problems) {
+    EXPECT_EQ("", problem);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,14 +29,14 @@ using test::Image;
 #if defined(_WIN32)
 // Windows has no memory streams: an anonymous temporary file, read back.
 template <typename Emit>
-Bytes Capture(Emit emit) {
+Bytes Capture(Emit emit, ByteSink::Mode mode = ByteSink::Mode::kDirect) {
   std::FILE* stream = std::tmpfile();
   if (stream == nullptr) {
     ADD_FAILURE() << "tmpfile failed";
     return {};
   }
   {
-    ByteSink sink(stream);
+    ByteSink sink(stream, mode);
     EXPECT_TRUE(sink.ready());
     emit(sink);
     EXPECT_TRUE(sink.Flush());
@@ -50,7 +51,7 @@ Bytes Capture(Emit emit) {
 }
 #else
 template <typename Emit>
-Bytes Capture(Emit emit) {
+Bytes Capture(Emit emit, ByteSink::Mode mode = ByteSink::Mode::kDirect) {
   char* data = nullptr;
   size_t size = 0;
   std::FILE* stream = open_memstream(&data, &size);
@@ -59,7 +60,7 @@ Bytes Capture(Emit emit) {
     return {};
   }
   {
-    ByteSink sink(stream);
+    ByteSink sink(stream, mode);
     EXPECT_TRUE(sink.ready());
     emit(sink);
     EXPECT_TRUE(sink.Flush());
@@ -82,8 +83,9 @@ DecodedImage View(const Image& image) {
           .pixels = image.pixels.data()};
 }
 
-Bytes Rows(const Image& image, const PixelStreamParams& params) {
-  return Capture([&](ByteSink& sink) { EmitPixelRows(sink, params, View(image)); });
+Bytes Rows(const Image& image, const PixelStreamParams& params,
+           ByteSink::Mode mode = ByteSink::Mode::kDirect) {
+  return Capture([&](ByteSink& sink) { EmitPixelRows(sink, params, View(image)); }, mode);
 }
 
 Image OnePixel(std::vector<uint8_t> channels) {
@@ -222,7 +224,60 @@ TEST_P(EmitPixelRowsAllParameters, EveryRowLengthAroundTheVectorBlocks) {
   }
 }
 
+// Overlapped writing (a second thread writes each full buffer while the next is
+// filled) must hand the stream the same bytes in the same order: many hand-overs,
+// rows and pads straddling them, the buffers reused again and again.
+TEST_P(EmitPixelRowsAllParameters, OverlappedWritingGivesTheSameBytes) {
+  const int channels = GetParam();
+  const Image image = test::MakeTestImage(1201, 613, channels);
+  for (const int alpha_mode : {-1, 0, 1}) {
+    const PixelStreamParams params{-1, -1, alpha_mode, 1};
+    SCOPED_TRACE(Describe(channels, params));
+    const Bytes written = Rows(image, params, ByteSink::Mode::kOverlapped);
+    EXPECT_GT(written.size(), ByteSink::kOverlappedBuffers * ByteSink::kCapacity);
+    EXPECT_EQ(ModelPixelRows(image, params), written);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Channels, EmitPixelRowsAllParameters, testing::Range(1, 5));
+
+TEST(ByteSink, OverlappedPutAndZerosKeepTheirOrder) {
+  const auto emit = [](ByteSink& sink) {
+    for (int round = 0; round < 9; ++round) {
+      sink.Put(static_cast<uint8_t>(round + 1));
+      sink.PutZeros(ByteSink::kCapacity - 1 + static_cast<size_t>(round) * 977);
+    }
+  };
+  const Bytes direct = Capture(emit);
+  EXPECT_EQ(direct, Capture(emit, ByteSink::Mode::kOverlapped));
+  size_t at = 0;
+  for (int round = 0; round < 9; ++round) {
+    ASSERT_LT(at, direct.size());
+    EXPECT_EQ(round + 1, direct[at]) << "round " << round;
+    at += ByteSink::kCapacity + static_cast<size_t>(round) * 977;
+  }
+  EXPECT_EQ(at, direct.size());
+}
+
+#if !defined(_WIN32)
+// A write that fails (a full device) is a failure in either mode, with its errno,
+// and nothing after it reaches the stream.
+TEST(ByteSink, WriteFailureIsReportedInBothModes) {
+  for (const ByteSink::Mode mode : {ByteSink::Mode::kDirect, ByteSink::Mode::kOverlapped}) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(nullptr, full);
+    ASSERT_EQ(0, std::setvbuf(full, nullptr, _IONBF, 0));
+    {
+      ByteSink sink(full, mode);
+      sink.PutZeros(10 * ByteSink::kCapacity);
+      EXPECT_FALSE(sink.Flush());
+      EXPECT_TRUE(sink.failed());
+      EXPECT_EQ(ENOSPC, sink.error_number());
+    }
+    (void)std::fclose(full);
+  }
+}
+#endif
 
 TEST(EmitPixelRows, ChannelOrderAndAlphaPlacement) {
   const Image rgba = OnePixel({1, 2, 3, 4});

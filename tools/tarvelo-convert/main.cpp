@@ -1,5 +1,6 @@
 // tarvelo-convert: converts image files into TGA or BMP files from the shell, one
-// file or a batch, each conversion isolated in a worker process.
+// file in the tool's own process or a batch, each file of a batch isolated in a
+// worker process.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "batch_plan.h"
 #include "failure_line.h"
+#include "in_process_conversion.h"
 #include "options.h"
 #include "progress_line.h"
 #include "worker_pool.h"
@@ -47,8 +49,12 @@ int RunConversions(const Options& options) {
       record(false, entry.job.source, entry.refusal);
     }
   }
-  if (!runnable.empty()) {
-    WorkerPool pool(std::min(options.jobs, runnable.size()), std::chrono::seconds(options.timeout_seconds));
+  const std::chrono::seconds time_limit(options.timeout_seconds);
+  if (!options.batch && runnable.size() == 1) {
+    const ConversionOutcome outcome = ConvertInProcess(runnable.front(), time_limit);
+    record(outcome.converted, outcome.file, outcome.reason);
+  } else if (!runnable.empty()) {
+    WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit);
     pool.Run(runnable, [&](std::size_t /*job_index*/, const ConversionOutcome& outcome) {
       record(outcome.converted, outcome.file, outcome.reason);
     });

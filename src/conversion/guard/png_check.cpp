@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "../decode_limits.h"
+#include "../decoder_memory.h"
 #include "../stb_inflate.h"
 #include "format_checks.h"
 
@@ -23,10 +24,17 @@ constexpr uint32_t ChunkType(const char (&name)[5]) {
          (uint32_t{static_cast<uint8_t>(name[2])} << 8U) | uint32_t{static_cast<uint8_t>(name[3])};
 }
 
-struct FreeDeleter {
+// What the decoder's inflater returns goes back to the decoder's allocator; the
+// gathered image data is the check's own heap memory.
+struct InflatedDeleter {
+  void operator()(uint8_t* bytes) const noexcept { FreeDecoderMemory(bytes); }
+};
+using InflatedBuffer = std::unique_ptr<uint8_t, InflatedDeleter>;
+
+struct HeapDeleter {
   void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
 };
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+using HeapBuffer = std::unique_ptr<uint8_t, HeapDeleter>;
 
 struct Header {
   uint32_t width = 0;
@@ -115,7 +123,8 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
   // The decoder inflates the whole stream, however long, and ignores what follows
   // the image; so does the check.
   size_t inflated_size = 0;
-  const Buffer raw(InflateLikeDecoder(compressed, compressed_size, total, zlib_header, inflated_size));
+  const InflatedBuffer raw(
+      InflateLikeDecoder(compressed, compressed_size, total, zlib_header, inflated_size));
   if (!raw || inflated_size < total) {
     return nullptr;  // a corrupt stream or too little image data: the decoder refuses it
   }
@@ -138,7 +147,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
   bool zlib_header = true;
   uint32_t palette_size = 0;
   uint32_t filled_entries = 0;
-  Buffer compressed;
+  HeapBuffer compressed;
   size_t compressed_size = 0;
   // Chunks as the decoder walks them; wherever it would stop with an error, the
   // check stops too and leaves the refusal to it.
