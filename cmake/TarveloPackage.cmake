@@ -9,8 +9,8 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-# Dependencies come from the binaries' own shared-library needs (libc, libstdc++,
-# libgcc); the decoder is compiled in, so no image library is needed at run time.
+# Dependencies come from the binaries' own shared-library needs (libc; the C++
+# runtime and the decoder are compiled in, so nothing else is needed at run time).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
