@@ -28,10 +28,11 @@ class ByteSink {
   // processor's second-level cache.
   static constexpr size_t kCapacity = size_t{256} * 1024;
 
-  // Buffers in overlapped mode: one being filled, one being written and the rest
-  // queued, so that the writing thread finds the next block ready without waiting
-  // for the filling thread to wake up.
-  static constexpr size_t kOverlappedBuffers = 4;
+  // Buffers in overlapped mode: one being filled, one being written and one queued,
+  // so that the writing thread finds the next block ready without waiting for the
+  // filling thread to wake up. Measured for 96 MB of output: two buffers took 31 ms
+  // (a wake-up on every block), three 21 ms, four no faster than three.
+  static constexpr size_t kOverlappedBuffers = 3;
 
   enum class Mode { kDirect, kOverlapped };
 

@@ -141,6 +141,10 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
   const auto flatten = [&](__m128i lanes, __m128i alpha) {
     return _mm_xor_si128(Div255(_mm_mullo_epi16(_mm_xor_si128(lanes, invert), alpha)), invert);
   };
+  const __m128i alpha_bytes = _mm_set1_epi32(static_cast<int>(0xFF000000U));
+  // The background as output bytes, for four fully transparent pixels.
+  const __m128i background = _mm_set1_epi32(static_cast<int>(
+      static_cast<uint32_t>(kFirst) | (uint32_t{BgGreen} << 8U) | (static_cast<uint32_t>(kLast) << 16U)));
   size_t done = 0;
   for (; count - done >= 4; done += 4, src += 16, dst += 12) {
     // This loop computes enough per byte that the processor's own prefetching falls
@@ -151,6 +155,17 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
     __m128i v = Load(src);
     if constexpr (Reverse) {
       v = SwapRedBlue(v);
+    }
+    // Cut-outs are mostly fully opaque or fully transparent, in long runs: there the
+    // result is the colour itself (alpha 255) or the background (alpha 0), exactly.
+    const __m128i alpha_only = _mm_and_si128(v, alpha_bytes);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha_only, alpha_bytes)) == 0xFFFF) {
+      StoreThreeOfFour(dst, v);
+      continue;
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha_only, zero)) == 0xFFFF) {
+      StoreThreeOfFour(dst, background);
+      continue;
     }
     const __m128i alpha = _mm_srli_epi32(v, 24);
     const __m128i alpha_pairs = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));  // a a per pixel

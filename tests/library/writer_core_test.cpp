@@ -315,6 +315,31 @@ TEST(EmitPixelRows, FlatteningAgainstMagenta) {
 
 // Every (value, alpha) pair through each channel, against the closed forms:
 // red and blue 255 - ((255 - v) * a) / 255, green (v * a) / 255.
+// Runs of opaque and of transparent pixels (the writer's short cuts) next to runs of
+// partial alpha, at every offset against the vector blocks: the rules' result
+// everywhere, in both channel orders.
+TEST(EmitPixelRows, FlatteningRunsOfOpaqueClearAndPartialPixels) {
+  Image image{157, 3, 4, {}};
+  image.pixels.resize(size_t{157} * 3 * 4);
+  uint32_t state = 88172645U;
+  for (size_t i = 0; i < image.pixels.size() / 4; ++i) {
+    state ^= state << 13U;
+    state ^= state >> 17U;
+    state ^= state << 5U;
+    uint8_t* p = image.pixels.data() + i * 4;
+    p[0] = static_cast<uint8_t>(state);
+    p[1] = static_cast<uint8_t>(state >> 8U);
+    p[2] = static_cast<uint8_t>(state >> 16U);
+    const size_t run = (i / 7) % 3;  // runs of 7: opaque, clear, partial
+    p[3] = run == 0 ? 255 : (run == 1 ? 0 : static_cast<uint8_t>(1 + (state >> 24U) % 254));
+  }
+  for (const int channel_direction : {-1, 1}) {
+    const PixelStreamParams params{channel_direction, -1, 0, 1};
+    SCOPED_TRACE(Describe(4, params));
+    EXPECT_EQ(ModelPixelRows(image, params), Rows(image, params));
+  }
+}
+
 TEST(EmitPixelRows, FlatteningIsExactForAllValuesAndAlphas) {
   Image image{256, 256, 4, {}};
   image.pixels.resize(size_t{256} * 256 * 4);
