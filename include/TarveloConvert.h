@@ -52,7 +52,10 @@ typedef enum TarveloStatus {
  * page cannot represent.
  *
  * Thread safety: calls on different threads share nothing; the detail buffer is
- * the caller's.
+ * the caller's. A conversion of a large image (16 MiB or more of decoded pixels or
+ * of output) runs short-lived threads of its own (Linux: one that maps the
+ * decoder's buffers ahead of it; every platform: one that writes the file while
+ * the pixels are converted); they end before the call returns.
  */
 TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
                                          char* detail, size_t detail_size);

@@ -55,7 +55,7 @@ int ResolveTarget(const char* path, std::string& target) {
   return ELOOP;
 }
 
-// The writer hands over whole blocks of 256 KiB; the stream's own buffer would only
+// The writer hands over whole blocks of 192 KiB; the stream's own buffer would only
 // split each into two writes and copy part of it once more.
 void WriteUnbuffered(std::FILE* stream) noexcept { (void)std::setvbuf(stream, nullptr, _IONBF, 0); }
 
