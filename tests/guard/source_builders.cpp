@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <stdexcept>
 
+#include "byte_writers.h"
+
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
@@ -14,22 +16,6 @@
 namespace tarvelo::test {
 namespace {
 
-void Put16Le(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8U));
-}
-void Put32Le(Bytes& out, uint32_t value) {
-  Put16Le(out, value & 0xFFFFU);
-  Put16Le(out, value >> 16U);
-}
-void Put16Be(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 8U));
-  out.push_back(static_cast<uint8_t>(value));
-}
-void Put32Be(Bytes& out, uint32_t value) {
-  Put16Be(out, value >> 16U);
-  Put16Be(out, value & 0xFFFFU);
-}
 void Append(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
 void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 

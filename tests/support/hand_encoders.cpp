@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_writers.h"
 #include "file_bytes.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -14,21 +15,6 @@
 
 namespace tarvelo::test {
 namespace {
-
-void PutBe16(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 8U));
-  out.push_back(static_cast<uint8_t>(value));
-}
-
-void PutBe32(Bytes& out, uint32_t value) {
-  PutBe16(out, value >> 16U);
-  PutBe16(out, value & 0xFFFFU);
-}
-
-void PutLe16(Bytes& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8U));
-}
 
 void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
@@ -54,11 +40,11 @@ uint32_t Crc32(const uint8_t* data, size_t size) {
 }
 
 void PutPngChunk(Bytes& png, const char* type, const Bytes& data) {
-  PutBe32(png, static_cast<uint32_t>(data.size()));
+  Put32Be(png, static_cast<uint32_t>(data.size()));
   const size_t start = png.size();
   Append(png, type);
   png.insert(png.end(), data.begin(), data.end());
-  PutBe32(png, Crc32(png.data() + start, png.size() - start));
+  Put32Be(png, Crc32(png.data() + start, png.size() - start));
 }
 
 // A whole PNG from already-filtered scanlines (each row starts with filter byte 0).
@@ -75,8 +61,8 @@ bool SavePng(const std::string& path, const Image& image, uint8_t bit_depth, uin
 
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
-  PutBe32(header, static_cast<uint32_t>(image.width));
-  PutBe32(header, static_cast<uint32_t>(image.height));
+  Put32Be(header, static_cast<uint32_t>(image.width));
+  Put32Be(header, static_cast<uint32_t>(image.height));
   header.insert(header.end(), {bit_depth, colour_type, 0, 0, 0});
   PutPngChunk(png, "IHDR", header);
   if (!palette.empty()) {
@@ -176,18 +162,18 @@ bool WriteGif(const std::string& path, const Image& image) {
   }
   Bytes gif;
   Append(gif, "GIF89a");
-  PutLe16(gif, static_cast<uint32_t>(image.width));
-  PutLe16(gif, static_cast<uint32_t>(image.height));
+  Put16Le(gif, static_cast<uint32_t>(image.width));
+  Put16Le(gif, static_cast<uint32_t>(image.height));
   gif.insert(gif.end(), {0xF7, 0, 0});  // global table of 256 entries, background 0, no aspect
   for (size_t i = 0; i < 256; ++i) {
     const Bytes colour = i < colours.size() ? colours[i] : Bytes{0, 0, 0};
     gif.insert(gif.end(), colour.begin(), colour.end());
   }
   gif.push_back(0x2C);  // image descriptor: whole screen, no local table, not interlaced
-  PutLe16(gif, 0);
-  PutLe16(gif, 0);
-  PutLe16(gif, static_cast<uint32_t>(image.width));
-  PutLe16(gif, static_cast<uint32_t>(image.height));
+  Put16Le(gif, 0);
+  Put16Le(gif, 0);
+  Put16Le(gif, static_cast<uint32_t>(image.width));
+  Put16Le(gif, static_cast<uint32_t>(image.height));
   gif.push_back(0);
   gif.push_back(kMinCodeSize);
 
@@ -241,17 +227,17 @@ bool WritePsd(const std::string& path, const Image& image) {
   }
   Bytes psd;
   Append(psd, "8BPS");
-  PutBe16(psd, 1);  // version
+  Put16Be(psd, 1);  // version
   psd.insert(psd.end(), 6, 0);
-  PutBe16(psd, static_cast<uint32_t>(image.channels));
-  PutBe32(psd, static_cast<uint32_t>(image.height));
-  PutBe32(psd, static_cast<uint32_t>(image.width));
-  PutBe16(psd, 8);  // bits per channel
-  PutBe16(psd, 3);  // RGB colour mode
-  PutBe32(psd, 0);  // colour mode data length
-  PutBe32(psd, 0);  // image resources length
-  PutBe32(psd, 0);  // layer and mask information length
-  PutBe16(psd, 0);  // raw image data
+  Put16Be(psd, static_cast<uint32_t>(image.channels));
+  Put32Be(psd, static_cast<uint32_t>(image.height));
+  Put32Be(psd, static_cast<uint32_t>(image.width));
+  Put16Be(psd, 8);  // bits per channel
+  Put16Be(psd, 3);  // RGB colour mode
+  Put32Be(psd, 0);  // colour mode data length
+  Put32Be(psd, 0);  // image resources length
+  Put32Be(psd, 0);  // layer and mask information length
+  Put16Be(psd, 0);  // raw image data
   // Planar: every pixel's red, then every pixel's green, and so on.
   for (int channel = 0; channel < image.channels; ++channel) {
     for (size_t i = static_cast<size_t>(channel); i < image.pixels.size();
