@@ -17,7 +17,9 @@ using NativePath = std::string;
 
 // A destination that is replaced only once every byte is written. Bytes go to a
 // temporary file beside the final target (after following symbolic links); Commit
-// flushes, closes and renames it over the target. Anything short of a successful
+// flushes, closes and renames it over the target. On Linux the temporary file has
+// no name until Commit (O_TMPFILE), so that a process killed while writing leaves
+// nothing behind. Anything short of a successful
 // Commit removes the temporary file and leaves an existing destination untouched.
 //
 // Existing targets that are not regular files (a terminal, a pipe, a device) are
@@ -50,7 +52,8 @@ class DestinationFile {
 
   std::FILE* stream_ = nullptr;
   NativePath target_;     // the final path, symbolic links resolved
-  NativePath temporary_;  // empty when writing the target directly
+  NativePath temporary_;  // empty when writing the target directly or while unnamed
+  bool unnamed_ = false;  // Linux: created with O_TMPFILE, named only in Commit
 };
 
 }  // namespace tarvelo

@@ -97,6 +97,45 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& desc
   return EEXIST;
 }
 
+// Where the kernel and file system allow it (Linux 3.11+, ext4, xfs, btrfs, tmpfs),
+// the file is created without a name in the target's directory. It only gets one
+// once every byte is written, so a process that is killed or crashes while writing
+// leaves nothing behind. Naming it later goes through /proc/self/fd, which must be
+// there. Returns -1 where this is not possible; the caller then uses a named file.
+int CreateUnnamed(const std::string& target) {
+#if defined(O_TMPFILE)
+  if (access("/proc/self/fd", X_OK) != 0) {
+    return -1;
+  }
+  const std::string directory = DirectoryOf(target);
+  return open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+  (void)target;
+  return -1;
+#endif
+}
+
+// Gives the unnamed file behind `descriptor` a temporary name beside `target`.
+int NameUnnamed(int descriptor, const std::string& target, std::string& temporary) {
+  const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+  const std::string directory = DirectoryOf(target);
+  const std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    temporary = directory;
+    temporary.append(".").append(stem).append(".tarvelo-").append(RandomSuffix()).append(".tmp");
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return 0;
+    }
+    if (errno != EEXIST) {
+      const int error = errno;
+      temporary.clear();
+      return error;
+    }
+  }
+  temporary.clear();
+  return EEXIST;
+}
+
 }  // namespace
 
 DestinationFile::~DestinationFile() { Abandon(); }
@@ -110,6 +149,7 @@ void DestinationFile::Abandon() noexcept {
     unlink(temporary_.c_str());
     temporary_.clear();
   }
+  unnamed_ = false;
 }
 
 bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
@@ -148,9 +188,12 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
       }
       close(probe);
     }
-    int descriptor = -1;
-    if (const int error = CreateTemporary(target_, temporary_, descriptor); error != 0) {
-      return fail(error);
+    int descriptor = CreateUnnamed(target_);
+    unnamed_ = descriptor >= 0;
+    if (!unnamed_) {
+      if (const int error = CreateTemporary(target_, temporary_, descriptor); error != 0) {
+        return fail(error);
+      }
     }
     if (exists) {
       // The replacement keeps the owner (where allowed) and the permissions.
@@ -177,7 +220,7 @@ void DestinationFile::Preallocate(uint64_t bytes) noexcept {
   // Only a new temporary file: a device or pipe written directly has no blocks.
   // The size stays at what is written (FALLOC_FL_KEEP_SIZE). Failure (a file
   // system without it, no space) is left to the writes themselves to report.
-  if (stream_ != nullptr && !temporary_.empty() && bytes > 0 && bytes <= INT64_MAX) {
+  if (stream_ != nullptr && (unnamed_ || !temporary_.empty()) && bytes > 0 && bytes <= INT64_MAX) {
     (void)fallocate(fileno(stream_), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
   }
 #else
@@ -196,6 +239,15 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   } else if (std::ferror(stream_) != 0) {
     error = EIO;
   }
+  if (error == 0 && unnamed_) {
+    // Complete: now it may have a name (the file stays open, so a close error is
+    // still seen below and removes the name again).
+    try {
+      error = NameUnnamed(fileno(stream_), target_, temporary_);
+    } catch (const std::bad_alloc&) {
+      error = ENOMEM;
+    }
+  }
   std::FILE* stream = stream_;
   stream_ = nullptr;
   if (std::fclose(stream) != 0 && error == 0) {
@@ -210,6 +262,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
     return false;
   }
   temporary_.clear();
+  unnamed_ = false;
   return true;
 }
 

@@ -105,6 +105,42 @@ TEST_F(DestinationFaultTest, FileSizeLimitPartWay) {
   EXPECT_EQ(ListDirectory(dir_.path().string()), (std::vector<std::string>{"existing.tga", "source.png"}));
 }
 
+// A process killed while it writes (here by SIGXFSZ, the default action when a
+// write passes the file-size limit) cannot clean up after itself: nothing may be
+// left behind, neither at the destination nor beside it. Linux creates the file
+// without a name until it is complete.
+TEST_F(DestinationFaultTest, KilledWhileWritingLeavesNothingBehind) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "files without a name until they are complete are Linux's";
+#endif
+  const std::string existing = dir_.File("existing.bmp");
+  WriteFileBytes(existing, kExisting);
+  for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
+    for (const std::string& destination : {existing, dir_.File("new.tga")}) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        const struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        static_cast<void>(std::signal(SIGXFSZ, SIG_DFL));
+        const struct rlimit limit = {50000, 50000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        char detail[256] = "";
+        static_cast<void>(
+            TarveloConvert(source_.c_str(), destination.c_str(), layout, detail, sizeof detail));
+        _exit(0);  // not reached: the write past the limit ends the process
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFSIGNALED(status)) << "the child was meant to die while writing";
+      EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+      EXPECT_EQ(ReadFileBytes(existing), kExisting);
+      EXPECT_EQ(ListDirectory(dir_.path().string()),
+                (std::vector<std::string>{"existing.bmp", "source.png"}));
+    }
+  }
+}
+
 TEST_F(DestinationFaultTest, ReadOnlyDirectory) {
   const std::string volume = dir_.File("volume");
   std::filesystem::create_directory(volume);
