@@ -75,16 +75,17 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-// Creates a new, empty file beside `target` with the permissions a plain open()
-// would give a new file (0666 less the umask).
-int CreateTemporary(const std::string& target, std::string& temporary, int& descriptor) {
+// Picks a free name `.<stem>.tarvelo-<random>.tmp` beside `target` and claims it
+// with `claim(name)`, which returns false with errno set when it could not;
+// EEXIST means the name was taken and another is tried. Returns 0 or the errno.
+template <typename Claim>
+int ClaimTemporaryName(const std::string& target, std::string& temporary, Claim claim) {
   const std::string directory = DirectoryOf(target);
-  std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
+  const std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     temporary = directory;
     temporary.append(".").append(stem).append(".tarvelo-").append(RandomSuffix()).append(".tmp");
-    descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (descriptor >= 0) {
+    if (claim(temporary)) {
       return 0;
     }
     if (errno != EEXIST) {
@@ -95,6 +96,15 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& desc
   }
   temporary.clear();
   return EEXIST;
+}
+
+// Creates a new, empty file beside `target` with the permissions a plain open()
+// would give a new file (0666 less the umask).
+int CreateTemporary(const std::string& target, std::string& temporary, int& descriptor) {
+  return ClaimTemporaryName(target, temporary, [&descriptor](const std::string& name) {
+    descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    return descriptor >= 0;
+  });
 }
 
 // Where the kernel and file system allow it (Linux 3.11+, ext4, xfs, btrfs, tmpfs),
@@ -118,22 +128,9 @@ int CreateUnnamed(const std::string& target) {
 // Gives the unnamed file behind `descriptor` a temporary name beside `target`.
 int NameUnnamed(int descriptor, const std::string& target, std::string& temporary) {
   const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
-  const std::string directory = DirectoryOf(target);
-  const std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary = directory;
-    temporary.append(".").append(stem).append(".tarvelo-").append(RandomSuffix()).append(".tmp");
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      return 0;
-    }
-    if (errno != EEXIST) {
-      const int error = errno;
-      temporary.clear();
-      return error;
-    }
-  }
-  temporary.clear();
-  return EEXIST;
+  return ClaimTemporaryName(target, temporary, [&self](const std::string& name) {
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
 }
 
 }  // namespace
