@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/narrow_path.h"
+#include "api/narrow_path.h"
 #include "fuzz_target.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "image_file_writer.h"
-#include "output_layouts.h"
+#include "writer/image_file_writer.h"
+#include "writer/output_layouts.h"
 
 namespace tarvelo {
 

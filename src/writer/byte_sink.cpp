@@ -1,4 +1,4 @@
-#include "byte_sink.h"
+#include "writer/byte_sink.h"
 
 #include <cerrno>
 #include <cstring>

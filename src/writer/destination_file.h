@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "write_failure.h"
+#include "writer/write_failure.h"
 
 namespace tarvelo {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "destination_file.h"
+#include "writer/destination_file.h"
 
 namespace tarvelo {
 namespace {

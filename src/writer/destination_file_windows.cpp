@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include "destination_file.h"
-#include "utf8_to_wide_windows.h"
+#include "platform/utf8_to_wide_windows.h"
+#include "writer/destination_file.h"
 
 namespace tarvelo {
 namespace {

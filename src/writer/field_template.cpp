@@ -1,4 +1,4 @@
-#include "field_template.h"
+#include "writer/field_template.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "byte_sink.h"
+#include "writer/byte_sink.h"
 
 namespace tarvelo {
 

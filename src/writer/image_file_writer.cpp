@@ -1,10 +1,10 @@
-#include "image_file_writer.h"
+#include "writer/image_file_writer.h"
 
 #include <cerrno>
 
-#include "byte_sink.h"
-#include "destination_file.h"
-#include "field_template.h"
+#include "writer/byte_sink.h"
+#include "writer/destination_file.h"
+#include "writer/field_template.h"
 
 namespace tarvelo {
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <span>
 
-#include "decoded_image.h"
-#include "pixel_rows.h"
-#include "write_failure.h"
+#include "writer/decoded_image.h"
+#include "writer/pixel_rows.h"
+#include "writer/write_failure.h"
 
 namespace tarvelo {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "decoded_image.h"
-#include "write_failure.h"
+#include "writer/decoded_image.h"
+#include "writer/write_failure.h"
 
 namespace tarvelo {
 

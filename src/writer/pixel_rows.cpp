@@ -1,4 +1,4 @@
-#include "pixel_rows.h"
+#include "writer/pixel_rows.h"
 
 #include <array>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pixel_blocks_sse2.h"
+#include "writer/pixel_blocks_sse2.h"
 
 namespace tarvelo {
 namespace {

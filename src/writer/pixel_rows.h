@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "byte_sink.h"
-#include "decoded_image.h"
+#include "writer/byte_sink.h"
+#include "writer/decoded_image.h"
 
 namespace tarvelo {
 

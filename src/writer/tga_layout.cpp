@@ -1,8 +1,8 @@
 #include <array>
 #include <cstdint>
 
-#include "image_file_writer.h"
-#include "output_layouts.h"
+#include "writer/image_file_writer.h"
+#include "writer/output_layouts.h"
 
 namespace tarvelo {
 

@@ -13,7 +13,7 @@
 
 #include "TarveloConvert.h"
 #include "TarveloImageTGA.h"
-#include "conversion/source_check_hook.h"
+#include "api/source_check_hook.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
 #include "temp_dir.h"

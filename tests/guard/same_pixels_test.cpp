@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "conversion/image_decoder.h"
+#include "api/decode_source.h"
 #include "file_bytes.h"
 #include "source_builders.h"
 #include "temp_dir.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "conversion/narrow_path.h"
+#include "api/narrow_path.h"
 
 namespace tarvelo::test {
 namespace {

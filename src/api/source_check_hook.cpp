@@ -1,0 +1,24 @@
+#include "api/source_check_hook.h"
+
+#include <atomic>
+
+namespace tarvelo::testing {
+namespace {
+
+std::atomic<SourceCheckedHook> g_hook{nullptr};
+std::atomic<void*> g_context{nullptr};
+
+}  // namespace
+
+void SetSourceCheckedHook(SourceCheckedHook hook, void* context) noexcept {
+  g_context.store(context);
+  g_hook.store(hook);
+}
+
+void RunSourceCheckedHook() noexcept {
+  if (const SourceCheckedHook hook = g_hook.load(); hook != nullptr) {
+    hook(g_context.load());
+  }
+}
+
+}  // namespace tarvelo::testing

@@ -1,0 +1,91 @@
+// The one translation unit that compiles the decoder. Its symbols are hidden, so a
+// host process that carries its own copy of the decoder can neither replace ours
+// through symbol interposition nor see it.
+//
+// The C library headers the decoder uses come first, outside the hidden region: the
+// C library's own functions must keep their default visibility.
+#include <assert.h>
+#include <limits.h>
+#include <math.h>
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/decoder_memory.h"
+
+// Every buffer the decoder allocates comes from the decoder allocator (large ones
+// are made resident by a helper thread while the decoder fills them).
+#define STBI_MALLOC(size) tarvelo::AllocateDecoderMemory(size)
+#define STBI_REALLOC(block, size) tarvelo::ResizeDecoderMemory(block, size)
+#define STBI_FREE(block) tarvelo::FreeDecoderMemory(block)
+
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility push(hidden)
+#endif
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility pop
+#endif
+
+#include "decode/stb_decoder.h"
+
+namespace tarvelo {
+
+void DecoderBufferDeleter::operator()(unsigned char* pixels) const noexcept { stbi_image_free(pixels); }
+
+SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
+  if (std::fseek(file, 0, SEEK_SET) != 0) {
+    return SourceFormat::kUnknown;
+  }
+  // The tests of the decoder's own dispatch, in its order, on a context like the one
+  // the decoder will read through. Each test rewinds the context itself.
+  stbi__context context;
+  stbi__start_file(&context, file);
+  SourceFormat format = SourceFormat::kUnknown;
+  if (stbi__png_test(&context) != 0) {
+    format = SourceFormat::kPng;
+  } else if (stbi__bmp_test(&context) != 0) {
+    format = SourceFormat::kBmp;
+  } else if (stbi__gif_test(&context) != 0) {
+    format = SourceFormat::kGif;
+  } else if (stbi__psd_test(&context) != 0) {
+    format = SourceFormat::kPsd;
+  } else if (stbi__pic_test(&context) != 0) {
+    format = SourceFormat::kPic;
+  } else if (stbi__jpeg_test(&context) != 0) {
+    format = SourceFormat::kJpeg;
+  } else if (stbi__pnm_test(&context) != 0) {
+    format = SourceFormat::kPnm;
+  } else if (stbi__hdr_test(&context) != 0) {
+    format = SourceFormat::kHdr;
+  } else if (stbi__tga_test(&context) != 0) {
+    format = SourceFormat::kTga;
+  }
+  std::clearerr(file);
+  if (std::fseek(file, 0, SEEK_SET) != 0) {
+    return SourceFormat::kUnknown;
+  }
+  return format;
+}
+
+uint8_t* InflateLikeDecoder(const uint8_t* data, size_t size, size_t expected_size, bool zlib_header,
+                            size_t& inflated_size) noexcept {
+  inflated_size = 0;
+  if (size > INT_MAX || expected_size > INT_MAX) {
+    return nullptr;
+  }
+  int length = 0;
+  char* inflated = stbi_zlib_decode_malloc_guesssize_headerflag(
+      reinterpret_cast<const char*>(data), static_cast<int>(size), static_cast<int>(expected_size), &length,
+      zlib_header ? 1 : 0);
+  if (inflated != nullptr) {
+    inflated_size = static_cast<size_t>(length);
+  }
+  return reinterpret_cast<uint8_t*>(inflated);
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,212 @@
+// BMP: the decoder looks palette entries up in a stack table of 256 entries of
+// which only the file's palette is filled, so an index past the palette copies
+// uninitialised stack bytes into the image; and it reads past the end of the file as
+// zeros. Every index must lie inside the palette and every byte read in the file.
+#include <cstdint>
+#include <cstdlib>
+
+#include "guard/format_checks.h"
+
+namespace tarvelo::guard {
+namespace {
+
+constexpr const char* kHeaderShort = "BMP header ends early";
+constexpr const char* kPaletteShort = "BMP palette ends early";
+constexpr const char* kPixelsShort = "BMP pixel data ends early";
+constexpr const char* kOffsetInHeader = "BMP pixel data offset lies inside its header";
+constexpr const char* kIndexPastPalette = "BMP pixel refers past the end of its palette";
+
+struct Masks {
+  uint32_t red = 0, green = 0, blue = 0, alpha = 0;
+};
+
+// The decoder's default masks for uncompressed 16- and 32-bit pixels.
+void SetDefaultMasks(Masks& masks, uint32_t bits) {
+  masks = {};
+  if (bits == 16) {
+    masks = {31U << 10U, 31U << 5U, 31U, 0};
+  } else if (bits == 32) {
+    masks = {0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U};
+  }
+}
+
+int BitCount(uint32_t value) {
+  int count = 0;
+  for (; value != 0; value &= value - 1) {
+    ++count;
+  }
+  return count;
+}
+
+// Walks the rows of a 1-, 4- or 8-bit image and checks every index used.
+const char* CheckIndices(SourceReader& reader, uint32_t bits, uint64_t width, uint64_t height,
+                         int64_t palette_size, uint64_t row_bytes, uint64_t pad) {
+  for (uint64_t y = 0; y < height; ++y) {
+    uint64_t x = 0;
+    for (uint64_t i = 0; i < row_bytes; ++i) {
+      const uint32_t byte = reader.Get8();
+      const int per_byte = static_cast<int>(8 / bits);
+      for (int k = 0; k < per_byte && x < width; ++k, ++x) {
+        const uint32_t shift = 8U - bits * static_cast<uint32_t>(k + 1);
+        const auto index = static_cast<int64_t>((byte >> shift) & ((1U << bits) - 1U));
+        if (index >= palette_size) {
+          return kIndexPastPalette;
+        }
+      }
+    }
+    reader.Skip(pad);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* CheckBmp(SourceReader& reader) noexcept {
+  reader.Skip(2 + 4 + 2 + 2);  // "BM", file size, reserved
+  const auto offset = static_cast<int32_t>(reader.Get32Le());
+  const uint32_t header_size = reader.Get32Le();
+  int64_t extra_read = 14;
+  if (offset < 0) {
+    return nullptr;  // refused by the decoder
+  }
+  uint32_t width = 0;
+  int32_t height = 0;
+  if (header_size == 12) {
+    width = reader.Get16Le();
+    height = static_cast<int32_t>(reader.Get16Le());
+  } else {
+    width = reader.Get32Le();
+    height = static_cast<int32_t>(reader.Get32Le());
+  }
+  if (reader.Get16Le() != 1) {
+    return nullptr;
+  }
+  const uint32_t bits = reader.Get16Le();
+  Masks masks;
+  if (header_size != 12) {
+    const auto compression = static_cast<int32_t>(reader.Get32Le());
+    if (compression == 1 || compression == 2 || compression >= 4) {
+      return nullptr;
+    }
+    if (compression == 3 && bits != 16 && bits != 32) {
+      return nullptr;
+    }
+    reader.Skip(20);
+    if (header_size == 40 || header_size == 56) {
+      if (header_size == 56) {
+        reader.Skip(16);
+      }
+      if (bits == 16 || bits == 32) {
+        if (compression == 0) {
+          SetDefaultMasks(masks, bits);
+        } else if (compression == 3) {
+          masks.red = reader.Get32Le();
+          masks.green = reader.Get32Le();
+          masks.blue = reader.Get32Le();
+          extra_read += 12;
+          if (masks.red == masks.green && masks.green == masks.blue) {
+            return nullptr;
+          }
+        } else {
+          return nullptr;
+        }
+      }
+    } else {
+      masks.red = reader.Get32Le();
+      masks.green = reader.Get32Le();
+      masks.blue = reader.Get32Le();
+      masks.alpha = reader.Get32Le();
+      if (compression == 0) {
+        SetDefaultMasks(masks, bits);
+      }
+      reader.Skip(4 + 48 + (header_size == 124 ? 16 : 0));
+    }
+  }
+  if (!reader.Has(0)) {
+    return kHeaderShort;
+  }
+  // |height| as the decoder takes it; the most negative value stays out of range.
+  const uint64_t rows = height == INT32_MIN ? uint64_t{1} << 31U : static_cast<uint64_t>(std::llabs(height));
+  if (rows > kDecoderMaxSide || width > kDecoderMaxSide) {
+    return nullptr;
+  }
+  const int64_t header_end = extra_read + header_size;
+  int64_t palette_size = 0;
+  if (header_size == 12) {
+    if (bits < 24) {
+      palette_size = (int64_t{offset} - extra_read - 24) / 3;
+    }
+  } else if (bits < 16) {
+    // An arithmetic shift, as the decoder's: it rounds negative values down.
+    const int64_t room = int64_t{offset} - extra_read - header_size;
+    palette_size = room >= 0 ? room / 4 : -((-room + 3) / 4);
+  }
+  if (palette_size == 0 && int64_t{offset} != static_cast<int64_t>(reader.position())) {
+    return nullptr;  // "bad offset"
+  }
+  const uint64_t channels = (bits == 24 && masks.alpha == 0xff000000U) ? 3 : (masks.alpha != 0 ? 4 : 3);
+  if (channels * width * rows > INT32_MAX) {
+    return nullptr;
+  }
+  if (bits < 16) {
+    if (palette_size == 0 || palette_size > 256) {
+      return nullptr;
+    }
+    const int64_t entry = header_size == 12 ? 3 : 4;
+    const int64_t palette_bytes = palette_size > 0 ? palette_size * entry : 0;
+    if (!reader.Has(static_cast<uint64_t>(palette_bytes))) {
+      return kPaletteShort;
+    }
+    reader.Skip(static_cast<uint64_t>(palette_bytes));
+    const int64_t gap = int64_t{offset} - extra_read - header_size - palette_size * entry;
+    if (gap < 0) {
+      return kOffsetInHeader;
+    }
+    reader.Skip(static_cast<uint64_t>(gap));
+    uint64_t row_bytes = 0;
+    switch (bits) {
+      case 1: row_bytes = (uint64_t{width} + 7) >> 3U; break;
+      case 4: row_bytes = (uint64_t{width} + 1) >> 1U; break;
+      case 8: row_bytes = width; break;
+      default: return nullptr;  // "bad bpp"
+    }
+    const uint64_t pad = (4 - row_bytes % 4) % 4;
+    if (rows == 0 || width == 0) {
+      return nullptr;
+    }
+    if (!reader.Has((rows - 1) * (row_bytes + pad) + row_bytes)) {
+      return kPixelsShort;
+    }
+    return CheckIndices(reader, bits, width, rows, palette_size, row_bytes, pad);
+  }
+  const int64_t gap = int64_t{offset} - header_end;
+  if (gap < 0) {
+    return kOffsetInHeader;
+  }
+  reader.Skip(static_cast<uint64_t>(gap));
+  int easy = 0;
+  if (bits == 24) {
+    easy = 1;
+  } else if (bits == 32 && masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U &&
+             masks.alpha == 0xff000000U) {
+    easy = 2;
+  }
+  if (easy == 0 && (masks.red == 0 || masks.green == 0 || masks.blue == 0 || BitCount(masks.red) > 8 ||
+                    BitCount(masks.green) > 8 || BitCount(masks.blue) > 8 || BitCount(masks.alpha) > 8)) {
+    return nullptr;  // "bad masks"
+  }
+  uint64_t pixel_bytes = 4;
+  if (easy == 1) {
+    pixel_bytes = 3;
+  } else if (easy == 0 && bits == 16) {
+    pixel_bytes = 2;
+  }
+  const uint64_t row_width = bits == 24 ? 3ULL * width : (bits == 16 ? 2ULL * width : 0);
+  const uint64_t pad = (4 - row_width % 4) % 4;
+  if (rows == 0 || width == 0) {
+    return nullptr;
+  }
+  return reader.Has(rows * width * pixel_bytes + (rows - 1) * pad) ? nullptr : kPixelsShort;
+}
+
+}  // namespace tarvelo::guard

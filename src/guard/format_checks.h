@@ -1,0 +1,23 @@
+#pragma once
+
+#include "decode/source_reader.h"
+
+// One check per format the guard inspects; see input_guard.h for the contract. Each
+// reads the source from its first byte and returns null or the defect it found.
+namespace tarvelo::guard {
+
+const char* CheckBmp(SourceReader& reader) noexcept;
+const char* CheckGif(SourceReader& reader) noexcept;
+const char* CheckHdr(SourceReader& reader) noexcept;
+const char* CheckJpeg(SourceReader& reader) noexcept;
+const char* CheckPic(SourceReader& reader) noexcept;
+const char* CheckPng(SourceReader& reader) noexcept;
+const char* CheckPnm(SourceReader& reader) noexcept;
+const char* CheckPsd(SourceReader& reader) noexcept;
+const char* CheckTga(SourceReader& reader) noexcept;
+
+// The decoder's own limit on each side (its STBI_MAX_DIMENSIONS default); larger
+// sides are refused by the decoder itself.
+inline constexpr uint32_t kDecoderMaxSide = uint32_t{1} << 24;
+
+}  // namespace tarvelo::guard

@@ -1,0 +1,122 @@
+// GIF: the decoder allocates and clears nine bytes per canvas pixel from the
+// 13-byte header before it looks for an image, so a few bytes claim gigabytes. The
+// first image must be present: its descriptor, colour table and pixel data inside
+// the file.
+#include <cstdint>
+
+#include "guard/format_checks.h"
+
+namespace tarvelo::guard {
+namespace {
+
+constexpr const char* kNoImage = "GIF holds no image";
+constexpr const char* kDescriptorShort = "GIF image descriptor ends early";
+constexpr const char* kOutsideCanvas = "GIF image lies outside its canvas";
+constexpr const char* kNoColourTable = "GIF image has no colour table";
+constexpr const char* kColourTableShort = "GIF colour table ends early";
+constexpr const char* kBadCodeSize = "GIF LZW code size is invalid";
+constexpr const char* kDataShort = "GIF image data ends early";
+constexpr const char* kNoData = "GIF image has no pixel data";
+constexpr const char* kUnknownBlock = "GIF has an unknown block";
+constexpr uint32_t kMaxCodeSize = 12;
+
+// Skips a chain of data sub-blocks up to its zero-length terminator. False when
+// the file ends first.
+bool SkipSubBlocks(SourceReader& reader) {
+  for (;;) {
+    if (reader.AtEnd()) {
+      return false;
+    }
+    const uint32_t length = reader.Get8();
+    if (length == 0) {
+      return true;
+    }
+    reader.Skip(length);
+  }
+}
+
+const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_t canvas_height,
+                            bool global_table) {
+  const uint32_t x = reader.Get16Le();
+  const uint32_t y = reader.Get16Le();
+  const uint32_t width = reader.Get16Le();
+  const uint32_t height = reader.Get16Le();
+  const uint32_t flags = reader.Get8();
+  if (!reader.Has(0)) {
+    return kDescriptorShort;
+  }
+  if (x + width > canvas_width || y + height > canvas_height) {
+    return kOutsideCanvas;
+  }
+  if ((flags & 0x80U) != 0) {
+    const uint64_t table_bytes = uint64_t{3} * (2U << (flags & 7U));
+    if (!reader.Has(table_bytes)) {
+      return kColourTableShort;
+    }
+    reader.Skip(table_bytes);
+  } else if (!global_table) {
+    return kNoColourTable;
+  }
+  if (reader.AtEnd()) {
+    return kNoData;
+  }
+  if (reader.Get8() > kMaxCodeSize) {
+    return kBadCodeSize;
+  }
+  // The pixel data: sub-blocks up to a zero length. A file that stops cleanly
+  // between sub-blocks (a lost trailer) still holds the image.
+  uint64_t data_bytes = 0;
+  while (!reader.AtEnd()) {
+    const uint32_t length = reader.Get8();
+    if (length == 0) {
+      break;
+    }
+    if (!reader.Has(length)) {
+      return kDataShort;
+    }
+    reader.Skip(length);
+    data_bytes += length;
+  }
+  return data_bytes > 0 ? nullptr : kNoData;
+}
+
+}  // namespace
+
+const char* CheckGif(SourceReader& reader) noexcept {
+  reader.Skip(6);  // "GIF87a" or "GIF89a"
+  const uint32_t canvas_width = reader.Get16Le();
+  const uint32_t canvas_height = reader.Get16Le();
+  const uint32_t flags = reader.Get8();
+  reader.Skip(2);  // background index, aspect ratio
+  const bool global_table = (flags & 0x80U) != 0;
+  if (global_table) {
+    reader.Skip(uint64_t{3} * (2U << (flags & 7U)));
+  }
+  for (;;) {
+    if (reader.AtEnd()) {
+      return kNoImage;
+    }
+    switch (reader.Get8()) {
+      case 0x2C: return CheckFirstImage(reader, canvas_width, canvas_height, global_table);
+      case 0x21: {
+        // The decoder reads a graphic control block of the usual length itself and
+        // skips one of any other length without its sub-blocks.
+        if (reader.Get8() == 0xF9) {
+          const uint32_t length = reader.Get8();
+          reader.Skip(length == 4 ? 4 : length);
+          if (length != 4) {
+            break;
+          }
+        }
+        if (!SkipSubBlocks(reader)) {
+          return kNoImage;
+        }
+        break;
+      }
+      case 0x3B: return kNoImage;
+      default: return kUnknownBlock;
+    }
+  }
+}
+
+}  // namespace tarvelo::guard

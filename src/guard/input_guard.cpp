@@ -1,0 +1,30 @@
+#include "guard/input_guard.h"
+
+#include "guard/format_checks.h"
+
+namespace tarvelo {
+
+const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
+  using namespace guard;
+  if (!reader.ready()) {
+    return "out of memory while checking the source";
+  }
+  const char* defect = nullptr;
+  switch (format) {
+    case SourceFormat::kJpeg: defect = CheckJpeg(reader); break;
+    case SourceFormat::kPic: defect = CheckPic(reader); break;
+    case SourceFormat::kHdr: defect = CheckHdr(reader); break;
+    case SourceFormat::kTga: defect = CheckTga(reader); break;
+    case SourceFormat::kPnm: defect = CheckPnm(reader); break;
+    case SourceFormat::kBmp: defect = CheckBmp(reader); break;
+    case SourceFormat::kGif: defect = CheckGif(reader); break;
+    case SourceFormat::kPsd: defect = CheckPsd(reader); break;
+    case SourceFormat::kPng: defect = CheckPng(reader); break;
+    case SourceFormat::kUnknown: break;  // refused by the decoder
+  }
+  // A file that delivers fewer bytes than its size is changing under us: what was
+  // checked would not be what is decoded.
+  return reader.short_read() ? "source changed while it was being read" : defect;
+}
+
+}  // namespace tarvelo

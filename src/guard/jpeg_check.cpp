@@ -1,0 +1,385 @@
+// JPEG: the decoder builds each Huffman table in fixed arrays of 256 codes without
+// checking that the table's code counts fit, and decodes scans with Huffman and
+// quantisation tables that may never have been defined (reading its uninitialised
+// heap state). It also turns component planes that no complete scan wrote into
+// pixels, uninitialised heap bytes included. The guard walks the marker segments as
+// the decoder does and checks the tables, the scans and the coverage of every
+// component.
+#include <array>
+#include <cstdint>
+
+#include "guard/format_checks.h"
+
+namespace tarvelo::guard {
+namespace {
+
+constexpr const char* kHuffmanCounts = "JPEG Huffman table counts exceed 256";
+constexpr const char* kUndefinedHuffman = "JPEG scan uses an undefined Huffman table";
+constexpr const char* kUndefinedQuant = "JPEG scan uses an undefined quantisation table";
+constexpr const char* kUncovered = "JPEG image data does not cover every component";
+
+constexpr int kNoMarker = 0xFF;  // the decoder's "no marker" value
+constexpr int kStartOfImage = 0xD8;
+constexpr int kEndOfImage = 0xD9;
+constexpr int kStartOfScan = 0xDA;
+constexpr int kNumberOfLines = 0xDC;
+
+bool IsFrame(int marker) { return marker == 0xC0 || marker == 0xC1 || marker == 0xC2; }
+bool IsRestart(int marker) { return marker >= 0xD0 && marker <= 0xD7; }
+
+struct Component {
+  int id = 0;
+  int h = 1;
+  int v = 1;
+  int quant_table = 0;
+  uint64_t blocks_x = 0;  // 8x8 blocks the component's own pixels need
+  uint64_t blocks_y = 0;
+  bool covered = false;
+};
+
+// What checking a segment found.
+enum class Step {
+  kOk,       // the decoder goes on
+  kFails,    // the decoder stops here and reports an error: nothing later matters
+  kRefused,  // the guard refuses the source (defect_ says why)
+};
+
+class JpegChecker {
+ public:
+  explicit JpegChecker(SourceReader& reader) : reader_(reader) {}
+
+  const char* Run() {
+    if (NextMarker() != kStartOfImage) {
+      return nullptr;
+    }
+    int marker = NextMarker();
+    while (!IsFrame(marker)) {
+      if (const Step step = Segment(marker); step != Step::kOk) {
+        return Verdict(step);
+      }
+      marker = NextMarker();
+      while (marker == kNoMarker) {
+        if (reader_.AtEnd()) {
+          return nullptr;  // "no SOF"
+        }
+        marker = NextMarker();
+      }
+    }
+    progressive_ = marker == 0xC2;
+    if (const Step step = Frame(); step != Step::kOk) {
+      return Verdict(step);
+    }
+    for (marker = NextMarker(); marker != kEndOfImage; marker = NextMarker()) {
+      Step step = Step::kOk;
+      if (marker == kStartOfScan) {
+        step = Scan();
+      } else if (marker == kNumberOfLines) {
+        const uint32_t length = reader_.Get16Be();
+        const uint32_t lines = reader_.Get16Be();
+        step = (length != 4 || lines != height_) ? Step::kFails : Step::kOk;
+      } else {
+        step = Segment(marker);
+      }
+      if (step != Step::kOk) {
+        return Verdict(step);
+      }
+    }
+    for (int i = 0; i < component_count_; ++i) {
+      if (!components_[i].covered) {
+        return kUncovered;
+      }
+      // Progressive coefficients are dequantised once, at the end of the image.
+      if (progressive_ && !quant_defined_[components_[i].quant_table]) {
+        return kUndefinedQuant;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  const char* Verdict(Step step) const { return step == Step::kRefused ? defect_ : nullptr; }
+
+  Step Refuse(const char* defect) {
+    defect_ = defect;
+    return Step::kRefused;
+  }
+
+  // The decoder's marker reader: a pending marker found inside scan data, else one
+  // byte that must be 0xFF, fill bytes, and the marker code.
+  int NextMarker() {
+    if (pending_ != kNoMarker) {
+      const int marker = pending_;
+      pending_ = kNoMarker;
+      return marker;
+    }
+    int byte = reader_.Get8();
+    if (byte != 0xFF) {
+      return kNoMarker;
+    }
+    while (byte == 0xFF) {
+      byte = reader_.Get8();
+    }
+    return byte;
+  }
+
+  // A marker segment outside the frame header and the scans, as the decoder's
+  // process_marker reads it.
+  Step Segment(int marker) {
+    switch (marker) {
+      case kNoMarker: return Step::kFails;
+      case 0xDD:  // restart interval
+        if (reader_.Get16Be() != 4) {
+          return Step::kFails;
+        }
+        restart_interval_ = reader_.Get16Be();
+        return Step::kOk;
+      case 0xDB: return QuantisationTables();
+      case 0xC4: return HuffmanTables();
+      default: break;
+    }
+    if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
+      int64_t length = reader_.Get16Be();
+      if (length < 2) {
+        return Step::kFails;
+      }
+      length -= 2;
+      if (marker == 0xE0 && length >= 5) {
+        reader_.Skip(5);
+        length -= 5;
+      } else if (marker == 0xEE && length >= 12) {
+        static constexpr std::array<uint8_t, 6> kAdobe = {'A', 'd', 'o', 'b', 'e', '\0'};
+        bool adobe = true;
+        for (const uint8_t expected : kAdobe) {
+          adobe = (reader_.Get8() == expected) && adobe;
+        }
+        length -= 6;
+        if (adobe) {
+          reader_.Skip(6);
+          length -= 6;
+        }
+      }
+      reader_.Skip(static_cast<uint64_t>(length));
+      return Step::kOk;
+    }
+    return Step::kFails;  // "unknown marker"
+  }
+
+  Step QuantisationTables() {
+    int64_t length = int64_t{reader_.Get16Be()} - 2;
+    while (length > 0) {
+      const uint32_t packed_ids = reader_.Get8();
+      const uint32_t precision = packed_ids >> 4U;
+      const uint32_t table = packed_ids & 15U;
+      if (precision > 1 || table > 3) {
+        return Step::kFails;
+      }
+      reader_.Skip(precision != 0 ? 128 : 64);
+      quant_defined_[table] = true;
+      length -= precision != 0 ? 129 : 65;
+    }
+    return length == 0 ? Step::kOk : Step::kFails;
+  }
+
+  Step HuffmanTables() {
+    int64_t length = int64_t{reader_.Get16Be()} - 2;
+    while (length > 0) {
+      const uint32_t packed_ids = reader_.Get8();
+      const uint32_t table_class = packed_ids >> 4U;
+      const uint32_t table = packed_ids & 15U;
+      if (table_class > 1 || table > 3) {
+        return Step::kFails;
+      }
+      std::array<uint32_t, 16> counts{};
+      uint32_t total = 0;
+      for (uint32_t& count : counts) {
+        count = reader_.Get8();
+        total += count;
+      }
+      length -= 17;
+      // The decoder writes one entry per code into arrays of 256 before any check.
+      if (total > 256) {
+        return Refuse(kHuffmanCounts);
+      }
+      // Canonical codes of each length must fit that length, or the decoder stops.
+      uint32_t code = 0;
+      for (uint32_t bits = 1; bits <= 16; ++bits) {
+        code += counts[bits - 1];
+        if (counts[bits - 1] != 0 && code - 1 >= (1U << bits)) {
+          return Step::kFails;
+        }
+        code <<= 1U;
+      }
+      reader_.Skip(total);
+      huffman_defined_[table_class][table] = true;
+      length -= total;
+    }
+    return length == 0 ? Step::kOk : Step::kFails;
+  }
+
+  Step Frame() {
+    const uint32_t length = reader_.Get16Be();
+    if (length < 11 || reader_.Get8() != 8) {
+      return Step::kFails;
+    }
+    height_ = reader_.Get16Be();
+    width_ = reader_.Get16Be();
+    component_count_ = reader_.Get8();
+    if (height_ == 0 || width_ == 0 ||
+        (component_count_ != 1 && component_count_ != 3 && component_count_ != 4) ||
+        length != 8 + 3U * static_cast<uint32_t>(component_count_)) {
+      return Step::kFails;
+    }
+    int h_max = 1;
+    int v_max = 1;
+    for (int i = 0; i < component_count_; ++i) {
+      Component& component = components_[i];
+      component.id = reader_.Get8();
+      const uint32_t sampling = reader_.Get8();
+      component.h = static_cast<int>(sampling >> 4U);
+      component.v = static_cast<int>(sampling & 15U);
+      component.quant_table = reader_.Get8();
+      if (component.h == 0 || component.h > 4 || component.v == 0 || component.v > 4 ||
+          component.quant_table > 3) {
+        return Step::kFails;
+      }
+      h_max = component.h > h_max ? component.h : h_max;
+      v_max = component.v > v_max ? component.v : v_max;
+    }
+    if (uint64_t{width_} * height_ * static_cast<uint64_t>(component_count_) > INT32_MAX) {
+      return Step::kFails;
+    }
+    for (int i = 0; i < component_count_; ++i) {
+      Component& component = components_[i];
+      if (h_max % component.h != 0 || v_max % component.v != 0) {
+        return Step::kFails;
+      }
+      const uint64_t pixels_x = (uint64_t{width_} * component.h + h_max - 1) / h_max;
+      const uint64_t pixels_y = (uint64_t{height_} * component.v + v_max - 1) / v_max;
+      component.blocks_x = (pixels_x + 7) / 8;
+      component.blocks_y = (pixels_y + 7) / 8;
+    }
+    const auto mcu_width = uint64_t{8} * static_cast<uint64_t>(h_max);
+    const auto mcu_height = uint64_t{8} * static_cast<uint64_t>(v_max);
+    mcus_x_ = (uint64_t{width_} + mcu_width - 1) / mcu_width;
+    mcus_y_ = (uint64_t{height_} + mcu_height - 1) / mcu_height;
+    return Step::kOk;
+  }
+
+  // A scan header, then its entropy-coded data up to the next marker.
+  Step Scan() {
+    const uint32_t length = reader_.Get16Be();
+    const int count = reader_.Get8();
+    if (count < 1 || count > 4 || count > component_count_ ||
+        length != 6 + 2U * static_cast<uint32_t>(count)) {
+      return Step::kFails;
+    }
+    std::array<int, 4> order{};
+    std::array<uint32_t, 4> dc_table{};
+    std::array<uint32_t, 4> ac_table{};
+    for (int i = 0; i < count; ++i) {
+      const int id = reader_.Get8();
+      const uint32_t tables = reader_.Get8();
+      int which = 0;
+      while (which < component_count_ && components_[which].id != id) {
+        ++which;
+      }
+      if (which == component_count_ || (tables >> 4U) > 3 || (tables & 15U) > 3) {
+        return Step::kFails;
+      }
+      order[i] = which;
+      dc_table[i] = tables >> 4U;
+      ac_table[i] = tables & 15U;
+    }
+    const uint32_t spectral_start = reader_.Get8();
+    uint32_t spectral_end = reader_.Get8();
+    const uint32_t approximation = reader_.Get8();
+    const uint32_t high = approximation >> 4U;
+    const uint32_t low = approximation & 15U;
+    if (progressive_) {
+      if (spectral_start > 63 || spectral_end > 63 || spectral_start > spectral_end || high > 13 ||
+          low > 13) {
+        return Step::kFails;
+      }
+    } else {
+      if (spectral_start != 0 || high != 0 || low != 0) {
+        return Step::kFails;
+      }
+      spectral_end = 63;
+    }
+    for (int i = 0; i < count; ++i) {
+      bool uses_dc = false;
+      bool uses_ac = false;
+      if (!progressive_) {
+        uses_dc = uses_ac = true;
+        if (!quant_defined_[components_[order[i]].quant_table]) {
+          return Refuse(kUndefinedQuant);
+        }
+      } else if (spectral_start == 0 || count > 1) {
+        uses_dc = high == 0;  // refinement scans read single bits, no table
+      } else {
+        uses_ac = true;
+      }
+      if ((uses_dc && !huffman_defined_[0][dc_table[i]]) || (uses_ac && !huffman_defined_[1][ac_table[i]])) {
+        return Refuse(kUndefinedHuffman);
+      }
+    }
+    const uint64_t restarts = EntropyCodedData();
+    // With a restart interval the decoder leaves the scan at the first interval that
+    // does not end in a restart marker, and the blocks after it are never written.
+    const uint64_t units =
+        count == 1 ? components_[order[0]].blocks_x * components_[order[0]].blocks_y : mcus_x_ * mcus_y_;
+    const bool complete =
+        restart_interval_ == 0 || restarts + 1 >= (units + restart_interval_ - 1) / restart_interval_;
+    // A progressive component is initialised only by its first DC scan.
+    const bool initialises = !progressive_ || (spectral_start == 0 && spectral_end == 0 && high == 0);
+    if (complete && initialises) {
+      for (int i = 0; i < count; ++i) {
+        components_[order[i]].covered = true;
+      }
+    }
+    return Step::kOk;
+  }
+
+  // Skips entropy-coded data as the decoder's bit reader does: 0xFF 0x00 is a data
+  // byte, fill bytes are dropped, restart markers are counted, and any other marker
+  // ends the scan (it becomes the pending marker).
+  uint64_t EntropyCodedData() {
+    uint64_t restarts = 0;
+    while (reader_.SkipPast(0xFF)) {
+      int byte = reader_.Get8();
+      while (byte == 0xFF) {
+        byte = reader_.Get8();
+      }
+      if (byte == 0) {
+        continue;
+      }
+      if (IsRestart(byte)) {
+        ++restarts;
+        continue;
+      }
+      pending_ = byte;
+      break;
+    }
+    return restarts;
+  }
+
+  SourceReader& reader_;
+  const char* defect_ = nullptr;
+  int pending_ = kNoMarker;
+  bool progressive_ = false;
+  uint32_t restart_interval_ = 0;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  int component_count_ = 0;
+  std::array<Component, 4> components_{};
+  uint64_t mcus_x_ = 0;
+  uint64_t mcus_y_ = 0;
+  std::array<bool, 4> quant_defined_{};
+  std::array<std::array<bool, 4>, 2> huffman_defined_{};
+};
+
+}  // namespace
+
+const char* CheckJpeg(SourceReader& reader) noexcept { return JpegChecker(reader).Run(); }
+
+}  // namespace tarvelo::guard

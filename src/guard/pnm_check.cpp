@@ -1,0 +1,85 @@
+// PNM (P5/P6): the decoder reads the pixels with one bulk read that leaves its buffer
+// uninitialised past the end of a short file, accepts a zero width or height as an
+// image, and accumulates header numbers in an int without an overflow check.
+#include <climits>
+#include <cstdint>
+
+#include "guard/format_checks.h"
+
+namespace tarvelo::guard {
+namespace {
+
+constexpr const char* kNumberTooLarge = "PNM header number too large";
+constexpr const char* kEmpty = "PNM has zero width or height";
+constexpr const char* kPixelsShort = "PNM pixel data ends early";
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The decoder's whitespace and '#' comment skipping; `c` is the current character.
+void SkipWhitespace(SourceReader& reader, char& c) {
+  for (;;) {
+    while (!reader.AtEnd() && IsSpace(c)) {
+      c = static_cast<char>(reader.Get8());
+    }
+    if (reader.AtEnd() || c != '#') {
+      break;
+    }
+    while (!reader.AtEnd() && c != '\n' && c != '\r') {
+      c = static_cast<char>(reader.Get8());
+    }
+  }
+}
+
+// Reads a decimal number as the decoder does; false when it would overflow an int.
+bool ReadNumber(SourceReader& reader, char& c, int64_t& value) {
+  value = 0;
+  while (!reader.AtEnd() && IsDigit(c)) {
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) {
+      return false;
+    }
+    c = static_cast<char>(reader.Get8());
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* CheckPnm(SourceReader& reader) noexcept {
+  reader.Get8();  // 'P'
+  const uint64_t channels = reader.Get8() == '6' ? 3 : 1;
+  char c = static_cast<char>(reader.Get8());
+  int64_t width = 0;
+  int64_t height = 0;
+  int64_t max_value = 0;
+  SkipWhitespace(reader, c);
+  if (!ReadNumber(reader, c, width)) {
+    return kNumberTooLarge;
+  }
+  SkipWhitespace(reader, c);
+  if (!ReadNumber(reader, c, height)) {
+    return kNumberTooLarge;
+  }
+  SkipWhitespace(reader, c);
+  if (!ReadNumber(reader, c, max_value)) {
+    return kNumberTooLarge;
+  }
+  if (max_value > 65535) {
+    return nullptr;  // refused by the decoder
+  }
+  if (width == 0 || height == 0) {
+    return kEmpty;
+  }
+  const auto sample_bytes = static_cast<uint64_t>(max_value > 255 ? 2 : 1);
+  if (width > kDecoderMaxSide || height > kDecoderMaxSide ||
+      channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes > INT_MAX) {
+    return nullptr;
+  }
+  // The pixels start right after the character that ended the maximum value.
+  const uint64_t bytes =
+      channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes;
+  return reader.Has(bytes) ? nullptr : kPixelsShort;
+}
+
+}  // namespace tarvelo::guard

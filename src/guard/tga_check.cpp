@@ -1,0 +1,104 @@
+// TGA: the decoder reads uncompressed true-colour and grey rows with a bulk read
+// that leaves the rest of its buffer uninitialised when the file ends early, and
+// takes whatever the header promises at face value. Every byte it reads must be in
+// the file.
+#include <cstdint>
+
+#include "guard/format_checks.h"
+
+namespace tarvelo::guard {
+namespace {
+
+constexpr const char* kHeaderShort = "TGA header ends early";
+constexpr const char* kPaletteShort = "TGA colour map ends early";
+constexpr const char* kPixelsShort = "TGA pixel data ends early";
+
+// Channels the decoder makes of a pixel size, as it decides them; 0 when unsupported.
+int ChannelsOf(uint32_t bits, bool grey, bool& rgb16) {
+  rgb16 = false;
+  switch (bits) {
+    case 8: return 1;
+    case 16:
+      if (grey) {
+        return 2;
+      }
+      rgb16 = true;
+      return 3;
+    case 15: rgb16 = true; return 3;
+    case 24:
+    case 32: return static_cast<int>(bits / 8);
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+const char* CheckTga(SourceReader& reader) noexcept {
+  const uint32_t id_length = reader.Get8();
+  const bool indexed = reader.Get8() != 0;
+  uint32_t image_type = reader.Get8();
+  const uint32_t palette_start = reader.Get16Le();
+  const uint32_t palette_length = reader.Get16Le();
+  const uint32_t palette_bits = reader.Get8();
+  reader.Skip(4);  // origin
+  const uint64_t width = reader.Get16Le();
+  const uint64_t height = reader.Get16Le();
+  const uint32_t pixel_bits = reader.Get8();
+  reader.Skip(1);  // descriptor
+  if (!reader.Has(0)) {
+    return kHeaderShort;
+  }
+  const bool rle = image_type >= 8;
+  if (rle) {
+    image_type -= 8;
+  }
+  bool rgb16 = false;
+  const int channels =
+      indexed ? ChannelsOf(palette_bits, false, rgb16) : ChannelsOf(pixel_bits, image_type == 3, rgb16);
+  const uint64_t pixels = width * height;
+  if (channels == 0 || pixels * static_cast<uint64_t>(channels) > INT32_MAX) {
+    return nullptr;  // the decoder refuses these itself
+  }
+  reader.Skip(id_length);
+  if (!indexed && !rle && !rgb16) {
+    return reader.Has(pixels * static_cast<uint64_t>(channels)) ? nullptr : kPixelsShort;
+  }
+  if (indexed) {
+    if (palette_length == 0) {
+      return nullptr;  // refused by the decoder
+    }
+    reader.Skip(palette_start);  // the decoder skips this many bytes before the map
+    const uint64_t palette_bytes = uint64_t{palette_length} * (rgb16 ? 2U : static_cast<uint64_t>(channels));
+    if (!reader.Has(palette_bytes)) {
+      return kPaletteShort;
+    }
+    reader.Skip(palette_bytes);
+  }
+  uint64_t pixel_bytes = static_cast<uint64_t>(channels);
+  if (indexed) {
+    pixel_bytes = pixel_bits == 8 ? 1 : 2;
+  } else if (rgb16) {
+    pixel_bytes = 2;
+  }
+  if (!rle) {
+    return reader.Has(pixels * pixel_bytes) ? nullptr : kPixelsShort;
+  }
+  // Run-length packets: a count byte, then one pixel (a run) or `count` pixels.
+  for (uint64_t done = 0; done < pixels;) {
+    if (reader.AtEnd()) {
+      return kPixelsShort;
+    }
+    const uint32_t command = reader.Get8();
+    uint64_t count = 1 + (command & 127U);
+    count = count < pixels - done ? count : pixels - done;
+    const uint64_t bytes = (command & 128U) != 0 ? pixel_bytes : count * pixel_bytes;
+    if (!reader.Has(bytes)) {
+      return kPixelsShort;
+    }
+    reader.Skip(bytes);
+    done += count;
+  }
+  return nullptr;
+}
+
+}  // namespace tarvelo::guard

@@ -1,0 +1,171 @@
+// The decoder's allocator: blocks behave as malloc's do (alignment, contents kept
+// through a resize), and on Linux a large block is made resident by its helper
+// thread without a byte of it being changed, while a block freed at once costs no
+// more than the pages its helper had reached.
+#include "decode/decoder_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#endif
+
+namespace tarvelo {
+namespace {
+
+uint8_t PatternAt(size_t index) { return static_cast<uint8_t>((index * 2654435761U) >> 13U); }
+
+void FillPattern(uint8_t* block, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    block[i] = PatternAt(i);
+  }
+}
+
+size_t FirstMismatch(const uint8_t* block, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    if (block[i] != PatternAt(i)) {
+      return i;
+    }
+  }
+  return size;
+}
+
+TEST(DecoderMemory, BlocksAreAlignedAndKeepTheirContentsThroughResizes) {
+  // Small and helper-sized blocks, grown and shrunk across the helper's threshold.
+  const std::vector<std::pair<size_t, size_t>> resizes = {
+      {1, 4096}, {100, 7}, {kPrefaultFrom - 1, kPrefaultFrom + 12345}, {kPrefaultFrom * 2, 1000}};
+  for (const auto& [first, second] : resizes) {
+    SCOPED_TRACE(std::to_string(first) + " -> " + std::to_string(second));
+    auto* block = static_cast<uint8_t*>(AllocateDecoderMemory(first));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(0U, reinterpret_cast<uintptr_t>(block) % 16);
+    FillPattern(block, first);
+    auto* resized = static_cast<uint8_t*>(ResizeDecoderMemory(block, second));
+    ASSERT_NE(nullptr, resized);
+    EXPECT_EQ(0U, reinterpret_cast<uintptr_t>(resized) % 16);
+    const size_t kept = first < second ? first : second;
+    EXPECT_EQ(kept, FirstMismatch(resized, kept));
+    FreeDecoderMemory(resized);
+  }
+  FreeDecoderMemory(nullptr);
+  void* from_nothing = ResizeDecoderMemory(nullptr, 64);
+  EXPECT_NE(nullptr, from_nothing);
+  FreeDecoderMemory(from_nothing);
+  EXPECT_EQ(nullptr, AllocateDecoderMemory(SIZE_MAX - 8));
+}
+
+#if defined(__linux__)
+
+// The decoder writes into a block while its helper maps the block's pages: the
+// helper must never change what the decoder wrote, wherever the two meet.
+TEST(DecoderMemory, HelperNeverChangesWhatTheDecoderWrites) {
+  const size_t size = kPrefaultFrom * 3 + 777;
+  for (int round = 0; round < 3; ++round) {
+    auto* block = static_cast<uint8_t*>(AllocateDecoderMemory(size));
+    ASSERT_NE(nullptr, block);
+    FillPattern(block, size);  // races with the helper from the first byte on
+    EXPECT_EQ(size, FirstMismatch(block, size)) << "round " << round;
+    FreeDecoderMemory(block);
+  }
+}
+
+bool KernelPopulatesOnRequest() {
+  const size_t length = 4096 * 4;
+  void* probe = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (probe == MAP_FAILED) {
+    return false;
+  }
+  const bool supported = madvise(probe, length, MADV_POPULATE_WRITE) == 0;
+  munmap(probe, length);
+  return supported;
+}
+
+// How many of the whole pages inside a block are resident.
+std::pair<size_t, size_t> ResidentPages(const uint8_t* block, size_t size) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(page - 1);
+  std::vector<unsigned char> residency((end - begin) / page);
+  if (mincore(reinterpret_cast<void*>(begin), end - begin, residency.data()) != 0) {
+    return {0, residency.size()};
+  }
+  size_t resident = 0;
+  for (const unsigned char flags : residency) {
+    resident += flags & 1U;
+  }
+  return {resident, residency.size()};
+}
+
+// Pages become resident without being written to: a large block's soon, through
+// its helper thread; a middle-sized one's before the allocation returns.
+TEST(DecoderMemory, BlocksBecomeResidentWithoutBeingWritten) {
+  if (!KernelPopulatesOnRequest()) {
+    GTEST_SKIP() << "this kernel does not populate on request (MADV_POPULATE_WRITE, Linux 5.14)";
+  }
+  const size_t middle = kPopulateFrom * 3 + 5;
+  auto* small = static_cast<uint8_t*>(AllocateDecoderMemory(middle));
+  ASSERT_NE(nullptr, small);
+  const auto [small_resident, small_pages] = ResidentPages(small, middle);
+  FreeDecoderMemory(small);
+  EXPECT_EQ(small_pages, small_resident);
+
+  const size_t size = kPrefaultFrom * 4;
+  auto* block = static_cast<uint8_t*>(AllocateDecoderMemory(size));
+  ASSERT_NE(nullptr, block);
+  std::pair<size_t, size_t> residency{0, 1};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    residency = ResidentPages(block, size);
+    if (residency.first == residency.second) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  FreeDecoderMemory(block);
+  EXPECT_EQ(residency.second, residency.first);
+}
+
+// A decoder that gives up at once on a corrupt file frees its block at once; the
+// helper must stop there rather than make the whole block resident. Run in a
+// child process, whose peak resident size starts small.
+TEST(DecoderMemory, FreeingStopsTheHelper) {
+  constexpr size_t kHuge = size_t{1} << 30;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int round = 0; round < 4; ++round) {
+      void* block = AllocateDecoderMemory(kHuge);
+      if (block == nullptr) {
+        _exit(2);
+      }
+      FreeDecoderMemory(block);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    // ru_maxrss is in KiB; a helper that ran to the end would pass 1 GiB.
+    _exit(usage.ru_maxrss < 512 * 1024 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) {
+    GTEST_SKIP() << "no room for a 1 GiB block here";
+  }
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "the freed blocks were made resident anyway";
+}
+
+#endif  // __linux__
+
+}  // namespace
+}  // namespace tarvelo
