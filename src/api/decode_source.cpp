@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <memory>
 
-#include "api/source_check_hook.h"
 #include "decode/decode_limits.h"
 #include "decode/source_file.h"
 #include "decode/source_reader.h"
 #include "decode/stb_decoder.h"
 #include "guard/input_guard.h"
+#if defined(TARVELO_TEST_SEAMS)
+#include "source_check_hook.h"  // the tests' copy of this step only (tests/support)
+#endif
 
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility push(hidden)
@@ -87,7 +89,9 @@ DecodeResult DecodeImageFile(const char* path) noexcept {
     return Failure("image exceeds the decoded-size limit");
   }
 
-  testing::RunSourceCheckedHook();
+#if defined(TARVELO_TEST_SEAMS)
+  test_seams::RunSourceCheckedHook();
+#endif
   if (!Rewind(file.get())) {
     return Failure(kChanged);
   }

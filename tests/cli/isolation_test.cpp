@@ -1,5 +1,6 @@
-// A decoder that crashes or hangs costs only its own file. The tool's test hooks
-// stand in for such a decoder (see tools/tarvelo-convert/test_fault_hooks.h).
+// A decoder that crashes or hangs costs only its own file. The tests' copy of the
+// tool has hooks that stand in for such a decoder (test_fault_hooks.cpp); the tool
+// that is installed has none and reacts to none of their variables.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,9 +17,6 @@ namespace {
 class Isolation : public testing::Test {
  protected:
   void SetUp() override {
-#if !defined(TARVELO_TOOL_TEST_HOOKS)
-    GTEST_SKIP() << "tarvelo-convert was built without TARVELO_TOOL_TEST_HOOKS";
-#endif
     for (const char* name : {"1.png", "crash-here.png", "2.png", "hang-here.png", "3.png"}) {
       ASSERT_TRUE(WritePng(dir_.File(name), MakeTestImage(5, 4, 3)));
     }
@@ -34,15 +32,40 @@ class Isolation : public testing::Test {
   }
 
   const TempDir dir_;
-  const ToolSettings faults_{
-      {"TARVELO_TOOL_TEST_CRASH_MARKER=crash-here", "TARVELO_TOOL_TEST_HANG_MARKER=hang-here"}};
+  const ToolSettings faults_{.extra_environment = {"TARVELO_TOOL_TEST_CRASH_MARKER=crash-here",
+                                                   "TARVELO_TOOL_TEST_HANG_MARKER=hang-here"},
+                             .hooked = true};
 };
 
-TEST_F(Isolation, MarkedFilesConvertNormallyWithoutTheHookVariables) {
+TEST_F(Isolation, HookedCopyConvertsMarkedFilesWithoutTheHookVariables) {
+  ToolSettings no_variables = faults_;
+  no_variables.extra_environment.clear();
   const ToolResult result = RunTool(
-      {"--to", "tga", "-o", dir_.File("out"), dir_.File("crash-here.png"), dir_.File("hang-here.png")});
+      {"--to", "tga", "-o", dir_.File("out"), dir_.File("crash-here.png"), dir_.File("hang-here.png")},
+      no_variables);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   ExpectConverted({"crash-here", "hang-here"});
+}
+
+// What users install must not crash or hang on a path and a variable: the same
+// files and variables that make the hooked copy fail convert normally, in a batch
+// (worker processes) and as a single file (in the tool's own process).
+TEST_F(Isolation, InstalledToolIgnoresTheHookVariables) {
+  ToolSettings installed = faults_;
+  installed.hooked = false;
+  ToolResult result = RunTool({"--to", "tga", "--timeout", "5", "-o", dir_.File("out"),
+                               dir_.File("crash-here.png"), dir_.File("hang-here.png")},
+                              installed);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, "converted 2 of 2 files, 0 failed\n");
+  ExpectConverted({"crash-here", "hang-here"});
+  for (const char* name : {"crash-here", "hang-here"}) {
+    const std::string destination = dir_.File(std::string("out/single-") + name + ".tga");
+    result = RunTool({"--timeout", "5", dir_.File(std::string(name) + ".png"), destination}, installed);
+    EXPECT_EQ(result.exit_code, 0) << name << ": " << result.err;
+    EXPECT_EQ(ReadFileBytes(destination),
+              LibraryOutput(dir_.File(std::string(name) + ".png"), TARVELO_LAYOUT_TGA));
+  }
 }
 
 TEST_F(Isolation, CrashingDecoderFailsItsFileAndTheWorkerIsReplaced) {

@@ -82,7 +82,8 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     posix_spawn_file_actions_addclose(&actions, fd);
   }
 
-  std::vector<std::string> argument_text = {TARVELO_CONVERT_TOOL};
+  std::vector<std::string> argument_text = {settings.hooked ? TARVELO_CONVERT_HOOKED_TOOL
+                                                            : TARVELO_CONVERT_TOOL};
   argument_text.insert(argument_text.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   argv.reserve(argument_text.size() + 1);

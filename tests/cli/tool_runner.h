@@ -14,6 +14,7 @@ struct ToolResult {
 struct ToolSettings {
   std::vector<std::string> extra_environment;  // "NAME=value" added to ours
   bool stderr_on_terminal = false;             // stderr is a pseudo-terminal, not a pipe
+  bool hooked = false;  // the tests' copy with the fault hooks instead of the tool that is installed
 };
 
 // Runs the built tarvelo-convert with `arguments` and stdin from /dev/null, and

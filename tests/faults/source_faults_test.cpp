@@ -13,9 +13,9 @@
 
 #include "TarveloConvert.h"
 #include "TarveloImageTGA.h"
-#include "api/source_check_hook.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
+#include "source_check_hook.h"
 #include "temp_dir.h"
 #include "test_images.h"
 
@@ -60,9 +60,9 @@ class SourceFaultTest : public ::testing::TestWithParam<Change> {
     const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, source_.c_str(), old, 0), 0);
     context_ = {source_, GetParam()};
-    testing::SetSourceCheckedHook(ChangeSource, &context_);
+    test_seams::SetSourceCheckedHook(ChangeSource, &context_);
   }
-  void TearDown() override { testing::SetSourceCheckedHook(nullptr, nullptr); }
+  void TearDown() override { test_seams::SetSourceCheckedHook(nullptr, nullptr); }
 
   TempDir dir_;
   std::string source_;

@@ -5,10 +5,12 @@
 namespace tarvelo::cli {
 
 #if defined(TARVELO_TOOL_TEST_HOOKS)
-// Test builds only (CMake option TARVELO_TOOL_TEST_HOOKS): lets the tests stand in
-// for a decoder that crashes or hangs. A worker handed a source whose path contains
-// the text in TARVELO_TOOL_TEST_CRASH_MARKER raises SIGSEGV; one whose path contains
-// TARVELO_TOOL_TEST_HANG_MARKER sleeps until it is killed.
+// Only the tests' copy of the tool (tarvelo-convert-hooked, tests/cli) is built with
+// TARVELO_TOOL_TEST_HOOKS: it lets the tests stand in for a decoder that crashes or
+// hangs. A worker handed a source whose path contains the text in
+// TARVELO_TOOL_TEST_CRASH_MARKER raises SIGSEGV; one whose path contains
+// TARVELO_TOOL_TEST_HANG_MARKER sleeps until it is killed. The installed tool has
+// no hooks and reads neither variable.
 void InjectTestFault(const std::string& source);
 #else
 inline void InjectTestFault(const std::string& /*source*/) {}

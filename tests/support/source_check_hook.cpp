@@ -1,8 +1,8 @@
-#include "api/source_check_hook.h"
+#include "source_check_hook.h"
 
 #include <atomic>
 
-namespace tarvelo::testing {
+namespace tarvelo::test_seams {
 namespace {
 
 std::atomic<SourceCheckedHook> g_hook{nullptr};
@@ -21,4 +21,4 @@ void RunSourceCheckedHook() noexcept {
   }
 }
 
-}  // namespace tarvelo::testing
+}  // namespace tarvelo::test_seams
