@@ -1,13 +1,12 @@
-// Every failure leaves no new file and no changed file, the exports still return
-// 999, and the status API says what went wrong.
+// Refused conversions through the shared library, as a host sees them: bad sources,
+// bad arguments, destinations that cannot be. Every failure leaves no new file and
+// no changed file, the exports still return 999, and the status API says what went
+// wrong (refusal_fixture.h). The faults of a destination that exists but cannot be
+// written are in tests/faults.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -20,6 +19,7 @@
 #include "file_bytes.h"
 #include "hand_encoders.h"
 #include "image_encoders.h"
+#include "refusal_fixture.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_path.h"
@@ -28,61 +28,19 @@ namespace tarvelo::test {
 namespace {
 
 namespace fs = std::filesystem;
-using OptionalPath = std::optional<std::string>;
-
-const Bytes kOldBytes = {'o', 'l', 'd', ' ', 'b', 'y', 't', 'e', 's'};
 
 unsigned ModeOf(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777U : 0U;
 }
 
-class Failures : public testing::Test {
+class Failures : public RefusalTest {
  protected:
-  void SetUp() override {
-    picture_ = MakeTestImage(6, 4, 4);
-    ASSERT_TRUE(WritePng(dir_.File("in.png"), picture_));
-    WriteFileBytes(dir_.File("old.out"), kOldBytes);
-    Snapshot();
-  }
-
-  // Records the directory as it is now; ExpectUnchanged compares against it.
-  void Snapshot() { before_ = ListDirectory(dir_.path().string()); }
-
-  void ExpectUnchanged() {
-    EXPECT_EQ(before_, ListDirectory(dir_.path().string())) << "a file was created or removed";
-    EXPECT_EQ(kOldBytes, ReadFileBytes(dir_.File("old.out")));
-  }
-
-  // Runs the conversion in both layouts through the status API and both exports.
-  void ExpectRefused(const OptionalPath& source, const OptionalPath& destination, TarveloStatus expected,
-                     const char* detail_part = "") {
-    const char* source_text = source ? source->c_str() : nullptr;
-    const char* destination_text = destination ? destination->c_str() : nullptr;
-    for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
-      char detail[128] = "untouched";
-      EXPECT_EQ(expected, TarveloConvert(source_text, destination_text, layout, detail, sizeof detail))
-          << "layout " << layout << ": " << detail;
-      EXPECT_NE(nullptr, std::strstr(detail, detail_part)) << "detail: " << detail;
-    }
-    const std::wstring wide_source = source ? WidePath(*source) : L"";
-    const std::wstring wide_destination = destination ? WidePath(*destination) : L"";
-    const wchar_t* source_wide = source ? wide_source.c_str() : nullptr;
-    const wchar_t* destination_wide = destination ? wide_destination.c_str() : nullptr;
-    EXPECT_EQ(999, BMP2TGA(source_wide, destination_wide));
-    EXPECT_EQ(999, TGA2BMP(source_wide, destination_wide));
-    ExpectUnchanged();
-  }
-
   // The same source failure, onto an existing destination and onto a new one.
   void ExpectSourceRefused(const std::string& source, const char* detail_part) {
     ExpectRefused(source, dir_.File("old.out"), TARVELO_STATUS_SOURCE_UNREADABLE, detail_part);
     ExpectRefused(source, dir_.File("new.out"), TARVELO_STATUS_SOURCE_UNREADABLE, detail_part);
   }
-
-  TempDir dir_;
-  Image picture_;
-  std::vector<std::string> before_;
 };
 
 TEST_F(Failures, MissingSource) { ExpectSourceRefused(dir_.File("absent.png"), "can't fopen"); }
@@ -113,7 +71,7 @@ TEST_F(Failures, TruncatedSources) {
     }
   }
   Snapshot();
-  for (const std::string& name : before_) {
+  for (const auto& [name, contents] : before_) {
     if (name.starts_with("cut-")) {
       SCOPED_TRACE(name);
       ExpectSourceRefused(dir_.File(name), "");
@@ -141,14 +99,6 @@ TEST_F(Failures, DestinationInMissingDirectory) {
   ExpectRefused(dir_.File("in.png"), "", TARVELO_STATUS_DESTINATION_UNOPENABLE);
 }
 
-TEST_F(Failures, DestinationIsDirectory) {
-  fs::create_directory(dir_.File("out.tga"));
-  WriteFileBytes(dir_.File("out.tga/inside"), kOldBytes);
-  Snapshot();
-  ExpectRefused(dir_.File("in.png"), dir_.File("out.tga"), TARVELO_STATUS_DESTINATION_UNOPENABLE);
-  EXPECT_EQ((std::vector<std::string>{"inside"}), ListDirectory(dir_.File("out.tga")));
-}
-
 TEST_F(Failures, ImageTooLargeForTgaStillFitsBmp) {
   // 70001 x 1 grey, as a PGM: a side over 65535, and a BMP row with one pad byte.
   Image wide{70001, 1, 1, Bytes(70001)};
@@ -170,42 +120,6 @@ TEST_F(Failures, ImageTooLargeForTgaStillFitsBmp) {
   EXPECT_EQ(ExpectedBmpFile(wide), ReadFileBytes(dir_.File("old.out")));
 }
 
-// The child process converts under a file size limit and reports the statuses in
-// its exit code: the writes fail with EFBIG part way through the file.
-TEST_F(Failures, WriteFailingPartWay) {
-  const Image big = MakeTestImage(64, 64, 3);  // 12306 bytes as TGA
-  ASSERT_TRUE(WritePng(dir_.File("big.png"), big));
-  Snapshot();
-  const std::string source = dir_.File("big.png");
-  const std::string existing = dir_.File("old.out");
-  const std::string fresh = dir_.File("new.tga");
-
-  const pid_t child = fork();
-  ASSERT_NE(-1, child);
-  if (child == 0) {
-    (void)std::signal(SIGXFSZ, SIG_IGN);  // let the write fail with EFBIG instead
-    const rlimit limit{4096, 4096};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-      _exit(100);
-    }
-    const int onto_existing =
-        TarveloConvert(source.c_str(), existing.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0);
-    const int onto_new = TarveloConvert(source.c_str(), fresh.c_str(), TARVELO_LAYOUT_BMP, nullptr, 0);
-    BMP2TGA(WidePath(source).c_str(), WidePath(fresh).c_str());
-    _exit(onto_existing * 10 + onto_new);
-  }
-  int wait_status = 0;
-  ASSERT_EQ(child, waitpid(child, &wait_status, 0));
-  ASSERT_TRUE(WIFEXITED(wait_status)) << "child ended by signal " << WTERMSIG(wait_status);
-  EXPECT_EQ(TARVELO_STATUS_WRITE_FAILED * 10 + TARVELO_STATUS_WRITE_FAILED, WEXITSTATUS(wait_status));
-  ExpectUnchanged();
-
-  // Without the limit the same conversion succeeds.
-  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
-            TarveloConvert(source.c_str(), fresh.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
-  EXPECT_EQ(ExpectedTgaFile(big), ReadFileBytes(fresh));
-}
-
 TEST_F(Failures, DeviceThatIsFull) {
   if (!fs::exists("/dev/full")) {
     GTEST_SKIP() << "/dev/full does not exist on this system";
@@ -214,28 +128,6 @@ TEST_F(Failures, DeviceThatIsFull) {
   Snapshot();
   ExpectRefused(dir_.File("in.png"), dir_.File("full.tga"), TARVELO_STATUS_WRITE_FAILED, "No space");
   EXPECT_TRUE(fs::is_symlink(dir_.File("full.tga")));
-}
-
-TEST_F(Failures, ReadOnlyDestination) {
-  if (geteuid() == 0) {
-    GTEST_SKIP() << "running as root: write permission is never refused";
-  }
-  ASSERT_EQ(0, chmod(dir_.File("old.out").c_str(), 0444));
-  ExpectRefused(dir_.File("in.png"), dir_.File("old.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
-                "Permission");
-  EXPECT_EQ(0444U, ModeOf(dir_.File("old.out")));
-}
-
-TEST_F(Failures, ReadOnlyDirectory) {
-  if (geteuid() == 0) {
-    GTEST_SKIP() << "running as root: write permission is never refused";
-  }
-  ASSERT_EQ(0, chmod(dir_.path().c_str(), 0555));
-  ExpectRefused(dir_.File("in.png"), dir_.File("new.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
-                "Permission");
-  ExpectRefused(dir_.File("in.png"), dir_.File("old.out"), TARVELO_STATUS_DESTINATION_UNOPENABLE,
-                "Permission");
-  ASSERT_EQ(0, chmod(dir_.path().c_str(), 0700));
 }
 
 // Successful replacements that must keep what the destination is.

@@ -1,7 +1,8 @@
-// Faults at the destination: the disk fills part way through the file, the
-// directory is read-only, the destination is a directory, its parent is a file, the
-// existing destination is read-only. Each leaves no new or partial file, leaves an
-// existing destination as it was, and the status says what happened.
+// Faults at the destination: the disk fills or a file-size limit is reached part way
+// through the file, the process is killed while writing, the directory is
+// read-only, the destination is a directory, its parent is a file, the existing
+// destination is read-only. Each leaves no new or partial file, leaves an existing
+// destination as it was, and the status says what happened (refusal_fixture.h).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,53 +15,30 @@
 
 #include "TarveloConvert.h"
 #include "TarveloImageTGA.h"
+#include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
+#include "refusal_fixture.h"
 #include "scoped_mount.h"
-#include "temp_dir.h"
 #include "test_images.h"
+#include "wide_path.h"
 
 namespace tarvelo::test {
 namespace {
 
 const Bytes kExisting = {'e', 'x', 'i', 's', 't', 'i', 'n', 'g'};
 
-std::wstring Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
-
-class DestinationFaultTest : public ::testing::Test {
+class DestinationFaultTest : public RefusalTest {
  protected:
   void SetUp() override {
-    // 256 x 256 RGB: a 196 KiB BMP and a 192 KiB TGA.
+    RefusalTest::SetUp();
+    // 256 x 256 RGB: a 196 KiB BMP and a 192 KiB TGA, more than the small volumes
+    // and the file-size limits below let through.
     source_ = dir_.File("source.png");
     ASSERT_TRUE(WritePng(source_, MakeTestImage(256, 256, 3)));
+    Snapshot();
   }
 
-  // Converts to `destination` with both layouts and both exports; every attempt
-  // must fail with `status` and `detail`, and leave `destination` as `before` (or
-  // absent when `before` is null).
-  void ExpectRefusedEverywhere(const std::string& destination, TarveloStatus status,
-                               const std::string& detail, const Bytes* before) {
-    for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
-      char text[256] = "unset";
-      EXPECT_EQ(TarveloConvert(source_.c_str(), destination.c_str(), layout, text, sizeof text), status);
-      EXPECT_EQ(std::string(text), detail);
-      ExpectUnchanged(destination, before);
-    }
-    EXPECT_EQ(BMP2TGA(Widen(source_).c_str(), Widen(destination).c_str()), 999);
-    ExpectUnchanged(destination, before);
-    EXPECT_EQ(TGA2BMP(Widen(source_).c_str(), Widen(destination).c_str()), 999);
-    ExpectUnchanged(destination, before);
-  }
-
-  static void ExpectUnchanged(const std::string& destination, const Bytes* before) {
-    if (before == nullptr) {
-      EXPECT_FALSE(std::filesystem::exists(destination));
-    } else {
-      EXPECT_EQ(ReadFileBytes(destination), *before);
-    }
-  }
-
-  TempDir dir_;
   std::string source_;
 };
 
@@ -73,36 +51,49 @@ TEST_F(DestinationFaultTest, DiskFillingPartWayLeavesNoPartialFileAndKeepsTheOld
   }
   const std::string existing = volume + "/existing.bmp";
   WriteFileBytes(existing, kExisting);
-  ExpectRefusedEverywhere(existing, TARVELO_STATUS_WRITE_FAILED, "No space left on device", &kExisting);
-  ExpectRefusedEverywhere(volume + "/new.tga", TARVELO_STATUS_WRITE_FAILED, "No space left on device",
-                          nullptr);
-  EXPECT_EQ(ListDirectory(volume), std::vector<std::string>{"existing.bmp"});
+  Snapshot();
+  ExpectRefused(source_, existing, TARVELO_STATUS_WRITE_FAILED, "No space left on device");
+  ExpectRefused(source_, volume + "/new.tga", TARVELO_STATUS_WRITE_FAILED, "No space left on device");
 }
 
 // The same failure without root: the process may not write more than 50000 bytes
-// to any file, so the write fails part way with EFBIG. Run in a child process so
-// that the limit stays there.
+// to any file, so the writes fail part way with EFBIG, onto an existing file and
+// onto a new one. Run in a child process so that the limit stays there; it reports
+// the statuses in its exit code. Without the limit the same conversion succeeds.
 TEST_F(DestinationFaultTest, FileSizeLimitPartWay) {
-  const std::string existing = dir_.File("existing.tga");
-  WriteFileBytes(existing, kExisting);
+  const std::string existing = dir_.File("old.out");
+  const std::string fresh = dir_.File("new.tga");
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));  // let the write fail with EFBIG instead
     const struct rlimit limit = {50000, 50000};
-    setrlimit(RLIMIT_FSIZE, &limit);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      _exit(100);
+    }
     char detail[256] = "";
-    const TarveloStatus status =
+    const TarveloStatus onto_existing =
         TarveloConvert(source_.c_str(), existing.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail);
-    const bool said_why = std::string(detail) == "File too large";
-    _exit(status == TARVELO_STATUS_WRITE_FAILED && said_why ? 0 : 1);
+    if (std::string(detail) != "File too large") {
+      _exit(101);
+    }
+    const TarveloStatus onto_new =
+        TarveloConvert(source_.c_str(), fresh.c_str(), TARVELO_LAYOUT_BMP, nullptr, 0);
+    if (BMP2TGA(WidePath(source_).c_str(), WidePath(fresh).c_str()) != 999) {
+      _exit(102);
+    }
+    _exit(onto_existing * 10 + onto_new);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "expected \"write failed\" with \"File too large\"";
-  EXPECT_EQ(ReadFileBytes(existing), kExisting);
-  EXPECT_EQ(ListDirectory(dir_.path().string()), (std::vector<std::string>{"existing.tga", "source.png"}));
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), TARVELO_STATUS_WRITE_FAILED * 10 + TARVELO_STATUS_WRITE_FAILED)
+      << "101: the detail was not \"File too large\"";
+  ExpectUnchanged();
+
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+            TarveloConvert(source_.c_str(), fresh.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
+  EXPECT_EQ(ExpectedTgaFile(MakeTestImage(256, 256, 3)), ReadFileBytes(fresh));
 }
 
 // A process killed while it writes (here by SIGXFSZ, the default action when a
@@ -113,10 +104,8 @@ TEST_F(DestinationFaultTest, KilledWhileWritingLeavesNothingBehind) {
 #if !defined(__linux__)
   GTEST_SKIP() << "files without a name until they are complete are Linux's";
 #endif
-  const std::string existing = dir_.File("existing.bmp");
-  WriteFileBytes(existing, kExisting);
   for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
-    for (const std::string& destination : {existing, dir_.File("new.tga")}) {
+    for (const std::string& destination : {dir_.File("old.out"), dir_.File("new.tga")}) {
       const pid_t child = fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
@@ -134,9 +123,7 @@ TEST_F(DestinationFaultTest, KilledWhileWritingLeavesNothingBehind) {
       ASSERT_EQ(waitpid(child, &status, 0), child);
       ASSERT_TRUE(WIFSIGNALED(status)) << "the child was meant to die while writing";
       EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
-      EXPECT_EQ(ReadFileBytes(existing), kExisting);
-      EXPECT_EQ(ListDirectory(dir_.path().string()),
-                (std::vector<std::string>{"existing.bmp", "source.png"}));
+      ExpectUnchanged();
     }
   }
 }
@@ -155,52 +142,45 @@ TEST_F(DestinationFaultTest, ReadOnlyDirectory) {
     if (!tmpfs.MakeReadOnly()) {
       GTEST_SKIP() << tmpfs.why();
     }
-    ExpectRefusedEverywhere(existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Read-only file system",
-                            &kExisting);
-    ExpectRefusedEverywhere(volume + "/new.bmp", TARVELO_STATUS_DESTINATION_UNOPENABLE,
-                            "Read-only file system", nullptr);
+    Snapshot();
+    ExpectRefused(source_, existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Read-only file system");
+    ExpectRefused(source_, volume + "/new.bmp", TARVELO_STATUS_DESTINATION_UNOPENABLE,
+                  "Read-only file system");
     return;
   }
   WriteFileBytes(existing, kExisting);
   std::filesystem::permissions(volume,
                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  ExpectRefusedEverywhere(existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied", &kExisting);
-  ExpectRefusedEverywhere(volume + "/new.bmp", TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied",
-                          nullptr);
+  Snapshot();
+  ExpectRefused(source_, existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied");
+  ExpectRefused(source_, volume + "/new.bmp", TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied");
   std::filesystem::permissions(volume, std::filesystem::perms::owner_all);
 }
 
 TEST_F(DestinationFaultTest, DestinationIsADirectory) {
   const std::string directory = dir_.File("out.tga");
   std::filesystem::create_directory(directory);
-  for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
-    char text[256];
-    EXPECT_EQ(TarveloConvert(source_.c_str(), directory.c_str(), layout, text, sizeof text),
-              TARVELO_STATUS_DESTINATION_UNOPENABLE);
-    EXPECT_STREQ(text, "Is a directory");
-  }
-  EXPECT_EQ(BMP2TGA(Widen(source_).c_str(), Widen(directory).c_str()), 999);
+  WriteFileBytes(directory + "/inside", kExisting);
+  Snapshot();
+  ExpectRefused(source_, directory, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Is a directory");
   EXPECT_TRUE(std::filesystem::is_directory(directory));
-  EXPECT_TRUE(ListDirectory(directory).empty());
-  EXPECT_EQ(ListDirectory(dir_.path().string()), (std::vector<std::string>{"out.tga", "source.png"}));
 }
 
 TEST_F(DestinationFaultTest, DestinationParentIsAFile) {
   const std::string parent = dir_.File("plain-file");
   WriteFileBytes(parent, kExisting);
-  ExpectRefusedEverywhere(parent + "/out.tga", TARVELO_STATUS_DESTINATION_UNOPENABLE, "Not a directory",
-                          nullptr);
-  EXPECT_EQ(ReadFileBytes(parent), kExisting);
+  Snapshot();
+  ExpectRefused(source_, parent + "/out.tga", TARVELO_STATUS_DESTINATION_UNOPENABLE, "Not a directory");
 }
 
 TEST_F(DestinationFaultTest, ExistingReadOnlyDestination) {
   if (geteuid() == 0) {
     GTEST_SKIP() << "root may write to a read-only file, so the refusal cannot be observed as root";
   }
-  const std::string existing = dir_.File("existing.bmp");
-  WriteFileBytes(existing, kExisting);
+  const std::string existing = dir_.File("old.out");
   std::filesystem::permissions(existing, std::filesystem::perms::owner_read);
-  ExpectRefusedEverywhere(existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied", &kExisting);
+  ExpectRefused(source_, existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied");
+  EXPECT_EQ(std::filesystem::status(existing).permissions(), std::filesystem::perms::owner_read);
 }
 
 }  // namespace
