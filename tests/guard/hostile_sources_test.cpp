@@ -17,6 +17,7 @@
 #include "file_bytes.h"
 #include "source_builders.h"
 #include "temp_dir.h"
+#include "wide_path.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TARVELO_UNDER_SANITIZER 1
@@ -33,8 +34,6 @@ namespace tarvelo::test {
 void PrintTo(const HostileSource& source, std::ostream* out) { *out << source.name; }
 
 namespace {
-
-std::wstring Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 class HostileSourceTest : public ::testing::TestWithParam<HostileSource> {
  protected:
@@ -61,13 +60,13 @@ TEST_P(HostileSourceTest, StatusApiRefusesWithTheDefectAndWritesNothing) {
 
 TEST_P(HostileSourceTest, ExportsLeaveNoFileAndKeepAnExistingDestination) {
   const std::string fresh = dir_.File("fresh.tga");
-  EXPECT_EQ(BMP2TGA(Widen(source_).c_str(), Widen(fresh).c_str()), 999);
+  EXPECT_EQ(BMP2TGA(WidePath(source_).c_str(), WidePath(fresh).c_str()), 999);
   EXPECT_FALSE(FileExists(fresh));
 
   const std::string existing = dir_.File("existing.bmp");
   const Bytes kept = {'k', 'e', 'p', 't'};
   WriteFileBytes(existing, kept);
-  EXPECT_EQ(TGA2BMP(Widen(source_).c_str(), Widen(existing).c_str()), 999);
+  EXPECT_EQ(TGA2BMP(WidePath(source_).c_str(), WidePath(existing).c_str()), 999);
   EXPECT_EQ(ReadFileBytes(existing), kept);
   EXPECT_EQ(ListDirectory(dir_.path().string()).size(), 2U);
 }

@@ -16,9 +16,6 @@
 namespace tarvelo::test {
 namespace {
 
-void Append(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
-void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
-
 void Collect(void* context, void* data, int size) {
   auto* out = static_cast<Bytes*>(context);
   const auto* bytes = static_cast<const uint8_t*>(data);
@@ -40,15 +37,6 @@ bool HasAlpha(const Image& image) { return image.channels % 2 == 0; }
 
 uint8_t Grey(const Image& image, int x, int y) { return Rgba(image, x, y)[0]; }
 
-// PNG chunk with its length and CRC.
-void PutChunk(Bytes& out, const char* type, const Bytes& data) {
-  Put32Be(out, static_cast<uint32_t>(data.size()));
-  Bytes typed(type, type + 4);
-  typed.insert(typed.end(), data.begin(), data.end());
-  out.insert(out.end(), typed.begin(), typed.end());
-  Put32Be(out, stbiw__crc32(typed.data(), static_cast<int>(typed.size())));
-}
-
 // Rows of indices packed most significant bits first, each row padded to `align`.
 Bytes PackIndices(const Image& image, int bits, int y, size_t align) {
   Bytes row((static_cast<size_t>(image.width) * bits + 7) / 8, 0);
@@ -59,34 +47,6 @@ Bytes PackIndices(const Image& image, int bits, int y, size_t align) {
   }
   row.resize((row.size() + align - 1) / align * align, 0);
   return row;
-}
-
-// LZW-coded indices with 9-bit codes only: a clear code every 250 codes keeps the
-// code table from growing past 9 bits.
-Bytes LzwNineBit(const Bytes& indices) {
-  Bytes packed;
-  uint32_t bits = 0;
-  int count = 0;
-  const auto emit = [&](uint32_t code) {
-    bits |= code << count;
-    count += 9;
-    while (count >= 8) {
-      packed.push_back(static_cast<uint8_t>(bits));
-      bits >>= 8U;
-      count -= 8;
-    }
-  };
-  for (size_t i = 0; i < indices.size(); ++i) {
-    if (i % 250 == 0) {
-      emit(256);
-    }
-    emit(indices[i]);
-  }
-  emit(257);
-  if (count > 0) {
-    packed.push_back(static_cast<uint8_t>(bits));
-  }
-  return packed;
 }
 
 // PackBits literal packets (at most 128 bytes each).
@@ -146,13 +106,13 @@ Bytes EncodePalettePng(const Image& image, int bits, int entries, bool interlace
   Put32Be(header, static_cast<uint32_t>(image.width));
   Put32Be(header, static_cast<uint32_t>(image.height));
   Append(header, {static_cast<uint8_t>(bits), 3, 0, 0, static_cast<uint8_t>(interlaced ? 1 : 0)});
-  PutChunk(out, "IHDR", header);
+  PutPngChunk(out, "IHDR", header);
   Bytes palette;
   for (int i = 0; i < (entries > 0 ? entries : 1 << bits); ++i) {
     const auto level = static_cast<uint8_t>(i * 255 / ((1 << bits) - 1));
     Append(palette, {level, static_cast<uint8_t>(255 - level), static_cast<uint8_t>(level / 2)});
   }
-  PutChunk(out, "PLTE", palette);
+  PutPngChunk(out, "PLTE", palette);
   Bytes raw;
   // Adam7 passes (or the whole image), each row with a filter byte; the filters
   // cycle through all five so that every one is exercised.
@@ -206,9 +166,9 @@ Bytes EncodePalettePng(const Image& image, int bits, int entries, bool interlace
   int compressed_size = 0;
   unsigned char* compressed =
       stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &compressed_size, 8);
-  PutChunk(out, "IDAT", Bytes(compressed, compressed + compressed_size));
+  PutPngChunk(out, "IDAT", Bytes(compressed, compressed + compressed_size));
   STBIW_FREE(compressed);
-  PutChunk(out, "IEND", {});
+  PutPngChunk(out, "IEND", {});
   return out;
 }
 
@@ -362,13 +322,7 @@ Bytes EncodeGif(const Image& image) {
           static_cast<uint8_t>((rgba[0] >> 5U) << 5U | (rgba[1] >> 5U) << 2U | (rgba[2] >> 6U)));
     }
   }
-  const Bytes data = LzwNineBit(indices);
-  for (size_t start = 0; start < data.size(); start += 255) {
-    const size_t length = std::min<size_t>(255, data.size() - start);
-    out.push_back(static_cast<uint8_t>(length));
-    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
-               data.begin() + static_cast<std::ptrdiff_t>(start + length));
-  }
+  PutGifImageData(out, indices);
   Append(out, {0, 0x3B});
   return out;
 }

@@ -2,22 +2,15 @@
 
 #include <cstdint>
 
+#include "byte_writers.h"
+
 namespace tarvelo::test {
-namespace {
-
-void PutLe(Bytes& out, uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) {
-    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  }
-}
-
-}  // namespace
 
 Bytes ExpectedTgaFile(const Image& image) {
   const bool alpha = image.channels == 2 || image.channels == 4;
   Bytes tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  PutLe(tga, static_cast<uint32_t>(image.width), 2);
-  PutLe(tga, static_cast<uint32_t>(image.height), 2);
+  Put16Le(tga, static_cast<uint32_t>(image.width));
+  Put16Le(tga, static_cast<uint32_t>(image.height));
   tga.push_back(alpha ? 32 : 24);
   tga.push_back(alpha ? 8 : 0);
   for (int y = image.height - 1; y >= 0; --y) {
@@ -40,14 +33,14 @@ Bytes ExpectedBmpFile(const Image& image) {
   const int row_bytes = 3 * image.width;
   const int pad = (4 - row_bytes % 4) % 4;
   Bytes bmp = {'B', 'M'};
-  PutLe(bmp, static_cast<uint32_t>(54 + (row_bytes + pad) * image.height), 4);
-  PutLe(bmp, 0, 4);   // two reserved fields
-  PutLe(bmp, 54, 4);  // pixel data offset
-  PutLe(bmp, 40, 4);  // information header size
-  PutLe(bmp, static_cast<uint32_t>(image.width), 4);
-  PutLe(bmp, static_cast<uint32_t>(image.height), 4);
-  PutLe(bmp, 1, 2);   // planes
-  PutLe(bmp, 24, 2);  // bits per pixel
+  Put32Le(bmp, static_cast<uint32_t>(54 + (row_bytes + pad) * image.height));
+  Put32Le(bmp, 0);   // two reserved fields
+  Put32Le(bmp, 54);  // pixel data offset
+  Put32Le(bmp, 40);  // information header size
+  Put32Le(bmp, static_cast<uint32_t>(image.width));
+  Put32Le(bmp, static_cast<uint32_t>(image.height));
+  Put16Le(bmp, 1);   // planes
+  Put16Le(bmp, 24);  // bits per pixel
   bmp.insert(bmp.end(), 24, 0);
   for (int y = image.height - 1; y >= 0; --y) {
     for (int x = 0; x < image.width; ++x) {

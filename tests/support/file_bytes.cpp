@@ -1,6 +1,5 @@
 #include "file_bytes.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,15 +27,6 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
 bool FileExists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found;
-}
-
-std::vector<std::string> ListDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 uint32_t ReadLe16(const Bytes& bytes, size_t offset) {

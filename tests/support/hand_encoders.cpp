@@ -16,8 +16,6 @@
 namespace tarvelo::test {
 namespace {
 
-void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
-
 bool Save(const std::string& path, const Bytes& bytes) {
   try {
     WriteFileBytes(path, bytes);
@@ -25,26 +23,6 @@ bool Save(const std::string& path, const Bytes& bytes) {
   } catch (const std::exception&) {
     return false;
   }
-}
-
-// CRC-32 as PNG defines it (reflected polynomial 0xEDB88320), bit by bit.
-uint32_t Crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFU;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc >> 1U) ^ (0xEDB88320U & (0U - (crc & 1U)));
-    }
-  }
-  return ~crc;
-}
-
-void PutPngChunk(Bytes& png, const char* type, const Bytes& data) {
-  Put32Be(png, static_cast<uint32_t>(data.size()));
-  const size_t start = png.size();
-  Append(png, type);
-  png.insert(png.end(), data.begin(), data.end());
-  Put32Be(png, Crc32(png.data() + start, png.size() - start));
 }
 
 // A whole PNG from already-filtered scanlines (each row starts with filter byte 0).
@@ -147,21 +125,12 @@ bool WritePng16(const std::string& path, const Image& image) {
 }
 
 bool WriteGif(const std::string& path, const Image& image) {
-  constexpr uint32_t kMinCodeSize = 8;
-  constexpr uint32_t kClear = 1U << kMinCodeSize;
-  constexpr uint32_t kEnd = kClear + 1;
-  constexpr uint32_t kCodeBits = kMinCodeSize + 1;
-  // Each literal after the first adds a table entry; clearing this often keeps the
-  // table below 512 entries, so the code size never grows past 9 bits.
-  constexpr int kLiteralsPerClear = 200;
-
   std::vector<Bytes> colours;
   Bytes indices;
   if (image.channels != 3 || !IndexColours(image, colours, indices)) {
     return false;
   }
-  Bytes gif;
-  Append(gif, "GIF89a");
+  Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
   Put16Le(gif, static_cast<uint32_t>(image.width));
   Put16Le(gif, static_cast<uint32_t>(image.height));
   gif.insert(gif.end(), {0xF7, 0, 0});  // global table of 256 entries, background 0, no aspect
@@ -175,36 +144,9 @@ bool WriteGif(const std::string& path, const Image& image) {
   Put16Le(gif, static_cast<uint32_t>(image.width));
   Put16Le(gif, static_cast<uint32_t>(image.height));
   gif.push_back(0);
-  gif.push_back(kMinCodeSize);
+  gif.push_back(8);  // LZW minimum code size
 
-  Bytes packed;
-  uint32_t bit_buffer = 0;
-  uint32_t bit_count = 0;
-  const auto emit = [&](uint32_t code) {
-    bit_buffer |= code << bit_count;
-    bit_count += kCodeBits;
-    while (bit_count >= 8) {
-      packed.push_back(static_cast<uint8_t>(bit_buffer));
-      bit_buffer >>= 8U;
-      bit_count -= 8;
-    }
-  };
-  for (size_t i = 0; i < indices.size(); ++i) {
-    if (i % kLiteralsPerClear == 0) {
-      emit(kClear);
-    }
-    emit(indices[i]);
-  }
-  emit(kEnd);
-  if (bit_count > 0) {
-    packed.push_back(static_cast<uint8_t>(bit_buffer));
-  }
-  for (size_t offset = 0; offset < packed.size(); offset += 255) {
-    const size_t length = packed.size() - offset < 255 ? packed.size() - offset : 255;
-    gif.push_back(static_cast<uint8_t>(length));
-    gif.insert(gif.end(), packed.begin() + static_cast<std::ptrdiff_t>(offset),
-               packed.begin() + static_cast<std::ptrdiff_t>(offset + length));
-  }
+  PutGifImageData(gif, indices);
   gif.push_back(0);     // end of the image data
   gif.push_back(0x3B);  // trailer
   return Save(path, gif);
@@ -225,8 +167,7 @@ bool WritePsd(const std::string& path, const Image& image) {
   if (image.channels != 3 && image.channels != 4) {
     return false;
   }
-  Bytes psd;
-  Append(psd, "8BPS");
+  Bytes psd = {'8', 'B', 'P', 'S'};
   Put16Be(psd, 1);  // version
   psd.insert(psd.end(), 6, 0);
   Put16Be(psd, static_cast<uint32_t>(image.channels));

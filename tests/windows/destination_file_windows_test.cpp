@@ -32,7 +32,7 @@ class DestinationFileWindowsTest : public ::testing::Test {
   }
   // The directory holds exactly these names: no temporary file was left behind.
   void ExpectDirectoryHolds(const std::vector<std::wstring>& names) const {
-    EXPECT_EQ(ListWideDirectory(dir_.path().wstring()), names);
+    EXPECT_EQ(ListDirectory<std::wstring>(dir_.path().wstring()), names);
   }
 
   TempDir dir_;

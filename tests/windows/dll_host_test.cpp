@@ -13,6 +13,7 @@
 #include "TarveloConvert.h"
 #include "TarveloImageTGA.h"
 #include "TarveloVersion.h"
+#include "expected_layouts.h"
 #include "image_encoders.h"
 #include "temp_dir.h"
 #include "test_images.h"
@@ -41,62 +42,6 @@ Function Export(HMODULE module, const char* name_or_ordinal) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name_or_ordinal)));
 }
 
-void PutLe(Bytes& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  }
-}
-
-// The TGA and BMP files the library must write for `image`, built here from the
-// layouts' definitions, independently of the library.
-Bytes ExpectedTga(const Image& image) {
-  const bool alpha = image.channels % 2 == 0;
-  Bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  PutLe(out, static_cast<uint32_t>(image.width), 2);
-  PutLe(out, static_cast<uint32_t>(image.height), 2);
-  out.push_back(alpha ? 32 : 24);
-  out.push_back(alpha ? 8 : 0);
-  for (int y = image.height - 1; y >= 0; --y) {
-    for (int x = 0; x < image.width; ++x) {
-      const uint8_t* p = image.Pixel(x, y);
-      if (image.channels <= 2) {
-        out.insert(out.end(), {p[0], p[0], p[0]});
-      } else {
-        out.insert(out.end(), {p[2], p[1], p[0]});
-      }
-      if (alpha) {
-        out.push_back(p[image.channels - 1]);
-      }
-    }
-  }
-  return out;
-}
-
-Bytes ExpectedBmp(const Image& image) {
-  const auto width = static_cast<uint32_t>(image.width);
-  const auto height = static_cast<uint32_t>(image.height);
-  const uint32_t pad = width % 4;
-  Bytes out = {'B', 'M'};
-  PutLe(out, 54 + (3 * width + pad) * height, 4);
-  PutLe(out, 0, 4);
-  PutLe(out, 54, 4);
-  PutLe(out, 40, 4);
-  PutLe(out, width, 4);
-  PutLe(out, height, 4);
-  PutLe(out, 1, 2);
-  PutLe(out, 24, 2);
-  out.resize(out.size() + 24, 0);
-  for (int y = image.height - 1; y >= 0; --y) {
-    for (int x = 0; x < image.width; ++x) {
-      uint8_t pixel[3];
-      ExpectedBmpPixel(image, x, y, pixel);
-      out.insert(out.end(), pixel, pixel + 3);
-    }
-    out.resize(out.size() + pad, 0);
-  }
-  return out;
-}
-
 class DllHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -113,16 +58,28 @@ class DllHostTest : public ::testing::Test {
     }
   }
 
-  [[nodiscard]] std::wstring WidePath(const std::wstring& name) const {
+  [[nodiscard]] std::wstring PathInDir(const std::wstring& name) const {
     return dir_.path().wstring() + L"\\" + name;
   }
   // Writes `image` as a PNG source named `name` (any characters).
   std::wstring MakeSource(const std::wstring& name, const Image& image) const {
     const std::string ascii = dir_.File("encoding.png");
     EXPECT_TRUE(WritePng(ascii, image));
-    std::wstring path = WidePath(name);
+    std::wstring path = PathInDir(name);
     EXPECT_NE(MoveFileExW(ToWide(ascii).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING), 0);
     return path;
+  }
+
+  // Converts `image`, as a PNG source, with both exports, and expects the exact files.
+  void ExpectBothExportsWrite(const Image& image, const std::wstring& source_name,
+                              const std::wstring& tga_name, const std::wstring& bmp_name) const {
+    const std::wstring source = MakeSource(source_name, image);
+    const std::wstring tga = PathInDir(tga_name);
+    const std::wstring bmp = PathInDir(bmp_name);
+    EXPECT_EQ(bmp2tga_(source.c_str(), tga.c_str()), kExportResult);
+    EXPECT_EQ(tga2bmp_(source.c_str(), bmp.c_str()), kExportResult);
+    EXPECT_EQ(ReadWideFile(tga), ExpectedTgaFile(image));
+    EXPECT_EQ(ReadWideFile(bmp), ExpectedBmpFile(image));
   }
 
   HMODULE module_ = nullptr;
@@ -161,27 +118,15 @@ TEST_F(DllHostTest, BothExportsWriteExactFilesForEveryChannelCountAndRowPad) {
   };
   for (const Case c : {Case{4, 3, 3}, Case{5, 2, 4}, Case{6, 3, 1}, Case{7, 2, 2}}) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.channels);
-    const Image image = MakeTestImage(c.width, c.height, c.channels);
-    const std::wstring source = MakeSource(L"source.png", image);
-    const std::wstring tga = WidePath(L"out.tga");
-    const std::wstring bmp = WidePath(L"out.bmp");
-    EXPECT_EQ(bmp2tga_(source.c_str(), tga.c_str()), kExportResult);
-    EXPECT_EQ(tga2bmp_(source.c_str(), bmp.c_str()), kExportResult);
-    EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
-    EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+    ExpectBothExportsWrite(MakeTestImage(c.width, c.height, c.channels), L"source.png", L"out.tga",
+                           L"out.bmp");
   }
 }
 
 TEST_F(DllHostTest, PathsWithAnAnsiLetterOutsideAsciiConvert) {
   ASSERT_EQ(GetACP(), 1252U) << "the ANSI code page must be 1252 (Wine: LC_ALL=C.UTF-8)";
-  const Image image = MakeTestImage(3, 2, 4);
-  const std::wstring source = MakeSource(L"caf\u00e9.png", image);
-  const std::wstring tga = WidePath(L"r\u00e9sum\u00e9.tga");
-  const std::wstring bmp = WidePath(L"\u00e9t\u00e9.bmp");
-  EXPECT_EQ(bmp2tga_(source.c_str(), tga.c_str()), kExportResult);
-  EXPECT_EQ(tga2bmp_(source.c_str(), bmp.c_str()), kExportResult);
-  EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
-  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+  ExpectBothExportsWrite(MakeTestImage(3, 2, 4), L"caf\u00e9.png", L"r\u00e9sum\u00e9.tga",
+                         L"\u00e9t\u00e9.bmp");
 }
 
 TEST_F(DllHostTest, ExportsNarrowNamesOutsideTheCodePageToReplacements) {
@@ -189,10 +134,10 @@ TEST_F(DllHostTest, ExportsNarrowNamesOutsideTheCodePageToReplacements) {
   // names no file, and a destination "Ж.tga" becomes an invalid name.
   const Image image = MakeTestImage(3, 2, 3);
   const std::wstring source = MakeSource(L"\u0416\u0443\u043a.png", image);
-  EXPECT_EQ(bmp2tga_(source.c_str(), WidePath(L"out.tga").c_str()), kExportResult);
+  EXPECT_EQ(bmp2tga_(source.c_str(), PathInDir(L"out.tga").c_str()), kExportResult);
   const std::wstring ascii_source = MakeSource(L"plain.png", image);
-  EXPECT_EQ(tga2bmp_(ascii_source.c_str(), WidePath(L"\u0416.bmp").c_str()), kExportResult);
-  EXPECT_EQ(ListWideDirectory(dir_.path().wstring()),
+  EXPECT_EQ(tga2bmp_(ascii_source.c_str(), PathInDir(L"\u0416.bmp").c_str()), kExportResult);
+  EXPECT_EQ(ListDirectory<std::wstring>(dir_.path().wstring()),
             (std::vector<std::wstring>{L"plain.png", L"\u0416\u0443\u043a.png"}));
 }
 
@@ -201,28 +146,28 @@ TEST_F(DllHostTest, StatusApiOpensNamesOutsideTheCodePage) {
   ASSERT_NE(convert, nullptr);
   const Image image = MakeTestImage(5, 3, 3);
   const std::wstring source = MakeSource(L"\u0416\u0443\u043a.png", image);
-  const std::wstring bmp = WidePath(L"\u6f22\u5b57.bmp");
+  const std::wstring bmp = PathInDir(L"\u6f22\u5b57.bmp");
   char detail[128] = "unset";
   EXPECT_EQ(convert(ToUtf8(source).c_str(), ToUtf8(bmp).c_str(), TARVELO_LAYOUT_BMP, detail, sizeof detail),
             TARVELO_STATUS_CONVERTED);
   EXPECT_STREQ(detail, "");
-  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmpFile(image));
 }
 
 TEST_F(DllHostTest, FailuresReturn999AndLeaveAnExistingDestinationAlone) {
-  const std::wstring corrupt = WidePath(L"corrupt.png");
+  const std::wstring corrupt = PathInDir(L"corrupt.png");
   WriteWideFile(corrupt, {0x89, 'P', 'N', 'G', 0, 1, 2});
-  const std::wstring destination = WidePath(L"keep.tga");
+  const std::wstring destination = PathInDir(L"keep.tga");
   const Bytes kept = {'k', 'e', 'e', 'p'};
   WriteWideFile(destination, kept);
   EXPECT_EQ(bmp2tga_(corrupt.c_str(), destination.c_str()), kExportResult);
-  EXPECT_EQ(bmp2tga_(WidePath(L"missing.png").c_str(), destination.c_str()), kExportResult);
+  EXPECT_EQ(bmp2tga_(PathInDir(L"missing.png").c_str(), destination.c_str()), kExportResult);
   EXPECT_EQ(bmp2tga_(nullptr, destination.c_str()), kExportResult);
   const std::wstring source = MakeSource(L"good.png", MakeTestImage(2, 2, 3));
   EXPECT_EQ(tga2bmp_(source.c_str(), nullptr), kExportResult);
-  EXPECT_EQ(tga2bmp_(source.c_str(), WidePath(L"absent\\out.bmp").c_str()), kExportResult);
+  EXPECT_EQ(tga2bmp_(source.c_str(), PathInDir(L"absent\\out.bmp").c_str()), kExportResult);
   EXPECT_EQ(ReadWideFile(destination), kept);
-  EXPECT_EQ(ListWideDirectory(dir_.path().wstring()),
+  EXPECT_EQ(ListDirectory<std::wstring>(dir_.path().wstring()),
             (std::vector<std::wstring>{L"corrupt.png", L"good.png", L"keep.tga"}));
 }
 
@@ -306,8 +251,8 @@ TEST_F(DllHostTest, UnloadingAndLoadingAgainWorks) {
   const auto bmp2tga = Export<ConvertFunction>(module_, "BMP2TGA");
   const Image image = MakeTestImage(2, 2, 3);
   const std::wstring source = MakeSource(L"again.png", image);
-  EXPECT_EQ(bmp2tga(source.c_str(), WidePath(L"again.tga").c_str()), kExportResult);
-  EXPECT_EQ(ReadWideFile(WidePath(L"again.tga")), ExpectedTga(image));
+  EXPECT_EQ(bmp2tga(source.c_str(), PathInDir(L"again.tga").c_str()), kExportResult);
+  EXPECT_EQ(ReadWideFile(PathInDir(L"again.tga")), ExpectedTgaFile(image));
 }
 
 }  // namespace

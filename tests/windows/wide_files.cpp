@@ -2,9 +2,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 
 namespace tarvelo::test {
@@ -36,15 +34,6 @@ void WriteWideFile(const std::wstring& path, const Bytes& bytes) {
 
 bool WideFileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::vector<std::wstring> ListWideDirectory(const std::wstring& path) {
-  std::vector<std::wstring> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().wstring());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::string ToUtf8(const std::wstring& wide) {

@@ -7,11 +7,11 @@
 
 namespace tarvelo::test {
 
-// File helpers that take UTF-16 names, for names outside the ANSI code page.
+// File helpers that take UTF-16 names, for names outside the ANSI code page
+// (ListDirectory<std::wstring> lists them).
 Bytes ReadWideFile(const std::wstring& path);  // throws when it cannot be read
 void WriteWideFile(const std::wstring& path, const Bytes& bytes);
 bool WideFileExists(const std::wstring& path);
-std::vector<std::wstring> ListWideDirectory(const std::wstring& path);  // sorted names
 std::string ToUtf8(const std::wstring& wide);
 std::wstring ToWide(const std::string& utf8);
 

@@ -8,6 +8,7 @@
 
 #include "expected_layouts.h"
 #include "file_bytes.h"
+#include "image_view.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "writer/output_layouts.h"
@@ -20,13 +21,7 @@ using test::FromHex;
 using test::Image;
 using test::ReadLe16;
 using test::ReadLe32;
-
-DecodedImage View(const Image& image) {
-  return {.width = image.width,
-          .height = image.height,
-          .channels = image.channels,
-          .pixels = image.pixels.data()};
-}
+using test::View;
 
 class Layouts : public testing::Test {
  protected:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_bytes.h"
+#include "image_view.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "writer/byte_sink.h"
@@ -24,6 +25,16 @@ namespace {
 using test::Bytes;
 using test::FromHex;
 using test::Image;
+using test::View;
+
+// Runs `emit` against a ByteSink on `stream`, and flushes it.
+template <typename Emit>
+void EmitInto(std::FILE* stream, Emit emit, ByteSink::Mode mode) {
+  ByteSink sink(stream, mode);
+  EXPECT_TRUE(sink.ready());
+  emit(sink);
+  EXPECT_TRUE(sink.Flush());
+}
 
 // Runs `emit` against a ByteSink on an in-memory stream and returns what reached it.
 #if defined(_WIN32)
@@ -35,12 +46,7 @@ Bytes Capture(Emit emit, ByteSink::Mode mode = ByteSink::Mode::kDirect) {
     ADD_FAILURE() << "tmpfile failed";
     return {};
   }
-  {
-    ByteSink sink(stream, mode);
-    EXPECT_TRUE(sink.ready());
-    emit(sink);
-    EXPECT_TRUE(sink.Flush());
-  }
+  EmitInto(stream, emit, mode);
   std::rewind(stream);
   Bytes bytes;
   for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
@@ -59,12 +65,7 @@ Bytes Capture(Emit emit, ByteSink::Mode mode = ByteSink::Mode::kDirect) {
     ADD_FAILURE() << "open_memstream failed";
     return {};
   }
-  {
-    ByteSink sink(stream, mode);
-    EXPECT_TRUE(sink.ready());
-    emit(sink);
-    EXPECT_TRUE(sink.Flush());
-  }
+  EmitInto(stream, emit, mode);
   EXPECT_EQ(0, std::fclose(stream));
   Bytes bytes(data, data + size);
   std::free(data);
@@ -74,13 +75,6 @@ Bytes Capture(Emit emit, ByteSink::Mode mode = ByteSink::Mode::kDirect) {
 
 Bytes Fields(const char* field_template, std::vector<int32_t> values) {
   return Capture([&](ByteSink& sink) { EmitFields(sink, field_template, values); });
-}
-
-DecodedImage View(const Image& image) {
-  return {.width = image.width,
-          .height = image.height,
-          .channels = image.channels,
-          .pixels = image.pixels.data()};
 }
 
 Bytes Rows(const Image& image, const PixelStreamParams& params,
