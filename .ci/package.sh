@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Debian package, inspects it, installs it, converts an image with the
-# installed tool, shows the man page, and removes the package again.
+# installed tool, shows the man page, and removes the package again. Builds with
+# the package preset (Release, prefix /usr, no tests) into build/package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh dpkg-dev file man-db
-build_dir=build-package
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DTARVELO_BUILD_TESTS=OFF -DTARVELO_WERROR=ON >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
-(cd "$build_dir" && cpack -G DEB >/dev/null)
+build_dir=build/package
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$(nproc)"
+rm -f "$build_dir"/*.deb
+cpack --preset package >/dev/null
 deb=$(ls "$build_dir"/*.deb)
 echo "package: $deb"
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (the repository's .clang-tidy) over the library and the tool.
-# Usage: .ci/tidy.sh BUILD_DIR (a configured build with compile_commands.json)
+# Usage: .ci/tidy.sh [BUILD_DIR, default build/release] (a configured build with
+# compile_commands.json, e.g. after scripts/test.sh or `cmake --preset release`)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir=${1:-build}
+build_dir=${1:-build/release}
 command -v clang-tidy >/dev/null || bash scripts/install-deps.sh clang-tidy
 mapfile -t sources < <(git ls-files -- 'src/*.cpp' 'tools/*.cpp' | grep -v '_windows\.cpp$')
 printf '%s\n' "${sources[@]}" | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build_dir" --quiet 2>/dev/null

@@ -4,14 +4,13 @@
 # input) converted to both layouts, and the guard's same-pixels and refusal tests.
 # Fails on any memcheck error, above all "write(buf) points to uninitialised
 # byte(s)": an uninitialised byte written to an output file.
-# Usage: .ci/valgrind.sh [build directory]
+# Builds with the valgrind preset, into build/valgrind. Usage: .ci/valgrind.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir=${1:-build-valgrind}
+build_dir=build/valgrind
 bash scripts/install-deps.sh valgrind
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVELO_BUILD_TOOLS=OFF \
-  -DTARVELO_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target conversion_replay tarvelo_guard_tests
+cmake --preset valgrind >/dev/null
+cmake --build --preset valgrind -j "$(nproc)"
 memcheck=(valgrind --tool=memcheck --error-exitcode=99 --track-origins=yes --leak-check=full
           --errors-for-leak-kinds=definite --show-leak-kinds=definite --trace-children=no -q)
 echo "--- memcheck: conversion corpus, both layouts"

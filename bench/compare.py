@@ -21,11 +21,16 @@ Sections:
             Debian's prebuilt libstb.a, and the library's decoding (its build
             of the header with its decoder allocator)
 
-Usage: compare.py --build BUILD_DIR [--work DIR] [--reps N] [--sections ...]
+Every run prints its tables, saves them to WORK/report.md and records them, with
+the date, the machine, the command and the commit, in bench/RESULTS.md (the part
+between its markers is replaced; what follows them is kept).
+
+Usage: compare.py --build BUILD_DIR [--work DIR] [--reps N] [--sections ...] [--results PATH]
 Run through bench/compare.sh, which installs the peers and builds what this needs.
 """
 
 import argparse
+import datetime
 import json
 import math
 import os
@@ -429,6 +434,65 @@ def report_decoder(samples, names, lines):
     lines.append("")
 
 
+RESULTS_BEGIN = "<!-- latest run: written by bench/compare.py, replaced on every run -->"
+RESULTS_END = "<!-- end of the latest run -->"
+RESULTS_HEADER = """# Benchmark results
+
+Measurements live here, not in the code's comments. `bash bench/compare.sh` (see
+[docs/performance.md](../docs/performance.md)) replaces the latest run below on every run;
+earlier runs are in this file's history (`git log -p bench/RESULTS.md`).
+
+"""
+
+
+def source_commit():
+    """The commit measured, marked when the working tree differs from it."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    try:
+        commit = subprocess.run(["git", "-C", here, "rev-parse", "--short", "HEAD"], capture_output=True,
+                                text=True, check=True).stdout.strip()
+        dirty = subprocess.run(["git", "-C", here, "status", "--porcelain", "--untracked-files=no"],
+                               capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown (not a git checkout)"
+    return commit + (" with local changes" if dirty else "")
+
+
+def results_block(when, machine, command, commit, tables, targets):
+    """The latest run as recorded in bench/RESULTS.md."""
+    lines = [RESULTS_BEGIN, "## Latest run", "",
+             f"- Date: {when}",
+             f"- Machine: {machine}",
+             f"- Command: `{command}`",
+             f"- Source: commit {commit}",
+             "", tables.rstrip(), ""]
+    if targets:
+        lines += ["The targets, as the script checks them:", "", "```text", *targets, "```", ""]
+    lines.append(RESULTS_END)
+    return "\n".join(lines) + "\n"
+
+
+def write_results(path, block):
+    """Replaces the latest run in `path` by `block`, keeping everything after it."""
+    try:
+        with open(path) as existing_file:
+            existing = existing_file.read()
+    except FileNotFoundError:
+        existing = ""
+    begin = existing.find(RESULTS_BEGIN)
+    end = existing.find(RESULTS_END, begin + 1) if begin >= 0 else -1
+    if begin >= 0 and end >= 0:
+        rest = existing[end + len(RESULTS_END):].lstrip("\n")
+        updated = existing[:begin] + block + ("\n" + rest if rest else "")
+    else:
+        kept = existing.strip()
+        updated = RESULTS_HEADER + block + ("\n" + kept + "\n" if kept else "")
+    temporary = path + ".tmp"
+    with open(temporary, "w") as results:
+        results.write(updated)
+    os.replace(temporary, path)
+
+
 def load_average():
     try:
         return " ".join(f"{v:.2f}" for v in os.getloadavg())
@@ -445,7 +509,10 @@ def main():
     parser.add_argument("--sections", default="writer,single,batch,decoder",
                         help="comma-separated: writer,single,batch,decoder (default all)")
     parser.add_argument("--sizes", default=",".join(SIZES), help="single conversions: 24mp,1mp")
+    parser.add_argument("--results", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "RESULTS.md"),
+                        help="file that records the run (default bench/RESULTS.md; '-' records nothing)")
     args = parser.parse_args()
+    command = os.environ.get("TARVELO_BENCH_COMMAND") or " ".join(["bench/compare.py", *sys.argv[1:]])
 
     build = os.path.abspath(args.build)
     tool = os.path.abspath(args.tool or os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert"))
@@ -460,7 +527,9 @@ def main():
     subprocess.run([os.path.join(build, "bench", "tarvelo-make-bench-inputs"), inputs], check=True)
 
     runner = Runner(build, work)
-    lines = [f"Machine: {machine_description(build)}",
+    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    machine = machine_description(build)
+    lines = [f"Machine: {machine}",
              f"Repetitions: {args.reps}, alternating; load average before: {load_average()}", ""]
     verdicts = []
     missing = []
@@ -490,14 +559,16 @@ def main():
     if missing:
         lines.append("Not installed, left out: " + ", ".join(missing))
     lines.append(f"Load average after: {load_average()}; took {time.time() - started:.0f} s")
-    lines.append("")
-    lines.append("Targets:")
-    for met, text in verdicts:
-        lines.append(f"  [{'met' if met else 'MISSED'}] {text}")
+    tables = "\n".join(lines[1:])
+    targets = [f"  [{'met' if met else 'MISSED'}] {text}" for met, text in verdicts]
+    lines += ["", "Targets:", *targets]
     report = "\n".join(lines)
     print(report)
     with open(os.path.join(work, "report.md"), "w") as saved:
         saved.write(report + "\n")
+    if args.results != "-":
+        write_results(args.results, results_block(when, machine, command, source_commit(), tables, targets))
+        print(f"recorded in {args.results}", file=sys.stderr)
     return 0
 
 

@@ -40,6 +40,28 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/templates/TarveloImageTGA.pc.in
 install(FILES ${PROJECT_BINARY_DIR}/TarveloImageTGA.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
+# The build tree is a package too, for consumers of an uninstalled tree: CMake finds
+# it with CMAKE_PREFIX_PATH (or TarveloImageTGA_DIR) set to the build directory, as
+# the config file and its version file sit there beside the exported targets, and
+# pkg-config prefers TarveloImageTGA-uninstalled.pc, found with PKG_CONFIG_PATH set
+# to the build directory, over any installed TarveloImageTGA.pc.
+export(EXPORT TarveloImageTGATargets NAMESPACE TarveloImageTGA::
+  FILE ${PROJECT_BINARY_DIR}/TarveloImageTGATargets.cmake)
+if(NOT CMAKE_CONFIGURATION_TYPES)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/TarveloImageTGA-uninstalled.pc CONTENT
+"# The uninstalled build tree: headers from the source tree, the library from the build tree.
+libdir=$<TARGET_LINKER_FILE_DIR:TarveloImageTGA>
+includedir=${PROJECT_SOURCE_DIR}/include
+
+Name: TarveloImageTGA
+Description: Converts any image file into an uncompressed TGA or 24-bit BMP file (uninstalled)
+Version: ${PROJECT_VERSION}
+Cflags: -I\${includedir}
+Libs: -L\${libdir} -lTarveloImageTGA
+Libs.private: -lm
+")
+endif()
+
 if(TARGET tarvelo-convert)
   install(TARGETS tarvelo-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   # Man pages are installed compressed, as Debian does.

@@ -2,7 +2,7 @@
 # The posix thread-model compilers are used: the win32 variant lacks std::thread and
 # friends, which GoogleTest needs.
 #
-#   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+#   cmake --preset windows    (CMakePresets.json; or -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

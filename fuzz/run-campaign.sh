@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a while on one core, at low priority, starting from the
-# committed corpus. New coverage goes to build-fuzz/corpus/<target>; crashes, leaks
-# and hangs go to build-fuzz/findings/<target>/ (the run goes on past them) (add each to fuzz/corpus/<target>/
+# committed corpus. New coverage goes to build/fuzz/corpus/<target>; crashes, leaks
+# and hangs go to build/fuzz/findings/<target>/ (the run goes on past them) (add each to fuzz/corpus/<target>/
 # as regression-<what> once fixed). The libFuzzer summary ends the log.
 # Usage: fuzz/run-campaign.sh TARGET SECONDS [extra libFuzzer flags...]
 set -euo pipefail
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 target=$1
 seconds=$2
 shift 2
-build_dir=${BUILD_DIR:-build-fuzz}
+build_dir=${BUILD_DIR:-build/fuzz}
 work="$build_dir/corpus/$target"
 findings="$build_dir/findings/$target"
 mkdir -p "$work" "$findings"

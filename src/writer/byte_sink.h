@@ -22,18 +22,17 @@ namespace tarvelo {
 class ByteSink {
  public:
   // Each hand-over is one write to the file, and every write costs the file system
-  // a fixed amount (locking, timestamps, journal) besides the copy. Measured on
-  // Linux/ext4 for a preallocated 96 MB file: 20.6 ms of kernel time in 256 KiB
-  // writes, 24.5 ms in 64 KiB writes, no gain from 1 MiB. 192 KiB writes cost the
-  // overlapped writing of 72-96 MB 0.3-0.5 ms more than 256 KiB ones (2-3 %) and keep
-  // the three buffers' memory under 0.6 MiB, which counts against the conversion's
-  // peak (the decoded image plus as little as possible).
+  // a fixed amount (locking, timestamps, journal) besides the copy, so blocks are
+  // large; but the buffers' memory counts against the conversion's peak (the
+  // decoded image plus as little as possible). This size keeps the three buffers
+  // small while costing little against larger blocks, which gain nothing beyond a
+  // point (bench/RESULTS.md).
   static constexpr size_t kCapacity = size_t{192} * 1024;
 
   // Buffers in overlapped mode: one being filled, one being written and one queued,
   // so that the writing thread finds the next block ready without waiting for the
-  // filling thread to wake up. Measured for 96 MB of output: two buffers took 31 ms
-  // (a wake-up on every block), three 21 ms, four no faster than three.
+  // filling thread to wake up: with two, every block waits for a wake-up; a fourth
+  // gains nothing (bench/RESULTS.md).
   static constexpr size_t kOverlappedBuffers = 3;
 
   enum class Mode { kDirect, kOverlapped };

@@ -38,9 +38,9 @@ class DestinationFile {
   [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
 
   // Tells the file system that `bytes` are coming, so that it sets the space aside
-  // at once rather than block by block as they are written (Linux/ext4: 24.5 ms
-  // instead of 34 ms of kernel time for 96 MB in 64 KiB writes). A hint: the file's
-  // size still comes from what is written; where it is not supported nothing changes.
+  // at once rather than block by block as they are written, which takes the kernel
+  // less time in all (bench/RESULTS.md). A hint: the file's size still comes from
+  // what is written; where it is not supported nothing changes.
   void Preallocate(uint64_t bytes) noexcept;
 
   // Flushes, closes and moves the file into place. On failure returns false, sets

@@ -55,8 +55,8 @@ int ResolveTarget(const char* path, std::string& target) {
   return ELOOP;
 }
 
-// The writer hands over whole blocks of 192 KiB; the stream's own buffer would only
-// split each into two writes and copy part of it once more.
+// The writer hands over whole blocks (ByteSink::kCapacity), larger than the
+// stream's own buffer, which would only split each and copy part of it once more.
 void WriteUnbuffered(std::FILE* stream) noexcept { (void)std::setvbuf(stream, nullptr, _IONBF, 0); }
 
 std::string RandomSuffix() {

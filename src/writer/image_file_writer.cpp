@@ -10,9 +10,8 @@ namespace tarvelo {
 namespace {
 
 // Overlapped writing pays a thread start and a wake-up of the other core for each
-// block, which cost tens of microseconds apiece on a virtual machine. Measured on
-// a 2-core one: at 4 to 6 MB of output that cost more than the overlap saved (a
-// 1 MP conversion 0.3 ms slower), at 24 MB it won 1 to 6 ms, at 96 MB 12 ms.
+// block. For a small file that costs more than the overlap saves; from this size
+// on the overlap wins (bench/RESULTS.md).
 constexpr uint64_t kOverlapFrom = uint64_t{16} << 20;
 
 }  // namespace

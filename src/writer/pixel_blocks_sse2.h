@@ -148,9 +148,9 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
   size_t done = 0;
   for (; count - done >= 4; done += 4, src += 16, dst += 12) {
     // This loop computes enough per byte that the processor's own prefetching falls
-    // behind on a source larger than its caches (2.6 GB/s read without this hint,
-    // 5 GB/s with it, against 5.9 GB/s from cache). A prefetch never faults, also
-    // past the end of the source.
+    // behind on a source larger than its caches, and reading then runs well below
+    // its speed from cache (bench/RESULTS.md). A prefetch never faults, also past
+    // the end of the source.
     _mm_prefetch(reinterpret_cast<const char*>(src) + kFlattenPrefetchDistance, _MM_HINT_T0);
     __m128i v = Load(src);
     if constexpr (Reverse) {

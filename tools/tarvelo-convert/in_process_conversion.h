@@ -7,8 +7,8 @@
 namespace tarvelo::cli {
 
 // Converts a single file in the tool's own process: for one file a worker process
-// would only add its start and end (about 0.2 ms for a tiny file, 0.7 ms at 1 MP)
-// and has no other files to protect.
+// would only add its start and end, which weigh most on small files
+// (bench/RESULTS.md), and has no other files to protect.
 //
 // The outcome a user sees is the worker's. While the conversion runs, a crash
 // (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, also in one of the library's threads)
