@@ -93,8 +93,9 @@ TarveloStatus ReportWriteFailure(Layout layout, const WriteFailure& failure, cha
   return StatusOf(failure.kind);
 }
 
-bool ReadLayout(TarveloLayout given, Layout& layout, char* detail, size_t detail_size) noexcept {
-  const int raw = RawValue(given);
+// `raw` is the caller's layout read as an int (see RawValue): an enum parameter that
+// holds no enumerator must not even be copied as one.
+bool ReadLayout(int raw, Layout& layout, char* detail, size_t detail_size) noexcept {
   if (raw != TARVELO_LAYOUT_TGA && raw != TARVELO_LAYOUT_BMP) {
     CopyText("unknown layout", detail, detail_size);
     return false;
@@ -168,7 +169,7 @@ TarveloStatus SourceUnreadable(const SourceFailure& failure, char* detail, size_
 }
 
 // The arguments every new call checks the same way, in the same order.
-bool PrepareCall(TarveloLayout given_layout, const TarveloOptions* given_options, Layout& layout,
+bool PrepareCall(int given_layout, const TarveloOptions* given_options, Layout& layout,
                  TarveloOptions& options, TarveloStatus& status, char* detail, size_t detail_size) noexcept {
   if (!ReadLayout(given_layout, layout, detail, detail_size)) {
     status = TARVELO_STATUS_INVALID_ARGUMENT;
@@ -201,6 +202,23 @@ TarveloStatus ConvertMemory(const void* data, size_t size, Layout layout, const 
   return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
 }
 
+// File to file, the common body of TarveloConvert and TarveloConvertWithOptions.
+TarveloStatus ConvertPaths(const char* source, const char* destination, int raw_layout,
+                           const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+  CopyText("", detail, detail_size);
+  if (source == nullptr || destination == nullptr) {
+    return Invalid(source == nullptr ? "source path is null" : "destination path is null", detail,
+                   detail_size);
+  }
+  Layout layout = Layout::kTga;
+  TarveloOptions options;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(raw_layout, given_options, layout, options, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertFile(source, layout, {.path = destination}, options, detail, detail_size);
+}
+
 // Checks a caller's pixel description; null when it is usable, else the reason.
 const char* CheckPixels(const void* pixels, int width, int height, int channels, size_t row_stride) noexcept {
   if (pixels == nullptr) {
@@ -219,8 +237,8 @@ const char* CheckPixels(const void* pixels, int width, int height, int channels,
 }
 
 TarveloStatus WritePixels(const void* pixels, int width, int height, int channels, size_t row_stride,
-                          TarveloLayout given_layout, const Target& target,
-                          const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+                          int given_layout, const Target& target, const TarveloOptions* given_options,
+                          char* detail, size_t detail_size) noexcept {
   Layout layout = Layout::kTga;
   TarveloOptions options;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
@@ -266,7 +284,7 @@ extern "C" {
 
 TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
                                          char* detail, size_t detail_size) {
-  return TarveloConvertWithOptions(source, destination, layout, nullptr, detail, detail_size);
+  return tarvelo::ConvertPaths(source, destination, tarvelo::RawValue(layout), nullptr, detail, detail_size);
 }
 
 TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
@@ -293,19 +311,7 @@ TARVELO_API void TarveloInitOptions(TarveloOptions* options) {
 TARVELO_API TarveloStatus TarveloConvertWithOptions(const char* source, const char* destination,
                                                     TarveloLayout layout, const TarveloOptions* options,
                                                     char* detail, size_t detail_size) {
-  using namespace tarvelo;
-  CopyText("", detail, detail_size);
-  if (source == nullptr || destination == nullptr) {
-    return Invalid(source == nullptr ? "source path is null" : "destination path is null", detail,
-                   detail_size);
-  }
-  Layout which = Layout::kTga;
-  TarveloOptions settings;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertFile(source, which, {.path = destination}, settings, detail, detail_size);
+  return tarvelo::ConvertPaths(source, destination, tarvelo::RawValue(layout), options, detail, detail_size);
 }
 
 TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout layout,
@@ -320,7 +326,7 @@ TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout
   Layout which = Layout::kTga;
   TarveloOptions settings;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
     return status;
   }
   return ConvertFile(source, which, {.function = write, .context = context}, settings, detail, detail_size);
@@ -337,7 +343,7 @@ TARVELO_API TarveloStatus TarveloConvertMemory(const void* data, size_t size, co
   Layout which = Layout::kTga;
   TarveloOptions settings;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
     return status;
   }
   return ConvertMemory(data, size, which, {.path = destination}, settings, detail, detail_size);
@@ -355,7 +361,7 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t si
   Layout which = Layout::kTga;
   TarveloOptions settings;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
     return status;
   }
   return ConvertMemory(data, size, which, {.function = write, .context = context}, settings, detail,
@@ -375,7 +381,7 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void* data, size_t 
   Layout which = Layout::kTga;
   TarveloOptions settings;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
     return status;
   }
   return ConvertMemory(data, size, which, {.buffer = output, .buffer_size = output_size}, settings, detail,
@@ -391,8 +397,8 @@ TARVELO_API TarveloStatus TarveloWritePixels(const void* pixels, int width, int 
   if (destination == nullptr) {
     return Invalid("destination path is null", detail, detail_size);
   }
-  return WritePixels(pixels, width, height, channels, row_stride, layout, {.path = destination}, options,
-                     detail, detail_size);
+  return WritePixels(pixels, width, height, channels, row_stride, RawValue(layout), {.path = destination},
+                     options, detail, detail_size);
 }
 
 TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void* pixels, int width, int height, int channels,
@@ -405,7 +411,7 @@ TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void* pixels, int width
   if (write == nullptr) {
     return Invalid("write function is null", detail, detail_size);
   }
-  return WritePixels(pixels, width, height, channels, row_stride, layout,
+  return WritePixels(pixels, width, height, channels, row_stride, RawValue(layout),
                      {.function = write, .context = context}, options, detail, detail_size);
 }
 
@@ -419,7 +425,7 @@ TARVELO_API TarveloStatus TarveloWritePixelsToBuffer(const void* pixels, int wid
   if (output == nullptr || output_size == nullptr) {
     return Invalid("output pointer is null", detail, detail_size);
   }
-  return WritePixels(pixels, width, height, channels, row_stride, layout,
+  return WritePixels(pixels, width, height, channels, row_stride, RawValue(layout),
                      {.buffer = output, .buffer_size = output_size}, options, detail, detail_size);
 }
 

@@ -250,6 +250,9 @@ void FillInfo(const Source& source, SourceInfo& info) noexcept {
   if (!CheckSourceHeader(source, info.format, kMaxDecodedPixels, width, height, channels, info.failure)) {
     return;
   }
+  // The decoder's header scan reports a top-down BMP's height as negative; it
+  // decodes it upright, as tall as that.
+  height = height < 0 && height != INT_MIN ? -height : height;
   if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
     SetReason(info.failure, "decoder returned an empty or malformed image");
     return;
