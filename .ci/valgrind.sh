@@ -15,6 +15,8 @@ memcheck=(valgrind --tool=memcheck --error-exitcode=99 --track-origins=yes --lea
           --errors-for-leak-kinds=definite --show-leak-kinds=definite --trace-children=no -q)
 echo "--- memcheck: conversion corpus, both layouts"
 "${memcheck[@]}" "$build_dir/fuzz/conversion_replay" fuzz/corpus/conversion
+echo "--- memcheck: memory entry points corpus"
+"${memcheck[@]}" "$build_dir/fuzz/memory_replay" fuzz/corpus/memory
 echo "--- memcheck: guard tests (the forking resource-limit tests excluded)"
 "${memcheck[@]}" "$build_dir/tests/guard/tarvelo_guard_tests" \
   --gtest_filter='SamePixels.*:Guard/HostileSourceTest.StatusApi*:Guard/HostileSourceTest.Exports*'

@@ -8,7 +8,15 @@
 
 #include <cstdio>
 
+#if defined(TARVELO_LIBRARY_DECODER)
+// On the library's objects it decodes as tarvelo-convert does, helper threads allowed.
+#include "decode/decoder_memory.h"
+#endif
+
 int main(int argc, char** argv) {
+#if defined(TARVELO_LIBRARY_DECODER)
+  const tarvelo::ScopedDecoderThreads threads(true);
+#endif
   int failed = 0;
   for (int i = 1; i < argc; ++i) {
     int width = 0;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "decode/decoder_memory.h"
+
 namespace {
 
 bool EndsWith(const char* text, const char* suffix) {
@@ -24,6 +26,9 @@ int main(int argc, char** argv) {
     (void)std::fprintf(stderr, "usage: %s SOURCE DEST.tga|DEST.bmp\n", argv[0]);
     return 2;
   }
+  // Decoded as tarvelo-convert decodes, helper threads allowed: the two differ only
+  // in what comes after decoding.
+  const tarvelo::ScopedDecoderThreads threads(true);
   int width = 0;
   int height = 0;
   int channels = 0;
