@@ -89,7 +89,8 @@ def test_failures_are_reported_by_file(cluster, sources, tmp_path):
     output_dir = tmp_path / "out"
     output_dir.mkdir()
     summary = tarvelo.dask.convert_many(
-        cluster, chosen + [str(broken), str(twin), str(tmp_path / "missing.png")], output_dir, "tga", chunk_size=3
+        cluster, chosen + [str(broken), str(twin), str(tmp_path / "missing.png")], output_dir, "tga", chunk_size=3,
+        progress=True,
     )
     assert sorted(summary.converted) == chosen
     assert set(summary.failed) == {str(broken), str(twin), str(tmp_path / "missing.png")}
@@ -118,6 +119,7 @@ def test_a_worker_killed_part_way_loses_nothing(cluster, sources, tmp_path):
     # Small chunks and larger images so that both workers are busy when one dies.
     summary = tarvelo.dask.convert_many(cluster, list(images), tmp_path, "tga", chunk_size=4, retries=0)
     killer.join()
+    print(f"\nworker killed after {killed['outputs']} of {FILES} outputs")
     assert killed["outputs"] < FILES, "the run ended before a worker was killed"
     assert sorted(summary.converted) == sorted(images) and not summary.failed
     _check_outputs(tmp_path, images, "tga")
