@@ -68,20 +68,6 @@ def test_invalid_arguments(tmp_path):
     assert not (tmp_path / "out.png").exists()
 
 
-def test_every_status_has_its_class():
-    classes = {
-        tarvelo.Status.SOURCE_UNREADABLE: tarvelo.SourceUnreadable,
-        tarvelo.Status.DESTINATION_UNOPENABLE: tarvelo.DestinationUnopenable,
-        tarvelo.Status.WRITE_FAILED: tarvelo.WriteFailed,
-        tarvelo.Status.IMAGE_TOO_LARGE: tarvelo.ImageTooLarge,
-        tarvelo.Status.INVALID_ARGUMENT: tarvelo.InvalidArgument,
-    }
-    assert set(classes) == set(tarvelo.Status) - {tarvelo.Status.CONVERTED}
-    for status, cls in classes.items():
-        error = tarvelo.errors.error_for(status, "m", "d")
-        assert type(error) is cls and isinstance(error, tarvelo.Error) and error.status is status
-
-
 def _import_with(library: str) -> subprocess.CompletedProcess:
     environment = dict(os.environ, TARVELO_LIBRARY=library)
     code = "import tarvelo; print(tarvelo.__version__, tarvelo.library_path())"
@@ -104,7 +90,3 @@ def test_library_from_the_environment(tmp_path):
     missing = _import_with(str(tmp_path / "nowhere"))
     assert missing.returncode != 0 and "TARVELO_LIBRARY" in missing.stderr and "LibraryNotFound" in missing.stderr
 
-
-def test_version_is_the_librarys():
-    assert tarvelo.__version__ == tarvelo.library_version()
-    assert all(part.isdigit() for part in tarvelo.__version__.split("."))
