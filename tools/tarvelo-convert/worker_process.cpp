@@ -40,8 +40,11 @@ void RunWorker(int channel) {
     InjectTestFault(request.source);
     char detail[1024] = "";
     ConversionReply reply;
-    reply.status = TarveloConvert(request.source.c_str(), request.destination.c_str(), request.layout, detail,
-                                  sizeof detail);
+    TarveloOptions options;  // a worker process of the tool's own: helper threads are welcome
+    TarveloInitOptions(&options);
+    options.allow_threads = 1;
+    reply.status = TarveloConvertWithOptions(request.source.c_str(), request.destination.c_str(),
+                                             request.layout, &options, detail, sizeof detail);
     reply.detail = detail;
     if (!SendReply(channel, reply)) {
       break;
