@@ -11,6 +11,8 @@ Usage (Debian's python3 with python3-numpy, python3-dask, python3-distributed):
 import argparse
 import logging
 import os
+import resource
+import shutil
 import struct
 import subprocess
 import sys
@@ -37,12 +39,17 @@ def png(pixels):
             + chunk(b"IDAT", zlib.compress(rows.tobytes(), 6)) + chunk(b"IEND", b""))
 
 
+def _cpu_seconds():
+    times = os.times()
+    return times.user + times.system
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--files", type=int, default=300)
     parser.add_argument("--size", type=int, default=256)
-    parser.add_argument("--chunk-size", type=int, default=16)
+    parser.add_argument("--chunk-sizes", default="16,150", help="comma-separated; one run each")
     arguments = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as work:
@@ -60,28 +67,40 @@ def main():
         os.mkdir(tool_dir)
         os.mkdir(dask_dir)
 
+        children = resource.getrusage(resource.RUSAGE_CHILDREN)
         started = time.monotonic()
         subprocess.run([arguments.tool, "-j", "2", "-o", tool_dir, "--to", "tga", "--", *sources], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         tool_seconds = time.monotonic() - started
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        tool_cpu = after.ru_utime + after.ru_stime - children.ru_utime - children.ru_stime
 
         started = time.monotonic()
+        runs = []
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                           dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
-            ready = time.monotonic()
-            summary = tarvelo.dask.convert_many(client, sources, dask_dir, "tga", chunk_size=arguments.chunk_size)
-            finished = time.monotonic()
-        assert not summary.failed and len(summary.converted) == len(sources), summary.failed
-        for name in os.listdir(tool_dir):
-            with open(os.path.join(tool_dir, name), "rb") as a, open(os.path.join(dask_dir, name), "rb") as b:
-                assert a.read() == b.read(), name
-        assert sorted(os.listdir(tool_dir)) == sorted(os.listdir(dask_dir))
+            cluster_start = time.monotonic() - started
+            for chunk_size in [int(size) for size in arguments.chunk_sizes.split(",")]:
+                shutil.rmtree(dask_dir)
+                os.mkdir(dask_dir)
+                cpu_before = sum(client.run(_cpu_seconds).values())
+                began = time.monotonic()
+                summary = tarvelo.dask.convert_many(client, sources, dask_dir, "tga", chunk_size=chunk_size)
+                seconds = time.monotonic() - began
+                runs.append((chunk_size, seconds, sum(client.run(_cpu_seconds).values()) - cpu_before))
+                assert not summary.failed and len(summary.converted) == len(sources), summary.failed
+                for name in os.listdir(tool_dir):
+                    with open(os.path.join(tool_dir, name), "rb") as a, open(os.path.join(dask_dir, name), "rb") as b:
+                        assert a.read() == b.read(), name
+                assert sorted(os.listdir(tool_dir)) == sorted(os.listdir(dask_dir))
 
     print(f"{arguments.files} PNG files of {arguments.size}x{arguments.size} RGB -> TGA, identical outputs")
-    print(f"tarvelo-convert -j 2:                        {tool_seconds:.2f} s")
-    print(f"convert_many, 2 worker processes (cluster up): {finished - ready:.2f} s, chunk_size {arguments.chunk_size}")
-    print(f"convert_many including the cluster's start:  {finished - started:.2f} s")
-
+    print(f"tarvelo-convert -j 2:                  {tool_seconds:.2f} s, CPU {tool_cpu:.2f} s")
+    for chunk_size, seconds, cpu in runs:
+        print(f"convert_many, 2 worker processes:      {seconds:.2f} s, workers' CPU {cpu:.2f} s "
+              f"(chunk_size {chunk_size}, cluster up)")
+    print(f"starting the LocalCluster:             {cluster_start:.2f} s")
+    print(f"load average (1 min) at the end:       {os.getloadavg()[0]:.1f}")
 
 if __name__ == "__main__":
     main()
