@@ -1,6 +1,10 @@
 """Conversions on many threads at once give the same bytes as one at a time."""
 
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
 
 import tarvelo
 from reference import EXPECTED, pattern, png, pnm
@@ -49,3 +53,29 @@ def test_failures_on_other_threads_do_not_disturb_conversions(tmp_path):
     assert all(result == EXPECTED["tga"](pixels) for result in results[::2])
     assert all(isinstance(result, str) and result for result in results[1::2])
     assert not list(tmp_path.glob("bad*"))
+
+
+def test_the_gil_is_released_while_the_library_works(tmp_path):
+    # The main thread keeps waking up while another thread is inside a long conversion;
+    # were the GIL held for the call, it could not run until the call returned.
+    source = tmp_path / "large.png"
+    row = np.arange(3000 * 3, dtype=np.uint8).reshape(1, 3000, 3)
+    source.write_bytes(png(row + np.arange(3000, dtype=np.uint8)[:, None, None]))
+    window = {}
+
+    def convert():
+        window["start"] = time.perf_counter()
+        tarvelo.convert(source, tmp_path / "large.tga")
+        window["end"] = time.perf_counter()
+
+    worker = threading.Thread(target=convert)
+    stamps = []
+    worker.start()
+    while worker.is_alive():
+        stamps.append(time.perf_counter())
+        time.sleep(0.0005)
+    worker.join()
+    margin = 0.002
+    inside = [stamp for stamp in stamps if window["start"] + margin < stamp < window["end"] - margin]
+    assert window["end"] - window["start"] > 4 * margin
+    assert len(inside) >= 3, (len(inside), window["end"] - window["start"])
