@@ -1,0 +1,198 @@
+"""Finding and loading the shared library, and the C signatures of its calls.
+
+The library is loaded with ctypes.CDLL, not PyDLL: ctypes releases the GIL for
+the duration of every foreign call, so conversions on several Python threads run
+in parallel.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import sys
+from typing import List, Optional
+
+ENVIRONMENT_VARIABLE = "TARVELO_LIBRARY"
+
+if sys.platform == "win32":
+    _FILE_NAMES = ["TarveloImageTGA.dll"]
+elif sys.platform == "darwin":
+    _FILE_NAMES = ["libTarveloImageTGA.1.dylib", "libTarveloImageTGA.dylib"]
+else:
+    _FILE_NAMES = ["libTarveloImageTGA.so.1", "libTarveloImageTGA.so"]
+
+# Where `cmake --install` puts the library with the default prefix and where the
+# Debian package puts it. The dynamic loader's own search (its cache,
+# LD_LIBRARY_PATH) is tried first; these cover an install into /usr/local that
+# was not followed by ldconfig.
+_STANDARD_DIRECTORIES = [
+    "/usr/local/lib",
+    "/usr/local/lib64",
+    "/usr/local/lib/x86_64-linux-gnu",
+    "/usr/local/lib/aarch64-linux-gnu",
+    "/usr/lib/x86_64-linux-gnu",
+    "/usr/lib/aarch64-linux-gnu",
+    "/usr/lib64",
+    "/usr/lib",
+]
+
+# A build tree keeps the library in its src/ folder (bin/ for Windows builds).
+_BUILD_TREE_SUBDIRECTORIES = ["", "src", "bin"]
+
+
+class LibraryNotFound(ImportError):
+    """The shared library could not be found or loaded."""
+
+
+def _candidates_in_directory(directory: str) -> List[str]:
+    found = []
+    for sub in _BUILD_TREE_SUBDIRECTORIES:
+        for name in _FILE_NAMES:
+            path = os.path.join(directory, sub, name)
+            if os.path.isfile(path):
+                found.append(path)
+    return found
+
+
+def _load_from_environment(value: str) -> ctypes.CDLL:
+    if os.path.isdir(value):
+        candidates = _candidates_in_directory(value)
+        if not candidates:
+            raise LibraryNotFound(
+                f"{ENVIRONMENT_VARIABLE}={value!r} is a directory without "
+                f"{' or '.join(_FILE_NAMES)} (looked in it and in its src/ and bin/ folders)"
+            )
+    elif os.path.isfile(value):
+        candidates = [value]
+    else:
+        raise LibraryNotFound(f"{ENVIRONMENT_VARIABLE}={value!r}: no such file or directory")
+    try:
+        return ctypes.CDLL(os.path.abspath(candidates[0]))
+    except OSError as error:
+        raise LibraryNotFound(f"{ENVIRONMENT_VARIABLE}={value!r}: cannot load {candidates[0]}: {error}") from error
+
+
+def _load_installed() -> ctypes.CDLL:
+    tried: List[str] = []
+    names: List[Optional[str]] = list(_FILE_NAMES)
+    names.append(ctypes.util.find_library("TarveloImageTGA"))
+    for name in names:
+        if not name or name in tried:
+            continue
+        tried.append(name)
+        try:
+            return ctypes.CDLL(name)
+        except OSError:
+            pass
+    for directory in _STANDARD_DIRECTORIES:
+        for name in _FILE_NAMES:
+            path = os.path.join(directory, name)
+            if os.path.isfile(path):
+                tried.append(path)
+                try:
+                    return ctypes.CDLL(path)
+                except OSError:
+                    pass
+    raise LibraryNotFound(
+        "cannot find the TarveloImageTGA shared library (tried "
+        + ", ".join(tried)
+        + "). Install it (cmake --install, or the Debian package), or set "
+        + f"{ENVIRONMENT_VARIABLE} to the library file or to a build directory."
+    )
+
+
+def load() -> ctypes.CDLL:
+    """Loads the library named by TARVELO_LIBRARY, else the installed one."""
+    value = os.environ.get(ENVIRONMENT_VARIABLE)
+    if value:
+        return _load_from_environment(value)
+    return _load_installed()
+
+
+class ImageInfoStruct(ctypes.Structure):
+    _fields_ = [
+        ("width", ctypes.c_int),
+        ("height", ctypes.c_int),
+        ("channels", ctypes.c_int),
+        ("format", ctypes.c_char_p),
+    ]
+
+
+class OptionsStruct(ctypes.Structure):
+    _fields_ = [
+        ("struct_size", ctypes.c_size_t),
+        ("allow_threads", ctypes.c_int),
+        ("max_decoded_pixels", ctypes.c_uint64),
+    ]
+
+
+_c_status = ctypes.c_int
+_c_detail = [ctypes.c_char_p, ctypes.c_size_t]
+_c_buffer_out = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t)]
+_c_options = ctypes.POINTER(OptionsStruct)
+
+# name: (result type, argument types). All of them appeared together in version 1.0.0
+# of the library, except TarveloConvert and TarveloStatusMessage, which are older.
+_SIGNATURES = {
+    "TarveloConvert": (_c_status, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int] + _c_detail),
+    "TarveloStatusMessage": (ctypes.c_char_p, [ctypes.c_int]),
+    "TarveloLibraryVersion": (ctypes.c_char_p, []),
+    "TarveloLayoutFromName": (_c_status, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int)]),
+    "TarveloConvertMemoryToBuffer": (
+        _c_status,
+        [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int] + _c_buffer_out + [_c_options] + _c_detail,
+    ),
+    "TarveloWritePixelsToBuffer": (
+        _c_status,
+        [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_size_t, ctypes.c_int]
+        + _c_buffer_out
+        + [_c_options]
+        + _c_detail,
+    ),
+    "TarveloFree": (None, [ctypes.c_void_p]),
+    "TarveloReadInfo": (_c_status, [ctypes.c_char_p, ctypes.POINTER(ImageInfoStruct)] + _c_detail),
+    "TarveloReadInfoMemory": (
+        _c_status,
+        [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(ImageInfoStruct)] + _c_detail,
+    ),
+}
+
+
+class Library:
+    """The loaded library with typed functions; a call that the loaded library does
+    not export is None."""
+
+    def __init__(self, cdll: ctypes.CDLL) -> None:
+        self.cdll = cdll
+        self.path: str = getattr(cdll, "_name", "")
+        for name, (result, arguments) in _SIGNATURES.items():
+            try:
+                function = getattr(cdll, name)
+            except AttributeError:
+                setattr(self, name, None)
+                continue
+            function.restype = result
+            function.argtypes = arguments
+            setattr(self, name, function)
+        if self.TarveloConvert is None or self.TarveloStatusMessage is None:
+            raise LibraryNotFound(f"{self.path} is not the TarveloImageTGA library (no TarveloConvert)")
+
+    def require(self, name: str):  # type: ignore[no-untyped-def]
+        """The function `name`, or an ImportError-free explanation of why it is missing."""
+        function = getattr(self, name)
+        if function is None:
+            raise NotImplementedError(
+                f"the loaded library {self.path} has no {name}: it is older than this package; "
+                "install a newer libTarveloImageTGA"
+            )
+        return function
+
+    def version(self) -> str:
+        if self.TarveloLibraryVersion is not None:
+            return self.TarveloLibraryVersion().decode("ascii")
+        # Libraries before the programs' API carry only the four-part version record.
+        text = self.cdll.TarveloGetVersionText
+        text.restype = ctypes.c_char_p
+        text.argtypes = []
+        return ".".join(text().decode("ascii").split(".")[:3])
