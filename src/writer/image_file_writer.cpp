@@ -35,7 +35,9 @@ int WriteImageFile(const char* destination_path, const PixelStreamParams& params
     outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
     return 0;  // the destination's destructor removes the temporary file
   }
-  destination.Preallocate(pixel_bytes);  // the header's few bytes need no room set aside
+  if (!destination.Reserve(FieldsSize(field_template, values) + pixel_bytes, outcome)) {
+    return 0;
+  }
   EmitFields(sink, field_template, values);
   EmitPixelRows(sink, params, image);
   if (!sink.Flush()) {

@@ -1,0 +1,76 @@
+#include "stdio_conversion.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "fd_io.h"
+#include "file_list.h"
+#include "options.h"
+
+namespace tarvelo::cli {
+#if defined(TARVELO_VERSION_MAJOR)
+namespace {
+
+struct StandardOutput {
+  int error = 0;  // errno of the failed write
+};
+
+extern "C" int WriteToStandardOutput(void* context, const void* data, size_t size) {
+  if (WriteFully(STDOUT_FILENO, data, size)) {
+    return 1;
+  }
+  static_cast<StandardOutput*>(context)->error = errno != 0 ? errno : EIO;
+  return 0;
+}
+
+}  // namespace
+#endif
+
+std::optional<std::string> ReadStandardInput(std::string* reason) {
+  std::optional<std::string> bytes = ReadAll(STDIN_FILENO);
+  if (!bytes) {
+    *reason = std::string("cannot read standard input: ") + std::strerror(errno);
+  }
+  return bytes;
+}
+
+TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char* detail,
+                         std::size_t detail_size) {
+#if !defined(TARVELO_VERSION_MAJOR)  // TEMPORARY until the memory and callback calls are merged
+  if (source_bytes != nullptr || job.destination == kStdio) {
+    (void)std::snprintf(detail, detail_size, "standard streams not yet supported");
+    return TARVELO_STATUS_INVALID_ARGUMENT;
+  }
+  return TarveloConvert(job.source.c_str(), job.destination.c_str(), job.layout, detail, detail_size);
+#else
+  TarveloOptions options;
+  TarveloInitOptions(&options);
+  options.allow_threads = 1;
+  const bool to_stdout = job.destination == kStdio;
+  if (!to_stdout) {
+    if (source_bytes != nullptr) {
+      return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),
+                                  job.layout, &options, detail, detail_size);
+    }
+    return TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(), job.layout, &options,
+                                     detail, detail_size);
+  }
+  StandardOutput output;
+  const TarveloStatus status =
+      source_bytes != nullptr
+          ? TarveloConvertMemoryToFunc(source_bytes->data(), source_bytes->size(), job.layout,
+                                       WriteToStandardOutput, &output, &options, detail, detail_size)
+          : TarveloConvertToFunc(job.source.c_str(), job.layout, WriteToStandardOutput, &output, &options,
+                                 detail, detail_size);
+  if (status == TARVELO_STATUS_WRITE_FAILED && output.error != 0 && detail_size > 0) {
+    // The library only knows that the callback refused; the reason is ours.
+    (void)std::snprintf(detail, detail_size, "%s", std::strerror(output.error));
+  }
+  return status;
+#endif
+}
+
+}  // namespace tarvelo::cli
