@@ -1,5 +1,6 @@
 #include "TarveloConvert.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "api/decode_source.h"
@@ -77,6 +78,65 @@ TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
     case TARVELO_STATUS_INVALID_ARGUMENT: return "invalid argument";
   }
   return "unknown status";
+}
+
+TARVELO_API const char* TarveloLibraryVersion(void) { return TARVELO_VERSION_STRING; }
+
+TARVELO_API void TarveloInitOptions(TarveloOptions* options) {
+  if (options != nullptr) {
+    *options = {};
+    options->struct_size = sizeof(TarveloOptions);
+  }
+}
+
+TARVELO_API TarveloStatus TarveloConvertWithOptions(const char*, const char*, TarveloLayout,
+                                                    const TarveloOptions*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloConvertToFunc(const char*, TarveloLayout, TarveloWriteFunc, void*,
+                                               const TarveloOptions*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloConvertMemory(const void*, size_t, const char*, TarveloLayout,
+                                               const TarveloOptions*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void*, size_t, TarveloLayout, TarveloWriteFunc,
+                                                     void*, const TarveloOptions*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void*, size_t, TarveloLayout, void** output,
+                                                       size_t* output_size, const TarveloOptions*, char*,
+                                                       size_t) {
+  if (output != nullptr) *output = nullptr;
+  if (output_size != nullptr) *output_size = 0;
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloWritePixels(const void*, int, int, int, size_t, const char*, TarveloLayout,
+                                             const TarveloOptions*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void*, int, int, int, size_t, TarveloLayout,
+                                                   TarveloWriteFunc, void*, const TarveloOptions*, char*,
+                                                   size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloWritePixelsToBuffer(const void*, int, int, int, size_t, TarveloLayout,
+                                                     void** output, size_t* output_size,
+                                                     const TarveloOptions*, char*, size_t) {
+  if (output != nullptr) *output = nullptr;
+  if (output_size != nullptr) *output_size = 0;
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API void TarveloFree(void* buffer) { std::free(buffer); }
+TARVELO_API TarveloStatus TarveloReadInfo(const char*, TarveloImageInfo*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloReadInfoMemory(const void*, size_t, TarveloImageInfo*, char*, size_t) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+TARVELO_API TarveloStatus TarveloLayoutFromName(const char*, TarveloLayout*) {
+  return TARVELO_STATUS_INVALID_ARGUMENT;
 }
 
 }  // extern "C"

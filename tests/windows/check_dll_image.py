@@ -18,6 +18,20 @@ EXPECTED_EXPORTS = {
     5: b"TarveloGetVersionRecord",
     6: b"TarveloGetVersionText",
     7: b"TarveloGetResourceString",
+    8: b"TarveloLibraryVersion",
+    9: b"TarveloInitOptions",
+    10: b"TarveloConvertWithOptions",
+    11: b"TarveloConvertToFunc",
+    12: b"TarveloConvertMemory",
+    13: b"TarveloConvertMemoryToFunc",
+    14: b"TarveloConvertMemoryToBuffer",
+    15: b"TarveloWritePixels",
+    16: b"TarveloWritePixelsToFunc",
+    17: b"TarveloWritePixelsToBuffer",
+    18: b"TarveloFree",
+    19: b"TarveloReadInfo",
+    20: b"TarveloReadInfoMemory",
+    21: b"TarveloLayoutFromName",
 }
 # Lower case; the C runtime is msvcrt.dll, libgcc/libstdc++/winpthread are linked in.
 ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll"}
