@@ -11,7 +11,6 @@
 #include "options.h"
 
 namespace tarvelo::cli {
-#if defined(TARVELO_VERSION_MAJOR)
 namespace {
 
 struct StandardOutput {
@@ -27,7 +26,6 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
 }
 
 }  // namespace
-#endif
 
 std::optional<std::string> ReadStandardInput(std::string* reason) {
   std::optional<std::string> bytes = ReadAll(STDIN_FILENO);
@@ -39,13 +37,6 @@ std::optional<std::string> ReadStandardInput(std::string* reason) {
 
 TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char* detail,
                          std::size_t detail_size) {
-#if !defined(TARVELO_VERSION_MAJOR)  // TEMPORARY until the memory and callback calls are merged
-  if (source_bytes != nullptr || job.destination == kStdio) {
-    (void)std::snprintf(detail, detail_size, "standard streams not yet supported");
-    return TARVELO_STATUS_INVALID_ARGUMENT;
-  }
-  return TarveloConvert(job.source.c_str(), job.destination.c_str(), job.layout, detail, detail_size);
-#else
   TarveloOptions options;
   TarveloInitOptions(&options);
   options.allow_threads = 1;
@@ -55,8 +46,8 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
       return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),
                                   job.layout, &options, detail, detail_size);
     }
-    return TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(), job.layout, &options,
-                                     detail, detail_size);
+    // TEMPORARY: TarveloConvertWithOptions once it is implemented.
+    return TarveloConvert(job.source.c_str(), job.destination.c_str(), job.layout, detail, detail_size);
   }
   StandardOutput output;
   const TarveloStatus status =
@@ -70,7 +61,6 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
     (void)std::snprintf(detail, detail_size, "%s", std::strerror(output.error));
   }
   return status;
-#endif
 }
 
 }  // namespace tarvelo::cli
