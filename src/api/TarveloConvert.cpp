@@ -1,11 +1,19 @@
 #include "TarveloConvert.h"
 
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "api/decode_source.h"
 #include "api/error_text.h"
 #include "api/write_layout.h"
+#include "writer/byte_output.h"
+// The build's version numbers: were they to differ from the public header's, the
+// macros would be redefined and the build would stop.
+#include "version_numbers.h"
 
 namespace tarvelo {
 namespace {
@@ -30,6 +38,227 @@ int RawValue(const Enum& value) noexcept {
   return raw;
 }
 
+// The options a call runs with: the caller's, read up to the size they declare, or
+// the defaults. False for a structure this library cannot read.
+bool ReadOptions(const TarveloOptions* given, TarveloOptions& options) noexcept {
+  options = {};
+  options.struct_size = sizeof options;
+  if (given == nullptr) {
+    return true;
+  }
+  size_t size = 0;
+  std::memcpy(&size, &given->struct_size, sizeof size);
+  // The first version ended with max_decoded_pixels; a smaller one cannot be ours.
+  if (size < offsetof(TarveloOptions, max_decoded_pixels) + sizeof(uint64_t)) {
+    return false;
+  }
+  // A newer caller's fields beyond ours must hold their defaults (zero): anything
+  // else asks for something this library cannot do.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+  for (size_t at = sizeof(TarveloOptions); at < size; ++at) {
+    if (bytes[at] != 0) {
+      return false;
+    }
+  }
+  options.allow_threads = given->allow_threads;
+  options.max_decoded_pixels = given->max_decoded_pixels;
+  return true;
+}
+
+DecodeSettings DecodeSettingsOf(const TarveloOptions& options) noexcept {
+  DecodeSettings settings;
+  settings.allow_threads = options.allow_threads != 0;
+  if (options.max_decoded_pixels != 0) {
+    settings.max_decoded_pixels = options.max_decoded_pixels;
+  }
+  return settings;
+}
+
+WriteSettings WriteSettingsOf(const TarveloOptions& options) noexcept {
+  return WriteSettings{.allow_threads = options.allow_threads != 0};
+}
+
+// What a write's failure reports: its status and the detail that explains it.
+TarveloStatus ReportWriteFailure(Layout layout, const WriteFailure& failure, char* detail,
+                                 size_t detail_size) noexcept {
+  if (failure.kind == WriteFailureKind::kTooLarge) {
+    CopyText(layout == Layout::kTga ? "TGA stores at most 65535 pixels per side"
+                                    : "BMP file size would exceed 4 GiB",
+             detail, detail_size);
+  } else if (failure.error_number == kOutputRefused) {
+    CopyText("the write callback reported a failure", detail, detail_size);
+  } else if (failure.error_number != 0) {
+    CopyErrorText(failure.error_number, detail, detail_size);
+  }
+  return StatusOf(failure.kind);
+}
+
+bool ReadLayout(TarveloLayout given, Layout& layout, char* detail, size_t detail_size) noexcept {
+  const int raw = RawValue(given);
+  if (raw != TARVELO_LAYOUT_TGA && raw != TARVELO_LAYOUT_BMP) {
+    CopyText("unknown layout", detail, detail_size);
+    return false;
+  }
+  layout = raw == TARVELO_LAYOUT_TGA ? Layout::kTga : Layout::kBmp;
+  return true;
+}
+
+TarveloStatus Invalid(const char* why, char* detail, size_t detail_size) noexcept {
+  CopyText(why, detail, detail_size);
+  return TARVELO_STATUS_INVALID_ARGUMENT;
+}
+
+// Where a call's output goes: a file path, a caller's function, or a new buffer.
+struct Target {
+  const char* path = nullptr;
+  TarveloWriteFunc function = nullptr;
+  void* context = nullptr;
+  void** buffer = nullptr;
+  size_t* buffer_size = nullptr;
+};
+
+// Writes `image` to the target; the common end of every conversion.
+TarveloStatus WriteToTarget(const DecodedImage& image, Layout layout, const Target& target,
+                            const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
+  WriteFailure failure;
+  const WriteSettings settings = WriteSettingsOf(options);
+  if (target.path != nullptr) {
+    if (WriteLayout(layout, target.path, image, &failure, settings) == 1) {
+      return TARVELO_STATUS_CONVERTED;
+    }
+    return ReportWriteFailure(layout, failure, detail, detail_size);
+  }
+  // Everything that can be refused is refused before the first byte goes out.
+  LayoutPlan plan;
+  if (!PlanLayout(layout, image, plan)) {
+    return ReportWriteFailure(layout, {WriteFailureKind::kTooLarge, 0}, detail, detail_size);
+  }
+  if (target.function != nullptr) {
+    CallbackOutput output(target.function, target.context);
+    if (WriteLayoutTo(plan, output, image, &failure, settings) == 1) {
+      return TARVELO_STATUS_CONVERTED;
+    }
+    return ReportWriteFailure(layout, failure, detail, detail_size);
+  }
+  if (plan.file_size > SIZE_MAX) {
+    return ReportWriteFailure(layout, {WriteFailureKind::kWriteFailed, ENOMEM}, detail, detail_size);
+  }
+  const auto size = static_cast<size_t>(plan.file_size);
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size));
+  if (buffer == nullptr) {
+    return ReportWriteFailure(layout, {WriteFailureKind::kWriteFailed, ENOMEM}, detail, detail_size);
+  }
+  BufferOutput output(buffer, size);
+  if (WriteLayoutTo(plan, output, image, &failure, settings) != 1 || output.size() != size) {
+    std::free(buffer);
+    if (failure.kind == WriteFailureKind::kNone) {
+      failure = {WriteFailureKind::kWriteFailed, EIO};
+    }
+    return ReportWriteFailure(layout, failure, detail, detail_size);
+  }
+  *target.buffer = buffer;
+  *target.buffer_size = size;
+  return TARVELO_STATUS_CONVERTED;
+}
+
+// Reports a source that did not decode.
+TarveloStatus SourceUnreadable(const SourceFailure& failure, char* detail, size_t detail_size) noexcept {
+  failure.CopyTo(detail, detail_size);
+  return TARVELO_STATUS_SOURCE_UNREADABLE;
+}
+
+// The arguments every new call checks the same way, in the same order.
+bool PrepareCall(TarveloLayout given_layout, const TarveloOptions* given_options, Layout& layout,
+                 TarveloOptions& options, TarveloStatus& status, char* detail, size_t detail_size) noexcept {
+  if (!ReadLayout(given_layout, layout, detail, detail_size)) {
+    status = TARVELO_STATUS_INVALID_ARGUMENT;
+    return false;
+  }
+  if (!ReadOptions(given_options, options)) {
+    status =
+        Invalid("options structure not recognised (set it up with TarveloInitOptions)", detail, detail_size);
+    return false;
+  }
+  return true;
+}
+
+TarveloStatus ConvertFile(const char* source, Layout layout, const Target& target,
+                          const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
+  const DecodeResult decoded = DecodeImageFile(source, DecodeSettingsOf(options));
+  if (!decoded.ok()) {
+    return SourceUnreadable(decoded.failure, detail, detail_size);
+  }
+  return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
+}
+
+TarveloStatus ConvertMemory(const void* data, size_t size, Layout layout, const Target& target,
+                            const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
+  const DecodeResult decoded =
+      DecodeImageMemory(static_cast<const uint8_t*>(data), size, DecodeSettingsOf(options));
+  if (!decoded.ok()) {
+    return SourceUnreadable(decoded.failure, detail, detail_size);
+  }
+  return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
+}
+
+// Checks a caller's pixel description; null when it is usable, else the reason.
+const char* CheckPixels(const void* pixels, int width, int height, int channels, size_t row_stride) noexcept {
+  if (pixels == nullptr) {
+    return "pixels pointer is null";
+  }
+  if (width < 1 || height < 1) {
+    return "width and height must be at least 1";
+  }
+  if (channels < 1 || channels > 4) {
+    return "channels must be 1 to 4";
+  }
+  if (row_stride != 0 && row_stride < static_cast<size_t>(width) * static_cast<size_t>(channels)) {
+    return "row stride is shorter than a row";
+  }
+  return nullptr;
+}
+
+TarveloStatus WritePixels(const void* pixels, int width, int height, int channels, size_t row_stride,
+                          TarveloLayout given_layout, const Target& target,
+                          const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+  Layout layout = Layout::kTga;
+  TarveloOptions options;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(given_layout, given_options, layout, options, status, detail, detail_size)) {
+    return status;
+  }
+  if (const char* problem = CheckPixels(pixels, width, height, channels, row_stride); problem != nullptr) {
+    return Invalid(problem, detail, detail_size);
+  }
+  const DecodedImage image{.width = width,
+                           .height = height,
+                           .channels = channels,
+                           .pixels = static_cast<const uint8_t*>(pixels),
+                           .row_stride = row_stride};
+  return WriteToTarget(image, layout, target, options, detail, detail_size);
+}
+
+void ClearBuffer(void** output, size_t* output_size) noexcept {
+  if (output != nullptr) {
+    *output = nullptr;
+  }
+  if (output_size != nullptr) {
+    *output_size = 0;
+  }
+}
+
+TarveloStatus FillInfo(const SourceInfo& source_info, TarveloImageInfo* info, char* detail,
+                       size_t detail_size) noexcept {
+  if (source_info.failure.failed()) {
+    return SourceUnreadable(source_info.failure, detail, detail_size);
+  }
+  info->width = source_info.width;
+  info->height = source_info.height;
+  info->channels = source_info.channels;
+  info->format = SourceFormatName(source_info.format);
+  return TARVELO_STATUS_CONVERTED;
+}
+
 }  // namespace
 }  // namespace tarvelo
 
@@ -37,35 +266,7 @@ extern "C" {
 
 TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
                                          char* detail, size_t detail_size) {
-  using namespace tarvelo;
-  CopyText("", detail, detail_size);
-  if (source == nullptr || destination == nullptr) {
-    CopyText(source == nullptr ? "source path is null" : "destination path is null", detail, detail_size);
-    return TARVELO_STATUS_INVALID_ARGUMENT;
-  }
-  const int raw_layout = RawValue(layout);
-  if (raw_layout != TARVELO_LAYOUT_TGA && raw_layout != TARVELO_LAYOUT_BMP) {
-    CopyText("unknown layout", detail, detail_size);
-    return TARVELO_STATUS_INVALID_ARGUMENT;
-  }
-  const DecodeResult decoded = DecodeImageFile(source);
-  if (!decoded.ok()) {
-    CopyText(decoded.failure_reason, detail, detail_size);
-    return TARVELO_STATUS_SOURCE_UNREADABLE;
-  }
-  WriteFailure failure;
-  const Layout which = raw_layout == TARVELO_LAYOUT_TGA ? Layout::kTga : Layout::kBmp;
-  if (WriteLayout(which, destination, decoded.image, &failure) == 1) {
-    return TARVELO_STATUS_CONVERTED;
-  }
-  if (failure.kind == WriteFailureKind::kTooLarge) {
-    CopyText(which == Layout::kTga ? "TGA stores at most 65535 pixels per side"
-                                   : "BMP file size would exceed 4 GiB",
-             detail, detail_size);
-  } else if (failure.error_number != 0) {
-    CopyErrorText(failure.error_number, detail, detail_size);
-  }
-  return StatusOf(failure.kind);
+  return TarveloConvertWithOptions(source, destination, layout, nullptr, detail, detail_size);
 }
 
 TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
@@ -89,53 +290,188 @@ TARVELO_API void TarveloInitOptions(TarveloOptions* options) {
   }
 }
 
-TARVELO_API TarveloStatus TarveloConvertWithOptions(const char*, const char*, TarveloLayout,
-                                                    const TarveloOptions*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+TARVELO_API TarveloStatus TarveloConvertWithOptions(const char* source, const char* destination,
+                                                    TarveloLayout layout, const TarveloOptions* options,
+                                                    char* detail, size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (source == nullptr || destination == nullptr) {
+    return Invalid(source == nullptr ? "source path is null" : "destination path is null", detail,
+                   detail_size);
+  }
+  Layout which = Layout::kTga;
+  TarveloOptions settings;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertFile(source, which, {.path = destination}, settings, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloConvertToFunc(const char*, TarveloLayout, TarveloWriteFunc, void*,
-                                               const TarveloOptions*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout layout,
+                                               TarveloWriteFunc write, void* context,
+                                               const TarveloOptions* options, char* detail,
+                                               size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (source == nullptr || write == nullptr) {
+    return Invalid(source == nullptr ? "source path is null" : "write function is null", detail, detail_size);
+  }
+  Layout which = Layout::kTga;
+  TarveloOptions settings;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertFile(source, which, {.function = write, .context = context}, settings, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloConvertMemory(const void*, size_t, const char*, TarveloLayout,
-                                               const TarveloOptions*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloConvertMemory(const void* data, size_t size, const char* destination,
+                                               TarveloLayout layout, const TarveloOptions* options,
+                                               char* detail, size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (data == nullptr || destination == nullptr) {
+    return Invalid(data == nullptr ? "source data is null" : "destination path is null", detail, detail_size);
+  }
+  Layout which = Layout::kTga;
+  TarveloOptions settings;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertMemory(data, size, which, {.path = destination}, settings, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void*, size_t, TarveloLayout, TarveloWriteFunc,
-                                                     void*, const TarveloOptions*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t size, TarveloLayout layout,
+                                                     TarveloWriteFunc write, void* context,
+                                                     const TarveloOptions* options, char* detail,
+                                                     size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (data == nullptr || write == nullptr) {
+    return Invalid(data == nullptr ? "source data is null" : "write function is null", detail, detail_size);
+  }
+  Layout which = Layout::kTga;
+  TarveloOptions settings;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertMemory(data, size, which, {.function = write, .context = context}, settings, detail,
+                       detail_size);
 }
-TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void*, size_t, TarveloLayout, void** output,
-                                                       size_t* output_size, const TarveloOptions*, char*,
-                                                       size_t) {
-  if (output != nullptr) *output = nullptr;
-  if (output_size != nullptr) *output_size = 0;
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void* data, size_t size, TarveloLayout layout,
+                                                       void** output, size_t* output_size,
+                                                       const TarveloOptions* options, char* detail,
+                                                       size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  ClearBuffer(output, output_size);
+  if (data == nullptr || output == nullptr || output_size == nullptr) {
+    return Invalid(data == nullptr ? "source data is null" : "output pointer is null", detail, detail_size);
+  }
+  Layout which = Layout::kTga;
+  TarveloOptions settings;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(layout, options, which, settings, status, detail, detail_size)) {
+    return status;
+  }
+  return ConvertMemory(data, size, which, {.buffer = output, .buffer_size = output_size}, settings, detail,
+                       detail_size);
 }
-TARVELO_API TarveloStatus TarveloWritePixels(const void*, int, int, int, size_t, const char*, TarveloLayout,
-                                             const TarveloOptions*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloWritePixels(const void* pixels, int width, int height, int channels,
+                                             size_t row_stride, const char* destination, TarveloLayout layout,
+                                             const TarveloOptions* options, char* detail,
+                                             size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (destination == nullptr) {
+    return Invalid("destination path is null", detail, detail_size);
+  }
+  return WritePixels(pixels, width, height, channels, row_stride, layout, {.path = destination}, options,
+                     detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void*, int, int, int, size_t, TarveloLayout,
-                                                   TarveloWriteFunc, void*, const TarveloOptions*, char*,
-                                                   size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void* pixels, int width, int height, int channels,
+                                                   size_t row_stride, TarveloLayout layout,
+                                                   TarveloWriteFunc write, void* context,
+                                                   const TarveloOptions* options, char* detail,
+                                                   size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (write == nullptr) {
+    return Invalid("write function is null", detail, detail_size);
+  }
+  return WritePixels(pixels, width, height, channels, row_stride, layout,
+                     {.function = write, .context = context}, options, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloWritePixelsToBuffer(const void*, int, int, int, size_t, TarveloLayout,
-                                                     void** output, size_t* output_size,
-                                                     const TarveloOptions*, char*, size_t) {
-  if (output != nullptr) *output = nullptr;
-  if (output_size != nullptr) *output_size = 0;
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloWritePixelsToBuffer(const void* pixels, int width, int height, int channels,
+                                                     size_t row_stride, TarveloLayout layout, void** output,
+                                                     size_t* output_size, const TarveloOptions* options,
+                                                     char* detail, size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  ClearBuffer(output, output_size);
+  if (output == nullptr || output_size == nullptr) {
+    return Invalid("output pointer is null", detail, detail_size);
+  }
+  return WritePixels(pixels, width, height, channels, row_stride, layout,
+                     {.buffer = output, .buffer_size = output_size}, options, detail, detail_size);
 }
+
 TARVELO_API void TarveloFree(void* buffer) { std::free(buffer); }
-TARVELO_API TarveloStatus TarveloReadInfo(const char*, TarveloImageInfo*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloReadInfo(const char* source, TarveloImageInfo* info, char* detail,
+                                          size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (info != nullptr) {
+    *info = {};
+  }
+  if (source == nullptr || info == nullptr) {
+    return Invalid(source == nullptr ? "source path is null" : "info pointer is null", detail, detail_size);
+  }
+  return FillInfo(ReadSourceInfoFile(source), info, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloReadInfoMemory(const void*, size_t, TarveloImageInfo*, char*, size_t) {
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+
+TARVELO_API TarveloStatus TarveloReadInfoMemory(const void* data, size_t size, TarveloImageInfo* info,
+                                                char* detail, size_t detail_size) {
+  using namespace tarvelo;
+  CopyText("", detail, detail_size);
+  if (info != nullptr) {
+    *info = {};
+  }
+  if (data == nullptr || info == nullptr) {
+    return Invalid(data == nullptr ? "source data is null" : "info pointer is null", detail, detail_size);
+  }
+  return FillInfo(ReadSourceInfoMemory(static_cast<const uint8_t*>(data), size), info, detail, detail_size);
 }
-TARVELO_API TarveloStatus TarveloLayoutFromName(const char*, TarveloLayout*) {
+
+TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLayout* layout) {
+  if (file_name == nullptr || layout == nullptr) {
+    return TARVELO_STATUS_INVALID_ARGUMENT;
+  }
+  const char* dot = std::strrchr(file_name, '.');
+  if (dot == nullptr || std::strlen(dot) != 4) {
+    return TARVELO_STATUS_INVALID_ARGUMENT;
+  }
+  char extension[4] = {};
+  for (size_t i = 0; i < 3; ++i) {
+    const char c = dot[i + 1];
+    extension[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  if (std::strcmp(extension, "tga") == 0) {
+    *layout = TARVELO_LAYOUT_TGA;
+    return TARVELO_STATUS_CONVERTED;
+  }
+  if (std::strcmp(extension, "bmp") == 0) {
+    *layout = TARVELO_LAYOUT_BMP;
+    return TARVELO_STATUS_CONVERTED;
+  }
   return TARVELO_STATUS_INVALID_ARGUMENT;
 }
 

@@ -1,15 +1,20 @@
-// Decoding a source safely: the file is opened once and everything (the guard, the
-// size check and the decoder) reads that one open file, so that what was checked is
-// what is decoded. A file that changes on disk while it is being read is refused.
+// Decoding a source safely: everything (the guard, the size check and the decoder)
+// reads the one source, so that what was checked is what is decoded. A file is
+// opened once and read through that one handle; a file that changes on disk while
+// it is being read is refused. Bytes in memory are read in place, checked the same.
 #include "api/decode_source.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "api/error_text.h"
 #include "api/source_check_hook.h"
 #include "decode/decode_limits.h"
+#include "decode/decoder_memory.h"
 #include "decode/source_file.h"
 #include "decode/source_reader.h"
 #include "decode/stb_decoder.h"
@@ -27,21 +32,15 @@ namespace tarvelo {
 namespace {
 
 constexpr const char* kChanged = "source changed while it was being read";
+constexpr const char* kTooLarge = "image exceeds the decoded-size limit";
 
 struct FileCloser {
   void operator()(std::FILE* file) const noexcept { static_cast<void>(std::fclose(file)); }
 };
 using SourceHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-DecodeResult Failure(const char* reason) noexcept {
-  DecodeResult result;
-  result.failure_reason = reason;
-  return result;
-}
-
-const char* DecoderReason() noexcept {
-  const char* reason = stbi_failure_reason();
-  return reason != nullptr && *reason != '\0' ? reason : "unknown decoder failure";
+void SetReason(SourceFailure& failure, const char* reason) noexcept {
+  CopyText(reason, failure.text, sizeof failure.text);
 }
 
 bool Rewind(std::FILE* file) noexcept {
@@ -49,63 +48,296 @@ bool Rewind(std::FILE* file) noexcept {
   return std::fseek(file, 0, SEEK_SET) == 0;
 }
 
-}  // namespace
+// One source as the guard, the size check and the decoder read it: an open file
+// (read from its start every time) or bytes in memory.
+class Source {
+ public:
+  Source(std::FILE* file, uint64_t size) noexcept : file_(file), size_(size) {}
+  Source(const uint8_t* data, size_t size) noexcept : data_(data), size_(size) {}
 
-DecodeResult DecodeImageFile(const char* path) noexcept {
-  if (path == nullptr) {
-    return Failure("no source path");
-  }
-  const SourceHandle file(OpenSourceFile(path));
-  if (!file) {
-    return Failure("can't fopen");
-  }
-  SourceSnapshot before;
-  if (!TakeSourceSnapshot(file.get(), before)) {
-    return Failure("source is not a regular file");
+  SourceFormat Identify() const noexcept {
+    return file_ != nullptr ? IdentifySourceFormat(file_) : IdentifySourceFormat(data_, Length());
   }
 
+  // The guard's defect, or null.
+  const char* Guard(SourceFormat format) const noexcept {
+    if (file_ != nullptr) {
+      SourceReader reader(file_, size_);
+      return CheckSource(format, reader);
+    }
+    SourceReader reader(data_, Length());
+    return CheckSource(format, reader);
+  }
+
+  bool Info(int& width, int& height, int& channels) const noexcept {
+    if (file_ != nullptr) {
+      return Rewind(file_) && stbi_info_from_file(file_, &width, &height, &channels) != 0;
+    }
+    return stbi_info_from_memory(data_, Length(), &width, &height, &channels) != 0;
+  }
+
+  unsigned char* Load(int& width, int& height, int& channels) const noexcept {
+    if (file_ != nullptr) {
+      return Rewind(file_) ? stbi_load_from_file(file_, &width, &height, &channels, 0) : nullptr;
+    }
+    return stbi_load_from_memory(data_, Length(), &width, &height, &channels, 0);
+  }
+
+  // A PNG's tRNS chunk (before its image data) gives a grey or RGB image an alpha
+  // channel when it is decoded, which the decoder's header scan does not report.
+  bool PngHasTransparency() const noexcept {
+    if (file_ != nullptr) {
+      SourceReader reader(file_, size_);
+      return ScanPngForTransparency(reader);
+    }
+    SourceReader reader(data_, Length());
+    return ScanPngForTransparency(reader);
+  }
+
+  // Callers refuse memory sources over INT_MAX bytes before making a Source.
+  [[nodiscard]] int Length() const noexcept { return static_cast<int>(size_); }
+
+  // True when the PNG's chunks run past the end of the source before its IEND:
+  // the decoder then reads zeros and names whatever that looks like.
+  bool PngEndsEarly() const noexcept {
+    if (file_ != nullptr) {
+      SourceReader reader(file_, size_);
+      return ScanPngForEnd(reader);
+    }
+    SourceReader reader(data_, Length());
+    return ScanPngForEnd(reader);
+  }
+
+ private:
+  static bool ScanPngForEnd(SourceReader& reader) noexcept {
+    reader.Skip(8);  // signature
+    while (reader.Has(8)) {
+      const uint32_t length = reader.Get32Be();
+      const uint32_t type = reader.Get32Be();
+      if (!reader.Has(uint64_t{length} + 4)) {
+        return true;
+      }
+      if (type == 0x49454E44U) {  // "IEND"
+        return false;
+      }
+      reader.Skip(uint64_t{length} + 4);
+    }
+    return true;
+  }
+
+  static bool ScanPngForTransparency(SourceReader& reader) noexcept {
+    reader.Skip(8);  // signature
+    while (reader.Has(8)) {
+      const uint32_t length = reader.Get32Be();
+      const uint32_t type = reader.Get32Be();
+      if (type == 0x74524E53U) {  // "tRNS"
+        return true;
+      }
+      if (type == 0x49444154U || type == 0x49454E44U) {  // "IDAT", "IEND"
+        return false;
+      }
+      reader.Skip(uint64_t{length} + 4);  // data and CRC
+    }
+    return false;
+  }
+
+  std::FILE* file_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  uint64_t size_;
+};
+
+void SetDecoderReason(const Source& source, SourceFailure& failure, SourceFormat format) noexcept {
+  const char* terse = stbi_failure_reason();
+  if (format == SourceFormat::kPng && source.PngEndsEarly()) {
+    terse = "outofdata";
+  }
+  DescribeDecoderFailure(SourceFormatName(format), terse, failure.text, sizeof failure.text);
+}
+
+// The guard, then the header's size against the cap. True when the source may be
+// decoded; `width`, `height` and `channels` are the header's then.
+bool CheckSourceHeader(const Source& source, SourceFormat format, uint64_t max_pixels, int& width,
+                       int& height, int& channels, SourceFailure& failure) noexcept {
   // The guard comes first: even reading the header for the size check runs the
   // decoder's table building on a hostile JPEG.
-  const SourceFormat format = IdentifySourceFormat(file.get());
-  {
-    SourceReader reader(file.get(), before.size);
-    if (const char* defect = CheckSource(format, reader); defect != nullptr) {
-      return Failure(defect);
-    }
+  if (const char* defect = source.Guard(format); defect != nullptr) {
+    SetReason(failure, defect);
+    return false;
   }
-
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  if (!Rewind(file.get()) || stbi_info_from_file(file.get(), &width, &height, &channels) == 0) {
-    return Failure(DecoderReason());
+  if (!source.Info(width, height, channels)) {
+    SetDecoderReason(source, failure, format);
+    return false;
   }
   // A top-down BMP reports its height as negative.
   const uint64_t pixels =
       static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
-  if (pixels > kMaxDecodedPixels) {
-    return Failure("image exceeds the decoded-size limit");
+  if (pixels > max_pixels) {
+    SetReason(failure, kTooLarge);
+    return false;
   }
+  return true;
+}
 
-  testing::RunSourceCheckedHook();
-  if (!Rewind(file.get())) {
-    return Failure(kChanged);
+uint64_t EffectiveCap(uint64_t requested) noexcept {
+  return requested == 0 || requested > kMaxDecodedPixels ? kMaxDecodedPixels : requested;
+}
+
+// Decodes a source that passed the checks and fills in the result's image.
+void LoadChecked(const Source& source, DecodeResult& result) noexcept {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  result.buffer.reset(source.Load(width, height, channels));
+  if (!result.buffer) {
+    SetDecoderReason(source, result.failure, result.format);
+    return;
   }
+  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
+    result.buffer.reset();
+    SetReason(result.failure, "decoder returned an empty or malformed image");
+    return;
+  }
+  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
+}
+
+// Opens a source file and takes its snapshot; null with `failure` set when it
+// cannot be read.
+SourceHandle OpenChecked(const char* path, SourceSnapshot& snapshot, SourceFailure& failure) noexcept {
+  if (path == nullptr) {
+    SetReason(failure, "no source path");
+    return nullptr;
+  }
+  errno = 0;
+  SourceHandle file(OpenSourceFile(path));
+  if (!file) {
+    failure.error_number = errno != 0 ? errno : ENOENT;
+    return nullptr;
+  }
+  errno = 0;
+  if (!TakeSourceSnapshot(file.get(), snapshot)) {
+    if (errno == EISDIR) {
+      failure.error_number = EISDIR;
+    } else {
+      SetReason(failure, "source is not a regular file");
+    }
+    return nullptr;
+  }
+  return file;
+}
+
+bool MemoryUsable(const uint8_t* data, size_t size, SourceFailure& failure) noexcept {
+  if (data == nullptr) {
+    SetReason(failure, "no source data");
+    return false;
+  }
+  if (size == 0) {
+    SetReason(failure, "source is empty");
+    return false;
+  }
+  // The decoder counts a memory source's bytes in an int.
+  if (size > static_cast<size_t>(INT_MAX)) {
+    SetReason(failure, "source in memory exceeds 2 GiB");
+    return false;
+  }
+  return true;
+}
+
+void FillInfo(const Source& source, SourceInfo& info) noexcept {
+  info.format = source.Identify();
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!CheckSourceHeader(source, info.format, kMaxDecodedPixels, width, height, channels, info.failure)) {
+    return;
+  }
+  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
+    SetReason(info.failure, "decoder returned an empty or malformed image");
+    return;
+  }
+  if (info.format == SourceFormat::kPng && (channels == 1 || channels == 3) && source.PngHasTransparency()) {
+    ++channels;
+  }
+  info.width = width;
+  info.height = height;
+  info.channels = channels;
+}
+
+}  // namespace
+
+void SourceFailure::CopyTo(char* out, size_t size) const noexcept {
+  if (error_number != 0) {
+    CopyErrorText(error_number, out, size);
+  } else {
+    CopyText(text, out, size);
+  }
+}
+
+DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings) noexcept {
   DecodeResult result;
-  result.buffer.reset(stbi_load_from_file(file.get(), &width, &height, &channels, 0));
+  SourceSnapshot before;
+  const SourceHandle file = OpenChecked(path, before, result.failure);
+  if (!file) {
+    return result;
+  }
+  const Source source(file.get(), before.size);
+  result.format = source.Identify();
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!CheckSourceHeader(source, result.format, EffectiveCap(settings.max_decoded_pixels), width, height,
+                         channels, result.failure)) {
+    return result;
+  }
+  testing::RunSourceCheckedHook();
+  {
+    const ScopedDecoderThreads threads(settings.allow_threads);
+    LoadChecked(source, result);
+  }
   SourceSnapshot after;
   if (!TakeSourceSnapshot(file.get(), after) || after != before) {
     result.buffer.reset();
-    return Failure(kChanged);
+    result.image = {};
+    result.failure = {};
+    SetReason(result.failure, kChanged);
   }
-  if (!result.buffer) {
-    return Failure(DecoderReason());
-  }
-  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
-    return Failure("decoder returned an empty or malformed image");
-  }
-  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
   return result;
+}
+
+DecodeResult DecodeImageMemory(const uint8_t* data, size_t size, const DecodeSettings& settings) noexcept {
+  DecodeResult result;
+  if (!MemoryUsable(data, size, result.failure)) {
+    return result;
+  }
+  const Source source(data, size);
+  result.format = source.Identify();
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!CheckSourceHeader(source, result.format, EffectiveCap(settings.max_decoded_pixels), width, height,
+                         channels, result.failure)) {
+    return result;
+  }
+  const ScopedDecoderThreads threads(settings.allow_threads);
+  LoadChecked(source, result);
+  return result;
+}
+
+SourceInfo ReadSourceInfoFile(const char* path) noexcept {
+  SourceInfo info;
+  SourceSnapshot snapshot;
+  const SourceHandle file = OpenChecked(path, snapshot, info.failure);
+  if (file) {
+    FillInfo(Source(file.get(), snapshot.size), info);
+  }
+  return info;
+}
+
+SourceInfo ReadSourceInfoMemory(const uint8_t* data, size_t size) noexcept {
+  SourceInfo info;
+  if (MemoryUsable(data, size, info.failure)) {
+    FillInfo(Source(data, size), info);
+  }
+  return info;
 }
 
 }  // namespace tarvelo

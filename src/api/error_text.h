@@ -12,3 +12,15 @@ void CopyText(const char* text, char* out, size_t size) noexcept;
 void CopyErrorText(int error_number, char* out, size_t size) noexcept;
 
 }  // namespace tarvelo
+
+namespace tarvelo {
+
+// The decoder's terse reason (e.g. "outofdata", "bad huffman code") for a source of
+// the named format ("PNG"; "unknown" when none was recognised) put in plain words on
+// one line, into `out` as CopyText copies: "file ends early", "corrupt JPEG data
+// (bad huffman code)". A null or empty reason gives "the decoder could not read the
+// FORMAT data".
+void DescribeDecoderFailure(const char* format_name, const char* terse_reason, char* out,
+                            size_t size) noexcept;
+
+}  // namespace tarvelo

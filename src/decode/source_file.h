@@ -25,7 +25,7 @@ std::FILE* OpenSourceFile(const char* path) noexcept;
 
 // Takes the snapshot of an open source. False when it is not a regular file (a
 // directory, a pipe, a device): the guard reads a source twice and must know its
-// size, so only regular files are converted.
+// size, so only regular files are converted. For a directory errno is then EISDIR.
 bool TakeSourceSnapshot(std::FILE* file, SourceSnapshot& snapshot) noexcept;
 
 }  // namespace tarvelo

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "decode/source_file.h"
@@ -11,6 +12,9 @@ std::FILE* OpenSourceFile(const char* path) noexcept { return std::fopen(path, "
 bool TakeSourceSnapshot(std::FILE* file, SourceSnapshot& snapshot) noexcept {
   struct stat status {};
   if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    if (S_ISDIR(status.st_mode)) {
+      errno = EISDIR;  // opening a directory for reading succeeds here
+    }
     return false;
   }
   snapshot.size = static_cast<uint64_t>(status.st_size);

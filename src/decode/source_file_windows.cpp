@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -14,6 +15,7 @@ namespace tarvelo {
 std::FILE* OpenSourceFile(const char* path) noexcept {
   std::wstring wide;
   if (!Utf8ToWide(path, wide)) {
+    errno = EINVAL;  // not UTF-8, or longer than a path may be
     return nullptr;
   }
   return _wfopen(wide.c_str(), L"rb");
@@ -22,6 +24,9 @@ std::FILE* OpenSourceFile(const char* path) noexcept {
 bool TakeSourceSnapshot(std::FILE* file, SourceSnapshot& snapshot) noexcept {
   struct _stat64 status {};
   if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG || status.st_size < 0) {
+    if ((status.st_mode & _S_IFMT) == _S_IFDIR) {
+      errno = EISDIR;
+    }
     return false;
   }
   // Windows keeps no inode or change time here; the size and the write time (to the

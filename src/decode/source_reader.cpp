@@ -23,10 +23,17 @@ bool SeekTo(std::FILE* file, uint64_t offset) noexcept {
 }  // namespace
 
 SourceReader::SourceReader(std::FILE* file, uint64_t size) noexcept
-    : file_(file), size_(size), block_(new (std::nothrow) uint8_t[kBlockSize]) {}
+    : file_(file), size_(size), block_(new (std::nothrow) uint8_t[kBlockSize]), view_(block_.get()) {}
+
+// Memory is one block that holds everything: no read ever refills it.
+SourceReader::SourceReader(const uint8_t* data, size_t size) noexcept
+    : file_(nullptr),
+      size_(data != nullptr ? size : 0),
+      view_(data),
+      block_length_(data != nullptr ? size : 0) {}
 
 bool SourceReader::Refill() noexcept {
-  if (!ready() || position_ >= size_) {
+  if (file_ == nullptr || !ready() || position_ >= size_) {
     return false;
   }
   // Continue where the last block ended; a skip past it needs a seek.
@@ -56,7 +63,7 @@ uint8_t SourceReader::Get8() noexcept {
       return 0;
     }
   }
-  return block_[position_++ - block_start_];
+  return view_[position_++ - block_start_];
 }
 
 uint32_t SourceReader::Get16Be() noexcept {
@@ -97,9 +104,9 @@ bool SourceReader::SkipPast(uint8_t value) noexcept {
       }
     }
     const size_t offset = static_cast<size_t>(position_ - block_start_);
-    const void* found = std::memchr(block_.get() + offset, value, block_length_ - offset);
+    const void* found = std::memchr(view_ + offset, value, block_length_ - offset);
     if (found != nullptr) {
-      position_ = block_start_ + static_cast<uint64_t>(static_cast<const uint8_t*>(found) - block_.get()) + 1;
+      position_ = block_start_ + static_cast<uint64_t>(static_cast<const uint8_t*>(found) - view_) + 1;
       return true;
     }
     position_ = block_start_ + block_length_;

@@ -6,22 +6,25 @@
 
 namespace tarvelo {
 
-// Reads an open source file front to back for the input guard. Like the decoder,
-// a read past the end yields 0; the guard asks Has() or AtEnd() to know whether the
-// bytes are really there. Reads go through the same FILE the decoder will use, in
-// blocks, so checking costs one pass over the file and no copy of it.
+// Reads a source front to back for the input guard: an open file or bytes in
+// memory. Like the decoder, a read past the end yields 0; the guard asks Has() or
+// AtEnd() to know whether the bytes are really there. A file is read through the
+// same FILE the decoder will use, in blocks, so checking costs one pass over the
+// file and no copy of it; memory is read in place.
 class SourceReader {
  public:
   static constexpr size_t kBlockSize = size_t{16} * 1024;
 
   // `size` is the file's size when it was opened; the reader never reads past it.
   SourceReader(std::FILE* file, uint64_t size) noexcept;
+  // Reads `size` bytes at `data`, which must stay unchanged while the reader lives.
+  SourceReader(const uint8_t* data, size_t size) noexcept;
   SourceReader(const SourceReader&) = delete;
   SourceReader& operator=(const SourceReader&) = delete;
   ~SourceReader() = default;
 
   // False when the block buffer could not be allocated.
-  [[nodiscard]] bool ready() const noexcept { return block_ != nullptr; }
+  [[nodiscard]] bool ready() const noexcept { return view_ != nullptr || (file_ == nullptr && size_ == 0); }
 
   uint8_t Get8() noexcept;
   uint32_t Get16Be() noexcept;
@@ -52,7 +55,8 @@ class SourceReader {
   uint64_t size_;
   uint64_t position_ = 0;
   std::unique_ptr<uint8_t[]> block_;
-  uint64_t block_start_ = 0;  // file offset of block_[0]
+  const uint8_t* view_ = nullptr;  // the bytes read: block_ for a file, the data for memory
+  uint64_t block_start_ = 0;       // file offset of view_[0]
   size_t block_length_ = 0;
   bool short_read_ = false;
 };

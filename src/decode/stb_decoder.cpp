@@ -37,14 +37,11 @@ namespace tarvelo {
 
 void DecoderBufferDeleter::operator()(unsigned char* pixels) const noexcept { stbi_image_free(pixels); }
 
-SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
-  if (std::fseek(file, 0, SEEK_SET) != 0) {
-    return SourceFormat::kUnknown;
-  }
-  // The tests of the decoder's own dispatch, in its order, on a context like the one
-  // the decoder will read through. Each test rewinds the context itself.
-  stbi__context context;
-  stbi__start_file(&context, file);
+namespace {
+
+// The tests of the decoder's own dispatch, in its order, on a context like the one
+// the decoder will read through. Each test rewinds the context itself.
+SourceFormat IdentifyContext(stbi__context& context) noexcept {
   SourceFormat format = SourceFormat::kUnknown;
   if (stbi__png_test(&context) != 0) {
     format = SourceFormat::kPng;
@@ -65,11 +62,48 @@ SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
   } else if (stbi__tga_test(&context) != 0) {
     format = SourceFormat::kTga;
   }
+  return format;
+}
+
+}  // namespace
+
+SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
+  if (std::fseek(file, 0, SEEK_SET) != 0) {
+    return SourceFormat::kUnknown;
+  }
+  stbi__context context;
+  stbi__start_file(&context, file);
+  const SourceFormat format = IdentifyContext(context);
   std::clearerr(file);
   if (std::fseek(file, 0, SEEK_SET) != 0) {
     return SourceFormat::kUnknown;
   }
   return format;
+}
+
+SourceFormat IdentifySourceFormat(const uint8_t* data, size_t size) noexcept {
+  if (data == nullptr || size == 0 || size > INT_MAX) {
+    return SourceFormat::kUnknown;
+  }
+  stbi__context context;
+  stbi__start_mem(&context, data, static_cast<int>(size));
+  return IdentifyContext(context);
+}
+
+const char* SourceFormatName(SourceFormat format) noexcept {
+  switch (format) {
+    case SourceFormat::kPng: return "PNG";
+    case SourceFormat::kBmp: return "BMP";
+    case SourceFormat::kGif: return "GIF";
+    case SourceFormat::kPsd: return "PSD";
+    case SourceFormat::kPic: return "PIC";
+    case SourceFormat::kJpeg: return "JPEG";
+    case SourceFormat::kPnm: return "PNM";
+    case SourceFormat::kHdr: return "HDR";
+    case SourceFormat::kTga: return "TGA";
+    case SourceFormat::kUnknown: break;
+  }
+  return "unknown";
 }
 
 uint8_t* InflateLikeDecoder(const uint8_t* data, size_t size, size_t expected_size, bool zlib_header,

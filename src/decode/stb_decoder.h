@@ -16,6 +16,11 @@ enum class SourceFormat { kUnknown, kPng, kBmp, kGif, kPsd, kPic, kJpeg, kPnm, k
 // format tests in the decoder's own order, so the guard judges exactly the format
 // that will be decoded. Reads from the start of `file` and leaves it rewound.
 SourceFormat IdentifySourceFormat(std::FILE* file) noexcept;
+// The same for `size` bytes in memory.
+SourceFormat IdentifySourceFormat(const uint8_t* data, size_t size) noexcept;
+
+// The format's usual name ("JPEG", "PNG", ...); "unknown" for kUnknown. Static.
+const char* SourceFormatName(SourceFormat format) noexcept;
 
 // Releases a decoder pixel buffer through the decoder's own free.
 struct DecoderBufferDeleter {

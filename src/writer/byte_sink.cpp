@@ -1,13 +1,18 @@
 #include "writer/byte_sink.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <system_error>
 
 namespace tarvelo {
 
-ByteSink::ByteSink(std::FILE* stream, Mode mode) noexcept : stream_(stream) {
+ByteSink::ByteSink(std::FILE* stream, Mode mode) noexcept : stream_output_(stream), output_(&stream_output_) {
+  Start(mode);
+}
+
+ByteSink::ByteSink(ByteOutput& output, Mode mode) noexcept : output_(&output) { Start(mode); }
+
+void ByteSink::Start(Mode mode) noexcept {
   const size_t count = mode == Mode::kOverlapped ? kOverlappedBuffers : 1;
   buffers_.reset(new (std::nothrow) uint8_t[count * kCapacity]);
   if (buffers_ == nullptr) {
@@ -56,10 +61,10 @@ void ByteSink::WriteBlock(const Block& block) noexcept {
   if (block.size == 0 || failed()) {
     return;
   }
-  errno = 0;
-  if (std::fwrite(block.data, 1, block.size, stream_) != block.size) {
+  const int error = output_->Write(block.data, block.size);
+  if (error != 0) {
     int expected = 0;
-    (void)error_number_.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+    (void)error_number_.compare_exchange_strong(expected, error);
   }
 }
 

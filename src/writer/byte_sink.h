@@ -9,16 +9,19 @@
 #include <mutex>
 #include <thread>
 
+#include "writer/byte_output.h"
+
 namespace tarvelo {
 
-// Stages output bytes in small fixed buffers and hands them to the stream in large
-// blocks. Memory use is constant whatever the image size, and the pixel routines
-// fill the buffers with plain stores instead of one library call per byte.
+// Stages output bytes in small fixed buffers and hands them to the output (a file
+// stream, a callback, a buffer) in large blocks. Memory use is constant whatever the image size, and the
+// pixel routines fill the buffers with plain stores instead of one library call per byte.
 //
-// In overlapped mode a second thread writes each full buffer to the stream while
+// In overlapped mode a second thread writes each full buffer to the output while
 // the pixel routines fill the next one, so that the kernel's copy into the file and
 // the pixel work run side by side on two cores instead of one after the other.
-// Either way the stream receives the same bytes in the same order.
+// Either way the output receives the same bytes in the same order. Direct mode
+// starts no thread and takes no lock.
 class ByteSink {
  public:
   // Each hand-over is one write to the file, and every write costs the file system
@@ -38,7 +41,10 @@ class ByteSink {
 
   enum class Mode { kDirect, kOverlapped };
 
-  // kOverlapped falls back to kDirect when no thread can be started.
+  // kOverlapped falls back to kDirect when no thread can be started. The output
+  // must outlive the sink.
+  explicit ByteSink(ByteOutput& output, Mode mode = Mode::kDirect) noexcept;
+  // Writes to a stdio stream.
   explicit ByteSink(std::FILE* stream, Mode mode = Mode::kDirect) noexcept;
   ByteSink(const ByteSink&) = delete;
   ByteSink& operator=(const ByteSink&) = delete;
@@ -58,8 +64,9 @@ class ByteSink {
   void Put(uint8_t byte) noexcept;
   void PutZeros(size_t count) noexcept;
 
-  // Hands everything staged to the stream and waits until it has been written.
-  // False once any write failed; the errno of the first failure is kept.
+  // Hands everything staged to the output and waits until it has been taken.
+  // False once any write failed; the error of the first failure is kept (see
+  // ByteOutput::Write). After a failure nothing more reaches the output.
   bool Flush() noexcept;
   [[nodiscard]] bool failed() const noexcept { return error_number() != 0; }
   [[nodiscard]] int error_number() const noexcept { return error_number_.load(std::memory_order_relaxed); }
@@ -70,12 +77,14 @@ class ByteSink {
     size_t size;
   };
 
+  void Start(Mode mode) noexcept;
   void HandOver() noexcept;
   void WriteBlock(const Block& block) noexcept;
   void WriterLoop() noexcept;
   void StopWriter() noexcept;
 
-  std::FILE* stream_;
+  StreamOutput stream_output_{nullptr};  // used by the stream constructor only
+  ByteOutput* output_;
   std::unique_ptr<uint8_t[]> buffers_;
   uint8_t* current_ = nullptr;
   size_t used_ = 0;

@@ -145,6 +145,10 @@ int NameUnnamed(int descriptor, const std::string& target, std::string& temporar
 DestinationFile::~DestinationFile() { Abandon(); }
 
 void DestinationFile::Abandon() noexcept {
+  if (stream_ != nullptr && in_place_ && ftello(stream_) == 0) {
+    // Nothing overwritten yet: undo what Reserve may have added.
+    (void)!ftruncate(fileno(stream_), old_size_);
+  }
   if (stream_ != nullptr) {
     (void)std::fclose(stream_);  // abandoned: its result no longer matters
     stream_ = nullptr;

@@ -182,7 +182,7 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
   const size_t row_pad = RowPad(params);
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
-  const size_t row_bytes = width * channels;
+  const size_t row_bytes = image.row_stride != 0 ? image.row_stride : width * channels;
   const auto height = static_cast<size_t>(image.height);
 
   for (size_t step = 0; step < height; ++step) {

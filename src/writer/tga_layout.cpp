@@ -1,4 +1,3 @@
-#include <array>
 #include <cstdint>
 
 #include "writer/image_file_writer.h"
@@ -6,16 +5,14 @@
 
 namespace tarvelo {
 
-int WriteTgaFile(const char* destination_path, const DecodedImage& image, WriteFailure* failure) noexcept {
+bool PlanTgaFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
   // The 16-bit size fields would silently wrap: refuse before anything is opened.
   if (image.width > kTgaMaxSide || image.height > kTgaMaxSide) {
-    if (failure != nullptr) {
-      *failure = {WriteFailureKind::kTooLarge, 0};
-    }
-    return 0;
+    return false;
   }
   const int32_t has_alpha = (image.channels % 2 == 0) ? 1 : 0;
-  const std::array<int32_t, 12> values = {
+  plan.field_template = "111 221 2222 11";
+  plan.value_storage = {
       0,  // image ID length
       0,  // colour-map type: none
       2,  // image type: uncompressed true-colour
@@ -29,9 +26,24 @@ int WriteTgaFile(const char* destination_path, const DecodedImage& image, WriteF
       24 + 8 * has_alpha,  // bits per pixel
       8 * has_alpha,       // descriptor: alpha bits; bit 5 clear, bottom-left origin
   };
-  const PixelStreamParams params{
-      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = has_alpha, .row_pad = 0};
-  return WriteImageFile(destination_path, params, image, "111 221 2222 11", values, failure);
+  plan.value_count = 12;
+  plan.params = {.channel_direction = -1, .vertical_direction = -1, .alpha_mode = has_alpha, .row_pad = 0};
+  plan.file_size =
+      FieldTemplateSize(plan.field_template, plan.value_count) + PixelRowsSize(plan.params, image);
+  return true;
+}
+
+int WriteTgaFile(const char* destination_path, const DecodedImage& image, WriteFailure* failure,
+                 const WriteSettings& settings) noexcept {
+  LayoutPlan plan;
+  if (!PlanTgaFile(image, plan)) {
+    if (failure != nullptr) {
+      *failure = {WriteFailureKind::kTooLarge, 0};
+    }
+    return 0;
+  }
+  return WriteImageFile(destination_path, plan.params, image, plan.field_template, plan.values(), failure,
+                        settings);
 }
 
 }  // namespace tarvelo

@@ -85,7 +85,7 @@ class Failures : public testing::Test {
   std::vector<std::string> before_;
 };
 
-TEST_F(Failures, MissingSource) { ExpectSourceRefused(dir_.File("absent.png"), "can't fopen"); }
+TEST_F(Failures, MissingSource) { ExpectSourceRefused(dir_.File("absent.png"), "No such file or directory"); }
 
 TEST_F(Failures, GarbageAndEmptySources) {
   Bytes garbage(700);
@@ -96,9 +96,14 @@ TEST_F(Failures, GarbageAndEmptySources) {
   WriteFileBytes(dir_.File("empty.png"), {});
   fs::create_directory(dir_.File("folder.png"));
   Snapshot();
-  ExpectSourceRefused(dir_.File("garbage.png"), "");
-  ExpectSourceRefused(dir_.File("empty.png"), "");
-  ExpectSourceRefused(dir_.File("folder.png"), "");
+  ExpectSourceRefused(dir_.File("garbage.png"),
+                      "not an image format this library reads (JPEG, PNG, BMP, TGA");
+  ExpectSourceRefused(dir_.File("empty.png"), "not an image format this library reads");
+#if defined(_WIN32)
+  ExpectSourceRefused(dir_.File("folder.png"), "");  // Windows refuses to open it at all
+#else
+  ExpectSourceRefused(dir_.File("folder.png"), "Is a directory");
+#endif
 }
 
 TEST_F(Failures, TruncatedSources) {
@@ -116,7 +121,9 @@ TEST_F(Failures, TruncatedSources) {
   for (const std::string& name : before_) {
     if (name.starts_with("cut-")) {
       SCOPED_TRACE(name);
-      ExpectSourceRefused(dir_.File(name), "");
+      // Cut inside its chunks, a PNG says so; a JPEG's decoder names what it missed.
+      const bool png_cut_inside = name.ends_with(".png") && !name.starts_with("cut-8-");
+      ExpectSourceRefused(dir_.File(name), png_cut_inside ? "file ends early" : "");
     }
   }
 }
@@ -291,11 +298,11 @@ TEST(StatusApi, MessagesAndDetail) {
   EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
             TarveloConvert(dir.File("absent").c_str(), dir.File("out").c_str(), TARVELO_LAYOUT_BMP, detail,
                            sizeof detail));
-  EXPECT_STREQ("can", detail);
+  EXPECT_STREQ("No ", detail);
   EXPECT_EQ(
       TARVELO_STATUS_SOURCE_UNREADABLE,
       TarveloConvert(dir.File("absent").c_str(), dir.File("out").c_str(), TARVELO_LAYOUT_BMP, detail, 0));
-  EXPECT_STREQ("can", detail);  // a size of 0 leaves the buffer alone
+  EXPECT_STREQ("No ", detail);  // a size of 0 leaves the buffer alone
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ TEST_F(Batch, MixedSourcesGiveTheSameFilesWithOneOrTwoJobs) {
     ASSERT_EQ(failures.size(), 2U) << result.err;
     EXPECT_EQ(failures[0].rfind("tarvelo-convert: " + dir_.File("junk.gif") + ": source unreadable: ", 0),
               0U);
-    EXPECT_EQ(failures[1],
-              "tarvelo-convert: " + dir_.File("missing.png") + ": source unreadable: can't fopen");
+    EXPECT_EQ(failures[1], "tarvelo-convert: " + dir_.File("missing.png") +
+                               ": source unreadable: No such file or directory");
     EXPECT_EQ(ListDirectory(out), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "d.bmp"}));
     for (const auto& [source, output] : good) {
       EXPECT_EQ(ReadFileBytes((std::filesystem::path(out) / output).string()),

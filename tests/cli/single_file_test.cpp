@@ -42,7 +42,7 @@ TEST(SingleFile, UnreadableSourceIsOneLineNamingItAndWritesNothing) {
   ToolResult result = RunTool({missing, dir.File("new.tga")});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "tarvelo-convert: " + missing + ": source unreadable: can't fopen\n");
+  EXPECT_EQ(result.err, "tarvelo-convert: " + missing + ": source unreadable: No such file or directory\n");
   EXPECT_FALSE(FileExists(dir.File("new.tga")));
 
   const std::string junk = dir.File("junk.png");

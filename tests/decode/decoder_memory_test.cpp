@@ -70,6 +70,7 @@ TEST(DecoderMemory, BlocksAreAlignedAndKeepTheirContentsThroughResizes) {
 // The decoder writes into a block while its helper maps the block's pages: the
 // helper must never change what the decoder wrote, wherever the two meet.
 TEST(DecoderMemory, HelperNeverChangesWhatTheDecoderWrites) {
+  const ScopedDecoderThreads threads(true);
   const size_t size = kPrefaultFrom * 3 + 777;
   for (int round = 0; round < 3; ++round) {
     auto* block = static_cast<uint8_t*>(AllocateDecoderMemory(size));
@@ -113,6 +114,7 @@ TEST(DecoderMemory, BlocksBecomeResidentWithoutBeingWritten) {
   if (!KernelPopulatesOnRequest()) {
     GTEST_SKIP() << "this kernel does not populate on request (MADV_POPULATE_WRITE, Linux 5.14)";
   }
+  const ScopedDecoderThreads threads(true);
   const size_t middle = kPopulateFrom * 3 + 5;
   auto* small = static_cast<uint8_t*>(AllocateDecoderMemory(middle));
   ASSERT_NE(nullptr, small);
@@ -137,13 +139,15 @@ TEST(DecoderMemory, BlocksBecomeResidentWithoutBeingWritten) {
 }
 
 // A decoder that gives up at once on a corrupt file frees its block at once; the
-// helper must stop there rather than make the whole block resident. Run in a
-// child process, whose peak resident size starts small.
-TEST(DecoderMemory, FreeingStopsTheHelper) {
+// helper must stop there rather than make the whole block resident, and without
+// the helper the block must stay plain. Run in a child process, whose peak
+// resident size starts small.
+void ExpectFreedHugeBlocksStayUnmapped(bool allow_threads) {
   constexpr size_t kHuge = size_t{1} << 30;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    const ScopedDecoderThreads threads(allow_threads);
     for (int round = 0; round < 4; ++round) {
       void* block = AllocateDecoderMemory(kHuge);
       if (block == nullptr) {
@@ -153,7 +157,7 @@ TEST(DecoderMemory, FreeingStopsTheHelper) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    // ru_maxrss is in KiB; a helper that ran to the end would pass 1 GiB.
+    // ru_maxrss is in KiB; a block made resident whole would pass 1 GiB.
     _exit(usage.ru_maxrss < 512 * 1024 ? 0 : 1);
   }
   int status = 0;
@@ -163,6 +167,28 @@ TEST(DecoderMemory, FreeingStopsTheHelper) {
     GTEST_SKIP() << "no room for a 1 GiB block here";
   }
   EXPECT_EQ(0, WEXITSTATUS(status)) << "the freed blocks were made resident anyway";
+}
+
+TEST(DecoderMemory, FreeingStopsTheHelper) { ExpectFreedHugeBlocksStayUnmapped(true); }
+
+TEST(DecoderMemory, LargeBlocksStayPlainWithoutPermission) { ExpectFreedHugeBlocksStayUnmapped(false); }
+
+// The permission belongs to the thread that set it, and ends with its scope.
+TEST(DecoderMemory, PermissionIsPerThreadAndScoped) {
+  EXPECT_FALSE(DecoderThreadsAllowed());
+  {
+    const ScopedDecoderThreads outer(true);
+    EXPECT_TRUE(DecoderThreadsAllowed());
+    bool other_thread_sees = true;
+    std::thread([&] { other_thread_sees = DecoderThreadsAllowed(); }).join();
+    EXPECT_FALSE(other_thread_sees);
+    {
+      const ScopedDecoderThreads inner(false);
+      EXPECT_FALSE(DecoderThreadsAllowed());
+    }
+    EXPECT_TRUE(DecoderThreadsAllowed());
+  }
+  EXPECT_FALSE(DecoderThreadsAllowed());
 }
 
 #endif  // __linux__

@@ -114,7 +114,7 @@ TEST(SourceKindTest, OnlyRegularFilesAreConverted) {
   EXPECT_EQ(
       TarveloConvert(dir.path().c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail),
       TARVELO_STATUS_SOURCE_UNREADABLE);
-  EXPECT_STREQ(detail, "source is not a regular file");
+  EXPECT_STREQ(detail, "Is a directory");
   EXPECT_FALSE(std::filesystem::exists(destination));
 }
 
