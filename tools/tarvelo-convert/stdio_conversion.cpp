@@ -46,8 +46,8 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
       return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),
                                   job.layout, &options, detail, detail_size);
     }
-    // TEMPORARY: TarveloConvertWithOptions once it is implemented.
-    return TarveloConvert(job.source.c_str(), job.destination.c_str(), job.layout, detail, detail_size);
+    return TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(), job.layout, &options,
+                                     detail, detail_size);
   }
   StandardOutput output;
   const TarveloStatus status =
