@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -33,12 +34,18 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // The file that open() would create or truncate: symbolic links followed, also a
-// dangling one (open creates its target).
-int ResolveTarget(const char* path, std::string& target) {
+// dangling one (open creates its target). The last lstat() is the target's own
+// status, which spares the caller a stat(): `found` says whether there is a file,
+// `status` describes it; `lookup_error` is lstat's errno otherwise.
+int ResolveTarget(const char* path, std::string& target, struct stat& status, int& lookup_error) {
   target = path;
   for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
-    struct stat status {};
-    if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+    if (lstat(target.c_str(), &status) != 0) {
+      lookup_error = errno;
+      return 0;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      lookup_error = 0;
       return 0;
     }
     std::string link(PATH_MAX, '\0');
@@ -121,7 +128,15 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& desc
 // there. Returns -1 where this is not possible; the caller then uses a named file.
 int CreateUnnamed(const std::string& target) {
 #if defined(O_TMPFILE)
-  if (access("/proc/self/fd", X_OK) != 0) {
+  // Whether /proc is there does not change while a batch runs: asked once. A race
+  // between threads only asks twice.
+  static std::atomic<int> proc_fd_usable{-1};
+  int usable = proc_fd_usable.load(std::memory_order_relaxed);
+  if (usable < 0) {
+    usable = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
+    proc_fd_usable.store(usable, std::memory_order_relaxed);
+  }
+  if (usable == 0) {
     return -1;
   }
   const std::string directory = DirectoryOf(target);
@@ -170,15 +185,17 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     return fail(ENOENT);
   }
   try {
-    if (const int error = ResolveTarget(path, target_); error != 0) {
+    struct stat existing {};
+    int lookup_error = 0;
+    if (const int error = ResolveTarget(path, target_, existing, lookup_error); error != 0) {
       return fail(error);
     }
-    struct stat existing {};
-    bool exists = stat(target_.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT) {
-      return fail(errno);
+    bool exists = lookup_error == 0;
+    if (!exists && lookup_error != ENOENT) {
+      return fail(lookup_error);
     }
-    if (!exists && stat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    if (!exists && target_ != path && stat(path, &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISDIR(existing.st_mode)) {
       // A link in /proc/self/fd (what /dev/stdout leads to) reads "pipe:[N]" when
       // followed by hand: only the kernel's own lookup finds the pipe.
       exists = true;

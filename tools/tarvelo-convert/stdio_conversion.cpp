@@ -1,5 +1,7 @@
 #include "stdio_conversion.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +27,34 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
   return 0;
 }
 
+// Sources up to this size are read whole, in one call, and converted from memory:
+// the library's file reading checks, rewinds and reads again in blocks, which for a
+// small file costs more system calls than the decoding takes.
+constexpr off_t kReadWholeUpTo = off_t{1} << 20;
+
+// The bytes of a small regular file, or nothing (too large, not a regular file, or
+// any failure: the library then reads the path itself and reports in its words).
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> bytes;
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+      status.st_size <= kReadWholeUpTo) {
+    // One byte more than the size: a file that grew meanwhile is left to the library.
+    std::string buffer(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    if (ReadFully(fd, buffer.data(), static_cast<std::size_t>(status.st_size)) &&
+        ReadSome(fd, buffer.data() + status.st_size, 1) == 0) {
+      buffer.pop_back();
+      bytes = std::move(buffer);
+    }
+  }
+  close(fd);
+  return bytes;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadStandardInput(std::string* reason) {
@@ -41,6 +71,13 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
   TarveloInitOptions(&options);
   options.allow_threads = 1;
   const bool to_stdout = job.destination == kStdio;
+  std::optional<std::string> small_source;
+  if (source_bytes == nullptr) {
+    small_source = ReadSmallFile(job.source);
+    if (small_source) {
+      source_bytes = &*small_source;
+    }
+  }
   if (!to_stdout) {
     if (source_bytes != nullptr) {
       return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),

@@ -216,7 +216,9 @@ void WorkerPool::WaitForReplies(const std::vector<ConversionJob>& jobs, const Co
       Collect(busy[i], jobs, finish);
     }
   }
-  DrainInterruptWakeFd();
+  if (watched.size() > busy.size() && watched.back().revents != 0) {
+    DrainInterruptWakeFd();
+  }
   const Clock::time_point now = Clock::now();
   for (Worker* worker : busy) {
     if (!worker->job || now < worker->deadline) {
