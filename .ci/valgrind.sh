@@ -11,11 +11,13 @@ build_dir=${1:-build-valgrind}
 bash scripts/install-deps.sh valgrind
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVELO_BUILD_TOOLS=OFF \
   -DTARVELO_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target conversion_replay tarvelo_guard_tests
+cmake --build "$build_dir" -j "$(nproc)" --target conversion_replay memory_replay tarvelo_guard_tests
 memcheck=(valgrind --tool=memcheck --error-exitcode=99 --track-origins=yes --leak-check=full
           --errors-for-leak-kinds=definite --show-leak-kinds=definite --trace-children=no -q)
 echo "--- memcheck: conversion corpus, both layouts"
 "${memcheck[@]}" "$build_dir/fuzz/conversion_replay" fuzz/corpus/conversion
+echo "--- memcheck: memory entry points corpus"
+"${memcheck[@]}" "$build_dir/fuzz/memory_replay" fuzz/corpus/memory
 echo "--- memcheck: guard tests (the forking resource-limit tests excluded)"
 "${memcheck[@]}" "$build_dir/tests/guard/tarvelo_guard_tests" \
   --gtest_filter='SamePixels.*:Guard/HostileSourceTest.StatusApi*:Guard/HostileSourceTest.Exports*'

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path root(argv[1]);
-  for (const char* target : {"conversion", "writer", "narrow_path"}) {
+  for (const char* target : {"conversion", "memory", "writer", "narrow_path"}) {
     if (std::filesystem::is_directory(root / target)) {
       for (const auto& entry : std::filesystem::directory_iterator(root / target)) {
         const std::string name = entry.path().filename().string();
@@ -80,10 +80,17 @@ int main(int argc, char** argv) {
       Write(root / "conversion", "valid-" + source.name, source.bytes);
       ++written;
     }
+    // The memory target: one grey and one RGBA picture of every format.
+    if (source.name.find("-8x10-c1") != std::string::npos ||
+        source.name.find("-8x10-c4") != std::string::npos) {
+      Write(root / "memory", "valid-" + source.name, source.bytes);
+      ++written;
+    }
   }
   for (const auto& source : tarvelo::test::HostileSources()) {
     Write(root / "conversion", "hostile-" + source.name, source.bytes);
-    ++written;
+    Write(root / "memory", "hostile-" + source.name, source.bytes);
+    written += 2;
   }
   // '1' '2' '4' ' ' are indices 0 1 2 3 of the writer fuzzer's template alphabet.
   const std::vector<uint8_t> tga = {0, 0, 0, 3, 1, 1, 0, 3, 1, 1, 1, 1, 3, 0, 0};

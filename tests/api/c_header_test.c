@@ -43,6 +43,64 @@ static int FileEquals(const char* path, const unsigned char* expected, size_t si
   return read == size && memcmp(actual, expected, size) == 0;
 }
 
+/* A write callback in C: appends to a fixed buffer, refuses what does not fit. */
+typedef struct Collected {
+  unsigned char bytes[256];
+  size_t size;
+} Collected;
+
+static int Collect(void* context, const void* data, size_t size) {
+  Collected* collected = (Collected*)context;
+  if (size > sizeof collected->bytes - collected->size) {
+    return 0;
+  }
+  memcpy(collected->bytes + collected->size, data, size);
+  collected->size += size;
+  return 1;
+}
+
+/* The programs' entry points from C: raw pixels to a buffer, bytes in memory to a
+ * callback, info, options and layout names. */
+static void CheckProgramsApi(const unsigned char* pixels, const unsigned char* ppm, size_t ppm_size,
+                             const unsigned char* tga, size_t tga_size, const unsigned char* bmp,
+                             size_t bmp_size) {
+  TarveloOptions options;
+  TarveloImageInfo info;
+  TarveloLayout layout = TARVELO_LAYOUT_TGA;
+  Collected collected;
+  void* buffer = NULL;
+  size_t size = 0;
+  char detail[128];
+
+  TarveloInitOptions(&options);
+  Check(
+      options.struct_size == sizeof options && options.allow_threads == 0 && options.max_decoded_pixels == 0,
+      "options start at their defaults");
+  Check(TarveloWritePixelsToBuffer(pixels, 3, 2, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size, &options, detail,
+                                   sizeof detail) == TARVELO_STATUS_CONVERTED &&
+            size == tga_size && memcmp(buffer, tga, tga_size) == 0,
+        "raw pixels to a buffer");
+  TarveloFree(buffer);
+
+  collected.size = 0;
+  Check(TarveloConvertMemoryToFunc(ppm, ppm_size, TARVELO_LAYOUT_BMP, Collect, &collected, NULL, detail,
+                                   sizeof detail) == TARVELO_STATUS_CONVERTED &&
+            collected.size == bmp_size && memcmp(collected.bytes, bmp, bmp_size) == 0,
+        "bytes in memory to a callback");
+  Check(TarveloConvertMemoryToFunc(ppm, ppm_size - 1, TARVELO_LAYOUT_BMP, Collect, &collected, NULL, detail,
+                                   sizeof detail) == TARVELO_STATUS_SOURCE_UNREADABLE,
+        "a cut source is refused");
+
+  Check(TarveloReadInfoMemory(ppm, ppm_size, &info, detail, sizeof detail) == TARVELO_STATUS_CONVERTED &&
+            info.width == 3 && info.height == 2 && info.channels == 3 && strcmp(info.format, "PNM") == 0,
+        "info from memory");
+  Check(TarveloLayoutFromName("picture.BMP", &layout) == TARVELO_STATUS_CONVERTED &&
+            layout == TARVELO_LAYOUT_BMP,
+        "layout from a name");
+  Check(strcmp(TarveloLibraryVersion(), TARVELO_VERSION_STRING) == 0 && TARVELO_VERSION_MAJOR >= 1,
+        "version");
+}
+
 int main(void) {
   static const unsigned char kPixels[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
   /* Bottom row first, blue green red. */
@@ -97,6 +155,13 @@ int main(void) {
         "missing source reported");
   Check(strcmp(TarveloStatusMessage(TARVELO_STATUS_SOURCE_UNREADABLE), "source unreadable") == 0,
         "status message");
+
+  {
+    unsigned char ppm[11 + 18];
+    memcpy(ppm, "P6\n3 2\n255\n", 11);
+    memcpy(ppm + 11, kPixels, sizeof kPixels);
+    CheckProgramsApi(kPixels, ppm, sizeof ppm, kTga, sizeof kTga, kBmp, sizeof kBmp);
+  }
 
   remove(source);
   remove(tga);

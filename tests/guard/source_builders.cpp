@@ -500,6 +500,15 @@ std::vector<NamedSource> ValidSources() {
       add("tga-rle-" + tag + ".tga", EncodeTga(image, true));
       add("jpeg-" + tag + ".jpg", EncodeJpeg(image, 90));
       add("gif-" + tag + ".gif", EncodeGif(image));
+      if (channels == 3 && width >= 8) {
+        // Cut inside its one data sub-block, trailer lost: the rows the data never
+        // reaches come out as the decoder's cleared canvas, the same on every run.
+        Bytes cut = EncodeGif(image);
+        constexpr size_t kBeforeData = 13 + 3 * 256 + 11;        // header, table, descriptor, code size
+        const size_t sub_blocks = cut.size() - 2 - kBeforeData;  // without the terminator and trailer
+        cut.resize(kBeforeData + 1 + sub_blocks / 2);
+        add("gif-data-ends-early-" + tag + ".gif", std::move(cut));
+      }
       add("psd-" + tag + ".psd", EncodePsd(image, false));
       add("psd-rle-" + tag + ".psd", EncodePsd(image, true));
       add("pic-" + tag + ".pic", EncodePic(image, false));
