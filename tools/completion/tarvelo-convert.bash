@@ -10,7 +10,7 @@ _tarvelo_convert() {
     -j|--jobs|--timeout) return ;;
   esac
   if [[ "$cur" == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "--to -o --output-dir --files-from -0 --null --skip-existing -j --jobs --timeout -q --quiet -v --verbose --help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "--to -o --output-dir --files-from -0 --null --skip-existing -j --jobs --timeout -q --quiet -v --verbose -h --help --version" -- "$cur")
     return
   fi
   mapfile -t COMPREPLY < <(compgen -f -- "$cur")
