@@ -62,6 +62,28 @@ TEST(Usage, ErrorsNameTheProblem) {
   for (const auto& [arguments, message] : cases) {
     EXPECT_EQ(RunTool(arguments).err, message);
   }
+  // Two plain operands skip the option parser; "--" makes them go through it. Both
+  // must say the same.
+  const std::string layout_unknown =
+      "tarvelo-convert: cannot tell the layout from 'b.png': name it .tga or .bmp, or use --to tga|bmp (see "
+      "--help)\n";
+  EXPECT_EQ(RunTool({"a.png", "b.png"}).err, layout_unknown);
+  EXPECT_EQ(RunTool({"--", "a.png", "b.png"}).err, layout_unknown);
+}
+
+TEST(Usage, DoubleDashLetsASourceBeginWithADash) {
+  const TempDir dir;
+  ASSERT_TRUE(WritePng(dir.File("-odd.png"), MakeTestImage(3, 2, 3)));
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  const ToolResult single = RunTool({"--", "-odd.png", "odd.tga"});
+  std::filesystem::create_directory("out");
+  const ToolResult batch = RunTool({"--to", "bmp", "-o", "out", "--", "-odd.png"});
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(single.exit_code, 0) << single.err;
+  EXPECT_EQ(batch.exit_code, 0) << batch.err;
+  EXPECT_TRUE(FileExists(dir.File("odd.tga")));
+  EXPECT_TRUE(FileExists(dir.File("out/-odd.bmp")));
 }
 
 TEST(Usage, OptionsThatDoNothingForTheFilesGivenAreWarnedAbout) {

@@ -185,7 +185,7 @@ void Resolve(const Parsed& parsed, Options* options) {
 // and leave the real mistake unnamed.
 void RefuseUnknownOptions(const CLI::App& app) {
   for (const std::string& extra : app.remaining()) {
-    if (extra.size() > 1 && extra.front() == '-') {
+    if (extra.size() > 1 && extra.front() == '-' && extra != "--") {
       throw CLI::ValidationError("unknown option " + extra);
     }
   }
@@ -203,9 +203,32 @@ int FinishInformationalOutput(int code) {
   return code;
 }
 
+// The plainest form, two operands and no option, is what a script converting one
+// file at a time runs over and over. Building CLI11's option table costs more than
+// the rest of the tool's start (see bench/RESULTS.md), and no option can be present
+// to need it: the operands go straight to the same resolution.
+std::optional<CommandLine> ParseTwoOperands(int argc, char** argv) {
+  if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-' || argv[1][0] == '\0' || argv[2][0] == '\0') {
+    return std::nullopt;
+  }
+  Parsed parsed;
+  parsed.paths = {argv[1], argv[2]};
+  Options options;
+  try {
+    Resolve(parsed, &options);
+  } catch (const CLI::ValidationError& error) {
+    (void)std::fprintf(stderr, "tarvelo-convert: %s (see --help)\n", error.what());
+    return CommandLine{std::nullopt, kUsageError};
+  }
+  return CommandLine{std::move(options), 0};
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
+  if (std::optional<CommandLine> plain = ParseTwoOperands(argc, argv)) {
+    return std::move(*plain);
+  }
   CLI::App app(kDescription, "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
