@@ -19,6 +19,10 @@ Sections:
   small     2000 tiny PNGs (64 x 64 RGBA), both layouts, one run each: tarvelo-convert
             -j 1 and -j 2 against GraphicsMagick's mogrify, where each file's system
             calls are the cost
+  threads   the library's calls at 24 MP and 1 MP: the frozen exports (which
+            start no thread), the status call with default options (none either)
+            and with helper threads allowed; the exports' cost is their time over
+            the threads-allowed one
   decoder   builds of the decoder: the floor (the header at -O3, as the library
             compiles it, with the C library's allocator), the header at -O2,
             Debian's prebuilt libstb.a, and the library's decoding (its build
@@ -253,6 +257,49 @@ def run_small(tool, inputs, work, reps, runner):
                 samples.add((layout, name), elapsed, peak)
         print(f"  small files: repetition {rep + 1} of {reps} done", file=sys.stderr)
     return samples, program_names, len(paths)
+
+
+THREAD_MODES = ("export", "default", "threads")
+
+
+def run_threads(build, inputs, work, reps, runner, sizes):
+    program = os.path.join(build, "bench", "tarvelo-api-convert")
+    out = os.path.join(work, "out")
+    os.makedirs(out, exist_ok=True)
+    samples = Samples()
+    cases = [(size, source, layout) for size in sizes for source in SOURCES for layout in LAYOUTS]
+    schedule = [case for case in cases for _ in range(SMALL_REPEATS if case[0] == "1mp" else 1)]
+    for rep in range(reps):
+        for index, (size, source, layout) in enumerate(schedule):
+            path = os.path.join(inputs, f"{size}-{source}")
+            for mode in rotated(list(THREAD_MODES), rep + index):
+                destination = os.path.join(out, f"api-{mode}.{layout}")
+                elapsed, peak = runner.run([program, mode, path, destination])
+                remove(destination)
+                samples.add((size, source, layout, mode), elapsed, peak)
+        print(f"  threads: repetition {rep + 1} of {reps} done", file=sys.stderr)
+    return samples, cases
+
+
+def report_threads(samples, cases, lines):
+    lines.append("Threads: one conversion per process through the shared library, median wall time "
+                 "(ratio to threads allowed):")
+    lines.append("")
+    lines.append("| size | source | layout | " + " | ".join(THREAD_MODES) + " |")
+    lines.append("|---|---|---|" + "---|" * len(THREAD_MODES))
+    ratios = {}
+    for size, source, layout in cases:
+        base = samples.median((size, source, layout, "threads"))
+        row = [size, source, layout]
+        for mode in THREAD_MODES:
+            value = samples.median((size, source, layout, mode))
+            row.append(f"{value * 1000:.1f} ms ({value / base:.2f}x)")
+            ratios.setdefault((size, mode), []).append(value / base)
+        lines.append("| " + " | ".join(row) + " |")
+    for size in sorted({case[0] for case in cases}):
+        lines.append(f"| {size} | geometric mean | | " +
+                     " | ".join(f"{geomean(ratios[(size, mode)]):.3f}" for mode in THREAD_MODES) + " |")
+    lines.append("")
 
 
 def run_decoder(build, inputs, reps, runner):
@@ -504,8 +551,8 @@ def main():
     parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
     parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
     parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
-    parser.add_argument("--sections", default="writer,single,batch,small,decoder",
-                        help="comma-separated: writer,single,batch,small,decoder (default all)")
+    parser.add_argument("--sections", default="writer,single,batch,small,threads,decoder",
+                        help="comma-separated: writer,single,batch,small,threads,decoder (default all)")
     parser.add_argument("--sizes", default=",".join(SIZES), help="single conversions: 24mp,1mp")
     args = parser.parse_args()
 
@@ -540,6 +587,9 @@ def main():
     if "small" in sections:
         print("small files ...", file=sys.stderr)
         results["small"] = run_small(tool, inputs, work, args.reps, runner)
+    if "threads" in sections:
+        print("threads ...", file=sys.stderr)
+        results["threads"] = run_threads(build, inputs, work, args.reps, runner, sizes)
     if "decoder" in sections:
         print("decoder builds ...", file=sys.stderr)
         results["decoder"] = run_decoder(build, inputs, args.reps, runner)
@@ -552,6 +602,8 @@ def main():
         report_batch(*results["batch"], lines, verdicts)
     if "small" in results:
         report_small(*results["small"], lines, verdicts)
+    if "threads" in results:
+        report_threads(*results["threads"], lines)
     if "decoder" in results:
         report_decoder(*results["decoder"], lines)
     if missing:

@@ -3,6 +3,7 @@
 // output is compared byte for byte with the layouts' tables (expected_layouts).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>

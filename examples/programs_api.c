@@ -1,0 +1,117 @@
+/* The library for programs: pixels the program made itself, an image read into
+ * memory, and what an image holds.
+ *
+ *   tarvelo-example-programs SOURCE OUTPUT_DIRECTORY
+ *
+ * 1. draws a small RGBA gradient and writes it as OUTPUT_DIRECTORY/gradient.tga;
+ * 2. reads SOURCE into memory, prints its info, converts the bytes to a BMP in a
+ *    buffer and saves the buffer as OUTPUT_DIRECTORY/source.bmp. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "TarveloConvert.h"
+
+static int Report(const char* what, TarveloStatus status, const char* detail) {
+  if (status == TARVELO_STATUS_CONVERTED) {
+    return 0;
+  }
+  fprintf(stderr, "%s: %s%s%s\n", what, TarveloStatusMessage(status), detail[0] != '\0' ? ": " : "", detail);
+  return 1;
+}
+
+/* The whole file in a new buffer, or NULL. */
+static unsigned char* ReadAll(const char* path, size_t* size) {
+  unsigned char* bytes = NULL;
+  long length = 0;
+  FILE* file = fopen(path, "rb");
+  if (file == NULL) {
+    return NULL;
+  }
+  if (fseek(file, 0, SEEK_END) == 0 && (length = ftell(file)) > 0 && fseek(file, 0, SEEK_SET) == 0) {
+    bytes = (unsigned char*)malloc((size_t)length);
+    if (bytes != NULL && fread(bytes, 1, (size_t)length, file) != (size_t)length) {
+      free(bytes);
+      bytes = NULL;
+    }
+  }
+  fclose(file);
+  *size = (size_t)length;
+  return bytes;
+}
+
+int main(int argc, char** argv) {
+  enum { kWidth = 64, kHeight = 48 };
+  static unsigned char rgba[kWidth * kHeight * 4];
+  char detail[256] = "";
+  char path[4096];
+  unsigned char* source = NULL;
+  size_t source_size = 0;
+  void* bmp = NULL;
+  size_t bmp_size = 0;
+  TarveloImageInfo info;
+  TarveloStatus status;
+  FILE* out = NULL;
+  int x = 0;
+  int y = 0;
+
+  if (argc != 3) {
+    fprintf(stderr, "usage: %s SOURCE OUTPUT_DIRECTORY\n", argv[0]);
+    return 2;
+  }
+
+  /* 1. Raw pixels to a file: red grows to the right, green downwards, alpha fades. */
+  for (y = 0; y < kHeight; ++y) {
+    for (x = 0; x < kWidth; ++x) {
+      unsigned char* pixel = rgba + (y * kWidth + x) * 4;
+      pixel[0] = (unsigned char)(x * 255 / (kWidth - 1));
+      pixel[1] = (unsigned char)(y * 255 / (kHeight - 1));
+      pixel[2] = 128;
+      pixel[3] = (unsigned char)(255 - x * 2);
+    }
+  }
+  snprintf(path, sizeof path, "%s/gradient.tga", argv[2]);
+  status =
+      TarveloWritePixels(rgba, kWidth, kHeight, 4, 0, path, TARVELO_LAYOUT_TGA, NULL, detail, sizeof detail);
+  if (Report(path, status, detail) != 0) {
+    return 1;
+  }
+  printf("wrote %s\n", path);
+
+  /* 2. Bytes in memory: what they hold, then a BMP in a buffer. */
+  source = ReadAll(argv[1], &source_size);
+  if (source == NULL) {
+    fprintf(stderr, "%s: cannot read it\n", argv[1]);
+    return 1;
+  }
+  status = TarveloReadInfoMemory(source, source_size, &info, detail, sizeof detail);
+  if (Report(argv[1], status, detail) != 0) {
+    free(source);
+    return 1;
+  }
+  printf("%s: %s, %d x %d, %d channel%s\n", argv[1], info.format, info.width, info.height, info.channels,
+         info.channels == 1 ? "" : "s");
+  status = TarveloConvertMemoryToBuffer(source, source_size, TARVELO_LAYOUT_BMP, &bmp, &bmp_size, NULL,
+                                        detail, sizeof detail);
+  free(source);
+  if (Report(argv[1], status, detail) != 0) {
+    return 1;
+  }
+  snprintf(path, sizeof path, "%s/source.bmp", argv[2]);
+  out = fopen(path, "wb");
+  if (out == NULL || fwrite(bmp, 1, bmp_size, out) != bmp_size) {
+    fprintf(stderr, "%s: cannot write it\n", path);
+    if (out != NULL) {
+      fclose(out);
+    }
+    TarveloFree(bmp);
+    return 1;
+  }
+  TarveloFree(bmp);
+  if (fclose(out) != 0) {
+    fprintf(stderr, "%s: cannot write it\n", path);
+    return 1;
+  }
+  printf("wrote %s (%lu bytes)\n", path, (unsigned long)bmp_size);
+  return 0;
+}
