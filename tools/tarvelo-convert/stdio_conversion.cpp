@@ -29,8 +29,10 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
 
 // Sources up to this size are read whole, in one call, and converted from memory:
 // the library's file reading checks, rewinds and reads again in blocks, which for a
-// small file costs more system calls than the decoding takes.
-constexpr off_t kReadWholeUpTo = off_t{1} << 20;
+// small file costs more system calls than the decoding takes. The bound keeps the
+// copy a small constant next to the decoded image, so that memory use stays the
+// image plus a constant.
+constexpr off_t kReadWholeUpTo = off_t{256} << 10;
 
 // The bytes of a small regular file, or nothing (too large, not a regular file, or
 // any failure: the library then reads the path itself and reports in its words).
