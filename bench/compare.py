@@ -16,6 +16,9 @@ Sections:
   single    one conversion per process, 24 MP and 1 MP sources, both layouts
   batch     200 small PNGs: the floor in one process (and in two), tarvelo-convert
             -j 1 and -j 2, GraphicsMagick's mogrify
+  small     2000 tiny PNGs (64 x 64 RGBA), both layouts, one run each: tarvelo-convert
+            -j 1 and -j 2 against GraphicsMagick's mogrify, where each file's system
+            calls are the cost
   threads   the library's calls at 24 MP and 1 MP: the frozen exports (which
             start no thread), the status call with default options (none either)
             and with helper threads allowed; the exports' cost is their time over
@@ -59,6 +62,9 @@ TARGET_EXTRA_MEMORY_MIB = 2.0
 TARGET_WRITER_GBPS = 2.0
 TARGET_BATCH_SPEEDUP = 1.8
 TARGET_BATCH_OVERHEAD = 0.05
+TARGET_SINGLE_1MP_GEOMEAN = 1.05
+TARGET_SMALL_J1_OF_MOGRIFY = 0.7
+TARGET_SMALL_J2_OF_MOGRIFY = 0.4
 
 
 class Runner:
@@ -228,6 +234,33 @@ def run_batch(build, tool, inputs, work, reps, runner):
                 remove(out)
                 samples.add((layout, name), elapsed, peak)
         print(f"  batch: repetition {rep + 1} of {reps} done", file=sys.stderr)
+    return samples, program_names, len(paths)
+
+
+def run_small(tool, inputs, work, reps, runner):
+    small_dir = os.path.join(inputs, "small")
+    names = sorted(f for f in os.listdir(small_dir) if f.endswith(".png"))
+    paths = [os.path.join(small_dir, f) for f in names]
+    gm = find_program("gm")
+    out = os.path.join(work, "small-out")
+    samples = Samples()
+    programs = {
+        "tarvelo -j 1": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "1"] + paths),
+        "tarvelo -j 2": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "2"] + paths),
+    }
+    if gm:
+        programs["GraphicsMagick mogrify"] = lambda layout: (
+            "cwd", [gm, "mogrify", "-output-directory", out, "-format", layout] + names)
+    program_names = list(programs)
+    for rep in range(reps):
+        for index, layout in enumerate(LAYOUTS):
+            for name in rotated(program_names, rep + index):
+                os.makedirs(out, exist_ok=True)
+                kind, argv = programs[name](layout)
+                elapsed, peak = runner.run(argv, cwd=small_dir if kind == "cwd" else None)
+                remove(out)
+                samples.add((layout, name), elapsed, peak)
+        print(f"  small files: repetition {rep + 1} of {reps} done", file=sys.stderr)
     return samples, program_names, len(paths)
 
 
@@ -416,6 +449,10 @@ def report_single(samples, names, cases, lines, verdicts):
     if png_colour:
         lines.append("colour PNG, tarvelo against the best peer: " + "; ".join(png_colour))
     lines.append("")
+    if ratios["1mp"]:
+        verdicts.append((geomean(ratios["1mp"]) <= TARGET_SINGLE_1MP_GEOMEAN,
+                         f"1 MP single conversions within {TARGET_SINGLE_1MP_GEOMEAN - 1:.0%} of the floor "
+                         f"(geometric mean {geomean(ratios['1mp']):.3f})"))
     verdicts.append((geomean(all_ratios) <= TARGET_GEOMEAN,
                      f"single conversions within {TARGET_GEOMEAN - 1:.0%} of the floor (geometric mean "
                      f"{geomean(all_ratios):.3f})"))
@@ -459,6 +496,31 @@ def report_batch(samples, names, count, lines, verdicts):
         verdicts.append((overhead < TARGET_BATCH_OVERHEAD,
                          f"batch per-file overhead over the floor < {TARGET_BATCH_OVERHEAD:.0%} "
                          f"({layout}: {overhead:+.1%})"))
+    lines.append("")
+
+
+def report_small(samples, names, count, lines, verdicts):
+    lines.append(f"Small files: {count} PNGs (64 x 64 RGBA) in one run: median wall seconds, ms per file, "
+                 "peak MiB:")
+    lines.append("")
+    lines.append("| program | tga | bmp | ms/file (tga) | peak MiB |")
+    lines.append("|---|---|---|---|---|")
+    for name in names:
+        tga = samples.median(("tga", name))
+        bmp = samples.median(("bmp", name))
+        lines.append(f"| {name} | {tga:.3f} | {bmp:.3f} | {tga / count * 1000:.3f} | "
+                     f"{samples.peak(('tga', name)):.1f} |")
+    lines.append("")
+    for layout in LAYOUTS:
+        mogrify = samples.median((layout, "GraphicsMagick mogrify"))
+        if not mogrify:
+            continue
+        for name, target in (("tarvelo -j 1", TARGET_SMALL_J1_OF_MOGRIFY),
+                             ("tarvelo -j 2", TARGET_SMALL_J2_OF_MOGRIFY)):
+            ratio = samples.median((layout, name)) / mogrify
+            lines.append(f"{layout}: {name} takes {ratio:.2f}x the time of GraphicsMagick's mogrify "
+                         f"(target <= {target})")
+            verdicts.append((ratio <= target, f"small files, {name} <= {target}x mogrify ({layout}: {ratio:.2f}x)"))
     lines.append("")
 
 
@@ -553,8 +615,8 @@ def main():
     parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
     parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
     parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
-    parser.add_argument("--sections", default="writer,single,batch,threads,decoder",
-                        help="comma-separated: writer,single,batch,threads,decoder (default all)")
+    parser.add_argument("--sections", default="writer,single,batch,small,threads,decoder",
+                        help="comma-separated: writer,single,batch,small,threads,decoder (default all)")
     parser.add_argument("--sizes", default=",".join(SIZES), help="single conversions: 24mp,1mp")
     parser.add_argument("--results", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "RESULTS.md"),
                         help="file that records the run (default bench/RESULTS.md; '-' records nothing)")
@@ -591,6 +653,9 @@ def main():
     if "batch" in sections:
         print("batch ...", file=sys.stderr)
         results["batch"] = run_batch(build, tool, inputs, work, args.reps, runner)
+    if "small" in sections:
+        print("small files ...", file=sys.stderr)
+        results["small"] = run_small(tool, inputs, work, args.reps, runner)
     if "threads" in sections:
         print("threads ...", file=sys.stderr)
         results["threads"] = run_threads(build, inputs, work, args.reps, runner, sizes)
@@ -604,6 +669,8 @@ def main():
         report_single(*results["single"], lines, verdicts)
     if "batch" in results:
         report_batch(*results["batch"], lines, verdicts)
+    if "small" in results:
+        report_small(*results["small"], lines, verdicts)
     if "threads" in results:
         report_threads(*results["threads"], lines)
     if "decoder" in results:

@@ -26,6 +26,8 @@ constexpr Size kLarge{6000, 4000};  // 24 MP
 constexpr Size kSmall{1224, 816};   // 1 MP
 constexpr Size kBatch{640, 480};
 constexpr int kBatchCount = 200;
+constexpr Size kSmallBatch{64, 64};
+constexpr int kSmallBatchCount = 2000;
 constexpr int kJpegQuality = 90;
 
 // A cheap, deterministic noise source (a linear congruential generator).
@@ -190,6 +192,22 @@ bool MakeBatch(const std::string& directory) {
   return true;
 }
 
+// Many tiny RGBA files (icons, sprites): what costs here is each file's system
+// calls, not its pixels.
+bool MakeSmallBatch(const std::string& directory) {
+  const std::string batch = directory + "/small";
+  mkdir(batch.c_str(), 0777);
+  for (int i = 0; i < kSmallBatchCount; ++i) {
+    char name[32];
+    (void)std::snprintf(name, sizeof name, "/icon-%04d.png", i);
+    const std::string path = batch + name;
+    if (!Exists(path) && !Write(path, kSmallBatch, 4, Scene(kSmallBatch, 5000U + static_cast<uint32_t>(i)))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,7 +216,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string directory = argv[1];
-  const bool ok =
-      MakeSet(directory, "24mp", kLarge) && MakeSet(directory, "1mp", kSmall) && MakeBatch(directory);
+  const bool ok = MakeSet(directory, "24mp", kLarge) && MakeSet(directory, "1mp", kSmall) &&
+                  MakeBatch(directory) && MakeSmallBatch(directory);
   return ok ? 0 : 1;
 }

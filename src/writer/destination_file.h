@@ -22,8 +22,16 @@ using NativePath = std::string;
 // nothing behind. Anything short of a successful
 // Commit removes the temporary file and leaves an existing destination untouched.
 //
-// Existing targets that are not regular files (a terminal, a pipe, a device) are
-// written directly, as a plain open would; there is no file there to protect.
+// Existing targets that are not regular files (a terminal, a pipe, a device, also
+// reached through /dev/stdout or /proc/self/fd) are written directly, as a plain
+// open would; there is no file there to protect.
+//
+// An existing regular file that may be written but whose directory admits no new
+// file (no write permission on the directory) is overwritten in place, as a plain
+// open would do, instead of being refused. That one case is not atomic: Reserve
+// sets aside the new size before the first old byte is overwritten, so a full disk
+// still fails with the old bytes intact, but a crash or a write error part way
+// leaves a mixed file.
 class DestinationFile {
  public:
   DestinationFile() = default;
@@ -37,11 +45,17 @@ class DestinationFile {
 
   [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
 
-  // Tells the file system that `bytes` are coming, so that it sets the space aside
-  // at once rather than block by block as they are written, which takes the kernel
-  // less time in all (bench/RESULTS.md). A hint: the file's size still comes from
-  // what is written; where it is not supported nothing changes.
-  void Preallocate(uint64_t bytes) noexcept;
+  // Tells the file system that `bytes`, the file's exact size, are coming.
+  //
+  // A new file: a hint, so that large files get their space at once rather than
+  // block by block as they are written, which takes the kernel less time in all
+  // (bench/RESULTS.md); the size still comes from what is written, and where it is
+  // not supported nothing changes. Small files skip it: the call costs more than it
+  // saves.
+  //
+  // In place: the space must be there before anything is overwritten. False (with
+  // `failure`, the old file as it was) when it is not.
+  bool Reserve(uint64_t bytes, WriteFailure& failure) noexcept;
 
   // Flushes, closes and moves the file into place. On failure returns false, sets
   // `failure` and removes the temporary file.
@@ -49,11 +63,16 @@ class DestinationFile {
 
  private:
   void Abandon() noexcept;
+#if !defined(_WIN32)
+  bool OpenInPlace(int64_t old_size, WriteFailure& failure) noexcept;
+#endif
 
   std::FILE* stream_ = nullptr;
-  NativePath target_;     // the final path, symbolic links resolved
-  NativePath temporary_;  // empty when writing the target directly or while unnamed
-  bool unnamed_ = false;  // Linux: created with O_TMPFILE, named only in Commit
+  NativePath target_;      // the final path, symbolic links resolved
+  NativePath temporary_;   // empty when writing the target directly or while unnamed
+  bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
+  bool in_place_ = false;  // overwriting the target itself (see the class comment)
+  int64_t old_size_ = 0;   // in place: the target's size before Reserve
 };
 
 }  // namespace tarvelo

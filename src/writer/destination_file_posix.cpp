@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -19,6 +20,13 @@ namespace {
 constexpr int kMaxSymlinkHops = 40;         // as the kernel's own limit for open()
 constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name under NAME_MAX
 constexpr int kTemporaryNameAttempts = 64;
+// Below this a new file is written in a few calls and the file system's delayed
+// allocation places it as well as a reservation would (see bench/RESULTS.md).
+constexpr uint64_t kPreallocateFrom = uint64_t{1} << 20;
+
+// Why a temporary file could not be made beside the target when the target itself
+// may still be written: the directory refuses new entries.
+bool DirectoryRefusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -26,12 +34,18 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // The file that open() would create or truncate: symbolic links followed, also a
-// dangling one (open creates its target).
-int ResolveTarget(const char* path, std::string& target) {
+// dangling one (open creates its target). The last lstat() is the target's own
+// status, which spares the caller a stat(): `found` says whether there is a file,
+// `status` describes it; `lookup_error` is lstat's errno otherwise.
+int ResolveTarget(const char* path, std::string& target, struct stat& status, int& lookup_error) {
   target = path;
   for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
-    struct stat status {};
-    if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+    if (lstat(target.c_str(), &status) != 0) {
+      lookup_error = errno;
+      return 0;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      lookup_error = 0;
       return 0;
     }
     std::string link(PATH_MAX, '\0');
@@ -114,7 +128,15 @@ int CreateTemporary(const std::string& target, std::string& temporary, int& desc
 // there. Returns -1 where this is not possible; the caller then uses a named file.
 int CreateUnnamed(const std::string& target) {
 #if defined(O_TMPFILE)
-  if (access("/proc/self/fd", X_OK) != 0) {
+  // Whether /proc is there does not change while a batch runs: asked once. A race
+  // between threads only asks twice.
+  static std::atomic<int> proc_fd_usable{-1};
+  int usable = proc_fd_usable.load(std::memory_order_relaxed);
+  if (usable < 0) {
+    usable = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
+    proc_fd_usable.store(usable, std::memory_order_relaxed);
+  }
+  if (usable == 0) {
     return -1;
   }
   const std::string directory = DirectoryOf(target);
@@ -138,6 +160,10 @@ int NameUnnamed(int descriptor, const std::string& target, std::string& temporar
 DestinationFile::~DestinationFile() { Abandon(); }
 
 void DestinationFile::Abandon() noexcept {
+  if (stream_ != nullptr && in_place_ && ftello(stream_) == 0) {
+    // Nothing overwritten yet: undo what Reserve may have added.
+    (void)!ftruncate(fileno(stream_), old_size_);
+  }
   if (stream_ != nullptr) {
     (void)std::fclose(stream_);  // abandoned: its result no longer matters
     stream_ = nullptr;
@@ -147,6 +173,7 @@ void DestinationFile::Abandon() noexcept {
     temporary_.clear();
   }
   unnamed_ = false;
+  in_place_ = false;
 }
 
 bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
@@ -158,19 +185,28 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     return fail(ENOENT);
   }
   try {
-    if (const int error = ResolveTarget(path, target_); error != 0) {
+    struct stat existing {};
+    int lookup_error = 0;
+    if (const int error = ResolveTarget(path, target_, existing, lookup_error); error != 0) {
       return fail(error);
     }
-    struct stat existing {};
-    const bool exists = stat(target_.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT) {
-      return fail(errno);
+    bool exists = lookup_error == 0;
+    if (!exists && lookup_error != ENOENT) {
+      return fail(lookup_error);
+    }
+    if (!exists && target_ != path && stat(path, &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISDIR(existing.st_mode)) {
+      // A link in /proc/self/fd (what /dev/stdout leads to) reads "pipe:[N]" when
+      // followed by hand: only the kernel's own lookup finds the pipe.
+      exists = true;
     }
     if (exists && S_ISDIR(existing.st_mode)) {
       return fail(EISDIR);
     }
     if (exists && !S_ISREG(existing.st_mode)) {
-      stream_ = std::fopen(target_.c_str(), "wb");
+      // The path as given: a link in /proc (/dev/stdout) names a pipe or a socket
+      // that only opening the link itself reaches.
+      stream_ = std::fopen(path, "wb");
       if (stream_ == nullptr) {
         return fail(errno);
       }
@@ -189,7 +225,10 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     unnamed_ = descriptor >= 0;
     if (!unnamed_) {
       if (const int error = CreateTemporary(target_, temporary_, descriptor); error != 0) {
-        return fail(error);
+        if (!exists || !DirectoryRefusesNewFiles(error)) {
+          return fail(error);
+        }
+        return OpenInPlace(existing.st_size, failure);
       }
     }
     if (exists) {
@@ -212,17 +251,62 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
-void DestinationFile::Preallocate(uint64_t bytes) noexcept {
+bool DestinationFile::OpenInPlace(int64_t old_size, WriteFailure& failure) noexcept {
+  // No O_TRUNC: the old bytes stay until Reserve has made room for the new ones.
+  const int descriptor = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    failure = {WriteFailureKind::kOpenFailed, errno};
+    return false;
+  }
+  stream_ = fdopen(descriptor, "wb");
+  if (stream_ == nullptr) {
+    failure = {WriteFailureKind::kOpenFailed, errno};
+    close(descriptor);
+    return false;
+  }
+  WriteUnbuffered(stream_);
+  in_place_ = true;
+  old_size_ = old_size;
+  return true;
+}
+
+bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
+  if (stream_ == nullptr || bytes == 0) {
+    return true;
+  }
+  if (bytes > INT64_MAX) {
+    failure = {WriteFailureKind::kWriteFailed, EFBIG};
+    return false;
+  }
+  const int descriptor = fileno(stream_);
+  if (in_place_) {
+    // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
+    // before a byte is written; the old bytes inside the range keep their values.
+    int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
+    if (error == EOPNOTSUPP || error == EINVAL) {
+      // No reservation on this file system: growing the file is the best there is.
+      error =
+          bytes > static_cast<uint64_t>(old_size_) && ftruncate(descriptor, static_cast<off_t>(bytes)) != 0
+              ? errno
+              : 0;
+    }
+    if (error != 0) {
+      // A reservation that failed part way may have grown the file.
+      (void)!ftruncate(descriptor, old_size_);
+      failure = {WriteFailureKind::kWriteFailed, error};
+      return false;
+    }
+    return true;
+  }
 #if defined(__linux__)
   // Only a new temporary file: a device or pipe written directly has no blocks.
   // The size stays at what is written (FALLOC_FL_KEEP_SIZE). Failure (a file
   // system without it, no space) is left to the writes themselves to report.
-  if (stream_ != nullptr && (unnamed_ || !temporary_.empty()) && bytes > 0 && bytes <= INT64_MAX) {
-    (void)fallocate(fileno(stream_), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+  if ((unnamed_ || !temporary_.empty()) && bytes >= kPreallocateFrom) {
+    (void)fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
   }
-#else
-  (void)bytes;
 #endif
+  return true;
 }
 
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
@@ -235,6 +319,13 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
     error = errno;
   } else if (std::ferror(stream_) != 0) {
     error = EIO;
+  }
+  if (error == 0 && in_place_) {
+    // The new file may be shorter than the old one.
+    const off_t end = ftello(stream_);
+    if (end < 0 || ftruncate(fileno(stream_), end) != 0) {
+      error = errno;
+    }
   }
   if (error == 0 && unnamed_) {
     // Complete: now it may have a name (the file stays open, so a close error is
@@ -260,6 +351,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   }
   temporary_.clear();
   unnamed_ = false;
+  in_place_ = false;
   return true;
 }
 

@@ -219,8 +219,9 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
-// Not used on Windows: the file grows as it is written.
-void DestinationFile::Preallocate(uint64_t /*bytes*/) noexcept {}
+// Not used on Windows: the file grows as it is written, and a destination is never
+// overwritten in place.
+bool DestinationFile::Reserve(uint64_t /*bytes*/, WriteFailure& /*failure*/) noexcept { return true; }
 
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   if (stream_ == nullptr) {

@@ -16,4 +16,7 @@ namespace tarvelo {
 // header: nothing after it is written. Each field consumes the next value.
 void EmitFields(ByteSink& sink, const char* field_template, std::span<const int32_t> values) noexcept;
 
+// The number of bytes EmitFields writes for the same template and values.
+uint64_t FieldsSize(const char* field_template, std::span<const int32_t> values) noexcept;
+
 }  // namespace tarvelo

@@ -73,7 +73,10 @@ int WriteImageFile(const char* destination_path, const PixelStreamParams& params
   if (!destination.Open(destination_path, outcome)) {
     return 0;
   }
-  destination.Preallocate(PixelRowsSize(params, image));  // the header's few bytes need no room set aside
+  // In place, the whole new size must be there before an old byte is overwritten.
+  if (!destination.Reserve(FieldsSize(field_template, values) + PixelRowsSize(params, image), outcome)) {
+    return 0;
+  }
   StreamOutput output(destination.stream());
   if (!EmitImage(output, params, image, field_template, values, outcome, settings)) {
     return 0;  // the destination's destructor removes the temporary file

@@ -140,6 +140,33 @@ TEST_F(Failures, DeviceThatIsFull) {
 // Successful replacements that must keep what the destination is.
 class Replacement : public Failures {};
 
+// /dev/stdout leads through /proc/self/fd/1, whose link text ("pipe:[N]") names no
+// path: the pipe is reached only by opening the link itself, and written directly.
+TEST_F(Replacement, PipeReachedThroughProcFdIsWritten) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "/proc/self/fd is Linux's";
+#endif
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  const std::string through_proc = "/proc/self/fd/" + std::to_string(ends[1]);
+  char detail[128] = "";
+  // 6 x 4 RGBA: far less than the pipe holds, so nothing needs to read meanwhile.
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvert(dir_.File("in.png").c_str(), through_proc.c_str(),
+                                                     TARVELO_LAYOUT_TGA, detail, sizeof detail))
+      << detail;
+  close(ends[1]);
+  Bytes received;
+  unsigned char buffer[4096];
+  for (ssize_t got = 0; (got = read(ends[0], buffer, sizeof buffer)) > 0;) {
+    received.insert(received.end(), buffer, buffer + got);
+  }
+  close(ends[0]);
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+            TarveloConvert(dir_.File("in.png").c_str(), dir_.File("expected.tga").c_str(), TARVELO_LAYOUT_TGA,
+                           nullptr, 0));
+  EXPECT_EQ(ReadFileBytes(dir_.File("expected.tga")), received);
+}
+
 TEST_F(Replacement, SymbolicLinkIsWrittenThrough) {
   fs::create_directory(dir_.File("sub"));
   WriteFileBytes(dir_.File("sub/real.tga"), kOldBytes);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,8 +76,13 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, settings.stdin_path.c_str(), O_RDONLY, 0);
+  if (settings.stdout_path.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, settings.stdout_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawn_file_actions_adddup2(&actions, err_write.get(), STDERR_FILENO);
   for (const int fd : {out_read.get(), out_write.get(), err_read.get(), err_write.get()}) {
     posix_spawn_file_actions_addclose(&actions, fd);
@@ -114,10 +120,15 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
   ToolResult result;
   bool out_open = true;
   bool err_open = true;
+  bool signal_pending = settings.signal_number != 0;
   while (out_open || (err_open && !settings.stderr_on_terminal)) {
     pollfd watched[2] = {{out_open ? out_read.get() : -1, POLLIN, 0},
                          {err_open ? err_read.get() : -1, POLLIN, 0}};
-    if (poll(watched, 2, -1) < 0) {
+    if (signal_pending && access(settings.signal_when_exists.c_str(), F_OK) == 0) {
+      kill(pid, settings.signal_number);
+      signal_pending = false;
+    }
+    if (poll(watched, 2, signal_pending ? 5 : -1) < 0) {
       Check(errno == EINTR, "poll");
       continue;
     }
@@ -133,6 +144,9 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     Check(errno == EINTR, "waitpid");
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (signal_pending) {
+    throw std::runtime_error("the tool ended before " + settings.signal_when_exists + " appeared");
+  }
   if (settings.stderr_on_terminal) {
     // With the last slave closed, the master hands out what is left, then EIO.
     err_write.Reset();

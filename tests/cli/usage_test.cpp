@@ -1,7 +1,9 @@
 // Usage errors exit with 2 and one line; --help and --version exit with 0.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "TarveloVersion.h"
 #include "file_bytes.h"
@@ -31,6 +33,12 @@ TEST(Usage, ErrorsExitWithTwoAndConvertNothing) {
       {"--jobs", "many", source, out + ".tga"},
       {"--timeout", "0", source, out + ".tga"},
       {"--frobnicate", source, out + ".tga"},
+      {source, "-"},  // standard output without --to
+      {"-q", "-v", source, out + ".tga"},
+      {"-0", source, out + ".tga"},            // -0 without a list
+      {"--files-from", source, out + ".tga"},  // a list without -o
+      {"--to", "tga", "-o", dir.path().string(), "--files-from", dir.File("no-list")},
+      {"--to", "tga", "-o", dir.path().string(), "-", source},  // stdin in a batch
   };
   for (const auto& arguments : cases) {
     SCOPED_TRACE(testing::PrintToString(arguments));
@@ -43,6 +51,69 @@ TEST(Usage, ErrorsExitWithTwoAndConvertNothing) {
   EXPECT_EQ(ListDirectory(dir.path().string()), std::vector<std::string>{"f.png"});
 }
 
+TEST(Usage, ErrorsNameTheProblem) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--bogus"}, "tarvelo-convert: unknown option --bogus (see --help)\n"},
+      {{"a.png", "--bogus", "b.tga"}, "tarvelo-convert: unknown option --bogus (see --help)\n"},
+      {{}, "tarvelo-convert: no SOURCE given (see --help)\n"},
+      {{"a.png", "-"},
+       "tarvelo-convert: writing to standard output needs --to tga or --to bmp (see --help)\n"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    EXPECT_EQ(RunTool(arguments).err, message);
+  }
+  // Two plain operands skip the option parser; "--" makes them go through it. Both
+  // must say the same.
+  const std::string layout_unknown =
+      "tarvelo-convert: cannot tell the layout from 'b.png': name it .tga or .bmp, or use --to tga|bmp (see "
+      "--help)\n";
+  EXPECT_EQ(RunTool({"a.png", "b.png"}).err, layout_unknown);
+  EXPECT_EQ(RunTool({"--", "a.png", "b.png"}).err, layout_unknown);
+}
+
+TEST(Usage, DoubleDashLetsASourceBeginWithADash) {
+  const TempDir dir;
+  ASSERT_TRUE(WritePng(dir.File("-odd.png"), MakeTestImage(3, 2, 3)));
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  const ToolResult single = RunTool({"--", "-odd.png", "odd.tga"});
+  std::filesystem::create_directory("out");
+  const ToolResult batch = RunTool({"--to", "bmp", "-o", "out", "--", "-odd.png"});
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(single.exit_code, 0) << single.err;
+  EXPECT_EQ(batch.exit_code, 0) << batch.err;
+  EXPECT_TRUE(FileExists(dir.File("odd.tga")));
+  EXPECT_TRUE(FileExists(dir.File("out/-odd.bmp")));
+}
+
+TEST(Usage, OptionsThatDoNothingForTheFilesGivenAreWarnedAbout) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(4, 4, 3)));
+  ToolResult result = RunTool({"-j", "4", source, dir.File("f.tga")});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "tarvelo-convert: warning: -j has no effect on a single conversion (SOURCE DEST)\n");
+  EXPECT_TRUE(FileExists(dir.File("f.tga")));
+
+  // -o turns "SOURCE DEST" into two sources: said, then done as asked.
+  std::filesystem::create_directory(dir.File("out"));
+  result = RunTool({"--to", "tga", "-o", dir.File("out"), source, dir.File("g.tga")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(
+      result.err.rfind("tarvelo-convert: warning: -o makes every name a SOURCE: " + dir.File("g.tga"), 0), 0U)
+      << result.err;
+}
+
+TEST(Usage, HelpOrVersionThatCannotBeWrittenIsAnError) {
+  ToolSettings settings;
+  settings.stdout_path = "/dev/full";
+  for (const char* flag : {"--help", "--version"}) {
+    const ToolResult result = RunTool({flag}, settings);
+    EXPECT_EQ(result.exit_code, 1) << flag;
+    EXPECT_EQ(result.err, "tarvelo-convert: cannot write to standard output: No space left on device\n");
+  }
+}
+
 TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
   for (const char* flag : {"--help", "-h"}) {
     const ToolResult result = RunTool({flag});
@@ -50,7 +121,9 @@ TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
     EXPECT_EQ(result.err, "");
     for (const char* expected :
          {"SOURCE DEST", "-o DIR SOURCE...", "--to tga|bmp", "-j,--jobs", "--timeout SECONDS", "120 s",
-          "same stem", "decoder crashed", "timed out", "magenta", "Exit status: 0", "2 usage error"}) {
+          "same stem", "decoder crashed", "timed out", "magenta", "Exit status: 0", "2 usage error",
+          "--files-from FILE", "-0,--null", "--skip-existing", "-q,--quiet", "-v,--verbose", "short stream",
+          "130 or 143"}) {
       EXPECT_NE(result.out.find(expected), std::string::npos) << "missing: " << expected;
     }
   }

@@ -148,13 +148,104 @@ TEST_F(DestinationFaultTest, ReadOnlyDirectory) {
                   "Read-only file system");
     return;
   }
-  WriteFileBytes(existing, kExisting);
   std::filesystem::permissions(volume,
                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   Snapshot();
+  // (An existing writable file there is overwritten in place: InPlace tests.)
   ExpectRefused(source_, existing, TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied");
   ExpectRefused(source_, volume + "/new.bmp", TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied");
   std::filesystem::permissions(volume, std::filesystem::perms::owner_all);
+}
+
+// A writable file in a directory that admits no new file: the temporary file cannot
+// be made, so the file is overwritten in place. Runs `convert` in a child process,
+// which as root gives up its privileges first (root may create files anywhere);
+// returns the child's exit status.
+template <typename Convert>
+int InChildWithoutPrivileges(Convert convert) {
+  const pid_t child = fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(99);
+    }
+    _exit(convert());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A directory nobody but its owner may add to, holding `name` that everyone may write.
+std::string LockedDirectoryWithWritableFile(const std::string& directory, const std::string& name,
+                                            const Bytes& bytes) {
+  const std::string file = directory + "/" + name;
+  WriteFileBytes(file, bytes);
+  std::filesystem::permissions(file, std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                         ~std::filesystem::perms::group_exec &
+                                         ~std::filesystem::perms::others_exec);
+  std::filesystem::permissions(directory,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                                   std::filesystem::perms::group_read | std::filesystem::perms::group_exec |
+                                   std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+  return file;
+}
+
+TEST_F(DestinationFaultTest, InPlaceWhenTheDirectoryAdmitsNoNewFile) {
+  const std::string volume = dir_.File("locked");
+  std::filesystem::create_directory(volume);
+  // Longer than any new file: the overwrite must also cut the old tail off.
+  const Bytes longer(size_t{300} * 1024, 'x');
+  const std::string existing = LockedDirectoryWithWritableFile(volume, "existing.tga", longer);
+  const std::string other_name = dir_.File("hard-link.tga");
+  std::filesystem::create_hard_link(existing, other_name);
+  std::filesystem::permissions(source_, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+
+  for (const TarveloLayout layout : {TARVELO_LAYOUT_BMP, TARVELO_LAYOUT_TGA}) {
+    const int status = InChildWithoutPrivileges([&] {
+      char detail[256] = "";
+      const TarveloStatus result =
+          TarveloConvert(source_.c_str(), existing.c_str(), layout, detail, sizeof detail);
+      return result == TARVELO_STATUS_CONVERTED ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << "layout " << layout;
+    char unused[8];
+    const TarveloStatus reference =
+        TarveloConvert(source_.c_str(), dir_.File("reference").c_str(), layout, unused, sizeof unused);
+    ASSERT_EQ(reference, TARVELO_STATUS_CONVERTED);
+    EXPECT_EQ(ReadFileBytes(existing), ReadFileBytes(dir_.File("reference")));
+    // The same file was written, so its other name sees the new bytes too.
+    EXPECT_EQ(ReadFileBytes(other_name), ReadFileBytes(dir_.File("reference")));
+  }
+  EXPECT_EQ(ListDirectory(volume), std::vector<std::string>{"existing.tga"});
+  std::filesystem::permissions(volume, std::filesystem::perms::owner_all);
+}
+
+// In place, a disk too small for the new file fails before the old bytes are touched.
+TEST_F(DestinationFaultTest, InPlaceOnAFullDiskKeepsTheOldFile) {
+  const std::string volume = dir_.File("volume");
+  std::filesystem::create_directory(volume);
+  const ScopedTmpfs tmpfs(volume, size_t{64} * 1024);
+  if (!tmpfs.ok()) {
+    GTEST_SKIP() << tmpfs.why();
+  }
+  const std::string existing = LockedDirectoryWithWritableFile(volume, "existing.bmp", kExisting);
+  std::filesystem::permissions(source_, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  const int status = InChildWithoutPrivileges([&] {
+    char detail[256] = "";
+    const TarveloStatus result =
+        TarveloConvert(source_.c_str(), existing.c_str(), TARVELO_LAYOUT_BMP, detail, sizeof detail);
+    return result == TARVELO_STATUS_WRITE_FAILED && std::string(detail) == "No space left on device" ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0) << "expected \"write failed\" with \"No space left on device\"";
+  EXPECT_EQ(ReadFileBytes(existing), kExisting);
+  EXPECT_EQ(ListDirectory(volume), std::vector<std::string>{"existing.bmp"});
 }
 
 TEST_F(DestinationFaultTest, DestinationIsADirectory) {

@@ -1,5 +1,7 @@
 #include "batch_plan.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 
@@ -7,8 +9,14 @@
 
 namespace tarvelo::cli {
 
+bool OutputExists(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
+}
+
 std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources,
-                                         const std::string& output_directory, TarveloLayout layout) {
+                                         const std::string& output_directory, TarveloLayout layout,
+                                         bool skip_existing) {
   namespace fs = std::filesystem;
   std::vector<PlannedConversion> plan;
   plan.reserve(sources.size());
@@ -25,6 +33,8 @@ std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources
       const auto [earlier, fresh] = claimed.emplace(entry.job.destination, &source);
       if (!fresh) {
         entry.refusal = "not converted: " + *earlier->second + " already writes " + entry.job.destination;
+      } else if (skip_existing && OutputExists(entry.job.destination)) {
+        entry.skipped_existing = true;
       }
     }
     plan.push_back(std::move(entry));

@@ -2,7 +2,16 @@
 
 #include <utility>
 
+#include "options.h"
+
 namespace tarvelo::cli {
+
+std::string DisplayedPath(const std::string& path, bool is_source) {
+  if (path == kStdio) {
+    return is_source ? "(standard input)" : "(standard output)";
+  }
+  return path;
+}
 
 ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail) {
   if (status == TARVELO_STATUS_CONVERTED) {
@@ -14,11 +23,12 @@ ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status
   }
   const bool about_destination =
       status == TARVELO_STATUS_DESTINATION_UNOPENABLE || status == TARVELO_STATUS_WRITE_FAILED;
-  return {false, about_destination ? job.destination : job.source, std::move(reason)};
+  return {false, about_destination ? DisplayedPath(job.destination, false) : DisplayedPath(job.source, true),
+          std::move(reason)};
 }
 
 ConversionOutcome FailedSource(const ConversionJob& job, std::string reason) {
-  return {false, job.source, std::move(reason)};
+  return {false, DisplayedPath(job.source, true), std::move(reason)};
 }
 
 }  // namespace tarvelo::cli

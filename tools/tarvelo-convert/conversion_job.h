@@ -21,6 +21,9 @@ struct ConversionOutcome {
   std::string reason;
 };
 
+// How failure lines name a file: '-' as "(standard input)" or "(standard output)".
+std::string DisplayedPath(const std::string& path, bool is_source);
+
 // The outcome the library's status stands for, e.g. "source unreadable: can't fopen".
 ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail);
 

@@ -5,9 +5,12 @@
 #include <array>
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "failure_line.h"
+#include "options.h"
+#include "stdio_conversion.h"
 #include "test_fault_hooks.h"
 
 namespace tarvelo::cli {
@@ -76,9 +79,20 @@ void Restore(int signal_number) { (void)std::signal(signal_number, SIG_DFL); }
 }  // namespace
 
 ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::seconds time_limit) {
-  g_crash_prefix = FailureLine(job.source, "decoder crashed (signal ");
+  // Standard input is read before the time limit starts: a slow writer at the
+  // other end of the pipe is no decoder that hangs.
+  std::optional<std::string> source_bytes;
+  if (job.source == kStdio) {
+    std::string reason;
+    source_bytes = ReadStandardInput(&reason);
+    if (!source_bytes) {
+      return FailedSource(job, reason);
+    }
+  }
+  const std::string shown_source = DisplayedPath(job.source, true);
+  g_crash_prefix = FailureLine(shown_source, "decoder crashed (signal ");
   g_crash_prefix.pop_back();  // the line's end comes after the number
-  g_timeout_line = FailureLine(job.source, "timed out after " + std::to_string(time_limit.count()) + " s");
+  g_timeout_line = FailureLine(shown_source, "timed out after " + std::to_string(time_limit.count()) + " s");
 
   (void)std::signal(SIGPIPE, SIG_IGN);
   UseAlternateSignalStack();
@@ -90,12 +104,8 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::second
 
   InjectTestFault(job.source);
   char detail[1024] = "";
-  // The tool owns its process: the library's helper threads may speed a large file up.
-  TarveloOptions options;
-  TarveloInitOptions(&options);
-  options.allow_threads = 1;
-  const TarveloStatus status = TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(),
-                                                         job.layout, &options, detail, sizeof detail);
+  const TarveloStatus status =
+      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, sizeof detail);
 
   (void)alarm(0);
   Restore(SIGALRM);

@@ -4,67 +4,83 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "batch_plan.h"
 #include "failure_line.h"
 #include "in_process_conversion.h"
+#include "interrupt.h"
 #include "options.h"
 #include "progress_line.h"
+#include "run_report.h"
 #include "worker_pool.h"
 
 namespace tarvelo::cli {
 namespace {
 
+constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal ended
+
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
-    return PlanBatch(options.sources, options.output_directory, options.layout);
+    return PlanBatch(options.sources, options.output_directory, options.layout, options.skip_existing);
   }
-  return {{{options.sources.front(), options.destination, options.layout}, ""}};
+  PlannedConversion single{{options.sources.front(), options.destination, options.layout}, "", false};
+  single.skipped_existing =
+      options.skip_existing && options.destination != kStdio && OutputExists(options.destination);
+  return {single};
 }
 
 int RunConversions(const Options& options) {
   const std::vector<PlannedConversion> plan = Plan(options);
-  ProgressLine progress(options.batch && isatty(STDERR_FILENO) == 1, plan.size());
-  std::size_t done = 0;
-  std::size_t failed = 0;
-  const auto record = [&](bool converted, const std::string& file, const std::string& reason) {
-    ++done;
-    if (!converted) {
-      ++failed;
-      progress.Clear();
-      // Nowhere else to report a failing stderr.
-      (void)std::fputs(FailureLine(file, reason).c_str(), stderr);
-    }
-    progress.Update(done, failed);
+  const bool data_on_stdout = !options.batch && options.destination == kStdio;
+  RunReport report(options.verbosity, plan.size(), data_on_stdout ? stderr : stdout);
+  ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && isatty(STDERR_FILENO) == 1,
+                        plan.size());
+  const auto record = [&](const ConversionJob& job, const ConversionOutcome& outcome) {
+    progress.Clear();
+    report.Record(job, outcome);
+    progress.Update(report.finished(), report.failed());
   };
 
   std::vector<ConversionJob> runnable;
   for (const PlannedConversion& entry : plan) {
-    if (entry.refusal.empty()) {
+    if (entry.skipped_existing) {
+      progress.Clear();
+      report.Skipped(entry.job);
+    } else if (entry.refusal.empty()) {
       runnable.push_back(entry.job);
     } else {
-      record(false, entry.job.source, entry.refusal);
+      record(entry.job, FailedSource(entry.job, entry.refusal));
     }
   }
   const std::chrono::seconds time_limit(options.timeout_seconds);
   if (!options.batch && runnable.size() == 1) {
-    const ConversionOutcome outcome = ConvertInProcess(runnable.front(), time_limit);
-    record(outcome.converted, outcome.file, outcome.reason);
+    record(runnable.front(), ConvertInProcess(runnable.front(), time_limit));
   } else if (!runnable.empty()) {
+    // Without the wake-up pipe an interrupt simply ends the tool, as by default.
+    (void)InstallInterruptHandlers();
     WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit);
-    pool.Run(runnable, [&](std::size_t /*job_index*/, const ConversionOutcome& outcome) {
-      record(outcome.converted, outcome.file, outcome.reason);
+    pool.Run(runnable, [&](std::size_t job_index, const ConversionOutcome& outcome) {
+      record(runnable[job_index], outcome);
     });
   }
   progress.Clear();
 
-  if (options.batch) {
-    std::printf("converted %zu of %zu files, %zu failed\n", plan.size() - failed, plan.size(), failed);
+  const int interrupted_by = InterruptSignal();
+  if (options.batch || interrupted_by != 0) {
+    report.PrintSummary(interrupted_by);
   }
-  return failed == 0 ? 0 : 1;
+  if (!report.OutputWritten()) {
+    return 1;
+  }
+  if (interrupted_by != 0) {
+    return kSignalExitBase + interrupted_by;
+  }
+  return report.failed() == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -74,6 +90,9 @@ int main(int argc, char** argv) {
   const tarvelo::cli::CommandLine command_line = tarvelo::cli::ParseCommandLine(argc, argv);
   if (!command_line.options) {
     return command_line.exit_code;
+  }
+  for (const std::string& warning : command_line.options->warnings) {
+    (void)std::fprintf(stderr, "tarvelo-convert: warning: %s\n", warning.c_str());
   }
   return tarvelo::cli::RunConversions(*command_line.options);
 }

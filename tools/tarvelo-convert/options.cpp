@@ -6,8 +6,12 @@
 #endif
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "file_list.h"
 #include "layout_choice.h"
 #include "tool_version.h"
 
@@ -37,7 +41,8 @@ class ToolFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App* app, std::string /*name*/) const override {
     return "Usage: tarvelo-convert [OPTIONS] SOURCE DEST\n"
-           "       tarvelo-convert [OPTIONS] --to tga|bmp -o DIR SOURCE...\n\n" +
+           "       tarvelo-convert [OPTIONS] --to tga|bmp -o DIR SOURCE...\n"
+           "       tarvelo-convert [OPTIONS] --to tga|bmp -o DIR --files-from FILE\n\n" +
            app->get_description();
   }
   std::string make_description(const CLI::App* /*app*/) const override { return ""; }
@@ -48,13 +53,19 @@ const char* const kDescription =
     "Converts images into uncompressed TGA or 24-bit BMP files.\n"
     "\n"
     "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
-    "chooses the layout unless --to names it.\n"
+    "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
+    "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
+    "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
+    "to it fails part way (the reader went away, a full disk), the reader has received a\n"
+    "short stream and the tool exits with status 1.\n"
     "\n"
     "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
     "stem being SOURCE's file name without its last extension. Several files are converted\n"
     "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
     "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
-    "one would overwrite its output: it is not converted and counts as failed.\n"
+    "one (also across a whole --files-from list) would overwrite its output: it is not\n"
+    "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch stops, leaves\n"
+    "no partial file, prints the summary with the files not done and exits with 130 or 143.\n"
     "\n"
     "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
     "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
@@ -74,41 +85,154 @@ const char* const kFooter =
     "Each failure is one line on stderr: \"tarvelo-convert: FILE: REASON\".\n"
     "Put -- before sources whose names begin with '-'.\n"
     "\n"
-    "Exit status: 0 every file converted, 1 some file failed, 2 usage error.\n";
+    "Exit status: 0 every file converted (or skipped), 1 some file failed or the output\n"
+    "could not be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
 
-// Settles the mode and the layout; throws CLI::ValidationError on a usage error.
-void Resolve(const std::vector<std::string>& paths, const std::string& forced_layout, Options* options) {
-  const std::optional<TarveloLayout> forced =
-      forced_layout.empty() ? std::nullopt : LayoutFromName(forced_layout);
-  options->batch = !options->output_directory.empty();
-  if (options->batch) {
-    if (!forced) {
-      throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
+bool IsStdout(const std::string& destination) {
+  return destination == kStdio || destination == "/dev/stdout";
+}
+
+struct Parsed {
+  std::vector<std::string> paths;
+  std::string forced_layout;
+  std::string files_from;
+  bool null_separated = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool jobs_given = false;
+};
+
+void ResolveBatch(const Parsed& parsed, Options* options) {
+  options->sources = parsed.paths;
+  if (!parsed.files_from.empty()) {
+    FileList list = ReadFileList(parsed.files_from, parsed.null_separated);
+    if (!list.error.empty()) {
+      throw CLI::ValidationError("cannot read the list " + parsed.files_from + ": " + list.error);
     }
-    options->layout = *forced;
-    options->sources = paths;
-    return;
+    options->sources.insert(options->sources.end(), std::make_move_iterator(list.paths.begin()),
+                            std::make_move_iterator(list.paths.end()));
+  } else if (options->sources.empty()) {
+    throw CLI::ValidationError("no SOURCE given for the batch (name files, or use --files-from FILE)");
   }
-  if (paths.size() != 2) {
+  for (const std::string& source : parsed.paths) {
+    if (source == kStdio) {
+      throw CLI::ValidationError("'-' (standard input) can only be the SOURCE of a single conversion");
+    }
+  }
+  if (options->sources.size() == 2 && parsed.files_from.empty()) {
+    const std::string& second = options->sources[1];
+    if (LayoutFromDestination(second) && access(second.c_str(), F_OK) != 0) {
+      options->warnings.push_back("-o makes every name a SOURCE: " + second +
+                                  " is read, not written; without -o, SOURCE DEST converts one file");
+    }
+  }
+}
+
+void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& forced, Options* options) {
+  if (!parsed.files_from.empty()) {
+    throw CLI::ValidationError("--files-from needs -o DIR");
+  }
+  if (parsed.paths.empty()) {
+    throw CLI::ValidationError("no SOURCE given");
+  }
+  if (parsed.paths.size() != 2) {
     throw CLI::ValidationError("expected SOURCE and DEST, or -o DIR for a batch; got " +
-                               std::to_string(paths.size()) + " file names");
+                               std::to_string(parsed.paths.size()) + " file name" +
+                               (parsed.paths.size() == 1 ? "" : "s"));
   }
-  options->sources = {paths[0]};
-  options->destination = paths[1];
-  const std::optional<TarveloLayout> layout = forced ? forced : LayoutFromDestination(paths[1]);
+  options->sources = {parsed.paths[0]};
+  options->destination = IsStdout(parsed.paths[1]) ? kStdio : parsed.paths[1];
+  if (options->destination == kStdio && !forced) {
+    throw CLI::ValidationError("writing to standard output needs --to tga or --to bmp");
+  }
+  const std::optional<TarveloLayout> layout = forced ? forced : LayoutFromDestination(parsed.paths[1]);
   if (!layout) {
-    throw CLI::ValidationError("cannot tell the layout from '" + paths[1] +
+    throw CLI::ValidationError("cannot tell the layout from '" + parsed.paths[1] +
                                "': name it .tga or .bmp, or use --to tga|bmp");
   }
   options->layout = *layout;
+  if (parsed.jobs_given) {
+    options->warnings.push_back("-j has no effect on a single conversion (SOURCE DEST)");
+  }
+}
+
+// Settles the mode and the layout; throws CLI::ValidationError on a usage error.
+void Resolve(const Parsed& parsed, Options* options) {
+  if (parsed.quiet && parsed.verbose) {
+    throw CLI::ValidationError("-q and -v cannot be used together");
+  }
+  options->verbosity = parsed.quiet     ? Verbosity::kQuiet
+                       : parsed.verbose ? Verbosity::kVerbose
+                                        : Verbosity::kNormal;
+  if (parsed.null_separated && parsed.files_from.empty()) {
+    throw CLI::ValidationError("-0 (--null) only applies to --files-from FILE");
+  }
+  const std::optional<TarveloLayout> forced =
+      parsed.forced_layout.empty() ? std::nullopt : LayoutFromName(parsed.forced_layout);
+  options->batch = !options->output_directory.empty();
+  if (!options->batch) {
+    ResolveSingle(parsed, forced, options);
+    return;
+  }
+  if (!forced.has_value()) {
+    throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
+  }
+  options->layout = LayoutFromName(parsed.forced_layout).value_or(TARVELO_LAYOUT_TGA);
+  ResolveBatch(parsed, options);
+}
+
+// Unknown options first: CLI11 would otherwise complain about a missing operand
+// and leave the real mistake unnamed.
+void RefuseUnknownOptions(const CLI::App& app) {
+  for (const std::string& extra : app.remaining()) {
+    if (extra.size() > 1 && extra.front() == '-' && extra != "--") {
+      throw CLI::ValidationError("unknown option " + extra);
+    }
+  }
+}
+
+// --help and --version write to stdout; a failed write (a full disk, a closed pipe)
+// must not look like success.
+int FinishInformationalOutput(int code) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    (void)std::fprintf(stderr, "tarvelo-convert: cannot write to standard output: %s\n",
+                       std::strerror(error));
+    return 1;
+  }
+  return code;
+}
+
+// The plainest form, two operands and no option, is what a script converting one
+// file at a time runs over and over. Building CLI11's option table costs more than
+// the rest of the tool's start (see bench/RESULTS.md), and no option can be present
+// to need it: the operands go straight to the same resolution.
+std::optional<CommandLine> ParseTwoOperands(int argc, char** argv) {
+  if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-' || argv[1][0] == '\0' || argv[2][0] == '\0') {
+    return std::nullopt;
+  }
+  Parsed parsed;
+  parsed.paths = {argv[1], argv[2]};
+  Options options;
+  try {
+    Resolve(parsed, &options);
+  } catch (const CLI::ValidationError& error) {
+    (void)std::fprintf(stderr, "tarvelo-convert: %s (see --help)\n", error.what());
+    return CommandLine{std::nullopt, kUsageError};
+  }
+  return CommandLine{std::move(options), 0};
 }
 
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
+  if (std::optional<CommandLine> plain = ParseTwoOperands(argc, argv)) {
+    return std::move(*plain);
+  }
   CLI::App app(kDescription, "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
+  app.allow_extras();
   app.set_version_flag("--version", std::string("tarvelo-convert ") + ToolVersion(),
                        "Print the version and exit");
   app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
@@ -117,33 +241,47 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
   Options options;
   options.jobs = CoreCount();
-  std::vector<std::string> paths;
-  std::string forced_layout;
-  app.add_option("SOURCE", paths, "SOURCE DEST, or the SOURCE files of a batch")->required();
-  app.add_option("--to", forced_layout, "Output layout; overrides DEST's extension; required with -o")
+  Parsed parsed;
+  app.add_option("SOURCE", parsed.paths, "SOURCE DEST, or the SOURCE files of a batch");
+  app.add_option("--to", parsed.forced_layout,
+                 "Output layout; overrides DEST's extension; required with -o and for DEST '-'")
       ->option_text("tga|bmp")
       ->check(CLI::IsMember({"tga", "bmp"}, CLI::ignore_case));
   app.add_option("-o,--output-dir", options.output_directory,
                  "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
       ->option_text("DIR")
       ->check(CLI::ExistingDirectory);
-  app.add_option("-j,--jobs", options.jobs,
-                 "Batch: files converted at once (default: the number of cores, " +
-                     std::to_string(options.jobs) + " here)")
-      ->option_text("N")
-      ->check(CLI::Range(std::size_t{1}, kMaxJobs));
+  app.add_option("--files-from", parsed.files_from,
+                 "Batch: also convert the files listed in FILE, one a line ('-': standard input)")
+      ->option_text("FILE");
+  app.add_flag("-0,--null", parsed.null_separated,
+               "The --files-from list is separated by NUL bytes (find -print0)");
+  app.add_flag("--skip-existing", options.skip_existing,
+               "Leave outputs that already exist alone; they are counted as skipped");
+  CLI::Option* jobs = app.add_option("-j,--jobs", options.jobs,
+                                     "Batch: files converted at once (default: the number of cores, " +
+                                         std::to_string(options.jobs) + " here)")
+                          ->option_text("N")
+                          ->check(CLI::Range(std::size_t{1}, kMaxJobs));
   app.add_option("--timeout", options.timeout_seconds,
                  "Time limit per file in seconds, 1 to 86400 (default: " +
                      std::to_string(kDefaultTimeoutSeconds) + ")")
       ->option_text("SECONDS")
       ->check(CLI::Range(1U, kMaxTimeoutSeconds));
+  app.add_flag("-q,--quiet", parsed.quiet, "Report failures only (no progress, no summary)");
+  app.add_flag("-v,--verbose", parsed.verbose, "Also report each file converted or skipped");
 
   try {
     app.parse(argc, argv);
-    Resolve(paths, forced_layout, &options);
+    RefuseUnknownOptions(app);
+    parsed.jobs_given = jobs->count() > 0;
+    Resolve(parsed, &options);
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error);
-    return {std::nullopt, code == 0 ? 0 : kUsageError};
+    if (code == 0) {
+      return {std::nullopt, FinishInformationalOutput(0)};
+    }
+    return {std::nullopt, kUsageError};
   }
   return {std::move(options), 0};
 }

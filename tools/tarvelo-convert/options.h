@@ -11,24 +11,38 @@ namespace tarvelo::cli {
 
 constexpr unsigned kDefaultTimeoutSeconds = 120;
 
+// "-" as SOURCE reads standard input, as DEST writes standard output.
+constexpr const char* kStdio = "-";
+
+// How much the tool reports besides failures.
+enum class Verbosity {
+  kQuiet,    // -q: failures only
+  kNormal,   // failures, a batch's progress and summary
+  kVerbose,  // -v: also a line per file
+};
+
 // What the command line asks for, checked and resolved.
 struct Options {
   bool batch = false;  // -o DIR given
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
   std::vector<std::string> sources;  // exactly one unless batch
-  std::string destination;           // single file only
+  std::string destination;           // single file only; kStdio: standard output
   std::string output_directory;      // batch only
   std::size_t jobs = 1;
   unsigned timeout_seconds = kDefaultTimeoutSeconds;
+  bool skip_existing = false;
+  Verbosity verbosity = Verbosity::kNormal;
+  std::vector<std::string> warnings;  // printed before the run, each on its own line
 };
 
 struct CommandLine {
   std::optional<Options> options;  // absent: exit with exit_code
-  int exit_code = 0;               // 0 after --help or --version, 2 after a usage error
+  int exit_code = 0;               // 0 after --help or --version, 2 after a usage error, 1 when
+                                   // --help or --version could not be written
 };
 
-// Parses the arguments. --help and --version print to stdout; a usage error prints
-// one line to stderr.
+// Parses the arguments and reads the --files-from list. --help and --version print
+// to stdout; a usage error prints one line to stderr.
 CommandLine ParseCommandLine(int argc, char** argv);
 
 }  // namespace tarvelo::cli

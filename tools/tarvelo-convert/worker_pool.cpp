@@ -18,6 +18,7 @@
 #include <deque>
 
 #include "fd_io.h"
+#include "interrupt.h"
 #include "worker_process.h"
 #include "worker_protocol.h"
 
@@ -157,7 +158,9 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
     on_complete(job_index, outcome);
   };
 
-  while (finished < jobs.size()) {
+  // An interrupt ends the run: the files not finished are left to the caller, and
+  // the destructor stops the busy workers.
+  while (finished < jobs.size() && InterruptSignal() == 0) {
     bool any_busy = false;
     for (Worker& worker : workers_) {
       if (!worker.job && !pending.empty() && (worker.pid >= 0 || Start(&worker))) {
@@ -197,6 +200,9 @@ void WorkerPool::WaitForReplies(const std::vector<ConversionJob>& jobs, const Co
     busy.push_back(&worker);
     nearest = std::min(nearest, worker.deadline);
   }
+  if (InterruptWakeFd() >= 0) {
+    watched.push_back({InterruptWakeFd(), POLLIN, 0});
+  }
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nearest - Clock::now()).count();
   const int timeout_ms = static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX));
   const int ready = poll(watched.data(), watched.size(), timeout_ms);
@@ -205,10 +211,13 @@ void WorkerPool::WaitForReplies(const std::vector<ConversionJob>& jobs, const Co
     usleep(10000);
     return;
   }
-  for (std::size_t i = 0; ready > 0 && i < watched.size(); ++i) {
+  for (std::size_t i = 0; ready > 0 && i < busy.size(); ++i) {
     if (watched[i].revents != 0) {
       Collect(busy[i], jobs, finish);
     }
+  }
+  if (watched.size() > busy.size() && watched.back().revents != 0) {
+    DrainInterruptWakeFd();
   }
   const Clock::time_point now = Clock::now();
   for (Worker* worker : busy) {

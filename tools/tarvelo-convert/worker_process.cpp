@@ -6,6 +6,7 @@
 #endif
 
 #include "TarveloConvert.h"
+#include "stdio_conversion.h"
 #include "test_fault_hooks.h"
 #include "worker_protocol.h"
 
@@ -40,11 +41,8 @@ void RunWorker(int channel) {
     InjectTestFault(request.source);
     char detail[1024] = "";
     ConversionReply reply;
-    TarveloOptions options;  // a worker process of the tool's own: helper threads are welcome
-    TarveloInitOptions(&options);
-    options.allow_threads = 1;
-    reply.status = TarveloConvertWithOptions(request.source.c_str(), request.destination.c_str(),
-                                             request.layout, &options, detail, sizeof detail);
+    reply.status =
+        ConvertJob({request.source, request.destination, request.layout}, nullptr, detail, sizeof detail);
     reply.detail = detail;
     if (!SendReply(channel, reply)) {
       break;

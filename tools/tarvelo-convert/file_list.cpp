@@ -1,0 +1,68 @@
+#include "file_list.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fd_io.h"
+
+namespace tarvelo::cli {
+
+std::optional<std::string> ReadAll(int fd) {
+  std::string text;
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
+  for (;;) {
+    const std::size_t used = text.size();
+    text.resize(used + kChunk);
+    const long got = ReadSome(fd, text.data() + used, kChunk);
+    if (got < 0) {
+      return std::nullopt;
+    }
+    text.resize(used + static_cast<std::size_t>(got));
+    if (got == 0) {
+      return text;
+    }
+  }
+}
+
+std::vector<std::string> SplitFileList(const std::string& text, bool null_separated) {
+  const char separator = null_separated ? '\0' : '\n';
+  std::vector<std::string> paths;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(separator, start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    if (end > start) {
+      paths.emplace_back(text, start, end - start);
+    }
+    start = end + 1;
+  }
+  return paths;
+}
+
+FileList ReadFileList(const std::string& list_path, bool null_separated) {
+  FileList list;
+  const bool from_stdin = list_path == "-";
+  const int fd = from_stdin ? STDIN_FILENO : open(list_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    list.error = std::strerror(errno);
+    return list;
+  }
+  const std::optional<std::string> text = ReadAll(fd);
+  const int error = errno;
+  if (!from_stdin) {
+    close(fd);
+  }
+  if (!text) {
+    list.error = std::strerror(error);
+    return list;
+  }
+  list.paths = SplitFileList(*text, null_separated);
+  return list;
+}
+
+}  // namespace tarvelo::cli

@@ -1,0 +1,105 @@
+#include "stdio_conversion.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "fd_io.h"
+#include "file_list.h"
+#include "options.h"
+
+namespace tarvelo::cli {
+namespace {
+
+struct StandardOutput {
+  int error = 0;  // errno of the failed write
+};
+
+extern "C" int WriteToStandardOutput(void* context, const void* data, size_t size) {
+  if (WriteFully(STDOUT_FILENO, data, size)) {
+    return 1;
+  }
+  static_cast<StandardOutput*>(context)->error = errno != 0 ? errno : EIO;
+  return 0;
+}
+
+// Sources up to this size are read whole, in one call, and converted from memory:
+// the library's file reading checks, rewinds and reads again in blocks, which for a
+// small file costs more system calls than the decoding takes. The bound keeps the
+// copy a small constant next to the decoded image, so that memory use stays the
+// image plus a constant.
+constexpr off_t kReadWholeUpTo = off_t{256} << 10;
+
+// The bytes of a small regular file, or nothing (too large, not a regular file, or
+// any failure: the library then reads the path itself and reports in its words).
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> bytes;
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+      status.st_size <= kReadWholeUpTo) {
+    // One byte more than the size: a file that grew meanwhile is left to the library.
+    std::string buffer(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    if (ReadFully(fd, buffer.data(), static_cast<std::size_t>(status.st_size)) &&
+        ReadSome(fd, buffer.data() + status.st_size, 1) == 0) {
+      buffer.pop_back();
+      bytes = std::move(buffer);
+    }
+  }
+  close(fd);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadStandardInput(std::string* reason) {
+  std::optional<std::string> bytes = ReadAll(STDIN_FILENO);
+  if (!bytes) {
+    *reason = std::string("cannot read standard input: ") + std::strerror(errno);
+  }
+  return bytes;
+}
+
+TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char* detail,
+                         std::size_t detail_size) {
+  TarveloOptions options;
+  TarveloInitOptions(&options);
+  options.allow_threads = 1;
+  const bool to_stdout = job.destination == kStdio;
+  std::optional<std::string> small_source;
+  if (source_bytes == nullptr) {
+    small_source = ReadSmallFile(job.source);
+    if (small_source) {
+      source_bytes = &*small_source;
+    }
+  }
+  if (!to_stdout) {
+    if (source_bytes != nullptr) {
+      return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),
+                                  job.layout, &options, detail, detail_size);
+    }
+    return TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(), job.layout, &options,
+                                     detail, detail_size);
+  }
+  StandardOutput output;
+  const TarveloStatus status =
+      source_bytes != nullptr
+          ? TarveloConvertMemoryToFunc(source_bytes->data(), source_bytes->size(), job.layout,
+                                       WriteToStandardOutput, &output, &options, detail, detail_size)
+          : TarveloConvertToFunc(job.source.c_str(), job.layout, WriteToStandardOutput, &output, &options,
+                                 detail, detail_size);
+  if (status == TARVELO_STATUS_WRITE_FAILED && output.error != 0 && detail_size > 0) {
+    // The library only knows that the callback refused; the reason is ours.
+    (void)std::snprintf(detail, detail_size, "%s", std::strerror(output.error));
+  }
+  return status;
+}
+
+}  // namespace tarvelo::cli
