@@ -15,8 +15,8 @@ struct ToolSettings {
   std::vector<std::string> extra_environment;  // "NAME=value" added to ours
   bool stderr_on_terminal = false;             // stderr is a pseudo-terminal, not a pipe
   bool hooked = false;  // the tests' copy with the fault hooks instead of the tool that is installed
-  std::string stdin_path = "/dev/null";        // the file the tool reads as stdin
-  std::string stdout_path{};                   // stdout into this file instead of `out`
+  std::string stdin_path = "/dev/null";  // the file the tool reads as stdin
+  std::string stdout_path{};             // stdout into this file instead of `out`
   // Sends `signal_number` to the tool once `signal_when_exists` exists (checked
   // every few milliseconds), e.g. once a batch has written its first output.
   std::string signal_when_exists{};
