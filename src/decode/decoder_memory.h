@@ -21,6 +21,11 @@ namespace tarvelo {
 // are returned, without a thread.
 //
 // Elsewhere, and where the kernel or a thread limit refuses, blocks are plain.
+// Blocks are aligned to kDecoderBlockAlignment: the least of what malloc
+// guarantees on every platform built for (8 bytes on 32-bit systems, 16 on
+// 64-bit ones), enough for every scalar type the decoder stores.
+inline constexpr size_t kDecoderBlockAlignment = 2 * sizeof(void*);
+
 void* AllocateDecoderMemory(size_t size) noexcept;
 void* ResizeDecoderMemory(void* block, size_t size) noexcept;
 void FreeDecoderMemory(void* block) noexcept;
