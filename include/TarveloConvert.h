@@ -57,14 +57,14 @@ typedef enum TarveloStatus {
  * decoder's buffers ahead of it; every platform: one that writes the file while
  * the pixels are converted); they end before the call returns.
  */
-TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
-                                         char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvert(const char* source, const char* destination,
+                                                      TarveloLayout layout, char* detail, size_t detail_size);
 
 /*
  * A short English message for a status, e.g. "source unreadable". Never NULL; an
  * unknown value gives "unknown status". The string is static: do not free it.
  */
-TARVELO_API const char* TarveloStatusMessage(TarveloStatus status);
+TARVELO_API const char* TARVELO_CALL TarveloStatusMessage(TarveloStatus status);
 
 #ifdef __cplusplus
 }
