@@ -11,6 +11,7 @@
 # 32-bit loader is unpacked from the wine32:i386 package into DIRECTORY:
 #   DIRECTORY/lib/wine/wine       the 32-bit loader; it finds its libraries at
 #   DIRECTORY/lib/i386-linux-gnu  a link to the system's i386 library directory
+#   DIRECTORY/share/wine          a link to Wine's data (locale tables)
 #   DIRECTORY/bin/wine            runs the loader through qemu-i386 (printed)
 #   DIRECTORY/bin/wine64          the system's 64-bit loader
 # Wine starts further processes through WINELOADER, whose name it switches
@@ -43,6 +44,8 @@ if [ ! -x "$loader" ]; then
   rm -rf "$download"
 fi
 ln -sfn /usr/lib/i386-linux-gnu "$directory/lib/i386-linux-gnu"
+mkdir -p "$directory/share"
+ln -sfn /usr/share/wine "$directory/share/wine"  # the loader's ../../share/wine: locale data
 
 mkdir -p "$directory/bin"
 # WINELOADERNOEXEC: the loader must not re-execute itself (the kernel would refuse).
