@@ -79,7 +79,8 @@ linux_deb() {  # amd64 | arm64 | armhf
     arm64) triplet=aarch64-linux-gnu toolchain=cmake/toolchain-aarch64-linux-gnu.cmake qemu=qemu-aarch64 ;;
     armhf) triplet=arm-linux-gnueabihf toolchain=cmake/toolchain-arm-linux-gnueabihf.cmake qemu=qemu-arm ;;
   esac
-  local options=(-DCMAKE_INSTALL_PREFIX=/usr)
+  # Debian's multiarch library directory: CMake picks it by itself only for native builds.
+  local options=(-DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet")
   if [ -n "$toolchain" ]; then
     bash scripts/install-deps.sh "g++-$triplet" qemu-user dpkg-dev
     options+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")

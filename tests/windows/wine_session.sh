@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts or stops the Wine session that the Windows tests run in; CTest runs it as
-# the setup and cleanup of the tests. Usage: wine_session.sh start|stop PREFIX
+# the setup and cleanup of the tests.
+# Usage: wine_session.sh start|stop PREFIX [I386_DLL_DIRECTORY (32-bit programs)]
 #
 # The prefix lives in the build directory (Wine refuses a prefix the user does not
 # own). The tests' environment (WINEDEBUG, WINEDLLOVERRIDES, LC_ALL) comes from CTest.
@@ -20,6 +21,13 @@ case $action in
     # processes with their output on /dev/null: services that inherited CTest's
     # pipe would keep CTest waiting for ever.
     wine cmd /c exit >/dev/null 2>&1 </dev/null
+    if [ -n "${3:-}" ]; then
+      # 32-bit programs: the prefix's 32-bit system directory gets Wine's i386 DLLs
+      # (as links), which the 64-bit setup cannot install without a 32-bit loader.
+      for dll in "$3"/*; do
+        ln -sf "$dll" "$WINEPREFIX/drive_c/windows/syswow64/${dll##*/}"
+      done
+    fi
     ;;
   stop)
     wineserver -k >/dev/null 2>&1 || true
