@@ -103,12 +103,14 @@ linux_deb() {  # amd64 | arm64 | armhf
     local newest
     newest=$("$triplet-objdump" -T "$tree/usr/bin/tarvelo-convert" "$tree/usr/lib/$triplet/libTarveloImageTGA.so.1" |
              grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
-    [ "$(printf '%s\n2.34\n' "$newest" | sort -V | tail -n 1)" = 2.34 ] ||
-      { echo "the binaries need glibc $newest, the package declares 2.34" >&2; exit 1; }
+    local declared
+    declared=$(dpkg-deb -f "$deb" Depends | sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p')
+    [ -n "$declared" ] && [ "$(printf '%s\n%s\n' "$newest" "$declared" | sort -V | tail -n 1)" = "$declared" ] ||
+      { echo "the binaries need glibc $newest, the package declares '$declared'" >&2; exit 1; }
     # The packaged tool converts a file under the emulator, with the packaged library.
     local sample=$work/sample-$arch
     mkdir -p "$sample"
-    printf 'P3\n2 2\n255\n255 0 0  0 255 0\n0 0 255  255 255 255\n' >"$sample/in.ppm"
+    printf 'P6\n2 2\n255\n\377\0\0\0\377\0\0\0\377\377\377\377' >"$sample/in.ppm"
     LD_LIBRARY_PATH="$tree/usr/lib/$triplet" "$qemu" -L "/usr/$triplet" "$tree/usr/bin/tarvelo-convert" \
       "$sample/in.ppm" "$sample/out.bmp"
     # 54-byte header, two rows of 2 pixels padded to 8 bytes: 70 bytes.
