@@ -35,13 +35,14 @@ configure_and_build() {  # build directory, CMake options...
 }
 
 windows_zip() {  # x86_64 | x86
-  local arch=$1 triplet toolchain machine dlltool_machine
+  local arch=$1 triplet toolchain machine dlltool_machine compiler
   case "$arch" in
-    x86_64) triplet=x86_64-w64-mingw32 toolchain=mingw64 machine=x86_64 dlltool_machine=i386:x86-64 ;;
-    x86) triplet=i686-w64-mingw32 toolchain=mingw32 machine=i686 dlltool_machine=i386 ;;
+    x86_64) triplet=x86_64-w64-mingw32 toolchain=mingw64 machine=x86_64 dlltool_machine=i386:x86-64
+            compiler=g++-mingw-w64-x86-64-posix ;;
+    x86) triplet=i686-w64-mingw32 toolchain=mingw32 machine=i686 dlltool_machine=i386
+         compiler=g++-mingw-w64-i686-posix ;;
   esac
-  bash scripts/install-deps.sh "g++-mingw-w64-${triplet%%-*}-posix" python3-pefile zip unzip
-  [ "$arch" = x86_64 ] || bash scripts/install-deps.sh g++-mingw-w64-i686-posix
+  bash scripts/install-deps.sh "$compiler" python3-pefile zip unzip
   local build_dir=build-release-windows-$arch
   configure_and_build "$build_dir" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$toolchain.cmake"
   local name=TarveloImageTGA-$version-windows-$arch
