@@ -52,8 +52,10 @@ windows_zip() {  # x86_64 | x86
   cp src/TarveloImageTGA.def "$stage/lib/"
   # The import library for MSVC: on x86 dlltool gives the symbols the leading
   # underscore that MSVC's C names have, bound to the undecorated exports.
-  "$triplet-dlltool" -m "$dlltool_machine" -d src/TarveloImageTGA.def -D TarveloImageTGA.dll \
-                     -l "$stage/lib/TarveloImageTGA.lib"
+  # dlltool names the library's internal symbols after the output path: a bare name
+  # keeps the build machine's paths out of it.
+  (cd "$stage/lib" && "$triplet-dlltool" -m "$dlltool_machine" -d "$root/src/TarveloImageTGA.def" \
+                                         -D TarveloImageTGA.dll -l TarveloImageTGA.lib)
   cp include/*.h "$stage/include/"
   cp README.md LICENSE "$stage/"
   rm -f "$out/$name.zip"
@@ -68,7 +70,9 @@ windows_zip() {  # x86_64 | x86
     >"$check/image.txt" || { cat "$check/image.txt"; exit 1; }
   "$triplet-gcc-posix" -std=c99 -Wall -Wextra -Werror -I"$check/$name/include" examples/convert_from_c.c \
                        "$check/$name/lib/TarveloImageTGA.lib" -o "$check/host.exe"
-  "$triplet-objdump" -p "$check/host.exe" | grep -qi "DLL Name: TarveloImageTGA.dll" ||
+  local imports
+  imports=$("$triplet-objdump" -p "$check/host.exe")
+  grep -qi "DLL Name: TarveloImageTGA.dll" <<<"$imports" ||
     { echo "the host does not import TarveloImageTGA.dll" >&2; exit 1; }
   echo "checked: $name.zip (image, import library)"
 }
