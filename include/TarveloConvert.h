@@ -62,20 +62,20 @@ typedef enum TarveloStatus {
  * the caller's. The call starts no thread and takes no lock (as BMP2TGA and
  * TGA2BMP); TarveloConvertWithOptions can allow helper threads.
  */
-TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
-                                         char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvert(const char* source, const char* destination,
+                                                      TarveloLayout layout, char* detail, size_t detail_size);
 
 /*
  * A short English message for a status, e.g. "source unreadable". Never NULL; an
  * unknown value gives "unknown status". The string is static: do not free it.
  */
-TARVELO_API const char* TarveloStatusMessage(TarveloStatus status);
+TARVELO_API const char* TARVELO_CALL TarveloStatusMessage(TarveloStatus status);
 
 /*
  * The loaded library's version as "major.minor.patch", e.g. "1.0.0". Static; never
  * NULL. Compare with TARVELO_VERSION_STRING to detect a header/library mismatch.
  */
-TARVELO_API const char* TarveloLibraryVersion(void);
+TARVELO_API const char* TARVELO_CALL TarveloLibraryVersion(void);
 
 /* ------------------------------------------------------------------------------
  * Programs' entry points: raw pixels, bytes in memory, write callbacks, options.
@@ -102,7 +102,7 @@ TARVELO_API const char* TarveloLibraryVersion(void);
  * Receives `size` output bytes at `data` (valid only during the call). Returns
  * nonzero when it took them all; 0 stops the write (TARVELO_STATUS_WRITE_FAILED).
  */
-typedef int (*TarveloWriteFunc)(void* context, const void* data, size_t size);
+typedef int(TARVELO_CALL* TarveloWriteFunc)(void* context, const void* data, size_t size);
 
 /*
  * Options of one call. Versioned by its size: always start from TarveloInitOptions,
@@ -125,7 +125,7 @@ typedef struct TarveloOptions {
 } TarveloOptions;
 
 /* Fills `*options` with the defaults and sets struct_size. NULL is ignored. */
-TARVELO_API void TarveloInitOptions(TarveloOptions* options);
+TARVELO_API void TARVELO_CALL TarveloInitOptions(TarveloOptions* options);
 
 /* What TarveloReadInfo reports. */
 typedef struct TarveloImageInfo {
@@ -138,19 +138,20 @@ typedef struct TarveloImageInfo {
 /*
  * As TarveloConvert, with options (NULL: defaults, the same as TarveloConvert).
  */
-TARVELO_API TarveloStatus TarveloConvertWithOptions(const char* source, const char* destination,
-                                                    TarveloLayout layout, const TarveloOptions* options,
-                                                    char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertWithOptions(const char* source, const char* destination,
+                                                                 TarveloLayout layout,
+                                                                 const TarveloOptions* options, char* detail,
+                                                                 size_t detail_size);
 
 /*
  * Converts the image file at `source` (UTF-8 path) and hands the output file's
  * bytes to `write` (with `context`) instead of writing a file.
  * NULL source or write: TARVELO_STATUS_INVALID_ARGUMENT, and `write` is never called.
  */
-TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout layout,
-                                               TarveloWriteFunc write, void* context,
-                                               const TarveloOptions* options, char* detail,
-                                               size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertToFunc(const char* source, TarveloLayout layout,
+                                                            TarveloWriteFunc write, void* context,
+                                                            const TarveloOptions* options, char* detail,
+                                                            size_t detail_size);
 
 /*
  * Converts the encoded image held in memory (`size` bytes at `data`, any format the
@@ -158,15 +159,17 @@ TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout
  * NULL data (with any size) or destination: TARVELO_STATUS_INVALID_ARGUMENT. A size of
  * 0, or over 2^31 - 1 bytes (the decoder's limit), is TARVELO_STATUS_SOURCE_UNREADABLE.
  */
-TARVELO_API TarveloStatus TarveloConvertMemory(const void* data, size_t size, const char* destination,
-                                               TarveloLayout layout, const TarveloOptions* options,
-                                               char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemory(const void* data, size_t size,
+                                                            const char* destination, TarveloLayout layout,
+                                                            const TarveloOptions* options, char* detail,
+                                                            size_t detail_size);
 
 /* As TarveloConvertMemory, handing the output to `write` instead of a file. */
-TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t size, TarveloLayout layout,
-                                                     TarveloWriteFunc write, void* context,
-                                                     const TarveloOptions* options, char* detail,
-                                                     size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemoryToFunc(const void* data, size_t size,
+                                                                  TarveloLayout layout,
+                                                                  TarveloWriteFunc write, void* context,
+                                                                  const TarveloOptions* options, char* detail,
+                                                                  size_t detail_size);
 
 /*
  * As TarveloConvertMemory, returning the output file in a new buffer: on
@@ -175,10 +178,11 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t si
  * 0. NULL output or output_size: TARVELO_STATUS_INVALID_ARGUMENT. The buffer is
  * allocated once, at the output's exact size.
  */
-TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void* data, size_t size, TarveloLayout layout,
-                                                       void** output, size_t* output_size,
-                                                       const TarveloOptions* options, char* detail,
-                                                       size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemoryToBuffer(const void* data, size_t size,
+                                                                    TarveloLayout layout, void** output,
+                                                                    size_t* output_size,
+                                                                    const TarveloOptions* options,
+                                                                    char* detail, size_t detail_size);
 
 /*
  * Writes pixels the caller holds: `width` x `height` pixels, `channels` bytes each
@@ -192,26 +196,27 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void* data, size_t 
  * Only width * channels bytes of each row are read. The pixels are read, never
  * changed; they must stay valid and unchanged during the call.
  */
-TARVELO_API TarveloStatus TarveloWritePixels(const void* pixels, int width, int height, int channels,
-                                             size_t row_stride, const char* destination, TarveloLayout layout,
-                                             const TarveloOptions* options, char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixels(const void* pixels, int width, int height,
+                                                          int channels, size_t row_stride,
+                                                          const char* destination, TarveloLayout layout,
+                                                          const TarveloOptions* options, char* detail,
+                                                          size_t detail_size);
 
 /* As TarveloWritePixels, handing the output to `write` instead of a file. */
-TARVELO_API TarveloStatus TarveloWritePixelsToFunc(const void* pixels, int width, int height, int channels,
-                                                   size_t row_stride, TarveloLayout layout,
-                                                   TarveloWriteFunc write, void* context,
-                                                   const TarveloOptions* options, char* detail,
-                                                   size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixelsToFunc(const void* pixels, int width, int height,
+                                                                int channels, size_t row_stride,
+                                                                TarveloLayout layout, TarveloWriteFunc write,
+                                                                void* context, const TarveloOptions* options,
+                                                                char* detail, size_t detail_size);
 
 /* As TarveloWritePixels, returning a new buffer as TarveloConvertMemoryToBuffer does. */
-TARVELO_API TarveloStatus TarveloWritePixelsToBuffer(const void* pixels, int width, int height, int channels,
-                                                     size_t row_stride, TarveloLayout layout, void** output,
-                                                     size_t* output_size, const TarveloOptions* options,
-                                                     char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixelsToBuffer(
+    const void* pixels, int width, int height, int channels, size_t row_stride, TarveloLayout layout,
+    void** output, size_t* output_size, const TarveloOptions* options, char* detail, size_t detail_size);
 
 /* Releases a buffer from a *ToBuffer call. NULL is ignored. Use this, not free():
  * on Windows the library and the caller may use different C runtimes. */
-TARVELO_API void TarveloFree(void* buffer);
+TARVELO_API void TARVELO_CALL TarveloFree(void* buffer);
 
 /*
  * Reads the size, channel count and format of the image file at `source` (UTF-8
@@ -220,12 +225,13 @@ TARVELO_API void TarveloFree(void* buffer);
  * cap) gives TARVELO_STATUS_SOURCE_UNREADABLE and leaves `*info` zeroed.
  * NULL source or info: TARVELO_STATUS_INVALID_ARGUMENT.
  */
-TARVELO_API TarveloStatus TarveloReadInfo(const char* source, TarveloImageInfo* info, char* detail,
-                                          size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfo(const char* source, TarveloImageInfo* info,
+                                                       char* detail, size_t detail_size);
 
 /* As TarveloReadInfo, for an encoded image held in memory (rules of TarveloConvertMemory). */
-TARVELO_API TarveloStatus TarveloReadInfoMemory(const void* data, size_t size, TarveloImageInfo* info,
-                                                char* detail, size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, size_t size,
+                                                             TarveloImageInfo* info, char* detail,
+                                                             size_t detail_size);
 
 /*
  * The layout a file name asks for, from its extension, case-insensitively: ".tga"
@@ -233,7 +239,7 @@ TARVELO_API TarveloStatus TarveloReadInfoMemory(const void* data, size_t size, T
  * "out/Photo.BMP"). Anything else, or a NULL argument, gives
  * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged.
  */
-TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
 
 #ifdef __cplusplus
 }

@@ -58,6 +58,18 @@
 #define TARVELO_API
 #endif
 
+/*
+ * The calling convention of every export: the C convention (cdecl: the caller
+ * removes the arguments; names undecorated, as the .def file gives them). Stated
+ * for 32-bit x86 Windows, where hosts and other languages' foreign-function
+ * declarations must name it; elsewhere there is only one convention.
+ */
+#if defined(_WIN32) && !defined(_WIN64) && (defined(_M_IX86) || defined(__i386__))
+#define TARVELO_CALL __cdecl
+#else
+#define TARVELO_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -82,13 +94,13 @@ extern "C" {
  * use TarveloConvert() from TarveloConvert.h for that. Safe to call from several
  * threads at once on different destinations.
  */
-TARVELO_API int32_t BMP2TGA(const wchar_t* SourcePath, const wchar_t* DestinationPath);
+TARVELO_API int32_t TARVELO_CALL BMP2TGA(const wchar_t* SourcePath, const wchar_t* DestinationPath);
 
 /*
  * As BMP2TGA, but writes an uncompressed 24-bit Windows BMP file. Returns 999 in
  * every case.
  */
-TARVELO_API int32_t TGA2BMP(const wchar_t* SourcePath, const wchar_t* DestinationPath);
+TARVELO_API int32_t TARVELO_CALL TGA2BMP(const wchar_t* SourcePath, const wchar_t* DestinationPath);
 
 #ifdef __cplusplus
 }

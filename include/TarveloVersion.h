@@ -47,14 +47,14 @@ typedef struct TarveloVersionRecord {
 } TarveloVersionRecord;
 
 /* The version record. Never NULL. */
-TARVELO_API const TarveloVersionRecord* TarveloGetVersionRecord(void);
+TARVELO_API const TarveloVersionRecord* TARVELO_CALL TarveloGetVersionRecord(void);
 
 /* The version as dotted text, "1.0.0.1". Never NULL. */
-TARVELO_API const char* TarveloGetVersionText(void);
+TARVELO_API const char* TARVELO_CALL TarveloGetVersionText(void);
 
 /* Entry `id` of the module's string table (US English), or NULL when there is no
  * such entry. The table holds one entry: 101, "Windows sockets initialization failed.". */
-TARVELO_API const char* TarveloGetResourceString(uint32_t id);
+TARVELO_API const char* TARVELO_CALL TarveloGetResourceString(uint32_t id);
 
 #ifdef __cplusplus
 }

@@ -20,13 +20,16 @@ namespace {
 
 struct Prefault;
 
-// In front of every block. Its size keeps the block at malloc's alignment, which
-// the decoder relies on.
-struct alignas(16) BlockHeader {
+// In front of every block, at malloc's address. Its size keeps the block at the
+// alignment malloc guarantees, which the decoder relies on. It asks for no more
+// alignment than that: 32-bit Windows' malloc gives 8 bytes, and a header aligned
+// beyond what malloc gives would be misaligned there.
+struct BlockHeader {
   size_t size;
   Prefault* prefault;  // null: no helper
 };
-static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0);
+static_assert(sizeof(BlockHeader) % kDecoderBlockAlignment == 0);
+static_assert(alignof(BlockHeader) <= kDecoderBlockAlignment);
 
 BlockHeader* HeaderOf(void* block) noexcept {
   return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - sizeof(BlockHeader));

@@ -26,6 +26,11 @@ namespace tarvelo {
 // see nor wait for it.
 //
 // Elsewhere, and where the kernel or a thread limit refuses, blocks are plain.
+// Blocks are aligned to kDecoderBlockAlignment: the least of what malloc
+// guarantees on every platform built for (8 bytes on 32-bit systems, 16 on
+// 64-bit ones), enough for every scalar type the decoder stores.
+inline constexpr size_t kDecoderBlockAlignment = 2 * sizeof(void*);
+
 void* AllocateDecoderMemory(size_t size) noexcept;
 
 // Allows helper threads for the blocks this thread allocates while it lives (when

@@ -12,7 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// TARVELO_PORTABLE_PIXELS (the CMake option of that name) leaves them out. 32-bit
+// x86 builds go without them too, as SSE2 is not in that baseline.
+#if (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)) && \
+    !defined(TARVELO_PORTABLE_PIXELS)
 #include <emmintrin.h>
 #define TARVELO_PIXEL_BLOCKS_SSE2 1
 #endif

@@ -1,11 +1,13 @@
 #include "writer/pixel_rows.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "writer/pixel_blocks_neon.h"
 #include "writer/pixel_blocks_sse2.h"
 
 namespace tarvelo {
@@ -59,7 +61,7 @@ constexpr uint16_t Flatten(uint16_t d, uint16_t alpha) {
 // kStoreSlack bytes of room after the run for both.
 using PixelRoutine = uint8_t* (*)(const uint8_t* src, uint8_t* dst, size_t count) noexcept;
 
-inline constexpr size_t kStoreSlack = sse2::kBlockStoreSlack > 1 ? sse2::kBlockStoreSlack : 1;
+inline constexpr size_t kStoreSlack = std::max({sse2::kBlockStoreSlack, neon::kBlockStoreSlack, size_t{1}});
 
 inline void StoreWord(uint8_t* dst, uint32_t word) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -89,36 +91,55 @@ inline uint32_t PackColour(const uint8_t* src) {
   }
 }
 
+// The processor's vector routines, where this build has them. Both sets offer the
+// same functions with the same results.
+#if defined(TARVELO_PIXEL_BLOCKS_SSE2)
+namespace vector_blocks = sse2;
+inline constexpr bool kHaveBlocks = true;
+inline constexpr const char* kBlocksName = "sse2";
+#elif defined(TARVELO_PIXEL_BLOCKS_NEON)
+namespace vector_blocks = neon;
+inline constexpr bool kHaveBlocks = true;
+inline constexpr const char* kBlocksName = "neon";
+#else
+inline constexpr bool kHaveBlocks = false;
+inline constexpr const char* kBlocksName = "portable";
+#endif
+
 // Converts the leading whole blocks of a run with the vector routine for the
 // layout's common cases; returns how many pixels it converted (0 where none fits).
 template <int Channels, int Direction, int AlphaPlacement>
 size_t EmitPixelBlocks([[maybe_unused]] const uint8_t* src, [[maybe_unused]] uint8_t* dst,
                        [[maybe_unused]] size_t count) noexcept {
-#if defined(TARVELO_PIXEL_BLOCKS_SSE2)
+#if defined(TARVELO_PIXEL_BLOCKS_SSE2) || defined(TARVELO_PIXEL_BLOCKS_NEON)
   if constexpr (Channels <= 2 && AlphaPlacement == 0) {
-    return sse2::RepeatGrey<Channels, false>(src, dst, count);
+    return vector_blocks::RepeatGrey<Channels, false>(src, dst, count);
   } else if constexpr (Channels == 2 && AlphaPlacement > 0) {
-    return sse2::RepeatGrey<Channels, true>(src, dst, count);
+    return vector_blocks::RepeatGrey<Channels, true>(src, dst, count);
   } else if constexpr (Channels == 3 && Direction < 0 && AlphaPlacement == 0) {
-    return sse2::ReverseColour3(src, dst, count);
+    return vector_blocks::ReverseColour3(src, dst, count);
   } else if constexpr (Channels == 4 && Direction < 0 && AlphaPlacement > 0) {
-    return sse2::ReverseColour4KeepAlpha(src, dst, count);
+    return vector_blocks::ReverseColour4KeepAlpha(src, dst, count);
   } else if constexpr (Channels == 4 && AlphaPlacement == 0) {
-    return sse2::Flatten4<kBackgroundRed, kBackgroundGreen, kBackgroundBlue, (Direction < 0)>(src, dst,
-                                                                                              count);
+    return vector_blocks::Flatten4<kBackgroundRed, kBackgroundGreen, kBackgroundBlue, (Direction < 0)>(
+        src, dst, count);
   }
 #endif
   return 0;
 }
 
-template <int Channels, int Direction, int AlphaPlacement>
+// `Blocks` false is the portable routine alone.
+template <int Channels, int Direction, int AlphaPlacement, bool Blocks>
 uint8_t* EmitPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
   constexpr size_t kOutBytes = AlphaPlacement == 0 ? 3 : 4;
   if constexpr (Channels == 3 && Direction > 0 && AlphaPlacement == 0) {
     std::memcpy(dst, src, count * 3);  // already in output order
     return dst + count * 3;
   }
-  const size_t blocks = EmitPixelBlocks<Channels, Direction, AlphaPlacement>(src, dst, count);
+  size_t blocks = 0;
+  if constexpr (Blocks) {
+    blocks = EmitPixelBlocks<Channels, Direction, AlphaPlacement>(src, dst, count);
+  }
   src += blocks * Channels;
   dst += blocks * kOutBytes;
   for (size_t i = blocks; i < count; ++i, src += Channels, dst += kOutBytes) {
@@ -135,22 +156,24 @@ uint8_t* EmitPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
   return dst;
 }
 
-template <int Channels, int Direction>
-constexpr std::array<PixelRoutine, 3> kByAlpha = {&EmitPixels<Channels, Direction, -1>,
-                                                  &EmitPixels<Channels, Direction, 0>,
-                                                  &EmitPixels<Channels, Direction, 1>};
+template <int Channels, int Direction, bool Blocks>
+constexpr std::array<PixelRoutine, 3> kByAlpha = {&EmitPixels<Channels, Direction, -1, Blocks>,
+                                                  &EmitPixels<Channels, Direction, 0, Blocks>,
+                                                  &EmitPixels<Channels, Direction, 1, Blocks>};
 
-template <int Channels>
-constexpr std::array<std::array<PixelRoutine, 3>, 2> kByDirection = {kByAlpha<Channels, -1>,
-                                                                     kByAlpha<Channels, 1>};
+template <int Channels, bool Blocks>
+constexpr std::array<std::array<PixelRoutine, 3>, 2> kByDirection = {kByAlpha<Channels, -1, Blocks>,
+                                                                     kByAlpha<Channels, 1, Blocks>};
 
+template <bool Blocks>
 constexpr std::array<std::array<std::array<PixelRoutine, 3>, 2>, 4> kRoutines = {
-    kByDirection<1>, kByDirection<2>, kByDirection<3>, kByDirection<4>};
+    kByDirection<1, Blocks>, kByDirection<2, Blocks>, kByDirection<3, Blocks>, kByDirection<4, Blocks>};
 
-PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels) {
+PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels, bool blocks) {
   const size_t direction = params.channel_direction > 0 ? 1 : 0;
   const size_t alpha = params.alpha_mode < 0 ? 0 : (params.alpha_mode == 0 ? 1 : 2);
-  return kRoutines[static_cast<size_t>(channels - 1)][direction][alpha];
+  const auto& routines = blocks ? kRoutines<kHaveBlocks> : kRoutines<false>;
+  return routines[static_cast<size_t>(channels - 1)][direction][alpha];
 }
 
 bool Writable(const DecodedImage& image) {
@@ -173,11 +196,14 @@ uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& imag
   return row * static_cast<uint64_t>(image.height);
 }
 
-void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
+namespace {
+
+void EmitRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image,
+              bool blocks) noexcept {
   if (!Writable(image)) {
     return;
   }
-  const PixelRoutine routine = SelectRoutine(params, image.channels);
+  const PixelRoutine routine = SelectRoutine(params, image.channels, blocks);
   const size_t out_pixel_bytes = OutPixelBytes(params);
   const size_t row_pad = RowPad(params);
   const auto width = static_cast<size_t>(image.width);
@@ -206,5 +232,18 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
     }
   }
 }
+
+}  // namespace
+
+void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
+  EmitRows(sink, params, image, true);
+}
+
+void EmitPixelRowsPortable(ByteSink& sink, const PixelStreamParams& params,
+                           const DecodedImage& image) noexcept {
+  EmitRows(sink, params, image, false);
+}
+
+const char* PixelBlocksName() noexcept { return kBlocksName; }
 
 }  // namespace tarvelo

@@ -29,6 +29,17 @@ inline constexpr uint8_t kBackgroundBlue = 255;
 // outside 1-4 and negative sizes write nothing.
 void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept;
 
+// The same bytes as EmitPixelRows from the portable routine alone, without the
+// processor's vector blocks: what processors without them run, so that every
+// build can compare the two paths.
+void EmitPixelRowsPortable(ByteSink& sink, const PixelStreamParams& params,
+                           const DecodedImage& image) noexcept;
+
+// The vector blocks EmitPixelRows uses in this build: "sse2" (x86-64), "neon"
+// (64-bit ARM, or 32-bit ARM built for NEON) or "portable" (none, or the
+// TARVELO_PORTABLE_PIXELS build).
+const char* PixelBlocksName() noexcept;
+
 // The number of bytes EmitPixelRows writes for this image.
 uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& image) noexcept;
 

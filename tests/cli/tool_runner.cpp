@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): not every unistd.h has it
@@ -88,8 +89,16 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     posix_spawn_file_actions_addclose(&actions, fd);
   }
 
-  std::vector<std::string> argument_text = {settings.hooked ? TARVELO_CONVERT_HOOKED_TOOL
-                                                            : TARVELO_CONVERT_TOOL};
+  // A cross build's tool runs through the emulator that runs the tests themselves
+  // (qemu-user), given as words separated by spaces.
+  std::vector<std::string> argument_text;
+#if defined(TARVELO_TOOL_EMULATOR)
+  std::istringstream emulator(TARVELO_TOOL_EMULATOR);
+  for (std::string word; emulator >> word;) {
+    argument_text.push_back(word);
+  }
+#endif
+  argument_text.emplace_back(settings.hooked ? TARVELO_CONVERT_HOOKED_TOOL : TARVELO_CONVERT_TOOL);
   argument_text.insert(argument_text.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   argv.reserve(argument_text.size() + 1);
@@ -153,6 +162,18 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     while (Drain(err_read.get(), &result.err)) {
     }
   }
+#if defined(TARVELO_TOOL_EMULATOR)
+  // qemu-user reports a worker's crash on the same stderr ("qemu: uncaught target
+  // signal 11 ..."): that line is the emulator's, not the tool's.
+  std::string tool_err;
+  std::istringstream lines(result.err);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("qemu: ")) {
+      tool_err += line + (lines.eof() ? "" : "\n");
+    }
+  }
+  result.err = tool_err;
+#endif
   return result;
 }
 

@@ -3,7 +3,9 @@
 module name and the exports with their ordinals, the version record, the string
 table, and the imported DLLs (only the system's own). Needs python3-pefile.
 
-Usage: check_dll_image.py DLL VERSION     (VERSION as the CMake project has it, e.g. 1.0.0.1)
+Usage: check_dll_image.py DLL VERSION [MACHINE]
+  VERSION as the CMake project has it, e.g. 1.0.0.1; MACHINE x86_64 (the default,
+  a PE32+ image) or i686 (a PE32 image for 32-bit hosts).
 """
 import sys
 
@@ -36,6 +38,11 @@ EXPECTED_EXPORTS = {
 # Lower case; the C runtime is msvcrt.dll, libgcc/libstdc++/winpthread are linked in.
 ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll"}
 LANG_EN_US = 0x409
+# Per machine: the COFF machine type and the optional header's magic.
+MACHINES = {
+    "x86_64": ("x86-64", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
+    "i686": ("i386", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], pefile.OPTIONAL_HEADER_MAGIC_PE),
+}
 RT_STRING = pefile.RESOURCE_TYPE["RT_STRING"]
 RT_VERSION = pefile.RESOURCE_TYPE["RT_VERSION"]
 
@@ -128,12 +135,14 @@ def check_string_table(pe, check):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4) or (len(sys.argv) == 4 and sys.argv[3] not in MACHINES):
         print(__doc__, file=sys.stderr)
         return 2
+    machine_name, machine, magic = MACHINES[sys.argv[3] if len(sys.argv) == 4 else "x86_64"]
     pe = pefile.PE(sys.argv[1])
     check = Checker()
-    check.expect("machine: x86-64", pe.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"])
+    check.expect(f"machine: {machine_name}", pe.FILE_HEADER.Machine, machine)
+    check.expect(f"optional header magic ({machine_name})", pe.OPTIONAL_HEADER.Magic, magic)
     check.expect("is a DLL", pe.is_dll(), True)
     check_exports(pe, check)
     check_imports(pe, check)

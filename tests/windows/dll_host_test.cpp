@@ -1,7 +1,9 @@
 // A host program as Windows applications use the library: it loads
-// TarveloImageTGA.dll with LoadLibraryW, finds the exports by name and by ordinal,
-// converts real files through them, and reads the version record and the string
-// table from the DLL's resources.
+// TarveloImageTGA.dll with LoadLibraryW, finds BMP2TGA and TGA2BMP by ordinal (1
+// and 2) as hosts do, and the later exports by name and by ordinal, converts real
+// files through them, checks the calling convention on 32-bit x86, and reads the
+// version record and the string table from the DLL's resources. The same program
+// runs as a 64-bit and as a 32-bit host.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -22,10 +24,11 @@
 namespace tarvelo::test {
 namespace {
 
-using ConvertFunction = int32_t (*)(const wchar_t*, const wchar_t*);
-using StatusConvertFunction = TarveloStatus (*)(const char*, const char*, TarveloLayout, char*, size_t);
-using VersionRecordFunction = const TarveloVersionRecord* (*)();
-using ResourceStringFunction = const char* (*)(uint32_t);
+using ConvertFunction = int32_t(TARVELO_CALL*)(const wchar_t*, const wchar_t*);
+using StatusConvertFunction = TarveloStatus(TARVELO_CALL*)(const char*, const char*, TarveloLayout, char*,
+                                                           size_t);
+using VersionRecordFunction = const TarveloVersionRecord*(TARVELO_CALL*)();
+using ResourceStringFunction = const char*(TARVELO_CALL*)(uint32_t);
 
 constexpr int32_t kExportResult = 999;
 
@@ -47,8 +50,8 @@ class DllHostTest : public ::testing::Test {
   void SetUp() override {
     module_ = LoadLibraryW(DllPath().c_str());
     ASSERT_NE(module_, nullptr) << "LoadLibraryW failed: " << GetLastError();
-    bmp2tga_ = Export<ConvertFunction>(module_, "BMP2TGA");
-    tga2bmp_ = Export<ConvertFunction>(module_, "TGA2BMP");
+    bmp2tga_ = Export<ConvertFunction>(module_, MAKEINTRESOURCEA(1));
+    tga2bmp_ = Export<ConvertFunction>(module_, MAKEINTRESOURCEA(2));
     ASSERT_NE(bmp2tga_, nullptr);
     ASSERT_NE(tga2bmp_, nullptr);
   }
@@ -98,8 +101,8 @@ TEST_F(DllHostTest, ExportTableNamesTheModuleAndPinsBothOrdinals) {
   const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
   EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "TARVELOIMAGETGA.dll");
 
-  EXPECT_EQ(Export<ConvertFunction>(module_, MAKEINTRESOURCEA(1)), bmp2tga_);
-  EXPECT_EQ(Export<ConvertFunction>(module_, MAKEINTRESOURCEA(2)), tga2bmp_);
+  EXPECT_EQ(Export<ConvertFunction>(module_, "BMP2TGA"), bmp2tga_);
+  EXPECT_EQ(Export<ConvertFunction>(module_, "TGA2BMP"), tga2bmp_);
   const std::vector<std::string> later = {"TarveloConvert",
                                           "TarveloStatusMessage",
                                           "TarveloGetVersionRecord",
@@ -139,6 +142,45 @@ TEST_F(DllHostTest, BothExportsWriteExactFilesForEveryChannelCountAndRowPad) {
                            L"out.bmp");
   }
 }
+
+#if defined(__i386__)
+// Calls `function` with two pointer arguments pushed here, and returns how many of
+// their bytes the callee removed from the stack: none under the C convention
+// (the caller removes them), 8 under stdcall.
+int CalleeRemovedBytes(void* function, const void* first, const void* second, int32_t* result) {
+  int32_t returned = 0;
+  int left_on_stack = 0;
+  __asm__ volatile(
+      "movl %%esp, %%esi\n\t"
+      "pushl %[second]\n\t"
+      "pushl %[first]\n\t"
+      "call *%[function]\n\t"
+      "movl %%esi, %%ecx\n\t"
+      "subl %%esp, %%ecx\n\t"
+      "movl %%esi, %%esp\n\t"
+      : "=a"(returned), "=c"(left_on_stack)
+      // The callee keeps ebx and edi (and esi, which holds the stack pointer); the
+      // second argument is read from memory before the stack pointer moves.
+      : [function] "D"(function), [first] "b"(first), [second] "m"(second)
+      : "esi", "edx", "memory", "cc");
+  *result = returned;
+  return 8 - left_on_stack;
+}
+
+TEST_F(DllHostTest, ExportsUseTheCCallingConventionOn32BitX86) {
+  const Image image = MakeTestImage(3, 2, 3);
+  const std::wstring source = MakeSource(L"convention.png", image);
+  const std::wstring tga = WidePath(L"convention.tga");
+  const std::wstring bmp = WidePath(L"convention.bmp");
+  int32_t result = 0;
+  EXPECT_EQ(CalleeRemovedBytes(reinterpret_cast<void*>(bmp2tga_), source.c_str(), tga.c_str(), &result), 0);
+  EXPECT_EQ(result, kExportResult);
+  EXPECT_EQ(CalleeRemovedBytes(reinterpret_cast<void*>(tga2bmp_), source.c_str(), bmp.c_str(), &result), 0);
+  EXPECT_EQ(result, kExportResult);
+  EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
+  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+}
+#endif
 
 TEST_F(DllHostTest, PathsWithAnAnsiLetterOutsideAsciiConvert) {
   ASSERT_EQ(GetACP(), 1252U) << "the ANSI code page must be 1252 (Wine: LC_ALL=C.UTF-8)";

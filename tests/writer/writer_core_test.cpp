@@ -233,7 +233,64 @@ TEST_P(EmitPixelRowsAllParameters, OverlappedWritingGivesTheSameBytes) {
   }
 }
 
+// The vector blocks and the portable routine (what processors without the blocks
+// run) must give the same bytes for every layout on every build. Rows of random
+// pixels whose alpha comes in runs of fully opaque, fully clear and mixed pixels,
+// so that the vector routines' shortcuts for whole opaque or clear blocks are
+// taken and left at every position; widths cover every tail of the 4- to
+// 16-pixel blocks.
+TEST_P(EmitPixelRowsAllParameters, VectorAndPortablePathsGiveTheSameBytes) {
+  const int channels = GetParam();
+  uint32_t state = 88172645U;
+  const auto next = [&state] {
+    state ^= state << 13U;
+    state ^= state >> 17U;
+    state ^= state << 5U;
+    return state;
+  };
+  for (const int width : {0, 1, 3, 15, 16, 17, 31, 32, 33, 47, 48, 49, 63, 64, 65, 100, 1001}) {
+    Image image{width, 3, channels, {}};
+    image.pixels.resize(static_cast<size_t>(width) * 3 * channels);
+    for (size_t at = 0; at < image.pixels.size(); at += static_cast<size_t>(channels)) {
+      const size_t pixel = at / static_cast<size_t>(channels);
+      const uint32_t run_kind = (pixel / 8 + static_cast<size_t>(width)) % 3;  // opaque, clear, mixed
+      for (int k = 0; k < channels; ++k) {
+        image.pixels[at + static_cast<size_t>(k)] = static_cast<uint8_t>(next());
+      }
+      if (channels % 2 == 0 && run_kind < 2) {
+        image.pixels[at + static_cast<size_t>(channels) - 1] = run_kind == 0 ? 255 : 0;
+      }
+    }
+    for (const int channel_direction : {-1, 1}) {
+      for (const int vertical_direction : {-1, 1}) {
+        for (const int alpha_mode : {-1, 0, 1}) {
+          const PixelStreamParams params{channel_direction, vertical_direction, alpha_mode, width % 4};
+          SCOPED_TRACE("width " + std::to_string(width) + ", " + Describe(channels, params));
+          const Bytes portable =
+              Capture([&](ByteSink& sink) { EmitPixelRowsPortable(sink, params, View(image)); });
+          EXPECT_EQ(portable, Rows(image, params));
+          EXPECT_EQ(ModelPixelRows(image, params), portable);
+        }
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Channels, EmitPixelRowsAllParameters, testing::Range(1, 5));
+
+// The build's choice of vector blocks: the switch for the portable path must take
+// effect, and processors that have a vector path must get it.
+TEST(EmitPixelRows, UsesTheVectorBlocksOfThisProcessor) {
+#if defined(TARVELO_PORTABLE_PIXELS)
+  EXPECT_STREQ("portable", PixelBlocksName());
+#elif defined(__x86_64__) || defined(_M_X64)
+  EXPECT_STREQ("sse2", PixelBlocksName());
+#elif defined(__aarch64__) || defined(__ARM_NEON)
+  EXPECT_STREQ("neon", PixelBlocksName());
+#else
+  EXPECT_STREQ("portable", PixelBlocksName());
+#endif
+}
 
 TEST(ByteSink, OverlappedPutAndZerosKeepTheirOrder) {
   const auto emit = [](ByteSink& sink) {
