@@ -3,6 +3,7 @@
 # cross compilers (warnings as errors) and runs the whole suite under qemu-user,
 # which CTest starts each test program through. No target packages are needed:
 # GoogleTest is built from its source (googletest), stb and CLI11 are headers.
+# Builds through the aarch64 and armhf presets, into build/<architecture>.
 # Usage: .ci/arm.sh [aarch64|armhf ...]   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +20,8 @@ for architecture in "${architectures[@]}"; do
     *) echo "unknown architecture: $architecture" >&2; exit 2 ;;
   esac
   bash scripts/install-deps.sh "g++-$triplet" qemu-user googletest
-  build_dir=build-$architecture-ci
-  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$triplet.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DTARVELO_WERROR=ON -DTARVELO_BUILD_BENCHMARKS=OFF >/dev/null
-  cmake --build "$build_dir" -j "$(nproc)"
-  ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
+  cmake --preset "$architecture" >/dev/null
+  cmake --build --preset "$architecture" -j "$(nproc)"
+  ctest --preset "$architecture" -j "$(nproc)"
   echo "$architecture job: passed in $(($(date +%s) - started)) s"
 done

@@ -4,22 +4,21 @@
 # (TARVELO_TEST_PROGRAMS: the DLL host and the writer core) under 32-bit Wine,
 # whose loader runs under qemu-i386 (scripts/wine32.sh), in one Wine session.
 # Every program start emulates all of 32-bit Wine, so the programs are few.
-# Usage: .ci/windows32.sh [build directory, default build-windows32-ci]
+# Builds through the windows32 preset, into build/windows32. Usage: .ci/windows32.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 
-build_dir=${1:-build-windows32-ci}
+build_dir=build/windows32
 bash scripts/install-deps.sh g++-mingw-w64-i686-posix googletest python3-pefile
 wine32=$(bash scripts/wine32.sh "$build_dir/wine32")
-TARVELO_WINE32=$wine32 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-      -DCMAKE_BUILD_TYPE=Release -DTARVELO_BUILD_TESTS=ON -DTARVELO_WERROR=ON >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+TARVELO_WINE32=$wine32 cmake --preset windows32 >/dev/null
+cmake --build --preset windows32 -j "$(nproc)"
 echo "windows32 job: built in $(($(date +%s) - started)) s"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 /usr/bin/python3 tests/windows/check_dll_image.py "$build_dir/bin/TarveloImageTGA.dll" "$version" i686
 
 trap 'WINEPREFIX="$PWD/$build_dir/wine-prefix" wineserver -k >/dev/null 2>&1 || true' EXIT
-ctest --test-dir "$build_dir" --output-on-failure -j 2
+ctest --preset windows32 -j 2
 echo "windows32 job: passed in $(($(date +%s) - started)) s"
