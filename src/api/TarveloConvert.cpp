@@ -183,23 +183,39 @@ bool PrepareCall(int given_layout, const TarveloOptions* given_options, Layout& 
   return true;
 }
 
-TarveloStatus ConvertFile(const char* source, Layout layout, const Target& target,
-                          const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
-  const DecodeResult decoded = DecodeImageFile(source, DecodeSettingsOf(options));
+// Settles the layout and the options, decodes, and writes to the target.
+TarveloStatus ConvertDecoded(DecodeResult (*decode)(const void*, size_t, const DecodeSettings&),
+                             const void* source, size_t size, int given_layout, const Target& target,
+                             const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+  Layout layout = Layout::kTga;
+  TarveloOptions options;
+  TarveloStatus status = TARVELO_STATUS_CONVERTED;
+  if (!PrepareCall(given_layout, given_options, layout, options, status, detail, detail_size)) {
+    return status;
+  }
+  const DecodeResult decoded = decode(source, size, DecodeSettingsOf(options));
   if (!decoded.ok()) {
     return SourceUnreadable(decoded.failure, detail, detail_size);
   }
   return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
 }
 
-TarveloStatus ConvertMemory(const void* data, size_t size, Layout layout, const Target& target,
-                            const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
-  const DecodeResult decoded =
-      DecodeImageMemory(static_cast<const uint8_t*>(data), size, DecodeSettingsOf(options));
-  if (!decoded.ok()) {
-    return SourceUnreadable(decoded.failure, detail, detail_size);
-  }
-  return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
+DecodeResult DecodePath(const void* path, size_t /*size*/, const DecodeSettings& settings) noexcept {
+  return DecodeImageFile(static_cast<const char*>(path), settings);
+}
+
+DecodeResult DecodeBytes(const void* data, size_t size, const DecodeSettings& settings) noexcept {
+  return DecodeImageMemory(static_cast<const uint8_t*>(data), size, settings);
+}
+
+TarveloStatus ConvertFile(const char* source, int given_layout, const Target& target,
+                          const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+  return ConvertDecoded(DecodePath, source, 0, given_layout, target, given_options, detail, detail_size);
+}
+
+TarveloStatus ConvertMemory(const void* data, size_t size, int given_layout, const Target& target,
+                            const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
+  return ConvertDecoded(DecodeBytes, data, size, given_layout, target, given_options, detail, detail_size);
 }
 
 // File to file, the common body of TarveloConvert and TarveloConvertWithOptions.
@@ -210,13 +226,7 @@ TarveloStatus ConvertPaths(const char* source, const char* destination, int raw_
     return Invalid(source == nullptr ? "source path is null" : "destination path is null", detail,
                    detail_size);
   }
-  Layout layout = Layout::kTga;
-  TarveloOptions options;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(raw_layout, given_options, layout, options, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertFile(source, layout, {.path = destination}, options, detail, detail_size);
+  return ConvertFile(source, raw_layout, {.path = destination}, given_options, detail, detail_size);
 }
 
 // Checks a caller's pixel description; null when it is usable, else the reason.
@@ -323,13 +333,8 @@ TARVELO_API TarveloStatus TarveloConvertToFunc(const char* source, TarveloLayout
   if (source == nullptr || write == nullptr) {
     return Invalid(source == nullptr ? "source path is null" : "write function is null", detail, detail_size);
   }
-  Layout which = Layout::kTga;
-  TarveloOptions settings;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertFile(source, which, {.function = write, .context = context}, settings, detail, detail_size);
+  return ConvertFile(source, RawValue(layout), {.function = write, .context = context}, options, detail,
+                     detail_size);
 }
 
 TARVELO_API TarveloStatus TarveloConvertMemory(const void* data, size_t size, const char* destination,
@@ -340,13 +345,7 @@ TARVELO_API TarveloStatus TarveloConvertMemory(const void* data, size_t size, co
   if (data == nullptr || destination == nullptr) {
     return Invalid(data == nullptr ? "source data is null" : "destination path is null", detail, detail_size);
   }
-  Layout which = Layout::kTga;
-  TarveloOptions settings;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertMemory(data, size, which, {.path = destination}, settings, detail, detail_size);
+  return ConvertMemory(data, size, RawValue(layout), {.path = destination}, options, detail, detail_size);
 }
 
 TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t size, TarveloLayout layout,
@@ -358,13 +357,7 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToFunc(const void* data, size_t si
   if (data == nullptr || write == nullptr) {
     return Invalid(data == nullptr ? "source data is null" : "write function is null", detail, detail_size);
   }
-  Layout which = Layout::kTga;
-  TarveloOptions settings;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertMemory(data, size, which, {.function = write, .context = context}, settings, detail,
+  return ConvertMemory(data, size, RawValue(layout), {.function = write, .context = context}, options, detail,
                        detail_size);
 }
 
@@ -378,14 +371,8 @@ TARVELO_API TarveloStatus TarveloConvertMemoryToBuffer(const void* data, size_t 
   if (data == nullptr || output == nullptr || output_size == nullptr) {
     return Invalid(data == nullptr ? "source data is null" : "output pointer is null", detail, detail_size);
   }
-  Layout which = Layout::kTga;
-  TarveloOptions settings;
-  TarveloStatus status = TARVELO_STATUS_CONVERTED;
-  if (!PrepareCall(RawValue(layout), options, which, settings, status, detail, detail_size)) {
-    return status;
-  }
-  return ConvertMemory(data, size, which, {.buffer = output, .buffer_size = output_size}, settings, detail,
-                       detail_size);
+  return ConvertMemory(data, size, RawValue(layout), {.buffer = output, .buffer_size = output_size}, options,
+                       detail, detail_size);
 }
 
 TARVELO_API TarveloStatus TarveloWritePixels(const void* pixels, int width, int height, int channels,
