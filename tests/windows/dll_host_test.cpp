@@ -170,15 +170,15 @@ int CalleeRemovedBytes(void* function, const void* first, const void* second, in
 TEST_F(DllHostTest, ExportsUseTheCCallingConventionOn32BitX86) {
   const Image image = MakeTestImage(3, 2, 3);
   const std::wstring source = MakeSource(L"convention.png", image);
-  const std::wstring tga = WidePath(L"convention.tga");
-  const std::wstring bmp = WidePath(L"convention.bmp");
+  const std::wstring tga = PathInDir(L"convention.tga");
+  const std::wstring bmp = PathInDir(L"convention.bmp");
   int32_t result = 0;
   EXPECT_EQ(CalleeRemovedBytes(reinterpret_cast<void*>(bmp2tga_), source.c_str(), tga.c_str(), &result), 0);
   EXPECT_EQ(result, kExportResult);
   EXPECT_EQ(CalleeRemovedBytes(reinterpret_cast<void*>(tga2bmp_), source.c_str(), bmp.c_str(), &result), 0);
   EXPECT_EQ(result, kExportResult);
-  EXPECT_EQ(ReadWideFile(tga), ExpectedTga(image));
-  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmp(image));
+  EXPECT_EQ(ReadWideFile(tga), ExpectedTgaFile(image));
+  EXPECT_EQ(ReadWideFile(bmp), ExpectedBmpFile(image));
 }
 #endif
 
