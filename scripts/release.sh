@@ -3,8 +3,9 @@
 # each one as its user would:
 #   TarveloImageTGA-VERSION-windows-x86_64.zip, TarveloImageTGA-VERSION-windows-x86.zip
 #       the DLL, its .def, an import library for MSVC (made by dlltool from the .def),
-#       the headers, README and LICENSE; checked with check_dll_image.py, and a C
-#       host linked against the import library is built from the zip alone
+#       the headers, tarvelo-convert.exe, README and LICENSE; checked with
+#       check_dll_image.py, a C host linked against the import library is built from
+#       the zip alone, and the tool must import only the DLL and system DLLs
 #   tarvelo-image-tga_VERSION_amd64.deb, _arm64.deb, _armhf.deb
 #       the library, the tool and the development files; the amd64 one is the CI
 #       package job's, the ARM ones' tool converts a file under qemu-user
@@ -49,6 +50,8 @@ windows_zip() {  # x86_64 | x86
   local stage=$work/$name
   mkdir -p "$stage/include" "$stage/lib"
   cp "$build_dir/bin/TarveloImageTGA.dll" "$stage/"
+  # The tool beside the DLL it loads; its debugging symbols are no use to users.
+  "$triplet-strip" -o "$stage/tarvelo-convert.exe" "$build_dir/bin/tarvelo-convert.exe"
   cp src/TarveloImageTGA.def "$stage/lib/"
   # The import library for MSVC: on x86 dlltool gives the symbols the leading
   # underscore that MSVC's C names have, bound to the undecorated exports.
@@ -74,7 +77,16 @@ windows_zip() {  # x86_64 | x86
   imports=$("$triplet-objdump" -p "$check/host.exe")
   grep -qi "DLL Name: TarveloImageTGA.dll" <<<"$imports" ||
     { echo "the host does not import TarveloImageTGA.dll" >&2; exit 1; }
-  echo "checked: $name.zip (image, import library)"
+  # The tool runs from the unpacked folder alone: no MinGW runtime DLL beside it.
+  local tool_imports
+  tool_imports=$("$triplet-objdump" -p "$check/$name/tarvelo-convert.exe" | sed -n 's/^\s*DLL Name: //p')
+  grep -qix "TarveloImageTGA.dll" <<<"$tool_imports" ||
+    { echo "the tool does not import TarveloImageTGA.dll" >&2; exit 1; }
+  if grep -viE '^(TarveloImageTGA|KERNEL32|msvcrt|SHELL32)\.dll$' <<<"$tool_imports"; then
+    echo "the tool imports a DLL that is neither ours nor the system's" >&2
+    exit 1
+  fi
+  echo "checked: $name.zip (image, import library, tool)"
 }
 
 linux_deb() {  # amd64 | arm64 | armhf

@@ -1,17 +1,41 @@
 #include "batch_plan.h"
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <map>
 
 #include "layout_choice.h"
+#if defined(_WIN32)
+#include "windows_text.h"
+#endif
 
 namespace tarvelo::cli {
 
+namespace {
+
+// Names are UTF-8 bytes: a path made from a narrow string would read them in the
+// ANSI code page on Windows.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+}  // namespace
+
 bool OutputExists(const std::string& path) {
+#if defined(_WIN32)
+  return PathExistsUtf8(path);
+#else
   struct stat status {};
   return lstat(path.c_str(), &status) == 0;
+#endif
 }
 
 std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources,
@@ -25,11 +49,11 @@ std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources
     PlannedConversion entry;
     entry.job.source = source;
     entry.job.layout = layout;
-    const fs::path name = fs::path(source).filename();
+    const fs::path name = PathOf(source).filename();
     if (name.empty() || name == "." || name == "..") {
       entry.refusal = "no file name to name the output after";
     } else {
-      entry.job.destination = (fs::path(output_directory) / name.stem()).string() + ExtensionOf(layout);
+      entry.job.destination = Utf8Of(PathOf(output_directory) / name.stem()) + ExtensionOf(layout);
       const auto [earlier, fresh] = claimed.emplace(entry.job.destination, &source);
       if (!fresh) {
         entry.refusal = "not converted: " + *earlier->second + " already writes " + entry.job.destination;

@@ -22,4 +22,11 @@ int InterruptWakeFd();
 // Empties the wake-up pipe (a worker that received the signal also writes to it).
 void DrainInterruptWakeFd();
 
+#if defined(_WIN32)
+// Windows has no signals: a console control handler (Ctrl-C, Ctrl-Break: SIGINT;
+// the console closing: SIGTERM) records the interrupt and sets this manual-reset
+// event, which the worker pool waits on. Null before InstallInterruptHandlers.
+void* InterruptWakeEvent();
+#endif
+
 }  // namespace tarvelo::cli

@@ -1,7 +1,13 @@
 // tarvelo-convert: converts image files into TGA or BMP files from the shell, one
 // file in the tool's own process or a batch, each file of a batch isolated in a
 // worker process.
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -18,11 +24,23 @@
 #include "progress_line.h"
 #include "run_report.h"
 #include "worker_pool.h"
+#if defined(_WIN32)
+#include "windows_text.h"
+#include "worker_process.h"
+#endif
 
 namespace tarvelo::cli {
 namespace {
 
 constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal ended
+
+bool StandardErrorIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(2) != 0;
+#else
+  return isatty(STDERR_FILENO) == 1;
+#endif
+}
 
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
@@ -38,7 +56,7 @@ int RunConversions(const Options& options) {
   const std::vector<PlannedConversion> plan = Plan(options);
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   RunReport report(options.verbosity, plan.size(), data_on_stdout ? stderr : stdout);
-  ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && isatty(STDERR_FILENO) == 1,
+  ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && StandardErrorIsTerminal(),
                         plan.size());
   const auto record = [&](const ConversionJob& job, const ConversionOutcome& outcome) {
     progress.Clear();
@@ -86,7 +104,9 @@ int RunConversions(const Options& options) {
 }  // namespace
 }  // namespace tarvelo::cli
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunTool(int argc, char** argv) {
   const tarvelo::cli::CommandLine command_line = tarvelo::cli::ParseCommandLine(argc, argv);
   if (!command_line.options) {
     return command_line.exit_code;
@@ -96,3 +116,33 @@ int main(int argc, char** argv) {
   }
   return tarvelo::cli::RunConversions(*command_line.options);
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The narrow argv holds the ANSI code page's approximation of each argument; the
+// wide command line holds the names as they are, and the tool takes them as UTF-8.
+int main() {
+  std::vector<std::string> arguments = tarvelo::cli::Utf8Arguments();
+  // Image bytes pass through standard input and output unaltered.
+  (void)_setmode(0, _O_BINARY);
+  (void)_setmode(1, _O_BINARY);
+  if (arguments.size() == 2 && arguments[1] == tarvelo::cli::kWorkerArgument) {
+    // A crashing decoder ends the worker at once, without an error dialog that
+    // would hold it until the time limit.
+    (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    tarvelo::cli::RunWorker(0, 1);
+  }
+  if (arguments.empty()) {
+    arguments.emplace_back("tarvelo-convert");
+  }
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  return RunTool(static_cast<int>(arguments.size()), argv.data());
+}
+#else
+int main(int argc, char** argv) { return RunTool(argc, argv); }
+#endif

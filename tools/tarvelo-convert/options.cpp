@@ -1,6 +1,10 @@
 #include "options.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 #if defined(__linux__)
 #include <sched.h>
 #endif
@@ -14,6 +18,9 @@
 #include "file_list.h"
 #include "layout_choice.h"
 #include "tool_version.h"
+#if defined(_WIN32)
+#include "windows_text.h"
+#endif
 
 namespace tarvelo::cli {
 namespace {
@@ -31,9 +38,32 @@ std::size_t CoreCount() {
     return static_cast<std::size_t>(CPU_COUNT(&allowed));
   }
 #endif
+#if defined(_WIN32)
+  const DWORD online = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+#else
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
+#endif
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
+
+#if defined(_WIN32)
+// CLI11's own check reads the name in the ANSI code page; the tool's names are
+// UTF-8. Same messages as CLI::ExistingDirectory.
+const CLI::Validator kExistingDirectory(
+    [](std::string& name) -> std::string {
+      if (IsDirectoryUtf8(name)) {
+        return {};
+      }
+      return (PathExistsUtf8(name) ? "Directory is actually a file: " : "Directory does not exist: ") + name;
+    },
+    "DIR");
+
+bool NameExists(const std::string& path) { return PathExistsUtf8(path); }
+#else
+const CLI::Validator& kExistingDirectory = CLI::ExistingDirectory;
+
+bool NameExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+#endif
 
 // The tool has two forms that CLI11's generated usage line cannot express; the
 // usage comes first and the description explains the positionals.
@@ -121,7 +151,7 @@ void ResolveBatch(const Parsed& parsed, Options* options) {
   }
   if (options->sources.size() == 2 && parsed.files_from.empty()) {
     const std::string& second = options->sources[1];
-    if (LayoutFromDestination(second) && access(second.c_str(), F_OK) != 0) {
+    if (LayoutFromDestination(second) && !NameExists(second)) {
       options->warnings.push_back("-o makes every name a SOURCE: " + second +
                                   " is read, not written; without -o, SOURCE DEST converts one file");
     }
@@ -250,7 +280,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_option("-o,--output-dir", options.output_directory,
                  "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
       ->option_text("DIR")
-      ->check(CLI::ExistingDirectory);
+      ->check(kExistingDirectory);
   app.add_option("--files-from", parsed.files_from,
                  "Batch: also convert the files listed in FILE, one a line ('-': standard input)")
       ->option_text("FILE");

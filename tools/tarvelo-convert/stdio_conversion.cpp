@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -15,12 +17,15 @@
 namespace tarvelo::cli {
 namespace {
 
+constexpr int kStandardInput = 0;
+constexpr int kStandardOutput = 1;
+
 struct StandardOutput {
   int error = 0;  // errno of the failed write
 };
 
 extern "C" int WriteToStandardOutput(void* context, const void* data, size_t size) {
-  if (WriteFully(STDOUT_FILENO, data, size)) {
+  if (WriteFully(kStandardOutput, data, size)) {
     return 1;
   }
   static_cast<StandardOutput*>(context)->error = errno != 0 ? errno : EIO;
@@ -37,6 +42,11 @@ constexpr off_t kReadWholeUpTo = off_t{256} << 10;
 // The bytes of a small regular file, or nothing (too large, not a regular file, or
 // any failure: the library then reads the path itself and reports in its words).
 std::optional<std::string> ReadSmallFile(const std::string& path) {
+#if defined(_WIN32)
+  // Windows: the library opens the file by its UTF-16 name and reads it.
+  (void)path;
+  return std::nullopt;
+#else
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     return std::nullopt;
@@ -55,12 +65,13 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   }
   close(fd);
   return bytes;
+#endif
 }
 
 }  // namespace
 
 std::optional<std::string> ReadStandardInput(std::string* reason) {
-  std::optional<std::string> bytes = ReadAll(STDIN_FILENO);
+  std::optional<std::string> bytes = ReadAll(kStandardInput);
   if (!bytes) {
     *reason = std::string("cannot read standard input: ") + std::strerror(errno);
   }

@@ -118,7 +118,7 @@ bool WorkerPool::Start(Worker* worker) {
 #else
     (void)parent;
 #endif
-    RunWorker(ends[1]);
+    RunWorker(ends[1], ends[1]);
   }
   close(ends[1]);
   worker->pid = pid;

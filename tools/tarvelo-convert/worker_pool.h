@@ -1,6 +1,8 @@
 #pragma once
 
+#if !defined(_WIN32)
 #include <sys/types.h>
+#endif
 
 #include <chrono>
 #include <cstddef>
@@ -42,6 +44,20 @@ class WorkerPool {
 
  private:
   using Clock = std::chrono::steady_clock;
+#if defined(_WIN32)
+  // Windows: one worker process per file, started with CreateProcessW (see
+  // worker_pool_windows.cpp).
+  struct Worker {
+    void* process = nullptr;  // null: the slot has no process
+    void* replies = nullptr;  // read end of the worker's standard output
+    std::optional<std::size_t> job;
+    Clock::time_point deadline;
+  };
+  bool Start(Worker* worker, const ConversionJob& job);
+  void Finish(Worker* worker, const std::vector<ConversionJob>& jobs, const Completion& finish);
+  void Release(Worker* worker);
+  bool WaitForAny(const std::vector<ConversionJob>& jobs, const Completion& finish);
+#else
   struct Worker {
     pid_t pid = -1;  // -1: the slot has no process
     int channel = -1;
@@ -57,6 +73,7 @@ class WorkerPool {
   bool Dispatch(Worker* worker, std::size_t job_index, const std::vector<ConversionJob>& jobs);
   void WaitForReplies(const std::vector<ConversionJob>& jobs, const Completion& finish);
   void Collect(Worker* worker, const std::vector<ConversionJob>& jobs, const Completion& finish);
+#endif
 
   std::vector<Worker> workers_;
   std::chrono::seconds time_limit_;

@@ -1,6 +1,6 @@
 #include "worker_process.h"
 
-#include <unistd.h>
+#include <cstdlib>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -32,9 +32,9 @@ void KeepMemoryForTheNextFile() {
 
 }  // namespace
 
-void RunWorker(int channel) {
+void RunWorker(int requests, int replies) {
   ConversionRequest request;
-  for (int files = 0; ReceiveRequest(channel, &request); ++files) {
+  for (int files = 0; ReceiveRequest(requests, &request); ++files) {
     if (files == 1) {
       KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
     }
@@ -44,12 +44,12 @@ void RunWorker(int channel) {
     reply.status =
         ConvertJob({request.source, request.destination, request.layout}, nullptr, detail, sizeof detail);
     reply.detail = detail;
-    if (!SendReply(channel, reply)) {
+    if (!SendReply(replies, reply)) {
       break;
     }
   }
   // A forked copy of the tool: its stdio buffers and exit handlers belong to the tool.
-  _exit(0);
+  std::_Exit(0);
 }
 
 }  // namespace tarvelo::cli

@@ -1,0 +1,30 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "test_fault_hooks.h"
+
+namespace tarvelo::cli {
+namespace {
+
+bool PathHasMarker(const std::string& source, const char* variable) {
+  const char* marker = std::getenv(variable);
+  return marker != nullptr && *marker != '\0' && source.find(marker) != std::string::npos;
+}
+
+}  // namespace
+
+// Windows: the crash is an access violation that no handler catches, as a decoder
+// fault would be; the hang sleeps until the tool terminates the process.
+void InjectTestFault(const std::string& source) {
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_CRASH_MARKER")) {
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
+    for (;;) {
+      Sleep(INFINITE);
+    }
+  }
+}
+
+}  // namespace tarvelo::cli
