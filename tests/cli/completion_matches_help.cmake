@@ -1,5 +1,6 @@
 # The bash completion offers every option that --help lists.
-execute_process(COMMAND ${TOOL} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+separate_arguments(emulator UNIX_COMMAND "${TOOL_EMULATOR}")  # empty unless cross-built
+execute_process(COMMAND ${emulator} ${TOOL} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "--help failed: ${result}")
 endif()
