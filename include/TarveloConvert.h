@@ -234,10 +234,12 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, s
                                                              size_t detail_size);
 
 /*
- * The layout a file name asks for, from its extension, case-insensitively: ".tga"
- * gives TARVELO_LAYOUT_TGA, ".bmp" TARVELO_LAYOUT_BMP (also in a path such as
- * "out/Photo.BMP"). Anything else, or a NULL argument, gives
- * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged.
+ * The layout a name asks for, case-insensitively: a layout's name ("tga", "BMP"), its
+ * extension (".tga") or a file name with that extension (also in a path such as
+ * "out/Photo.BMP"). "tga" and ".tga" give TARVELO_LAYOUT_TGA, "bmp" and ".bmp"
+ * TARVELO_LAYOUT_BMP. Anything else, or a NULL argument, gives
+ * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged. The tool and the
+ * Python package read layout names through this call.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
 

@@ -1,19 +1,23 @@
-"""The conversions: thin calls into the shared library."""
+"""The conversions: thin calls into the shared library.
+
+One meaning per type, everywhere: ``str`` and ``os.PathLike`` are paths, ``bytes``,
+``bytearray`` and ``memoryview`` are an image file's contents, and an object with
+``read``/``write`` is a binary file object.
+"""
 
 from __future__ import annotations
 
 import ctypes
 import enum
 import os
-from typing import Any, NamedTuple, Optional, Tuple, Union
+from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, Union
 
 from . import _library
-from .errors import InvalidArgument, ImageTooLarge, Status, error_for
+from .errors import ImageTooLarge, InvalidArgument, Status, error_for
 
-StrPath = Union[str, "os.PathLike[str]", bytes, "os.PathLike[bytes]"]
+StrPath = Union[str, "os.PathLike[str]"]
 BytesLike = Union[bytes, bytearray, memoryview]
-
-_lib = _library.Library(_library.load())
+_DATA_TYPES = (bytes, bytearray, memoryview)
 
 # Long enough for any reason the library gives; a longer one is truncated by it.
 _DETAIL_SIZE = 512
@@ -41,94 +45,146 @@ class ImageInfo(NamedTuple):
 
 def library_version() -> str:
     """The loaded library's version, "major.minor.patch"."""
-    return _lib.version()
+    return _library.get().version()
 
 
 def library_path() -> str:
     """The file the shared library was loaded from (as given to the loader)."""
-    return _lib.path
+    return _library.get().path
 
 
-def _layout(layout: LayoutLike) -> Layout:
-    if isinstance(layout, Layout):
-        return layout
-    if isinstance(layout, str):
-        try:
-            return Layout[layout.upper()]
-        except KeyError:
-            pass
-    elif isinstance(layout, int) and not isinstance(layout, bool) and layout in Layout._value2member_map_:
-        return Layout(layout)
-    raise InvalidArgument(Status.INVALID_ARGUMENT, "invalid argument", f"unknown layout {layout!r}: use 'tga' or 'bmp'")
+def _invalid(detail: str) -> InvalidArgument:
+    return InvalidArgument(Status.INVALID_ARGUMENT, "invalid argument", detail)
 
 
-def _path(path: StrPath) -> bytes:
-    # The library takes UTF-8 paths; os.fsencode gives exactly the bytes the file
-    # system holds on POSIX, undecodable names included.
+def _is_path(value: Any) -> bool:
+    return isinstance(value, (str, os.PathLike))
+
+
+def _path(path: Any, role: str) -> bytes:
+    """The UTF-8 bytes the library takes for a str or os.PathLike path."""
+    if isinstance(path, _DATA_TYPES):
+        raise TypeError(
+            f"{role}: bytes are an image's contents, not a path; give the path as str or "
+            "os.PathLike (os.fsdecode(name) for a file name held as bytes)"
+        )
+    if not _is_path(path):
+        raise TypeError(f"{role}: expected a path (str or os.PathLike), got {type(path).__name__}")
+    # os.fsencode gives exactly the bytes the file system holds on POSIX, undecodable
+    # names (surrogate escapes) included.
     encoded = os.fsencode(path)
     if b"\0" in encoded:
-        raise InvalidArgument(Status.INVALID_ARGUMENT, "invalid argument", "path contains a NUL character")
+        raise _invalid(f"{role} path contains a NUL character")
     return encoded
 
 
-def _check(status: int, detail: "ctypes.Array[ctypes.c_char]") -> None:
+def _file_name(value: Any) -> Optional[str]:
+    """The file a path or a file object names, for exceptions and layouts."""
+    if _is_path(value):
+        return os.fsdecode(value)
+    name = getattr(value, "name", None)
+    return os.fsdecode(name) if _is_path(name) else None
+
+
+def _detail() -> "ctypes.Array[ctypes.c_char]":
+    return ctypes.create_string_buffer(_DETAIL_SIZE)
+
+
+def _check(status: int, detail: "ctypes.Array[ctypes.c_char]", source: Any = None, destination: Any = None) -> None:
     if status != Status.CONVERTED:
-        message = _lib.TarveloStatusMessage(status).decode("utf-8", "replace")
-        raise error_for(status, message, detail.value.decode("utf-8", "replace"))
+        message = _library.get().TarveloStatusMessage(status).decode("utf-8", "replace")
+        concerned = source if status == Status.SOURCE_UNREADABLE else destination
+        filename = _file_name(concerned) if concerned is not None else None
+        raise error_for(status, message, detail.value.decode("utf-8", "replace"), filename)
+
+
+def _layout_by_library(name: str) -> Optional[Layout]:
+    lib = _library.get()
+    if lib.TarveloLayoutFromName is None:  # a library before the programs' API
+        extension = os.path.splitext(name)[1] or name
+        member = Layout.__members__.get(extension.lstrip(".").upper())
+        return member
+    value = ctypes.c_int(-1)
+    if lib.TarveloLayoutFromName(os.fsencode(name), ctypes.byref(value)) == Status.CONVERTED:
+        return Layout(value.value)
+    return None
 
 
 def layout_from_name(name: StrPath) -> Layout:
-    """The layout a file name asks for from its extension, any case: ".tga" or ".bmp".
+    """The layout a name asks for, any case: "tga", ".tga" or a file name such as
+    "out/photo.tga" (and the same for bmp), read by the library as the tool reads it.
 
     Raises:
         InvalidArgument: any other name.
     """
-    encoded = _path(name)
-    if _lib.TarveloLayoutFromName is not None:
-        value = ctypes.c_int(-1)
-        if _lib.TarveloLayoutFromName(encoded, ctypes.byref(value)) == Status.CONVERTED:
-            return Layout(value.value)
-    else:
-        extension = os.path.splitext(encoded)[1].lower()
-        if extension in (b".tga", b".bmp"):
-            return Layout[extension[1:].decode("ascii").upper()]
-    raise InvalidArgument(
-        Status.INVALID_ARGUMENT,
-        "invalid argument",
-        f"cannot tell the layout from {os.fsdecode(name)!r}: name a .tga or .bmp file, or pass layout=",
+    text = os.fsdecode(_path(name, "name"))
+    found = _layout_by_library(text)
+    if found is None:
+        raise _invalid(f"cannot tell the layout from {text!r}: name a .tga or .bmp file, or pass layout=")
+    return found
+
+
+def _layout(layout: Any) -> Layout:
+    if isinstance(layout, Layout):
+        return layout
+    if isinstance(layout, str):
+        found = _layout_by_library(layout) if "\0" not in layout else None
+        if found is not None:
+            return found
+    elif isinstance(layout, int) and not isinstance(layout, bool) and layout in Layout._value2member_map_:
+        return Layout(layout)
+    raise _invalid(f"unknown layout {layout!r}: use 'tga' or 'bmp'")
+
+
+def _chosen_layout(destination: Any, layout: Optional[LayoutLike]) -> Layout:
+    """`layout`, or the one the destination's name asks for (a file object's .name)."""
+    if layout is not None:
+        return _layout(layout)
+    if _is_path(destination):
+        return layout_from_name(destination)
+    name = _file_name(destination)
+    if name is None:
+        raise _invalid("a file object without a name gives no layout: pass layout='tga' or 'bmp'")
+    return layout_from_name(name)
+
+
+def _refuse_layout_as_destination(destination: Any) -> None:
+    # encode(pixels, "tga") and convert_bytes(data, layout="tga") return bytes;
+    # save(pixels, "tga") would write a file named "tga" instead. Refuse the mix-up.
+    if isinstance(destination, Layout) or (
+        isinstance(destination, str) and not os.path.splitext(destination)[1] and _layout_by_library(destination)
+    ):
+        raise TypeError(
+            f"{destination!r} names a layout, not a file: pass layout={str(destination).lower()!r} and "
+            "no destination to get the bytes, or name a file"
+        )
+
+
+def _is_reader(value: Any) -> bool:
+    return not _is_path(value) and not isinstance(value, _DATA_TYPES) and callable(getattr(value, "read", None))
+
+
+def _is_writer(value: Any) -> bool:
+    return not _is_path(value) and callable(getattr(value, "write", None))
+
+
+def _read_whole(source: Any) -> bytes:
+    data = source.read()
+    if not isinstance(data, _DATA_TYPES):
+        raise TypeError(f"source: {type(source).__name__}.read() gave {type(data).__name__}: open the file in binary mode")
+    return bytes(data)
+
+
+def _source_data(source: Any) -> Any:
+    """The image bytes of a bytes-like source or of a binary file object (read whole)."""
+    if isinstance(source, _DATA_TYPES):
+        return source
+    if _is_reader(source):
+        return _read_whole(source)
+    raise TypeError(
+        f"source: expected a path (str or os.PathLike), the image's bytes or a binary file object, "
+        f"got {type(source).__name__}"
     )
-
-
-def convert(source: StrPath, destination: StrPath, layout: Optional[LayoutLike] = None) -> None:
-    """Converts the image file `source` into `destination`.
-
-    The source may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD,
-    PIC, PNM, Radiance HDR), recognised by its contents. The destination is written to
-    a temporary file that replaces it only when complete: on failure no file is
-    created and an existing destination keeps its bytes. The GIL is released during
-    the conversion.
-
-    Args:
-        source: path of the image to read.
-        destination: path of the file to write.
-        layout: "tga", "bmp" or a :class:`Layout`; None takes it from the
-            destination's extension (.tga or .bmp, any case).
-
-    Raises:
-        SourceUnreadable, DestinationUnopenable, WriteFailed, ImageTooLarge,
-        InvalidArgument: see :mod:`tarvelo.errors`.
-    """
-    chosen = layout_from_name(destination) if layout is None else _layout(layout)
-    detail = ctypes.create_string_buffer(_DETAIL_SIZE)
-    status = _lib.TarveloConvert(_path(source), _path(destination), int(chosen), detail, _DETAIL_SIZE)
-    _check(status, detail)
-
-
-def _take_buffer(output: ctypes.c_void_p, size: ctypes.c_size_t) -> bytes:
-    try:
-        return ctypes.string_at(output.value, size.value) if size.value else b""
-    finally:
-        _lib.TarveloFree(output)
 
 
 def _readable(data: Any) -> Tuple[Any, int]:
@@ -143,27 +199,140 @@ def _readable(data: Any) -> Tuple[Any, int]:
     return (ctypes.c_char * view.nbytes).from_buffer(view), view.nbytes
 
 
-def convert_bytes(data: BytesLike, layout: LayoutLike) -> bytes:
-    """Converts an encoded image held in memory; returns the output file's bytes.
+def _take_buffer(output: ctypes.c_void_p, size: ctypes.c_size_t) -> bytes:
+    try:
+        return ctypes.string_at(output.value, size.value) if size.value else b""
+    finally:
+        _library.get().TarveloFree(output)
+
+
+def _buffer_call(call: Callable[[Any, Any, Any], int], source: Any = None) -> bytes:
+    """Runs a *ToBuffer call (given the output pointer, size and detail) and returns its bytes."""
+    output, output_size = ctypes.c_void_p(), ctypes.c_size_t()
+    detail = _detail()
+    status = call(ctypes.byref(output), ctypes.byref(output_size), detail)
+    _check(status, detail, source=source)
+    return _take_buffer(output, output_size)
+
+
+def _convert_memory_to_bytes(data: Any, layout: Layout, source: Any = None) -> bytes:
+    function = _library.get().require("TarveloConvertMemoryToBuffer")
+    pointer, size = _readable(data)
+    return _buffer_call(
+        lambda output, output_size, detail: function(
+            pointer, size, int(layout), output, output_size, None, detail, _DETAIL_SIZE
+        ),
+        source,
+    )
+
+
+def _convert_file_to_bytes(source: StrPath, layout: Layout) -> bytes:
+    """The library reads the file (so its checks on sources apply) and hands the output
+    to a callback that keeps it; nothing is written anywhere until the call succeeded."""
+    function = _library.get().require("TarveloConvertToFunc")
+    blocks: List[bytes] = []
+
+    def take(_context: Any, data: int, size: int) -> int:
+        try:
+            blocks.append(ctypes.string_at(data, size))
+        except MemoryError:
+            return 0
+        return 1
+
+    callback = _library.WRITE_FUNC(take)
+    detail = _detail()
+    status = function(_path(source, "source"), int(layout), callback, None, None, detail, _DETAIL_SIZE)
+    _check(status, detail, source=source)
+    return b"".join(blocks)
+
+
+def _write_all(destination: BinaryIO, data: bytes) -> None:
+    view = memoryview(data)
+    while view:
+        written = destination.write(view)
+        # A raw (unbuffered) file may take less than asked; None means it would block.
+        if written is None:
+            raise BlockingIOError(0, "the destination file object would block", _file_name(destination))
+        view = view[written:]
+
+
+def convert(source: Any, destination: Any, layout: Optional[LayoutLike] = None) -> None:
+    """Converts the image `source` into `destination`.
+
+    The source may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD,
+    PIC, PNM, Radiance HDR), recognised by its contents. A destination path is written
+    to a temporary file that replaces it only when complete: on failure no file is
+    created and an existing destination keeps its bytes. The GIL is released during
+    the conversion.
+
+    Args:
+        source: a path (str or os.PathLike); the image file's bytes (bytes,
+            bytearray, memoryview); or a binary file object, read whole.
+        destination: a path (str or os.PathLike), or a binary file object, written
+            (once, from its current position) only after the conversion succeeded.
+        layout: "tga", "bmp" (any case, or ".tga", or a file name) or a
+            :class:`Layout`; None takes it from the destination's name (a file
+            object's ``name``).
+
+    Raises:
+        SourceUnreadable, DestinationUnopenable, WriteFailed (OSError subclasses,
+        and FileNotFoundError, PermissionError, ... when the system said so),
+        ImageTooLarge, InvalidArgument: see :mod:`tarvelo.errors`.
+        TypeError: bytes as the destination, or an unusable object.
+    """
+    if isinstance(destination, _DATA_TYPES) or not (_is_path(destination) or _is_writer(destination)):
+        _path(destination, "destination")  # raises the TypeError that says why
+    chosen = _chosen_layout(destination, layout)
+    if not _is_path(destination):
+        if _is_path(source):
+            output = _convert_file_to_bytes(source, chosen)
+        else:
+            output = _convert_memory_to_bytes(_source_data(source), chosen, source)
+        _write_all(destination, output)
+        return
+    lib = _library.get()
+    target = _path(destination, "destination")
+    detail = _detail()
+    if _is_path(source):
+        status = lib.TarveloConvert(_path(source, "source"), target, int(chosen), detail, _DETAIL_SIZE)
+    else:
+        pointer, size = _readable(_source_data(source))
+        status = lib.require("TarveloConvertMemory")(pointer, size, target, int(chosen), None, detail, _DETAIL_SIZE)
+    _check(status, detail, source=source, destination=destination)
+
+
+def convert_bytes(data: BytesLike, destination: Any = None, layout: Optional[LayoutLike] = None) -> Optional[bytes]:
+    """Converts an encoded image held in memory.
+
+    ``convert_bytes(data, "photo.tga")`` writes the file as :func:`convert` does
+    (temporary file, replaced only when complete); ``convert_bytes(data,
+    layout="tga")`` returns the output file's bytes instead.
 
     Args:
         data: the bytes of an image file in any format the decoder reads.
-        layout: "tga", "bmp" or a :class:`Layout`.
+        destination: a path (str or os.PathLike) or a binary file object; None to
+            get the bytes back.
+        layout: as for :func:`convert`; required when there is no destination.
+
+    Returns:
+        The output file's bytes when there is no destination, else None.
 
     Raises:
         SourceUnreadable: corrupt, unsupported or empty data.
-        ImageTooLarge, InvalidArgument: see :mod:`tarvelo.errors`.
+        DestinationUnopenable, WriteFailed, ImageTooLarge, InvalidArgument: see
+        :mod:`tarvelo.errors`.
+        TypeError: `data` is not bytes-like (a path belongs in :func:`convert`), or
+        the destination is a layout's name.
     """
-    chosen = _layout(layout)
-    function = _lib.require("TarveloConvertMemoryToBuffer")
-    pointer, size = _readable(data)
-    output, output_size = ctypes.c_void_p(), ctypes.c_size_t()
-    detail = ctypes.create_string_buffer(_DETAIL_SIZE)
-    status = function(
-        pointer, size, int(chosen), ctypes.byref(output), ctypes.byref(output_size), None, detail, _DETAIL_SIZE
-    )
-    _check(status, detail)
-    return _take_buffer(output, output_size)
+    if not isinstance(data, _DATA_TYPES):
+        raise TypeError(f"data: expected bytes, bytearray or memoryview, got {type(data).__name__} (paths go to convert)")
+    if destination is None:
+        if layout is None:
+            raise _invalid("no destination and no layout: pass a destination, or layout='tga' or 'bmp'")
+        return _convert_memory_to_bytes(data, _layout(layout))
+    _refuse_layout_as_destination(destination)
+    convert(data, destination, layout)
+    return None
 
 
 def _pixel_geometry(shape: Tuple[int, ...]) -> Tuple[int, int, int]:
@@ -172,13 +341,9 @@ def _pixel_geometry(shape: Tuple[int, ...]) -> Tuple[int, int, int]:
     elif len(shape) == 3 and 1 <= shape[2] <= 4:
         height, width, channels = shape
     else:
-        raise InvalidArgument(
-            Status.INVALID_ARGUMENT,
-            "invalid argument",
-            f"pixels of shape {tuple(shape)}: expected (height, width) or (height, width, 1-4)",
-        )
+        raise _invalid(f"pixels of shape {tuple(shape)}: expected (height, width) or (height, width, 1-4)")
     if height < 1 or width < 1:
-        raise InvalidArgument(Status.INVALID_ARGUMENT, "invalid argument", f"empty image of shape {tuple(shape)}")
+        raise _invalid(f"empty image of shape {tuple(shape)}")
     if height > _INT_MAX or width > _INT_MAX:
         raise ImageTooLarge(Status.IMAGE_TOO_LARGE, "image too large", f"image of shape {tuple(shape)}")
     return height, width, channels
@@ -205,9 +370,7 @@ def _pixel_source(pixels: Any) -> Tuple[Any, int, int, int, int]:
         return _pixels_from_buffer(pixels)
     array = numpy.asarray(pixels)
     if array.dtype != numpy.uint8:
-        raise InvalidArgument(
-            Status.INVALID_ARGUMENT, "invalid argument", f"pixels of type {array.dtype}: expected uint8"
-        )
+        raise _invalid(f"pixels of type {array.dtype}: expected uint8")
     height, width, channels = _pixel_geometry(array.shape)
     row_stride = _rows_in_place(array.strides, height, width, channels)
     if row_stride is None:
@@ -221,9 +384,7 @@ def _pixels_from_buffer(pixels: Any) -> Tuple[Any, int, int, int, int]:
     pixels are copied into one packed block."""
     view = memoryview(pixels)
     if view.format not in ("B", "b", "c") or view.itemsize != 1:
-        raise InvalidArgument(
-            Status.INVALID_ARGUMENT, "invalid argument", f"pixels of format {view.format!r}: expected bytes (uint8)"
-        )
+        raise _invalid(f"pixels of format {view.format!r}: expected bytes (uint8)")
     height, width, channels = _pixel_geometry(view.shape or (len(view),))
     return view.tobytes(), height, width, channels, 0
 
@@ -244,53 +405,94 @@ def encode(pixels: Any, layout: LayoutLike) -> bytes:
             shape (a memoryview cast to a shape, an array-interface object). Rows whose
             bytes are contiguous are read in place (any row stride); other arrays are
             copied once into a packed block first.
-        layout: "tga", "bmp" or a :class:`Layout`.
+        layout: as for :func:`convert`.
 
     Raises:
         InvalidArgument: not uint8, wrong shape, empty.
         ImageTooLarge: a TGA side over 65535, or a BMP file over 4 GiB.
     """
     chosen = _layout(layout)
-    function = _lib.require("TarveloWritePixelsToBuffer")
+    function = _library.get().require("TarveloWritePixelsToBuffer")
     source, height, width, channels, row_stride = _pixel_source(pixels)
-    output, output_size = ctypes.c_void_p(), ctypes.c_size_t()
-    detail = ctypes.create_string_buffer(_DETAIL_SIZE)
+    return _buffer_call(
+        lambda output, output_size, detail: function(
+            _pointer(source),
+            width,
+            height,
+            channels,
+            row_stride,
+            int(chosen),
+            output,
+            output_size,
+            None,
+            detail,
+            _DETAIL_SIZE,
+        )
+    )
+
+
+def save(pixels: Any, destination: Any, layout: Optional[LayoutLike] = None) -> None:
+    """Writes pixels held in memory as a TGA or BMP file at `destination`.
+
+    A path is written as :func:`convert` writes it: to a temporary file that replaces
+    the destination only when complete, so a failure leaves no file and an existing
+    destination keeps its bytes. A binary file object is written after the encode
+    succeeded.
+
+    Args:
+        pixels: as for :func:`encode`.
+        destination: a path (str or os.PathLike) or a binary file object.
+        layout: as for :func:`convert`; None takes it from the destination's name.
+
+    Raises:
+        DestinationUnopenable, WriteFailed, ImageTooLarge, InvalidArgument: see
+        :mod:`tarvelo.errors`.
+    """
+    _refuse_layout_as_destination(destination)
+    if not _is_path(destination):
+        if not _is_writer(destination):
+            _path(destination, "destination")  # raises the TypeError that says why
+        _write_all(destination, encode(pixels, _chosen_layout(destination, layout)))
+        return
+    chosen = _chosen_layout(destination, layout)
+    function = _library.get().require("TarveloWritePixels")
+    source, height, width, channels, row_stride = _pixel_source(pixels)
+    detail = _detail()
     status = function(
         _pointer(source),
         width,
         height,
         channels,
         row_stride,
+        _path(destination, "destination"),
         int(chosen),
-        ctypes.byref(output),
-        ctypes.byref(output_size),
         None,
         detail,
         _DETAIL_SIZE,
     )
-    _check(status, detail)
-    return _take_buffer(output, output_size)
+    _check(status, detail, destination=destination)
 
 
-def info(source: Union[StrPath, BytesLike]) -> ImageInfo:
+def info(source: Any) -> ImageInfo:
     """Size, channel count and format of an image, without decoding its pixels.
 
     Args:
-        source: a path (str or os.PathLike), or the image file's bytes (bytes,
-            bytearray, memoryview).
+        source: a path (str or os.PathLike), the image file's bytes (bytes,
+            bytearray, memoryview) or a binary file object (read whole).
 
     Raises:
         SourceUnreadable: missing, corrupt or unsupported, or refused as a conversion
-            would refuse it.
+            would refuse it (an OSError; FileNotFoundError etc. when the system said so).
     """
+    lib = _library.get()
     result = _library.ImageInfoStruct()
-    detail = ctypes.create_string_buffer(_DETAIL_SIZE)
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        function = _lib.require("TarveloReadInfoMemory")
-        pointer, size = _readable(source)
-        status = function(pointer, size, ctypes.byref(result), detail, _DETAIL_SIZE)
+    detail = _detail()
+    if _is_path(source):
+        function = lib.require("TarveloReadInfo")
+        status = function(_path(source, "source"), ctypes.byref(result), detail, _DETAIL_SIZE)
     else:
-        function = _lib.require("TarveloReadInfo")
-        status = function(_path(source), ctypes.byref(result), detail, _DETAIL_SIZE)
-    _check(status, detail)
+        function = lib.require("TarveloReadInfoMemory")
+        pointer, size = _readable(_source_data(source))
+        status = function(pointer, size, ctypes.byref(result), detail, _DETAIL_SIZE)
+    _check(status, detail, source=source)
     return ImageInfo(result.width, result.height, result.channels, (result.format or b"").decode("ascii"))

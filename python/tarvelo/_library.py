@@ -11,6 +11,7 @@ import ctypes
 import ctypes.util
 import os
 import sys
+import threading
 from typing import List, Optional
 
 ENVIRONMENT_VARIABLE = "TARVELO_LIBRARY"
@@ -42,7 +43,8 @@ _BUILD_TREE_SUBDIRECTORIES = ["", "src", "bin"]
 
 
 class LibraryNotFound(ImportError):
-    """The shared library could not be found or loaded."""
+    """The shared library could not be found or loaded. Raised by the first call that
+    needs it (``import tarvelo`` itself works without the library)."""
 
 
 def _candidates_in_directory(directory: str) -> List[str]:
@@ -132,6 +134,10 @@ _c_detail = [ctypes.c_char_p, ctypes.c_size_t]
 _c_buffer_out = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t)]
 _c_options = ctypes.POINTER(OptionsStruct)
 
+#: TarveloWriteFunc: (context, data, size) -> nonzero when taken. cdecl on every
+#: platform (TARVELO_CALL is the C default).
+WRITE_FUNC = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
+
 # name: (result type, argument types). All of them appeared together in version 1.0.0
 # of the library, except TarveloConvert and TarveloStatusMessage, which are older.
 _SIGNATURES = {
@@ -139,6 +145,20 @@ _SIGNATURES = {
     "TarveloStatusMessage": (ctypes.c_char_p, [ctypes.c_int]),
     "TarveloLibraryVersion": (ctypes.c_char_p, []),
     "TarveloLayoutFromName": (_c_status, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int)]),
+    "TarveloConvertToFunc": (
+        _c_status,
+        [ctypes.c_char_p, ctypes.c_int, WRITE_FUNC, ctypes.c_void_p, _c_options] + _c_detail,
+    ),
+    "TarveloConvertMemory": (
+        _c_status,
+        [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int, _c_options] + _c_detail,
+    ),
+    "TarveloWritePixels": (
+        _c_status,
+        [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int]
+        + [_c_options]
+        + _c_detail,
+    ),
     "TarveloConvertMemoryToBuffer": (
         _c_status,
         [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int] + _c_buffer_out + [_c_options] + _c_detail,
@@ -196,3 +216,18 @@ class Library:
         text.restype = ctypes.c_char_p
         text.argtypes = []
         return ".".join(text().decode("ascii").split(".")[:3])
+
+
+_loaded: Optional[Library] = None
+_loading = threading.Lock()
+
+
+def get() -> Library:
+    """The library, loaded on first use. A failure is raised again by every call
+    until a load succeeds (TARVELO_LIBRARY is read again each time)."""
+    global _loaded
+    if _loaded is None:
+        with _loading:
+            if _loaded is None:
+                _loaded = Library(load())
+    return _loaded

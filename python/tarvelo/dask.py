@@ -13,6 +13,7 @@ the library and this package installed (see docs/python.md).
 
 from __future__ import annotations
 
+import errno
 import glob
 import os
 from dataclasses import dataclass, field
@@ -46,10 +47,28 @@ class Summary:
 
 
 def _sources(sources: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]]) -> List[str]:
+    """The source paths; a pattern that matches nothing, or no sources at all, is refused
+    here, as the tool refuses them, instead of returning an empty summary."""
     if isinstance(sources, (str, os.PathLike)):
         pattern = os.fspath(sources)
-        return sorted(glob.glob(pattern, recursive=True)) if glob.has_magic(pattern) else [pattern]
-    return [os.fspath(source) for source in sources]
+        if not glob.has_magic(pattern):
+            return [pattern]
+        found = sorted(glob.glob(pattern, recursive=True))
+        if not found:
+            raise FileNotFoundError(errno.ENOENT, "no file matches the pattern", pattern)
+        return found
+    listed = [os.fspath(source) for source in sources]
+    if not listed:
+        raise ValueError("no sources given")
+    return listed
+
+
+def _check_output_directory(directory: str) -> None:
+    # Checked once on the client, as the tool does, rather than failing every file.
+    if not os.path.isdir(directory):
+        if os.path.exists(directory):
+            raise NotADirectoryError(errno.ENOTDIR, "output directory is not a directory", directory)
+        raise FileNotFoundError(errno.ENOENT, "output directory does not exist", directory)
 
 
 def plan(
@@ -86,8 +105,8 @@ def convert_chunk(pairs: Sequence[Tuple[str, str]], layout: int, skip_existing: 
             continue
         try:
             _api.convert(source, destination, _api.Layout(layout))
-        except Error as error:
-            results.append((source, "failed", str(error)))
+        except Error as error:  # the summary is keyed by source: the reason without the file name
+            results.append((source, "failed", f"{error.message}: {error.detail}" if error.detail else error.message))
         else:
             results.append((source, "converted", ""))
     return results
@@ -116,7 +135,8 @@ def convert_many(
         client: a ``distributed.Client``.
         sources: a list of paths, or a glob pattern (``**`` recursive), expanded here
             on the client.
-        output_dir: an existing directory, the same path on every worker.
+        output_dir: an existing directory (checked here, on the client), the same
+            path on every worker.
         layout: "tga", "bmp" or a :class:`tarvelo.Layout`.
         chunk_size: files per task.
         skip_existing: leave outputs that exist already (a complete file, as no
@@ -129,6 +149,13 @@ def convert_many(
     Returns:
         A :class:`Summary`. Sources with the same output name as an earlier source
         fail before anything is submitted; a failed file never stops the others.
+
+    Raises:
+        FileNotFoundError: output_dir does not exist, or the pattern matches no file
+            (checked on the client before anything is submitted).
+        NotADirectoryError: output_dir is not a directory.
+        ValueError: an empty list of sources, or chunk_size below 1.
+        InvalidArgument: an unknown layout.
     """
     from distributed import as_completed
     from distributed import progress as show_progress
@@ -137,6 +164,7 @@ def convert_many(
         raise ValueError("chunk_size must be at least 1")
     chosen = _api._layout(layout)
     directory = os.fspath(output_dir)
+    _check_output_directory(directory)
     pairs, duplicates = plan(_sources(sources), directory, chosen)
     summary = Summary(failed=dict(duplicates))
     chunks = [pairs[start : start + chunk_size] for start in range(0, len(pairs), chunk_size)]

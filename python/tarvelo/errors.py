@@ -1,9 +1,19 @@
-"""Exceptions: one class per status the library reports."""
+"""Exceptions: one class per status the library reports, OSError for I/O failures.
+
+The three statuses that concern reading or writing a file (SourceUnreadable,
+DestinationUnopenable, WriteFailed) are OSError subclasses, so ``except OSError``
+catches every I/O failure, as an unreadable image in Pillow is an OSError. When the
+cause is the system's, the exception is also the OSError subclass Python raises for
+that errno (FileNotFoundError, PermissionError, IsADirectoryError, ...), with
+``errno``, ``strerror`` and ``filename`` set.
+"""
 
 from __future__ import annotations
 
 import enum
-from typing import Dict, Type
+import errno as _errno
+import os
+from typing import Any, Dict, Optional, Tuple, Type
 
 
 class Status(enum.IntEnum):
@@ -24,28 +34,56 @@ class Error(Exception):
         status: the library's status (a :class:`Status`, or a plain int for a value
             this package does not know).
         message: the library's short text for the status, e.g. "source unreadable".
-        detail: the one-line reason, e.g. "bad png sig" or "No such file or
+        detail: the one-line reason, e.g. "file ends early" or "No such file or
             directory"; "" when the library had nothing to add.
+        filename: the file the failure concerns (the source for SourceUnreadable, the
+            destination otherwise), as a str; None for data in memory or a file object
+            without a name.
+        errno, strerror: the system's error when it caused the failure (the I/O
+            classes only; None otherwise).
     """
 
     status: int = -1
 
-    def __init__(self, status: int, message: str, detail: str = "") -> None:
+    def __init__(
+        self,
+        status: int,
+        message: str,
+        detail: str = "",
+        filename: Optional[str] = None,
+        error_number: Optional[int] = None,
+    ) -> None:
         self.status = Status(status) if status in Status._value2member_map_ else status
         self.message = message
         self.detail = detail
-        super().__init__(f"{message}: {detail}" if detail else message)
+        if error_number is not None and isinstance(self, OSError):
+            super().__init__(error_number, detail)
+        else:
+            super().__init__(f"{message}: {detail}" if detail else message)
+        if not isinstance(self, OSError):  # the same attributes on every class
+            self.errno: Optional[int] = None
+            self.strerror: Optional[str] = None
+        self.filename = filename
+
+    def __str__(self) -> str:
+        number = getattr(self, "errno", None)
+        text = f"[Errno {number}] {self.detail}" if number is not None else self.args[0]
+        return f"{text}: {self.filename!r}" if self.filename is not None else text
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        # The class may be made on the fly (see error_for): rebuild it from the facts.
+        return (_rebuild, (self.status, self.message, self.detail, self.filename, getattr(self, "errno", None)))
 
 
-class SourceUnreadable(Error):
+class SourceUnreadable(Error, OSError):
     """The source is missing, unreadable, corrupt, unsupported or refused by the input guard."""
 
 
-class DestinationUnopenable(Error):
+class DestinationUnopenable(Error, OSError):
     """The destination (or its temporary file) could not be created."""
 
 
-class WriteFailed(Error):
+class WriteFailed(Error, OSError):
     """A write, flush, close or the final rename failed (disk full, I/O error)."""
 
 
@@ -66,6 +104,52 @@ _BY_STATUS: Dict[int, Type[Error]] = {
 }
 
 
-def error_for(status: int, message: str, detail: str) -> Error:
-    """The exception for a status other than CONVERTED."""
-    return _BY_STATUS.get(status, Error)(status, message, detail)
+def _errno_by_text() -> Dict[str, int]:
+    # The library reports a system error as its strerror text only; the same C
+    # library in the same process gives the same text, so the text names the errno.
+    table: Dict[str, int] = {}
+    for number in sorted(_errno.errorcode):
+        try:
+            table.setdefault(os.strerror(number), number)
+        except ValueError:  # pragma: no cover - a number the platform has no text for
+            continue
+    return table
+
+
+_ERRNO_BY_TEXT = _errno_by_text()
+
+# (status class, OSError subclass) -> the class that is both, made on first use.
+_COMBINED: Dict[Tuple[Type[Error], Type[OSError]], Type[Error]] = {}
+
+
+def _class_for(status: int, error_number: Optional[int]) -> Type[Error]:
+    base = _BY_STATUS.get(status, Error)
+    if error_number is None or not issubclass(base, OSError):
+        return base
+    # Python's own choice of subclass for this errno, as open() would raise.
+    os_class = type(OSError(error_number, ""))
+    if os_class is OSError:
+        return base
+    combined = _COMBINED.get((base, os_class))
+    if combined is None:
+        combined = type(base.__name__, (base, os_class), {"__module__": __name__, "__doc__": base.__doc__})
+        _COMBINED[(base, os_class)] = combined
+    return combined
+
+
+def system_error_number(status: int, detail: str) -> Optional[int]:
+    """The errno whose text `detail` is, for a status that can be the system's doing."""
+    if status in (Status.SOURCE_UNREADABLE, Status.DESTINATION_UNOPENABLE, Status.WRITE_FAILED):
+        return _ERRNO_BY_TEXT.get(detail)
+    return None
+
+
+def _rebuild(
+    status: int, message: str, detail: str, filename: Optional[str], error_number: Optional[int]
+) -> Error:
+    return _class_for(status, error_number)(status, message, detail, filename, error_number)
+
+
+def error_for(status: int, message: str, detail: str, filename: Optional[str] = None) -> Error:
+    """The exception for a status other than CONVERTED; `filename` is the file it concerns."""
+    return _rebuild(status, message, detail, filename, system_error_number(status, detail))

@@ -1,6 +1,8 @@
 """Failures raise the class of their status, with the library's reason, and leave no file."""
 
+import errno
 import os
+import pickle
 import subprocess
 import sys
 
@@ -8,18 +10,86 @@ import numpy as np
 import pytest
 
 import tarvelo
+from tarvelo.errors import error_for
 from reference import expected_tga, pattern, png
 
 
-def test_missing_source(tmp_path):
+def test_os_causes_are_the_os_error_python_raises(tmp_path):
     destination = tmp_path / "out.tga"
-    with pytest.raises(tarvelo.SourceUnreadable) as caught:
-        tarvelo.convert(tmp_path / "missing.png", destination)
+    missing = tmp_path / "missing.png"
+    with pytest.raises(FileNotFoundError) as caught:
+        tarvelo.convert(missing, destination)
     error = caught.value
-    assert error.status is tarvelo.Status.SOURCE_UNREADABLE
-    assert error.message == "source unreadable" and error.detail
-    assert str(error) == f"source unreadable: {error.detail}"
+    assert isinstance(error, tarvelo.SourceUnreadable) and error.status is tarvelo.Status.SOURCE_UNREADABLE
+    assert (error.errno, error.strerror, error.filename) == (errno.ENOENT, os.strerror(errno.ENOENT), str(missing))
+    assert error.message == "source unreadable" and error.detail == os.strerror(errno.ENOENT)
+    assert str(error) == f"[Errno {errno.ENOENT}] {os.strerror(errno.ENOENT)}: {str(missing)!r}"
     assert not destination.exists()
+    with pytest.raises(FileNotFoundError) as caught:
+        tarvelo.info(str(missing))
+    assert caught.value.filename == str(missing)
+
+    with pytest.raises(IsADirectoryError) as caught:
+        tarvelo.convert(tmp_path, destination)
+    assert isinstance(caught.value, tarvelo.SourceUnreadable) and caught.value.errno == errno.EISDIR
+
+    source = tmp_path / "in.png"
+    source.write_bytes(png(pattern(2, 2, 3)))
+    unopenable = tmp_path / "no such folder" / "out.tga"
+    with pytest.raises(FileNotFoundError) as caught:
+        tarvelo.convert(source, unopenable)
+    assert isinstance(caught.value, tarvelo.DestinationUnopenable)
+    assert caught.value.filename == str(unopenable)  # the destination, not the source
+    with pytest.raises(NotADirectoryError):
+        tarvelo.save(np.zeros((1, 1), np.uint8), source / "out.tga")
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root reads and writes files whatever their permissions")
+def test_permission_denied(tmp_path):
+    source = tmp_path / "in.png"
+    source.write_bytes(png(pattern(2, 2, 3)))
+    source.chmod(0)
+    with pytest.raises(PermissionError) as caught:
+        tarvelo.convert(source, tmp_path / "out.tga")
+    assert isinstance(caught.value, tarvelo.SourceUnreadable) and caught.value.filename == str(source)
+
+
+def test_system_error_texts_name_their_errno():
+    # The library gives a system error as its text; each OSError subclass comes back from it.
+    for number, kind in [(errno.EACCES, PermissionError), (errno.EPERM, PermissionError),
+                         (errno.EEXIST, FileExistsError), (errno.ENOTDIR, NotADirectoryError),
+                         (errno.ENOSPC, OSError), (errno.EIO, OSError)]:
+        for status, base in [(1, tarvelo.SourceUnreadable), (2, tarvelo.DestinationUnopenable),
+                             (3, tarvelo.WriteFailed)]:
+            error = error_for(status, "message", os.strerror(number), "f.tga")
+            assert isinstance(error, kind) and isinstance(error, base), (number, status)
+            assert (error.errno, error.strerror, error.filename) == (number, os.strerror(number), "f.tga")
+            again = pickle.loads(pickle.dumps(error))  # as a Dask worker sends it back
+            assert type(again) is type(error) and again.errno == number and again.detail == error.detail
+            assert (again.status, again.filename) == (status, "f.tga")
+    # Not the system's doing: no errno, whatever the text.
+    assert error_for(4, "image too large", os.strerror(errno.ENOSPC)).errno is None
+    assert not isinstance(error_for(5, "invalid argument", os.strerror(errno.ENOENT)), OSError)
+
+
+def test_an_unreadable_image_is_an_os_error_that_names_the_file(tmp_path):
+    source = tmp_path / "photo.png"
+    good = png(pattern(4, 4, 3))
+    source.write_bytes(good[: len(good) // 2])
+    with pytest.raises(OSError) as caught:  # the habit: every I/O failure is an OSError
+        tarvelo.convert(source, tmp_path / "out.tga")
+    error = caught.value
+    assert type(error) is tarvelo.SourceUnreadable and isinstance(error, tarvelo.Error)
+    assert error.errno is None and error.filename == str(source) and error.detail
+    assert str(error) == f"source unreadable: {error.detail}: {str(source)!r}"
+    # Data in memory has no file name.
+    with pytest.raises(tarvelo.SourceUnreadable) as caught:
+        tarvelo.info(b"not an image")
+    assert caught.value.filename is None and str(caught.value).startswith("source unreadable: ")
+    # Refused arguments stay ValueError, not OSError.
+    with pytest.raises(tarvelo.InvalidArgument) as caught:
+        tarvelo.convert(source, tmp_path / "out.png")
+    assert isinstance(caught.value, ValueError) and not isinstance(caught.value, OSError)
 
 
 def test_corrupt_source_keeps_the_existing_destination(tmp_path):
@@ -31,19 +101,11 @@ def test_corrupt_source_keeps_the_existing_destination(tmp_path):
     with pytest.raises(tarvelo.SourceUnreadable):
         tarvelo.convert(source, destination)
     with pytest.raises(tarvelo.SourceUnreadable):
-        tarvelo.convert_bytes(b"not an image at all", "tga")
+        tarvelo.convert_bytes(b"not an image at all", layout="tga")
     with pytest.raises(tarvelo.SourceUnreadable):
         tarvelo.info(b"")
     assert destination.read_bytes() == b"precious"
     assert sorted(os.listdir(tmp_path)) == ["broken.png", "out.bmp"]
-
-
-def test_destination_unopenable(tmp_path):
-    source = tmp_path / "in.png"
-    source.write_bytes(png(pattern(2, 2, 3)))
-    with pytest.raises(tarvelo.DestinationUnopenable) as caught:
-        tarvelo.convert(source, tmp_path / "no such folder" / "out.tga")
-    assert caught.value.detail  # the system's reason
 
 
 def test_image_too_large():

@@ -69,10 +69,10 @@ def test_encode_matches_the_layout(layout, channels):
 def test_convert_bytes_and_sources_of_one_picture_agree():
     pixels = pattern(5, 6, 3, seed=3)
     for data in (png(pixels), pnm(pixels), bytearray(png(pixels)), memoryview(pnm(pixels))):
-        assert tarvelo.convert_bytes(data, "tga") == expected_tga(pixels)
-        assert tarvelo.convert_bytes(data, tarvelo.Layout.BMP) == expected_bmp(pixels)
+        assert tarvelo.convert_bytes(data, layout="tga") == expected_tga(pixels)
+        assert tarvelo.convert_bytes(data, layout=tarvelo.Layout.BMP) == expected_bmp(pixels)
     # A TGA the library wrote reads back as the same picture.
-    assert tarvelo.convert_bytes(tarvelo.encode(pixels, "tga"), "bmp") == expected_bmp(pixels)
+    assert tarvelo.convert_bytes(tarvelo.encode(pixels, "tga"), layout="bmp") == expected_bmp(pixels)
 
 
 def test_info_from_file_and_bytes(tmp_path):

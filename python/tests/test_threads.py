@@ -24,7 +24,7 @@ def test_threads_converting_files_and_memory_at_once(tmp_path):
         destination = tmp_path / f"out{index}.{layout}"
         tarvelo.convert(source, destination)
         from_pixels = tarvelo.encode(pixels, layout)
-        from_bytes = tarvelo.convert_bytes(source.read_bytes(), layout)
+        from_bytes = tarvelo.convert_bytes(source.read_bytes(), layout=layout)
         return destination.read_bytes(), from_pixels, from_bytes
 
     with ThreadPoolExecutor(max_workers=8) as pool:
@@ -46,7 +46,7 @@ def test_failures_on_other_threads_do_not_disturb_conversions(tmp_path):
             except tarvelo.SourceUnreadable as error:
                 return error.detail
             return None
-        return tarvelo.convert_bytes(good.read_bytes(), "tga")
+        return tarvelo.convert_bytes(good.read_bytes(), layout="tga")
 
     with ThreadPoolExecutor(max_workers=6) as pool:
         results = list(pool.map(run, range(60)))

@@ -448,20 +448,22 @@ TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLa
   if (file_name == nullptr || layout == nullptr) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
+  // A bare layout name ("tga") is its own extension; otherwise the name's last dot.
   const char* dot = std::strrchr(file_name, '.');
-  if (dot == nullptr || std::strlen(dot) != 4) {
+  const char* extension = std::strlen(file_name) == 3 ? file_name : dot == nullptr ? "" : dot + 1;
+  if (std::strlen(extension) != 3) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
-  char extension[4] = {};
+  char folded[4] = {};
   for (size_t i = 0; i < 3; ++i) {
-    const char c = dot[i + 1];
-    extension[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const char c = extension[i];
+    folded[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  if (std::strcmp(extension, "tga") == 0) {
+  if (std::strcmp(folded, "tga") == 0) {
     *layout = TARVELO_LAYOUT_TGA;
     return TARVELO_STATUS_CONVERTED;
   }
-  if (std::strcmp(extension, "bmp") == 0) {
+  if (std::strcmp(folded, "bmp") == 0) {
     *layout = TARVELO_LAYOUT_BMP;
     return TARVELO_STATUS_CONVERTED;
   }
