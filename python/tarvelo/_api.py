@@ -152,7 +152,9 @@ def _refuse_layout_as_destination(destination: Any) -> None:
     # encode(pixels, "tga") and convert_bytes(data, layout="tga") return bytes;
     # save(pixels, "tga") would write a file named "tga" instead. Refuse the mix-up.
     if isinstance(destination, Layout) or (
-        isinstance(destination, str) and not os.path.splitext(destination)[1] and _layout_by_library(destination)
+        isinstance(destination, str)
+        and not os.path.splitext(destination)[1]
+        and _layout_by_library(destination) is not None
     ):
         raise TypeError(
             f"{destination!r} names a layout, not a file: pass layout={str(destination).lower()!r} and "

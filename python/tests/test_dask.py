@@ -126,3 +126,20 @@ def test_a_worker_killed_part_way_loses_nothing(cluster, sources, tmp_path):
     # The nanny starts a new worker in place of the dead one.
     cluster.wait_for_workers(2, timeout=30)
     assert set(cluster.run(os.getpid).values()).isdisjoint({workers[killed["address"]]})
+
+
+def test_convert_many_refuses_up_front(tmp_path):
+    # Settled on the client before the cluster is asked anything (no client is needed).
+    source = tmp_path / "in.png"
+    source.write_bytes(png(pattern(2, 2, 3)))
+    with pytest.raises(FileNotFoundError) as caught:
+        tarvelo.dask.convert_many(None, [str(source)], tmp_path / "missing", "tga")
+    assert caught.value.filename == str(tmp_path / "missing")
+    with pytest.raises(NotADirectoryError):
+        tarvelo.dask.convert_many(None, [str(source)], source, "tga")
+    with pytest.raises(FileNotFoundError) as caught:
+        tarvelo.dask.convert_many(None, str(tmp_path / "*.jpg"), tmp_path, "tga")
+    assert caught.value.filename == str(tmp_path / "*.jpg") and "no file matches" in str(caught.value)
+    with pytest.raises(ValueError, match="no sources"):
+        tarvelo.dask.convert_many(None, [], tmp_path, "tga")
+    assert sorted(os.listdir(tmp_path)) == ["in.png"]

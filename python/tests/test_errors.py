@@ -149,6 +149,24 @@ def test_library_from_the_environment(tmp_path):
     by_directory = _import_with(str(build))
     assert by_directory.returncode == 0, by_directory.stderr
     assert by_directory.stdout.split()[1].endswith("libTarveloImageTGA.so.1")
-    missing = _import_with(str(tmp_path / "nowhere"))
-    assert missing.returncode != 0 and "TARVELO_LIBRARY" in missing.stderr and "LibraryNotFound" in missing.stderr
+    assert tarvelo.__version__ == tarvelo.library_version()  # one version for the package and the library
+
+
+def test_import_without_the_library(tmp_path):
+    code = (
+        "import tarvelo\n"
+        "print(tarvelo.__version__)\n"
+        "for attempt in range(2):\n"
+        "    try:\n"
+        "        tarvelo.convert('in.png', 'out.tga')\n"
+        "    except tarvelo.LibraryNotFound as error:\n"
+        "        print(type(error).__name__, isinstance(error, ImportError), error)\n"
+    )
+    environment = dict(os.environ, TARVELO_LIBRARY=str(tmp_path / "nowhere"))
+    result = subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    version, first, second = result.stdout.splitlines()
+    assert version == tarvelo.__version__
+    assert first == second  # every call says it again, not a stale half-loaded state
+    assert first.startswith("LibraryNotFound True TARVELO_LIBRARY=") and "no such file or directory" in first
 
