@@ -173,7 +173,9 @@ def _is_writer(value: Any) -> bool:
 def _read_whole(source: Any) -> bytes:
     data = source.read()
     if not isinstance(data, _DATA_TYPES):
-        raise TypeError(f"source: {type(source).__name__}.read() gave {type(data).__name__}: open the file in binary mode")
+        raise TypeError(
+            f"source: {type(source).__name__}.read() gave {type(data).__name__}: open the file in binary mode"
+        )
     return bytes(data)
 
 
@@ -327,7 +329,9 @@ def convert_bytes(data: BytesLike, destination: Any = None, layout: Optional[Lay
         the destination is a layout's name.
     """
     if not isinstance(data, _DATA_TYPES):
-        raise TypeError(f"data: expected bytes, bytearray or memoryview, got {type(data).__name__} (paths go to convert)")
+        raise TypeError(
+            f"data: expected bytes, bytearray or memoryview, got {type(data).__name__} (paths go to convert)"
+        )
     if destination is None:
         if layout is None:
             raise _invalid("no destination and no layout: pass a destination, or layout='tga' or 'bmp'")

@@ -104,10 +104,20 @@ def _load_installed() -> ctypes.CDLL:
     )
 
 
+# The library is loaded on first use: a relative TARVELO_LIBRARY still means what it
+# meant where the package was imported, whatever the program's directory is by then.
+try:
+    _IMPORT_DIRECTORY: Optional[str] = os.getcwd()
+except OSError:  # pragma: no cover - the working directory was removed
+    _IMPORT_DIRECTORY = None
+
+
 def load() -> ctypes.CDLL:
     """Loads the library named by TARVELO_LIBRARY, else the installed one."""
     value = os.environ.get(ENVIRONMENT_VARIABLE)
     if value:
+        if _IMPORT_DIRECTORY is not None and not os.path.isabs(value):
+            value = os.path.join(_IMPORT_DIRECTORY, value)
         return _load_from_environment(value)
     return _load_installed()
 

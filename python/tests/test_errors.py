@@ -149,6 +149,12 @@ def test_library_from_the_environment(tmp_path):
     by_directory = _import_with(str(build))
     assert by_directory.returncode == 0, by_directory.stderr
     assert by_directory.stdout.split()[1].endswith("libTarveloImageTGA.so.1")
+    # Loaded on first use, a relative path still means the folder the package was imported in.
+    relative = os.path.relpath(loaded)
+    code = "import os, tarvelo; os.chdir(os.sep); print(tarvelo.library_version())"
+    later = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, TARVELO_LIBRARY=relative),
+                           capture_output=True, text=True)
+    assert later.returncode == 0 and later.stdout.strip() == tarvelo.library_version(), later.stderr
     assert tarvelo.__version__ == tarvelo.library_version()  # one version for the package and the library
 
 
