@@ -17,6 +17,10 @@ from .errors import ImageTooLarge, InvalidArgument, Status, error_for
 
 StrPath = Union[str, "os.PathLike[str]"]
 BytesLike = Union[bytes, bytearray, memoryview]
+#: What a call reads: a path, an image file's bytes, or a binary file object.
+Source = Union[StrPath, BytesLike, BinaryIO]
+#: Where a call writes: a path, or a binary file object.
+Destination = Union[StrPath, BinaryIO]
 _DATA_TYPES = (bytes, bytearray, memoryview)
 
 # Long enough for any reason the library gives; a longer one is truncated by it.
@@ -260,7 +264,7 @@ def _write_all(destination: BinaryIO, data: bytes) -> None:
         view = view[written:]
 
 
-def convert(source: Any, destination: Any, layout: Optional[LayoutLike] = None) -> None:
+def convert(source: Source, destination: Destination, layout: Optional[LayoutLike] = None) -> None:
     """Converts the image `source` into `destination`.
 
     The source may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD,
@@ -305,7 +309,9 @@ def convert(source: Any, destination: Any, layout: Optional[LayoutLike] = None) 
     _check(status, detail, source=source, destination=destination)
 
 
-def convert_bytes(data: BytesLike, destination: Any = None, layout: Optional[LayoutLike] = None) -> Optional[bytes]:
+def convert_bytes(
+    data: BytesLike, destination: Optional[Destination] = None, layout: Optional[LayoutLike] = None
+) -> Optional[bytes]:
     """Converts an encoded image held in memory.
 
     ``convert_bytes(data, "photo.tga")`` writes the file as :func:`convert` does
@@ -437,7 +443,7 @@ def encode(pixels: Any, layout: LayoutLike) -> bytes:
     )
 
 
-def save(pixels: Any, destination: Any, layout: Optional[LayoutLike] = None) -> None:
+def save(pixels: Any, destination: Destination, layout: Optional[LayoutLike] = None) -> None:
     """Writes pixels held in memory as a TGA or BMP file at `destination`.
 
     A path is written as :func:`convert` writes it: to a temporary file that replaces
@@ -479,7 +485,7 @@ def save(pixels: Any, destination: Any, layout: Optional[LayoutLike] = None) -> 
     _check(status, detail, destination=destination)
 
 
-def info(source: Any) -> ImageInfo:
+def info(source: Source) -> ImageInfo:
     """Size, channel count and format of an image, without decoding its pixels.
 
     Args:

@@ -11,7 +11,7 @@ import pytest
 
 import tarvelo
 from tarvelo.errors import error_for
-from reference import expected_tga, pattern, png
+from reference import pattern, png
 
 
 def test_os_causes_are_the_os_error_python_raises(tmp_path):
