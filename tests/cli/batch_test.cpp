@@ -91,6 +91,18 @@ TEST_F(Batch, AllConvertedExitsZeroWithNothingOnAPipedStderr) {
   EXPECT_EQ(ReadFileBytes(out + "/c.tga"), LibraryOutput(dir_.File("c.bmp"), TARVELO_LAYOUT_TGA));
 }
 
+// The outputs' extension follows --to in whatever form the library took it.
+TEST_F(Batch, OutputExtensionIsTheLayoutsInLowerCase) {
+  for (const char* name : {".BMP", "out.Bmp"}) {
+    SCOPED_TRACE(name);
+    const std::string out = MakeOutputDirectory(std::string("out") + name);
+    const ToolResult result = RunTool({"--to", name, "-o", out, dir_.File("a.png")});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(ListDirectory(out), std::vector<std::string>{"a.bmp"});
+    EXPECT_EQ(ReadFileBytes(out + "/a.bmp"), LibraryOutput(dir_.File("a.png"), TARVELO_LAYOUT_BMP));
+  }
+}
+
 TEST_F(Batch, ProgressGoesToAStderrThatIsATerminal) {
   const std::string out = MakeOutputDirectory("out");
   ToolSettings on_terminal;

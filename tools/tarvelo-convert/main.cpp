@@ -44,7 +44,8 @@ bool StandardErrorIsTerminal() {
 
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
-    return PlanBatch(options.sources, options.output_directory, options.layout, options.skip_existing);
+    return PlanBatch(options.sources, options.output_directory, options.layout, options.output_extension,
+                     options.skip_existing);
   }
   PlannedConversion single{{options.sources.front(), options.destination, options.layout}, "", false};
   single.skipped_existing =

@@ -65,6 +65,13 @@ const CLI::Validator& kExistingDirectory = CLI::ExistingDirectory;
 bool NameExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 #endif
 
+// --to takes whatever layout names the library knows.
+const CLI::Validator kLayoutName(
+    [](std::string& name) -> std::string {
+      return LayoutFromName(name) ? std::string() : "no layout is called '" + name + "' (tga, bmp)";
+    },
+    "LAYOUT");
+
 // The tool has two forms that CLI11's generated usage line cannot express; the
 // usage comes first and the description explains the positionals.
 class ToolFormatter : public CLI::Formatter {
@@ -208,6 +215,7 @@ void Resolve(const Parsed& parsed, Options* options) {
     throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
   }
   options->layout = LayoutFromName(parsed.forced_layout).value_or(TARVELO_LAYOUT_TGA);
+  options->output_extension = OutputExtension(parsed.forced_layout);
   ResolveBatch(parsed, options);
 }
 
@@ -276,7 +284,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_option("--to", parsed.forced_layout,
                  "Output layout; overrides DEST's extension; required with -o and for DEST '-'")
       ->option_text("tga|bmp")
-      ->check(CLI::IsMember({"tga", "bmp"}, CLI::ignore_case));
+      ->check(kLayoutName);
   app.add_option("-o,--output-dir", options.output_directory,
                  "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
       ->option_text("DIR")

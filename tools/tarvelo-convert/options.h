@@ -28,6 +28,7 @@ struct Options {
   std::vector<std::string> sources;  // exactly one unless batch
   std::string destination;           // single file only; kStdio: standard output
   std::string output_directory;      // batch only
+  std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
   unsigned timeout_seconds = kDefaultTimeoutSeconds;
   bool skip_existing = false;
