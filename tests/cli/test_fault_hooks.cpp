@@ -22,6 +22,12 @@ void InjectTestFault(const std::string& source) {
     setrlimit(RLIMIT_CORE, &no_core);
     (void)std::raise(SIGSEGV);
   }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_SLOW_MARKER")) {
+    // Whole seconds, restarted after the signals the test sends to the tool.
+    for (unsigned left = 2; left > 0;) {
+      left = sleep(left);
+    }
+  }
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
     for (;;) {
       pause();

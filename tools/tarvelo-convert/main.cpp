@@ -82,7 +82,8 @@ int RunConversions(const Options& options) {
   } else if (!runnable.empty()) {
     // Without the wake-up pipe an interrupt simply ends the tool, as by default.
     (void)InstallInterruptHandlers();
-    WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit);
+    WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit,
+                    std::chrono::seconds(kInterruptGraceSeconds));
     pool.Run(runnable, [&](std::size_t job_index, const ConversionOutcome& outcome) {
       record(runnable[job_index], outcome);
     });

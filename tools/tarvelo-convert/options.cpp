@@ -86,27 +86,33 @@ class ToolFormatter : public CLI::Formatter {
   std::string make_positionals(const CLI::App* /*app*/) const override { return ""; }
 };
 
-const char* const kDescription =
-    "Converts images into uncompressed TGA or 24-bit BMP files.\n"
-    "\n"
-    "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
-    "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
-    "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
-    "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
-    "to it fails part way (the reader went away, a full disk), the reader has received a\n"
-    "short stream and the tool exits with status 1.\n"
-    "\n"
-    "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
-    "stem being SOURCE's file name without its last extension. Several files are converted\n"
-    "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
-    "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
-    "one (also across a whole --files-from list) would overwrite its output: it is not\n"
-    "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch stops, leaves\n"
-    "no partial file, prints the summary with the files not done and exits with 130 or 143.\n"
-    "\n"
-    "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
-    "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
-    "all: on failure no file is created and an existing one keeps its bytes.\n";
+std::string Description() {
+  return std::string(
+             "Converts images into uncompressed TGA or 24-bit BMP files.\n"
+             "\n"
+             "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
+             "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
+             "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
+             "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
+             "to it fails part way (the reader went away, a full disk), the reader has received a\n"
+             "short stream and the tool exits with status 1.\n"
+             "\n"
+             "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
+             "stem being SOURCE's file name without its last extension. Several files are converted\n"
+             "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
+             "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
+             "one (also across a whole --files-from list) would overwrite its output: it is not\n"
+             "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch hands out no\n"
+             "more files, lets those being converted finish for up to ") +
+         std::to_string(kInterruptGraceSeconds) +
+         " s, then stops the rest\n"
+         "(leaving no partial file), prints the summary with the files not done and exits with\n"
+         "130 or 143.\n"
+         "\n"
+         "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
+         "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
+         "all: on failure no file is created and an existing one keeps its bytes.\n";
+}
 
 const char* const kFooter =
     "Layouts:\n"
@@ -267,7 +273,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (std::optional<CommandLine> plain = ParseTwoOperands(argc, argv)) {
     return std::move(*plain);
   }
-  CLI::App app(kDescription, "tarvelo-convert");
+  CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
   app.allow_extras();

@@ -10,6 +10,8 @@
 namespace tarvelo::cli {
 
 constexpr unsigned kDefaultTimeoutSeconds = 120;
+// How long an interrupted batch lets the files being converted finish.
+constexpr unsigned kInterruptGraceSeconds = 5;
 
 // "-" as SOURCE reads standard input, as DEST writes standard output.
 constexpr const char* kStdio = "-";

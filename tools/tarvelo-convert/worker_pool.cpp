@@ -14,8 +14,12 @@ std::string LostWorkerReason(const WorkerSlots::WorkerEnd& end) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit)
-    : slots_(worker_count), busy_(slots_.size()), time_limit_(time_limit) {}
+WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit,
+                       std::chrono::seconds interrupt_grace)
+    : slots_(worker_count),
+      busy_(slots_.size()),
+      time_limit_(time_limit),
+      interrupt_grace_(interrupt_grace) {}
 
 bool WorkerPool::AnyBusy() const {
   return std::any_of(busy_.begin(), busy_.end(),
@@ -33,9 +37,11 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
     on_complete(job_index, outcome);
   };
 
-  // An interrupt ends the run: the files not finished are left to the caller, and
-  // the slots' destructor stops the busy workers.
-  while (finished < jobs.size() && InterruptSignal() == 0) {
+  while (finished < jobs.size()) {
+    if (InterruptSignal() != 0) {
+      LetBusyFilesFinish(jobs, finish);
+      return;
+    }
     Dispatch(jobs, finish);
     if (!AnyBusy()) {
       // Nothing runs and no worker could be started: the rest cannot be converted.
@@ -47,6 +53,19 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
       continue;
     }
     WaitAndCollect(NearestDeadline(), jobs, finish);
+  }
+}
+
+void WorkerPool::LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, const Completion& finish) {
+  const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
+  while (AnyBusy() && Clock::now() < grace_end) {
+    WaitAndCollect(std::min(grace_end, NearestDeadline()), jobs, finish);
+  }
+  for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
+    if (busy_[slot]) {
+      slots_.Kill(slot);
+      busy_[slot].reset();
+    }
   }
 }
 

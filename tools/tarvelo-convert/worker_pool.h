@@ -21,17 +21,22 @@ namespace tarvelo::cli {
 // with "timed out after N s". Either way a fresh worker takes its slot for the
 // remaining files.
 //
+// An interrupt (interrupt.h) ends the run early: no file is handed out any more,
+// and the files being converted get `interrupt_grace` to finish, as a worker killed
+// while it puts its output in place could leave a temporary file behind instead.
+// Those that finish are recorded as usual; the rest are killed, and the files not
+// completed are left to the caller.
+//
 // Not thread-safe; meant for a single-threaded tool (it forks). On POSIX systems it
 // ignores SIGPIPE for the process, so a worker that vanishes makes writes fail
 // rather than kill the tool.
 class WorkerPool {
  public:
-  WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit);
+  WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace);
 
   using Completion = std::function<void(std::size_t job_index, const ConversionOutcome& outcome)>;
   // Converts every job and calls `on_complete` once per job, in the order they
-  // finish, on the calling thread. An interrupt (interrupt.h) ends the run early:
-  // the jobs not completed are left to the caller, and the busy workers are killed.
+  // finish, on the calling thread.
   void Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete);
 
  private:
@@ -47,6 +52,8 @@ class WorkerPool {
   // ends those past their deadline.
   void WaitAndCollect(Clock::time_point until, const std::vector<ConversionJob>& jobs,
                       const Completion& finish);
+  // After an interrupt: waits out the grace for the busy workers, then kills them.
+  void LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, const Completion& finish);
   [[nodiscard]] bool AnyBusy() const;
   [[nodiscard]] Clock::time_point NearestDeadline() const;
 
@@ -54,6 +61,7 @@ class WorkerPool {
   std::vector<std::optional<Busy>> busy_;  // per slot: the job it converts
   std::vector<std::size_t> pending_;       // job indexes not handed out, next last
   std::chrono::seconds time_limit_;
+  std::chrono::seconds interrupt_grace_;
   std::string start_error_;  // why the last worker start failed
 };
 
