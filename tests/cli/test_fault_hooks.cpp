@@ -1,5 +1,6 @@
 #include "test_fault_hooks.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -29,6 +30,9 @@ void InjectTestFault(const std::string& source) {
     }
   }
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
+    if (const char* note = std::getenv("TARVELO_TOOL_TEST_HANG_NOTE")) {
+      close(open(note, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    }
     for (;;) {
       pause();
     }

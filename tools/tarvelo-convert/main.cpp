@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "batch_plan.h"
@@ -60,7 +61,10 @@ int RunConversions(const Options& options) {
   ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && StandardErrorIsTerminal(),
                         plan.size());
   const auto record = [&](const ConversionJob& job, const ConversionOutcome& outcome) {
-    progress.Clear();
+    // The progress line makes way only for a line of the report.
+    if (!outcome.converted || options.verbosity == Verbosity::kVerbose) {
+      progress.Clear();
+    }
     report.Record(job, outcome);
     progress.Update(report.finished(), report.failed());
   };
@@ -76,12 +80,17 @@ int RunConversions(const Options& options) {
       record(entry.job, FailedSource(entry.job, entry.refusal));
     }
   }
-  const std::chrono::seconds time_limit(options.timeout_seconds);
   if (!options.batch && runnable.size() == 1) {
+    std::optional<std::chrono::seconds> time_limit;
+    if (options.timeout_seconds != 0) {
+      time_limit = std::chrono::seconds(options.timeout_seconds);
+    }
     record(runnable.front(), ConvertInProcess(runnable.front(), time_limit));
   } else if (!runnable.empty()) {
     // Without the wake-up pipe an interrupt simply ends the tool, as by default.
     (void)InstallInterruptHandlers();
+    const std::chrono::seconds time_limit(options.timeout_seconds != 0 ? options.timeout_seconds
+                                                                       : kDefaultTimeoutSeconds);
     WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit,
                     std::chrono::seconds(kInterruptGraceSeconds));
     pool.Run(runnable, [&](std::size_t job_index, const ConversionOutcome& outcome) {

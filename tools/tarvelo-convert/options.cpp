@@ -94,8 +94,9 @@ std::string Description() {
              "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
              "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
              "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
-             "to it fails part way (the reader went away, a full disk), the reader has received a\n"
-             "short stream and the tool exits with status 1.\n"
+             "to it fails part way (a full disk), the reader has received a short stream and the\n"
+             "tool exits with status 1. A reader that goes away (| head -c 10) ends the tool as\n"
+             "it ends any filter, quietly, by SIGPIPE (status 141 in the shell; 1 on Windows).\n"
              "\n"
              "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
              "stem being SOURCE's file name without its last extension. Several files are converted\n"
@@ -120,10 +121,11 @@ const char* const kFooter =
     "       RGBA); grey is stored as three equal bytes\n"
     "  bmp  uncompressed 24-bit BMP; alpha is flattened against magenta (grey+alpha: dropped)\n"
     "\n"
-    "Isolation: each file of a batch is converted in a worker process, a single file in\n"
-    "the tool's own process, both with a time limit (--timeout, 120 s unless set). A file\n"
-    "whose decoder crashes or runs past the limit fails with \"decoder crashed (signal N)\"\n"
-    "or \"timed out after N s\"; the other files of a batch go on.\n"
+    "Isolation: each file of a batch is converted in a worker process, with a time limit\n"
+    "(--timeout, 120 s unless set); a single file in the tool's own process, with a time\n"
+    "limit only when --timeout is given. A file whose decoder crashes or runs past the\n"
+    "limit fails with \"decoder crashed (signal N)\" or \"timed out after N s\"; the other\n"
+    "files of a batch go on.\n"
     "\n"
     "Each failure is one line on stderr: \"tarvelo-convert: FILE: REASON\".\n"
     "Put -- before sources whose names begin with '-'.\n"
@@ -199,6 +201,20 @@ void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& for
   }
 }
 
+// -o must name a directory that exists. Checked here rather than by CLI11, which
+// cannot see the sources: "-o out.tga" with one source is a compiler's habit for
+// naming the output file, and gets a word on how to do that.
+void CheckOutputDirectory(const Parsed& parsed, std::string directory) {
+  const std::string problem = kExistingDirectory(directory);
+  if (problem.empty()) {
+    return;
+  }
+  if (parsed.paths.size() == 1 && parsed.files_from.empty() && LayoutFromDestination(directory)) {
+    throw CLI::ValidationError("-o names an output directory; to convert one file give SOURCE DEST");
+  }
+  throw CLI::ValidationError("--output-dir: " + problem);
+}
+
 // Settles the mode and the layout; throws CLI::ValidationError on a usage error.
 void Resolve(const Parsed& parsed, Options* options) {
   if (parsed.quiet && parsed.verbose) {
@@ -217,6 +233,7 @@ void Resolve(const Parsed& parsed, Options* options) {
     ResolveSingle(parsed, forced, options);
     return;
   }
+  CheckOutputDirectory(parsed, options->output_directory);
   if (!forced.has_value()) {
     throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
   }
@@ -293,8 +310,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       ->check(kLayoutName);
   app.add_option("-o,--output-dir", options.output_directory,
                  "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
-      ->option_text("DIR")
-      ->check(kExistingDirectory);
+      ->option_text("DIR");
   app.add_option("--files-from", parsed.files_from,
                  "Batch: also convert the files listed in FILE, one a line ('-': standard input)")
       ->option_text("FILE");
@@ -309,7 +325,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                           ->check(CLI::Range(std::size_t{1}, kMaxJobs));
   app.add_option("--timeout", options.timeout_seconds,
                  "Time limit per file in seconds, 1 to 86400 (default: " +
-                     std::to_string(kDefaultTimeoutSeconds) + ")")
+                     std::to_string(kDefaultTimeoutSeconds) + " in a batch, none for SOURCE DEST)")
       ->option_text("SECONDS")
       ->check(CLI::Range(1U, kMaxTimeoutSeconds));
   app.add_flag("-q,--quiet", parsed.quiet, "Report failures only (no progress, no summary)");

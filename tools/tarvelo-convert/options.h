@@ -9,6 +9,8 @@
 
 namespace tarvelo::cli {
 
+// A batch's time limit per file unless --timeout says otherwise; a single
+// conversion has none unless asked, as other converters have none.
 constexpr unsigned kDefaultTimeoutSeconds = 120;
 // How long an interrupted batch lets the files being converted finish.
 constexpr unsigned kInterruptGraceSeconds = 5;
@@ -32,7 +34,7 @@ struct Options {
   std::string output_directory;      // batch only
   std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
-  unsigned timeout_seconds = kDefaultTimeoutSeconds;
+  unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
   bool skip_existing = false;
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> warnings;  // printed before the run, each on its own line
