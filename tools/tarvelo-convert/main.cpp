@@ -131,6 +131,15 @@ int RunTool(int argc, char** argv) {
 }  // namespace
 
 #if defined(_WIN32)
+namespace {
+
+LONG WINAPI EndWorkerAtCrash(EXCEPTION_POINTERS* exception) {
+  (void)TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
 // The narrow argv holds the ANSI code page's approximation of each argument; the
 // wide command line holds the names as they are, and the tool takes them as UTF-8.
 int main() {
@@ -139,9 +148,11 @@ int main() {
   (void)_setmode(0, _O_BINARY);
   (void)_setmode(1, _O_BINARY);
   if (arguments.size() == 2 && arguments[1] == tarvelo::cli::kWorkerArgument) {
-    // A crashing decoder ends the worker at once, without an error dialog that
-    // would hold it until the time limit.
+    // A crashing decoder ends the worker at once, with the exception's code as its
+    // exit code, without an error dialog or a debugger (Wine starts one whatever
+    // the error mode) that would hold it until the time limit.
     (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    (void)SetUnhandledExceptionFilter(EndWorkerAtCrash);
     tarvelo::cli::RunWorker(0, 1);
   }
   if (arguments.empty()) {

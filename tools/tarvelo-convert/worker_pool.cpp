@@ -42,8 +42,8 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
       LetBusyFilesFinish(jobs, finish);
       return;
     }
-    Dispatch(jobs, finish);
-    if (!AnyBusy()) {
+    const bool start_failed = !Dispatch(jobs, finish);
+    if (!AnyBusy() && start_failed) {
       // Nothing runs and no worker could be started: the rest cannot be converted.
       while (!pending_.empty()) {
         const std::size_t job_index = pending_.back();
@@ -52,7 +52,9 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
       }
       continue;
     }
-    WaitAndCollect(NearestDeadline(), jobs, finish);
+    if (AnyBusy()) {
+      WaitAndCollect(NearestDeadline(), jobs, finish);
+    }
   }
 }
 
@@ -79,7 +81,8 @@ WorkerPool::Clock::time_point WorkerPool::NearestDeadline() const {
   return nearest;
 }
 
-void WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish) {
+bool WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish) {
+  bool started = true;
   for (std::size_t slot = 0; slot < busy_.size() && !pending_.empty(); ++slot) {
     if (busy_[slot]) {
       continue;
@@ -95,6 +98,7 @@ void WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completi
       case WorkerSlots::SendResult::Kind::kCannotStart:
         // The job waits for a slot whose worker did start.
         start_error_ = sent.reason;
+        started = false;
         break;
       case WorkerSlots::SendResult::Kind::kLost:
         pending_.pop_back();
@@ -102,6 +106,7 @@ void WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completi
         break;
     }
   }
+  return started;
 }
 
 void WorkerPool::WaitAndCollect(Clock::time_point until, const std::vector<ConversionJob>& jobs,

@@ -46,8 +46,9 @@ class WorkerPool {
     Clock::time_point deadline;
   };
 
-  // Hands out pending jobs to the idle slots.
-  void Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish);
+  // Hands out pending jobs to the idle slots. False when a worker could not be
+  // started.
+  bool Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish);
   // Waits until `until` at the latest, then records what the workers said and
   // ends those past their deadline.
   void WaitAndCollect(Clock::time_point until, const std::vector<ConversionJob>& jobs,
