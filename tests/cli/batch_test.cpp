@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 
@@ -91,6 +92,18 @@ TEST_F(Batch, AllConvertedExitsZeroWithNothingOnAPipedStderr) {
   EXPECT_EQ(ReadFileBytes(out + "/c.tga"), LibraryOutput(dir_.File("c.bmp"), TARVELO_LAYOUT_TGA));
 }
 
+// The outputs' extension follows --to in whatever form the library took it.
+TEST_F(Batch, OutputExtensionIsTheLayoutsInLowerCase) {
+  for (const char* name : {".BMP", "out.Bmp"}) {
+    SCOPED_TRACE(name);
+    const std::string out = MakeOutputDirectory(std::string("out") + name);
+    const ToolResult result = RunTool({"--to", name, "-o", out, dir_.File("a.png")});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(ListDirectory(out), std::vector<std::string>{"a.bmp"});
+    EXPECT_EQ(ReadFileBytes(out + "/a.bmp"), LibraryOutput(dir_.File("a.png"), TARVELO_LAYOUT_BMP));
+  }
+}
+
 TEST_F(Batch, ProgressGoesToAStderrThatIsATerminal) {
   const std::string out = MakeOutputDirectory("out");
   ToolSettings on_terminal;
@@ -102,6 +115,31 @@ TEST_F(Batch, ProgressGoesToAStderrThatIsATerminal) {
   EXPECT_NE(result.err.find("3 of 3 files done, 1 failed"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("tarvelo-convert: " + dir_.File("junk.gif") + ": source unreadable"),
             std::string::npos);
+}
+
+// Redraws are counted against the run's own length, so a slow machine only allows
+// more of them: at most about ten a second, whatever the number of files.
+TEST_F(Batch, ProgressRedrawsAtMostAboutTenTimesASecond) {
+  const std::string out = MakeOutputDirectory("out");
+  std::vector<std::string> arguments = {"--to", "tga", "-j", "2", "-o", out};
+  for (int i = 0; i < 120; ++i) {
+    arguments.push_back(dir_.File("copy" + std::to_string(i) + ".png"));
+    std::filesystem::copy_file(dir_.File("a.png"), arguments.back());
+  }
+  ToolSettings on_terminal;
+  on_terminal.stderr_on_terminal = true;
+  const auto start = std::chrono::steady_clock::now();
+  const ToolResult result = RunTool(arguments, on_terminal);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::size_t redraws = 0;
+  for (std::size_t at = result.err.find("files done"); at != std::string::npos;
+       at = result.err.find("files done", at + 1)) {
+    ++redraws;
+  }
+  EXPECT_GE(redraws, 1U);
+  EXPECT_LE(static_cast<double>(redraws), 2 + 10 * seconds) << redraws << " redraws in " << seconds << " s";
+  EXPECT_NE(result.err.find("120 of 120 files done, 0 failed"), std::string::npos);
 }
 
 }  // namespace

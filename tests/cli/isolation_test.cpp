@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 
 #include "image_encoders.h"
@@ -108,6 +109,25 @@ TEST_F(Isolation, SingleFileModeIsIsolatedToo) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("hang-here.png") + ": timed out after 1 s\n");
   EXPECT_FALSE(FileExists(dir_.File("out/x.bmp")));
+}
+
+// A single conversion has a time limit only when --timeout asks for one. The probe
+// is SIGALRM, sent once the decoder hangs: the limit's handler reports a timeout,
+// while without a limit nothing handles the signal and it ends the tool.
+TEST_F(Isolation, SingleConversionHasNoTimeLimitUnlessAsked) {
+  ToolSettings probe = faults_;
+  probe.extra_environment.push_back("TARVELO_TOOL_TEST_HANG_NOTE=" + dir_.File("hanging"));
+  probe.signal_when_exists = dir_.File("hanging");
+  probe.signal_number = SIGALRM;
+  ToolResult result = RunTool({dir_.File("hang-here.png"), dir_.File("out/x.tga")}, probe);
+  EXPECT_EQ(result.signal, SIGALRM);
+  EXPECT_EQ(result.err, "");
+
+  std::filesystem::remove(dir_.File("hanging"));
+  result = RunTool({"--timeout", "100", dir_.File("hang-here.png"), dir_.File("out/x.tga")}, probe);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("hang-here.png") + ": timed out after 100 s\n");
+  EXPECT_FALSE(FileExists(dir_.File("out/x.tga")));
 }
 
 }  // namespace

@@ -85,6 +85,26 @@ TEST_F(Pipeline, FailedWriteToStandardOutputExitsWithOne) {
   EXPECT_EQ(result.err, "tarvelo-convert: (standard output): write failed: No space left on device\n");
 }
 
+// `| head -c 10`: the reader goes away with most of the image unread. The tool
+// ends as a filter does, by SIGPIPE and without a word, from a file or from
+// standard input.
+TEST_F(Pipeline, ReaderThatGoesAwayEndsTheToolQuietlyBySigpipe) {
+  ASSERT_TRUE(WritePng(dir_.File("big.png"), MakeTestImage(300, 300, 3)));
+  for (const bool from_stdin : {false, true}) {
+    SCOPED_TRACE(from_stdin);
+    ToolSettings settings;
+    settings.close_stdout_after = 10;
+    if (from_stdin) {
+      settings.stdin_path = dir_.File("big.png");
+    }
+    const ToolResult result =
+        RunTool({"--to", "bmp", from_stdin ? "-" : dir_.File("big.png"), "-"}, settings);
+    EXPECT_EQ(result.signal, SIGPIPE);
+    EXPECT_EQ(result.err, "");
+    EXPECT_GE(result.out.size(), 10U);
+  }
+}
+
 TEST_F(Pipeline, FilesFromListsLinesOrNulSeparatedNamesAndChecksStemsAcrossTheList) {
   std::filesystem::create_directory(dir_.File("sub"));
   ASSERT_TRUE(WritePng(dir_.File("sub/a.png"), MakeTestImage(3, 3, 3)));

@@ -26,6 +26,57 @@ TEST(SingleFile, LayoutFollowsTheDestinationExtensionInAnyCase) {
   }
 }
 
+// The tool asks the library what a name means: DEST converts exactly when
+// TarveloLayoutFromName knows a layout for it, and into that layout.
+TEST(SingleFile, DestinationNamesMeanWhatTheLibrarySays) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(6, 5, 4)));
+  for (const char* name :
+       {".tga", ".BMP", "x.tGa", "out.bmp.tga", "out.tga.gz", "out.png", "tga", "out.tgax", "out."}) {
+    SCOPED_TRACE(name);
+    const std::string destination = dir.File(name);
+    TarveloLayout layout = TARVELO_LAYOUT_TGA;
+    const bool known = TarveloLayoutFromName(name, &layout) == TARVELO_STATUS_CONVERTED;
+    const ToolResult result = RunTool({source, destination});
+    if (known) {
+      EXPECT_EQ(result.exit_code, 0) << result.err;
+      EXPECT_EQ(ReadFileBytes(destination), LibraryOutput(source, layout));
+    } else {
+      EXPECT_EQ(result.exit_code, 2);
+      EXPECT_NE(result.err.find("cannot tell the layout from"), std::string::npos) << result.err;
+      EXPECT_FALSE(FileExists(destination));
+    }
+  }
+  // The case that once differed: a destination called just ".tga".
+  TarveloLayout dot_tga = TARVELO_LAYOUT_BMP;
+  ASSERT_EQ(TarveloLayoutFromName(".tga", &dot_tga), TARVELO_STATUS_CONVERTED);
+  EXPECT_EQ(dot_tga, TARVELO_LAYOUT_TGA);
+}
+
+// --to takes a layout's name, or any name the library takes for a file of it.
+TEST(SingleFile, ToTakesTheNamesTheLibraryKnows) {
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(4, 3, 3)));
+  const std::pair<const char*, TarveloLayout> known[] = {{"tga", TARVELO_LAYOUT_TGA},
+                                                         {"BMP", TARVELO_LAYOUT_BMP},
+                                                         {".Tga", TARVELO_LAYOUT_TGA},
+                                                         {"x.bmp", TARVELO_LAYOUT_BMP}};
+  for (const auto& [name, layout] : known) {
+    SCOPED_TRACE(name);
+    const ToolResult result = RunTool({"--to", name, source, dir.File("out.img")});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("out.img")), LibraryOutput(source, layout));
+  }
+  for (const char* name : {"gif", ".png", "", "tga.gz"}) {
+    SCOPED_TRACE(name);
+    const ToolResult result = RunTool({"--to", name, source, dir.File("refused.tga")});
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_FALSE(FileExists(dir.File("refused.tga")));
+  }
+}
+
 TEST(SingleFile, ToOverridesTheExtension) {
   const TempDir dir;
   const std::string source = dir.File("f.jpg");

@@ -1,5 +1,6 @@
 #include "test_fault_hooks.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -22,7 +23,16 @@ void InjectTestFault(const std::string& source) {
     setrlimit(RLIMIT_CORE, &no_core);
     (void)std::raise(SIGSEGV);
   }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_SLOW_MARKER")) {
+    // Whole seconds, restarted after the signals the test sends to the tool.
+    for (unsigned left = 2; left > 0;) {
+      left = sleep(left);
+    }
+  }
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
+    if (const char* note = std::getenv("TARVELO_TOOL_TEST_HANG_NOTE")) {
+      close(open(note, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    }
     for (;;) {
       pause();
     }

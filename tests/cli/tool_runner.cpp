@@ -143,6 +143,10 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     }
     if (watched[0].revents != 0) {
       out_open = Drain(out_read.get(), &result.out);
+      if (out_open && result.out.size() >= settings.close_stdout_after) {
+        out_read.Reset();
+        out_open = false;
+      }
     }
     if (watched[1].revents != 0) {
       err_open = Drain(err_read.get(), &result.err);
@@ -153,6 +157,7 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
     Check(errno == EINTR, "waitpid");
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   if (signal_pending) {
     throw std::runtime_error("the tool ended before " + settings.signal_when_exists + " appeared");
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@ namespace tarvelo::test {
 
 struct ToolResult {
   int exit_code = -1;  // -1 when the tool died from a signal
+  int signal = 0;      // the signal that ended the tool, 0 when it exited
   std::string out;
   std::string err;
 };
@@ -21,6 +23,9 @@ struct ToolSettings {
   // every few milliseconds), e.g. once a batch has written its first output.
   std::string signal_when_exists{};
   int signal_number = 0;
+  // Stops reading stdout and closes the pipe once this many bytes have come, as
+  // `| head -c N` does.
+  std::size_t close_stdout_after = static_cast<std::size_t>(-1);
 };
 
 // Runs the built tarvelo-convert with `arguments` and stdin from /dev/null, and

@@ -62,6 +62,27 @@ TEST(Usage, ErrorsNameTheProblem) {
   for (const auto& [arguments, message] : cases) {
     EXPECT_EQ(RunTool(arguments).err, message);
   }
+  // "-o FILE" as compilers take it: said what -o is, whether a layout is named or not.
+  const TempDir dir;
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(2, 2, 3)));
+  const std::string habit =
+      "tarvelo-convert: -o names an output directory; to convert one file give SOURCE DEST (see --help)\n";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{source, "-o", dir.File("out.tga")},
+        std::vector<std::string>{"--to", "bmp", "-o", dir.File("out.BMP"), source}}) {
+    const ToolResult result = RunTool(arguments);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.err, habit);
+  }
+  // With several sources, or a name that is no output's, -o is taken as meant.
+  EXPECT_EQ(
+      RunTool({"--to", "tga", "-o", dir.File("out.tga"), source, source}).err,
+      "tarvelo-convert: --output-dir: Directory does not exist: " + dir.File("out.tga") + " (see --help)\n");
+  EXPECT_EQ(
+      RunTool({"--to", "tga", "-o", dir.File("out.png"), source}).err,
+      "tarvelo-convert: --output-dir: Directory does not exist: " + dir.File("out.png") + " (see --help)\n");
+  EXPECT_EQ(ListDirectory(dir.path().string()), std::vector<std::string>{"f.png"});
   // Two plain operands skip the option parser; "--" makes them go through it. Both
   // must say the same.
   const std::string layout_unknown =
@@ -119,11 +140,28 @@ TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
     const ToolResult result = RunTool({flag});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.err, "");
-    for (const char* expected :
-         {"SOURCE DEST", "-o DIR SOURCE...", "--to tga|bmp", "-j,--jobs", "--timeout SECONDS", "120 s",
-          "same stem", "decoder crashed", "timed out", "magenta", "Exit status: 0", "2 usage error",
-          "--files-from FILE", "-0,--null", "--skip-existing", "-q,--quiet", "-v,--verbose", "short stream",
-          "130 or 143"}) {
+    for (const char* expected : {"SOURCE DEST",
+                                 "-o DIR SOURCE...",
+                                 "--to tga|bmp",
+                                 "-j,--jobs",
+                                 "--timeout SECONDS",
+                                 "120 s",
+                                 "same stem",
+                                 "decoder crashed",
+                                 "timed out",
+                                 "magenta",
+                                 "Exit status: 0",
+                                 "2 usage error",
+                                 "--files-from FILE",
+                                 "-0,--null",
+                                 "--skip-existing",
+                                 "-q,--quiet",
+                                 "-v,--verbose",
+                                 "short stream",
+                                 "130 or 143",
+                                 "being converted finish for up to 5 s",
+                                 "none for SOURCE DEST",
+                                 "SIGPIPE"}) {
       EXPECT_NE(result.out.find(expected), std::string::npos) << "missing: " << expected;
     }
   }

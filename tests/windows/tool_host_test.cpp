@@ -166,6 +166,21 @@ TEST_F(ToolHostTest, BatchConvertsEveryFileIntoAUnicodeDirectory) {
   EXPECT_EQ(ReadWideFile(output + L"\\three.tga"), LibraryConversion(rgb_, TARVELO_LAYOUT_TGA));
 }
 
+// The layout is what TarveloLayoutFromName says of DEST, also for a DEST named
+// just ".tga"; -o with one source and an output's name gets a word on SOURCE DEST.
+TEST_F(ToolHostTest, LayoutNamesAreTheLibrarysAndDashOIsADirectory) {
+  WriteWideFile(In(L"one.png"), rgb_);
+  ToolRun run = RunTool(tool_, {In(L"one.png"), In(L".tga")}, directory_);
+  EXPECT_EQ(run.exit_code, 0U) << run.errors;
+  EXPECT_EQ(ReadWideFile(In(L".tga")), LibraryConversion(rgb_, TARVELO_LAYOUT_TGA));
+  run = RunTool(tool_, {In(L"one.png"), L"-o", In(L"out.bmp")}, directory_);
+  EXPECT_EQ(run.exit_code, 2U);
+  EXPECT_NE(run.errors.find("-o names an output directory; to convert one file give SOURCE DEST"),
+            std::string::npos)
+      << run.errors;
+  EXPECT_FALSE(WideFileExists(In(L"out.bmp")));
+}
+
 // -o checks its directory by its UTF-16 name, with the usual message.
 TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageError) {
   WriteWideFile(In(L"one.png"), rgb_);

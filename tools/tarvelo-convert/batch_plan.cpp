@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <map>
 
-#include "layout_choice.h"
 #if defined(_WIN32)
 #include "windows_text.h"
 #endif
@@ -40,7 +39,7 @@ bool OutputExists(const std::string& path) {
 
 std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources,
                                          const std::string& output_directory, TarveloLayout layout,
-                                         bool skip_existing) {
+                                         const std::string& extension, bool skip_existing) {
   namespace fs = std::filesystem;
   std::vector<PlannedConversion> plan;
   plan.reserve(sources.size());
@@ -53,7 +52,7 @@ std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources
     if (name.empty() || name == "." || name == "..") {
       entry.refusal = "no file name to name the output after";
     } else {
-      entry.job.destination = Utf8Of(PathOf(output_directory) / name.stem()) + ExtensionOf(layout);
+      entry.job.destination = Utf8Of(PathOf(output_directory) / name.stem()) + extension;
       const auto [earlier, fresh] = claimed.emplace(entry.job.destination, &source);
       if (!fresh) {
         entry.refusal = "not converted: " + *earlier->second + " already writes " + entry.job.destination;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 #include "conversion_job.h"
 
@@ -11,12 +12,12 @@ namespace tarvelo::cli {
 // (bench/RESULTS.md), and has no other files to protect.
 //
 // The outcome a user sees is the worker's. While the conversion runs, a crash
-// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, also in one of the library's threads)
-// prints "decoder crashed (signal N)" for the file and ends the tool with status 1,
-// on an alternate stack in case the stack itself overflowed; passing `time_limit`
-// prints "timed out after N s" and ends it the same way. The handlers only write a
-// line prepared beforehand and exit, so they work whatever state the crash left.
-// SIGPIPE is ignored, so a destination pipe whose reader went away fails the write.
-ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::seconds time_limit);
+// (POSIX: SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT; Windows: an exception no handler
+// catches; also in one of the library's threads) prints "decoder crashed (signal N)"
+// or "(exception 0x...)" for the file and ends the tool with status 1; passing
+// `time_limit` (none: no limit) prints "timed out after N s" and ends it the same
+// way (in_process_guard.h). SIGPIPE is ignored, so a destination pipe whose reader
+// went away fails the write.
+ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::chrono::seconds> time_limit);
 
 }  // namespace tarvelo::cli

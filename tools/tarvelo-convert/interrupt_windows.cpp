@@ -28,7 +28,7 @@ bool InstallInterruptHandlers() {
   if (g_wake != nullptr) {
     return true;
   }
-  g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (g_wake == nullptr) {
     return false;
   }

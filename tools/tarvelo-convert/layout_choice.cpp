@@ -1,44 +1,31 @@
 #include "layout_choice.h"
 
-#include <filesystem>
-
 namespace tarvelo::cli {
-namespace {
 
-bool EqualsIgnoringCase(std::string_view text, std::string_view lower_case) {
-  if (text.size() != lower_case.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const char folded = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (folded != lower_case[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-std::optional<TarveloLayout> LayoutFromName(std::string_view name) {
-  if (EqualsIgnoringCase(name, "tga")) {
-    return TARVELO_LAYOUT_TGA;
-  }
-  if (EqualsIgnoringCase(name, "bmp")) {
-    return TARVELO_LAYOUT_BMP;
-  }
-  return std::nullopt;
-}
-
-std::optional<TarveloLayout> LayoutFromDestination(std::string_view destination) {
-  const std::string extension = std::filesystem::path(destination).extension().string();
-  if (extension.empty()) {
+std::optional<TarveloLayout> LayoutFromDestination(const std::string& destination) {
+  TarveloLayout layout = TARVELO_LAYOUT_TGA;
+  if (TarveloLayoutFromName(destination.c_str(), &layout) != TARVELO_STATUS_CONVERTED) {
     return std::nullopt;
   }
-  return LayoutFromName(std::string_view(extension).substr(1));
+  return layout;
 }
 
-const char* ExtensionOf(TarveloLayout layout) { return layout == TARVELO_LAYOUT_BMP ? ".bmp" : ".tga"; }
+std::optional<TarveloLayout> LayoutFromName(std::string_view name) {
+  const std::string text(name);
+  if (std::optional<TarveloLayout> layout = LayoutFromDestination(text)) {
+    return layout;
+  }
+  return LayoutFromDestination("." + text);
+}
+
+std::string OutputExtension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  std::string extension = ".";
+  extension += name.substr(dot == std::string_view::npos ? 0 : dot + 1);
+  for (char& c : extension) {
+    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return extension;
+}
 
 }  // namespace tarvelo::cli

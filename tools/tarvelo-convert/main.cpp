@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "batch_plan.h"
@@ -44,7 +45,8 @@ bool StandardErrorIsTerminal() {
 
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
-    return PlanBatch(options.sources, options.output_directory, options.layout, options.skip_existing);
+    return PlanBatch(options.sources, options.output_directory, options.layout, options.output_extension,
+                     options.skip_existing);
   }
   PlannedConversion single{{options.sources.front(), options.destination, options.layout}, "", false};
   single.skipped_existing =
@@ -59,7 +61,10 @@ int RunConversions(const Options& options) {
   ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && StandardErrorIsTerminal(),
                         plan.size());
   const auto record = [&](const ConversionJob& job, const ConversionOutcome& outcome) {
-    progress.Clear();
+    // The progress line makes way only for a line of the report.
+    if (!outcome.converted || options.verbosity == Verbosity::kVerbose) {
+      progress.Clear();
+    }
     report.Record(job, outcome);
     progress.Update(report.finished(), report.failed());
   };
@@ -75,13 +80,19 @@ int RunConversions(const Options& options) {
       record(entry.job, FailedSource(entry.job, entry.refusal));
     }
   }
-  const std::chrono::seconds time_limit(options.timeout_seconds);
   if (!options.batch && runnable.size() == 1) {
+    std::optional<std::chrono::seconds> time_limit;
+    if (options.timeout_seconds != 0) {
+      time_limit = std::chrono::seconds(options.timeout_seconds);
+    }
     record(runnable.front(), ConvertInProcess(runnable.front(), time_limit));
   } else if (!runnable.empty()) {
     // Without the wake-up pipe an interrupt simply ends the tool, as by default.
     (void)InstallInterruptHandlers();
-    WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit);
+    const std::chrono::seconds time_limit(options.timeout_seconds != 0 ? options.timeout_seconds
+                                                                       : kDefaultTimeoutSeconds);
+    WorkerPool pool(std::min(options.jobs, runnable.size()), time_limit,
+                    std::chrono::seconds(kInterruptGraceSeconds));
     pool.Run(runnable, [&](std::size_t job_index, const ConversionOutcome& outcome) {
       record(runnable[job_index], outcome);
     });
@@ -120,6 +131,15 @@ int RunTool(int argc, char** argv) {
 }  // namespace
 
 #if defined(_WIN32)
+namespace {
+
+LONG WINAPI EndWorkerAtCrash(EXCEPTION_POINTERS* exception) {
+  (void)TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
 // The narrow argv holds the ANSI code page's approximation of each argument; the
 // wide command line holds the names as they are, and the tool takes them as UTF-8.
 int main() {
@@ -128,9 +148,11 @@ int main() {
   (void)_setmode(0, _O_BINARY);
   (void)_setmode(1, _O_BINARY);
   if (arguments.size() == 2 && arguments[1] == tarvelo::cli::kWorkerArgument) {
-    // A crashing decoder ends the worker at once, without an error dialog that
-    // would hold it until the time limit.
+    // A crashing decoder ends the worker at once, with the exception's code as its
+    // exit code, without an error dialog or a debugger (Wine starts one whatever
+    // the error mode) that would hold it until the time limit.
     (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    (void)SetUnhandledExceptionFilter(EndWorkerAtCrash);
     tarvelo::cli::RunWorker(0, 1);
   }
   if (arguments.empty()) {

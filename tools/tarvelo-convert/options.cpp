@@ -65,6 +65,13 @@ const CLI::Validator& kExistingDirectory = CLI::ExistingDirectory;
 bool NameExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 #endif
 
+// --to takes whatever layout names the library knows.
+const CLI::Validator kLayoutName(
+    [](std::string& name) -> std::string {
+      return LayoutFromName(name) ? std::string() : "no layout is called '" + name + "' (tga, bmp)";
+    },
+    "LAYOUT");
+
 // The tool has two forms that CLI11's generated usage line cannot express; the
 // usage comes first and the description explains the positionals.
 class ToolFormatter : public CLI::Formatter {
@@ -79,27 +86,34 @@ class ToolFormatter : public CLI::Formatter {
   std::string make_positionals(const CLI::App* /*app*/) const override { return ""; }
 };
 
-const char* const kDescription =
-    "Converts images into uncompressed TGA or 24-bit BMP files.\n"
-    "\n"
-    "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
-    "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
-    "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
-    "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
-    "to it fails part way (the reader went away, a full disk), the reader has received a\n"
-    "short stream and the tool exits with status 1.\n"
-    "\n"
-    "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
-    "stem being SOURCE's file name without its last extension. Several files are converted\n"
-    "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
-    "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
-    "one (also across a whole --files-from list) would overwrite its output: it is not\n"
-    "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch stops, leaves\n"
-    "no partial file, prints the summary with the files not done and exits with 130 or 143.\n"
-    "\n"
-    "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
-    "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
-    "all: on failure no file is created and an existing one keeps its bytes.\n";
+std::string Description() {
+  return std::string(
+             "Converts images into uncompressed TGA or 24-bit BMP files.\n"
+             "\n"
+             "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
+             "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
+             "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
+             "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
+             "to it fails part way (a full disk), the reader has received a short stream and the\n"
+             "tool exits with status 1. A reader that goes away (| head -c 10) ends the tool as\n"
+             "it ends any filter, quietly, by SIGPIPE (status 141 in the shell; 1 on Windows).\n"
+             "\n"
+             "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
+             "stem being SOURCE's file name without its last extension. Several files are converted\n"
+             "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
+             "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
+             "one (also across a whole --files-from list) would overwrite its output: it is not\n"
+             "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch hands out no\n"
+             "more files, lets those being converted finish for up to ") +
+         std::to_string(kInterruptGraceSeconds) +
+         " s, then stops the rest\n"
+         "(leaving no partial file), prints the summary with the files not done and exits with\n"
+         "130 or 143.\n"
+         "\n"
+         "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
+         "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
+         "all: on failure no file is created and an existing one keeps its bytes.\n";
+}
 
 const char* const kFooter =
     "Layouts:\n"
@@ -107,10 +121,11 @@ const char* const kFooter =
     "       RGBA); grey is stored as three equal bytes\n"
     "  bmp  uncompressed 24-bit BMP; alpha is flattened against magenta (grey+alpha: dropped)\n"
     "\n"
-    "Isolation: each file of a batch is converted in a worker process, a single file in\n"
-    "the tool's own process, both with a time limit (--timeout, 120 s unless set). A file\n"
-    "whose decoder crashes or runs past the limit fails with \"decoder crashed (signal N)\"\n"
-    "or \"timed out after N s\"; the other files of a batch go on.\n"
+    "Isolation: each file of a batch is converted in a worker process, with a time limit\n"
+    "(--timeout, 120 s unless set); a single file in the tool's own process, with a time\n"
+    "limit only when --timeout is given. A file whose decoder crashes or runs past the\n"
+    "limit fails with \"decoder crashed (signal N)\" or \"timed out after N s\"; the other\n"
+    "files of a batch go on.\n"
     "\n"
     "Each failure is one line on stderr: \"tarvelo-convert: FILE: REASON\".\n"
     "Put -- before sources whose names begin with '-'.\n"
@@ -186,6 +201,20 @@ void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& for
   }
 }
 
+// -o must name a directory that exists. Checked here rather than by CLI11, which
+// cannot see the sources: "-o out.tga" with one source is a compiler's habit for
+// naming the output file, and gets a word on how to do that.
+void CheckOutputDirectory(const Parsed& parsed, std::string directory) {
+  const std::string problem = kExistingDirectory(directory);
+  if (problem.empty()) {
+    return;
+  }
+  if (parsed.paths.size() == 1 && parsed.files_from.empty() && LayoutFromDestination(directory)) {
+    throw CLI::ValidationError("-o names an output directory; to convert one file give SOURCE DEST");
+  }
+  throw CLI::ValidationError("--output-dir: " + problem);
+}
+
 // Settles the mode and the layout; throws CLI::ValidationError on a usage error.
 void Resolve(const Parsed& parsed, Options* options) {
   if (parsed.quiet && parsed.verbose) {
@@ -204,10 +233,12 @@ void Resolve(const Parsed& parsed, Options* options) {
     ResolveSingle(parsed, forced, options);
     return;
   }
+  CheckOutputDirectory(parsed, options->output_directory);
   if (!forced.has_value()) {
     throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
   }
   options->layout = LayoutFromName(parsed.forced_layout).value_or(TARVELO_LAYOUT_TGA);
+  options->output_extension = OutputExtension(parsed.forced_layout);
   ResolveBatch(parsed, options);
 }
 
@@ -259,7 +290,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (std::optional<CommandLine> plain = ParseTwoOperands(argc, argv)) {
     return std::move(*plain);
   }
-  CLI::App app(kDescription, "tarvelo-convert");
+  CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
   app.allow_extras();
@@ -276,11 +307,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_option("--to", parsed.forced_layout,
                  "Output layout; overrides DEST's extension; required with -o and for DEST '-'")
       ->option_text("tga|bmp")
-      ->check(CLI::IsMember({"tga", "bmp"}, CLI::ignore_case));
+      ->check(kLayoutName);
   app.add_option("-o,--output-dir", options.output_directory,
                  "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
-      ->option_text("DIR")
-      ->check(kExistingDirectory);
+      ->option_text("DIR");
   app.add_option("--files-from", parsed.files_from,
                  "Batch: also convert the files listed in FILE, one a line ('-': standard input)")
       ->option_text("FILE");
@@ -295,7 +325,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                           ->check(CLI::Range(std::size_t{1}, kMaxJobs));
   app.add_option("--timeout", options.timeout_seconds,
                  "Time limit per file in seconds, 1 to 86400 (default: " +
-                     std::to_string(kDefaultTimeoutSeconds) + ")")
+                     std::to_string(kDefaultTimeoutSeconds) + " in a batch, none for SOURCE DEST)")
       ->option_text("SECONDS")
       ->check(CLI::Range(1U, kMaxTimeoutSeconds));
   app.add_flag("-q,--quiet", parsed.quiet, "Report failures only (no progress, no summary)");

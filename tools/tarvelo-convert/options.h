@@ -9,7 +9,11 @@
 
 namespace tarvelo::cli {
 
+// A batch's time limit per file unless --timeout says otherwise; a single
+// conversion has none unless asked, as other converters have none.
 constexpr unsigned kDefaultTimeoutSeconds = 120;
+// How long an interrupted batch lets the files being converted finish.
+constexpr unsigned kInterruptGraceSeconds = 5;
 
 // "-" as SOURCE reads standard input, as DEST writes standard output.
 constexpr const char* kStdio = "-";
@@ -28,8 +32,9 @@ struct Options {
   std::vector<std::string> sources;  // exactly one unless batch
   std::string destination;           // single file only; kStdio: standard output
   std::string output_directory;      // batch only
+  std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
-  unsigned timeout_seconds = kDefaultTimeoutSeconds;
+  unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
   bool skip_existing = false;
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> warnings;  // printed before the run, each on its own line

@@ -5,7 +5,9 @@
 namespace tarvelo::cli {
 namespace {
 
-constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
+// About ten redraws a second: a line that changes faster cannot be read, and each
+// redraw is output a terminal (or a remote session) has to carry.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr const char* kEraseLine = "\r\x1b[K";
 
 }  // namespace
@@ -18,12 +20,13 @@ void ProgressLine::Update(std::size_t done, std::size_t failed) {
     return;
   }
   const auto now = std::chrono::steady_clock::now();
-  if (shown_ && done < total_ && now - last_drawn_ < kRedrawInterval) {
+  if (drawn_ && done < total_ && now - last_drawn_ < kRedrawInterval) {
     return;
   }
   (void)std::fprintf(stderr, "%starvelo-convert: %zu of %zu files done, %zu failed", kEraseLine, done, total_,
                      failed);
   shown_ = true;
+  drawn_ = true;
   last_drawn_ = now;
 }
 

@@ -10,7 +10,7 @@ namespace tarvelo::cli {
 [[noreturn]] void RunWorker(int requests, int replies);
 
 #if defined(_WIN32)
-// The hidden first argument that starts the tool as a worker (worker_pool_windows.cpp).
+// The hidden first argument that starts the tool as a worker (worker_slots_windows.cpp).
 inline constexpr const char* kWorkerArgument = "--tarvelo-worker-process";
 #endif
 

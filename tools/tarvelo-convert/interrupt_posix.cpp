@@ -1,11 +1,11 @@
-#include "interrupt.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
+
+#include "interrupt.h"
 
 namespace tarvelo::cli {
 namespace {
