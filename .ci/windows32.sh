@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # 32-bit Windows job: cross-builds the i686 DLL, the tool and the tests with
-# warnings as errors, checks the PE32 image from Linux, and runs every test
-# program under 32-bit Wine, whose loader runs under qemu-i386 (scripts/wine32.sh),
+# warnings as errors, checks the PE32 image from Linux, and runs the test
+# programs (all but two, docs/platforms.md) under 32-bit Wine, whose loader runs under qemu-i386 (scripts/wine32.sh),
 # in one Wine session. Prints the job's time, and each test's.
 # Builds through the windows32 preset, into build/windows32. Usage: .ci/windows32.sh
 set -euo pipefail
@@ -21,6 +21,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.tx
 trap 'WINEPREFIX="$PWD/$build_dir/wine-prefix" wineserver -k >/dev/null 2>&1 || true' EXIT
 tested=$SECONDS
 status=0
-ctest --preset windows32 -j 2 || status=$?
+# The emulator now and then crashes a 32-bit process whose threads run at once
+# (docs/platforms.md): a test program that fails gets one more run.
+ctest --preset windows32 -j 2 --repeat until-pass:2 || status=$?
 echo "windows32 job: tests took $((SECONDS - tested)) s, the whole job $((SECONDS - started)) s"
 exit "$status"
