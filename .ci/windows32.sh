@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # 32-bit Windows job: cross-builds the i686 DLL, the tool and the tests with
 # warnings as errors, checks the PE32 image from Linux, and runs the test
-# programs (all but two, docs/platforms.md) under 32-bit Wine, whose loader runs under qemu-i386 (scripts/wine32.sh),
-# in one Wine session. Prints the job's time, and each test's.
+# programs (all but two, docs/platforms.md) under 32-bit Wine, whose loader runs
+# under qemu-i386 (scripts/wine32.sh), in one Wine session. Prints the job's time,
+# and each test's.
 # Builds through the windows32 preset, into build/windows32. Usage: .ci/windows32.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
