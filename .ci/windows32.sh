@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
-# 32-bit Windows job: cross-builds the i686 DLL and its tests with warnings as
-# errors, checks the PE32 image from Linux, and runs the chosen test programs
-# (TARVELO_TEST_PROGRAMS: the DLL host and the writer core) under 32-bit Wine,
-# whose loader runs under qemu-i386 (scripts/wine32.sh), in one Wine session.
-# Every program start emulates all of 32-bit Wine, so the programs are few.
+# 32-bit Windows job: cross-builds the i686 DLL, the tool and the tests with
+# warnings as errors, checks the PE32 image from Linux, and runs the test
+# programs (all but two, docs/platforms.md) under 32-bit Wine, whose loader runs
+# under qemu-i386 (scripts/wine32.sh), in one Wine session. Prints the job's time,
+# and each test's.
 # Builds through the windows32 preset, into build/windows32. Usage: .ci/windows32.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-started=$(date +%s)
+started=$SECONDS
 
 build_dir=build/windows32
 bash scripts/install-deps.sh g++-mingw-w64-i686-posix googletest python3-pefile
 wine32=$(bash scripts/wine32.sh "$build_dir/wine32")
 TARVELO_WINE32=$wine32 cmake --preset windows32 >/dev/null
 cmake --build --preset windows32 -j "$(nproc)"
-echo "windows32 job: built in $(($(date +%s) - started)) s"
+echo "windows32 job: built in $((SECONDS - started)) s"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 /usr/bin/python3 tests/windows/check_dll_image.py "$build_dir/bin/TarveloImageTGA.dll" "$version" i686
 
 trap 'WINEPREFIX="$PWD/$build_dir/wine-prefix" wineserver -k >/dev/null 2>&1 || true' EXIT
-ctest --preset windows32 -j 2
-echo "windows32 job: passed in $(($(date +%s) - started)) s"
+tested=$SECONDS
+status=0
+# The emulator now and then crashes a 32-bit process whose threads run at once
+# (docs/platforms.md): a test program that fails gets one more run.
+ctest --preset windows32 -j 2 --repeat until-pass:2 || status=$?
+echo "windows32 job: tests took $((SECONDS - tested)) s, the whole job $((SECONDS - started)) s"
+exit "$status"
