@@ -26,6 +26,7 @@ from ._api import (
     library_version,
 )
 from ._library import LibraryNotFound
+from ._version import __version__
 from .errors import (
     DestinationUnopenable,
     Error,
@@ -35,9 +36,6 @@ from .errors import (
     Status,
     WriteFailed,
 )
-
-#: The loaded library's version ("major.minor.patch").
-__version__: str = library_version()
 
 __all__ = [
     "DestinationUnopenable",
