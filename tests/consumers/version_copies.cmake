@@ -1,6 +1,6 @@
 # Every copy of the version a user or a build system reads agrees with the project
 # version: the installed .pc, the CMake package's version file and generated header,
-# and the Python package's metadata and __version__ (kept in python/ because pip
+# the man page, and the Python package's metadata and __version__ (kept in python/ because pip
 # builds the package without CMake). The C calls and the tool's --version are
 # checked by the module and cli tests, the DLL's version record by dll.image.
 # -DVERSION, -DPREFIX (installed), -DLIBDIR, -DINCLUDEDIR, -DSOURCE_DIR,
@@ -23,6 +23,10 @@ expect("TarveloImageTGAConfigVersion.cmake" "${PACKAGE_VERSION}")
 file(STRINGS ${PREFIX}/${INCLUDEDIR}/TarveloVersionNumbers.h line REGEX "^#define TARVELO_VERSION_STRING ")
 string(REGEX REPLACE "^#define TARVELO_VERSION_STRING \"(.*)\"$" "\\1" header "${line}")
 expect("TarveloVersionNumbers.h" "${header}")
+
+file(STRINGS ${SOURCE_DIR}/docs/tarvelo-convert.1 line REGEX "^\\.TH " LIMIT_COUNT 1)
+string(REGEX REPLACE ".*\"TarveloImageTGA ([^\"]*)\".*" "\\1" man_page "${line}")
+expect("docs/tarvelo-convert.1 (.TH)" "${man_page}")
 
 # pyproject.toml takes the version from tarvelo/_version.py.
 file(READ ${SOURCE_DIR}/python/pyproject.toml pyproject)
