@@ -25,6 +25,18 @@ for path in ./usr/bin/tarvelo-convert ./usr/lib/x86_64-linux-gnu/libTarveloImage
   grep -q " $path" <<<"$listing" || { echo "missing from the package: $path" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libc6 || { echo "package lacks its libc6 dependency" >&2; exit 1; }
+# Run paths: the tool's is relative to its own place ($ORIGIN), which Debian accepts;
+# an absolute one, or any in the library, would not be.
+tree=$(mktemp -d)
+dpkg-deb -x "$deb" "$tree"
+tool_run_path=$(readelf -d "$tree/usr/bin/tarvelo-convert" | sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p')
+library_run_path=$(readelf -d "$tree"/usr/lib/x86_64-linux-gnu/libTarveloImageTGA.so.1 | grep -E 'RPATH|RUNPATH' || true)
+rm -rf "$tree"
+case "$tool_run_path" in
+  '$ORIGIN/'*) echo "tool run path: $tool_run_path" ;;
+  *) echo "the packaged tool's run path is '$tool_run_path', not relative to \$ORIGIN" >&2; exit 1 ;;
+esac
+[ -z "$library_run_path" ] || { echo "the packaged library has a run path: $library_run_path" >&2; exit 1; }
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -28,6 +28,11 @@ trap 'rm -rf "$work"' EXIT
 "$work/venv/bin/pip" install --quiet --no-build-isolation --no-index ./python
 # pip builds in the source folder; leave it as it was.
 rm -rf python/build python/*.egg-info
+# The installed package's metadata carries the project version (tarvelo/_version.py).
+project_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+package_version=$("$work/venv/bin/python" -c 'import importlib.metadata as m; print(m.version("tarvelo"))')
+[ "$package_version" = "$project_version" ] ||
+  { echo "the package's version is $package_version, the project's $project_version" >&2; exit 1; }
 
 export TARVELO_LIBRARY="$build_dir"
 export TARVELO_TEST_REQUIRE_ALL=1

@@ -11,8 +11,8 @@ install(TARGETS TarveloImageTGA EXPORT TarveloImageTGATargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  COMPONENT development FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ ${TARVELO_GENERATED_INCLUDE_DIR}/
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.h")
 
 install(EXPORT TarveloImageTGATargets NAMESPACE TarveloImageTGA::
   DESTINATION ${TARVELO_CMAKE_DIR} COMPONENT development)
@@ -49,20 +49,35 @@ export(EXPORT TarveloImageTGATargets NAMESPACE TarveloImageTGA::
   FILE ${PROJECT_BINARY_DIR}/TarveloImageTGATargets.cmake)
 if(NOT CMAKE_CONFIGURATION_TYPES)
   file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/TarveloImageTGA-uninstalled.pc CONTENT
-"# The uninstalled build tree: headers from the source tree, the library from the build tree.
+"# The uninstalled build tree: headers from the source tree (and the generated one from the
+# build tree), the library from the build tree.
 libdir=$<TARGET_LINKER_FILE_DIR:TarveloImageTGA>
 includedir=${PROJECT_SOURCE_DIR}/include
+generatedincludedir=${TARVELO_GENERATED_INCLUDE_DIR}
 
 Name: TarveloImageTGA
 Description: Converts any image file into an uncompressed TGA or 24-bit BMP file (uninstalled)
 Version: ${PROJECT_VERSION}
-Cflags: -I\${includedir}
+Cflags: -I\${includedir} -I\${generatedincludedir}
 Libs: -L\${libdir} -lTarveloImageTGA
 Libs.private: -lm
 ")
 endif()
 
 if(TARGET tarvelo-convert)
+  # The installed tool finds the library installed with it from its own place
+  # ($ORIGIN/../lib, or the multiarch directory), so that it runs from any prefix,
+  # also one outside the loader's path, and from a moved tree. ELF platforms only:
+  # on Windows the DLL sits beside the tool.
+  if(NOT WIN32 AND NOT APPLE)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+      set(tool_run_path "${CMAKE_INSTALL_FULL_LIBDIR}")
+    else()
+      file(RELATIVE_PATH tool_run_path /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+      set(tool_run_path "$ORIGIN/${tool_run_path}")
+    endif()
+    set_target_properties(tarvelo-convert PROPERTIES INSTALL_RPATH "${tool_run_path}")
+  endif()
   install(TARGETS tarvelo-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   # Man pages are installed compressed, as Debian does.
   find_program(TARVELO_GZIP gzip)

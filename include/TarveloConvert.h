@@ -12,12 +12,10 @@
 
 #include "TarveloImageTGA.h"
 
-/* The version of this header. TarveloLibraryVersion() gives the version of the
- * library actually loaded, which may be newer. */
-#define TARVELO_VERSION_MAJOR 1
-#define TARVELO_VERSION_MINOR 0
-#define TARVELO_VERSION_PATCH 0
-#define TARVELO_VERSION_STRING "1.0.0"
+/* The version of these headers: TARVELO_VERSION_MAJOR, _MINOR, _PATCH, _BUILD and
+ * TARVELO_VERSION_STRING ("1.0.0.1"). TarveloLibraryVersion() gives the version of
+ * the library actually loaded, which may be newer. */
+#include "TarveloVersionNumbers.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -72,8 +70,9 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloConvert(const char* source, const 
 TARVELO_API const char* TARVELO_CALL TarveloStatusMessage(TarveloStatus status);
 
 /*
- * The loaded library's version as "major.minor.patch", e.g. "1.0.0". Static; never
- * NULL. Compare with TARVELO_VERSION_STRING to detect a header/library mismatch.
+ * The loaded library's version as "major.minor.patch.build", e.g. "1.0.0.1" (the
+ * same text as TarveloGetVersionText). Static; never NULL. Compare with
+ * TARVELO_VERSION_STRING to detect a header/library mismatch.
  */
 TARVELO_API const char* TARVELO_CALL TarveloLibraryVersion(void);
 

@@ -2,10 +2,12 @@
 # Builds the release artefacts into <output directory> (default dist/) and checks
 # each one as its user would:
 #   TarveloImageTGA-VERSION-windows-x86_64.zip, TarveloImageTGA-VERSION-windows-x86.zip
-#       the DLL, its .def, an import library for MSVC (made by dlltool from the .def),
-#       the headers, tarvelo-convert.exe, README and LICENSE; checked with
-#       check_dll_image.py, a C host linked against the import library is built from
-#       the zip alone, and the tool must import only the DLL and system DLLs
+#       the DLL, its .def, an import library for MSVC and MinGW (made by dlltool from
+#       the .def), the headers, a CMake package, tarvelo-convert.exe, the zip's own
+#       README and LICENSE; checked with check_dll_image.py, a C host linked against
+#       the import library and one built with CMake's find_package are built from the
+#       zip alone, the README's links must resolve inside the zip, and the tool must
+#       import only the DLL and system DLLs
 #   tarvelo-image-tga_VERSION_amd64.deb, _arm64.deb, _armhf.deb
 #       the library, the tool and the development files; the amd64 one is the CI
 #       package job's, the ARM ones' tool converts a file under qemu-user
@@ -35,6 +37,27 @@ configure_and_build() {  # build directory, CMake options...
   cmake --build "$build_dir" -j "$(nproc)"
 }
 
+# A Windows zip's own README (its files, linking from MSVC and MinGW, the exports
+# from the .def, the tool, the Windows it needs) and its CMake package.
+windows_zip_docs() {  # architecture, staged zip folder
+  /usr/bin/python3 scripts/windows-zip/stage_extras.py "$1" "$version" src/TarveloImageTGA.def include "$2"
+}
+
+# A Windows user's first steps with an unpacked zip: follow the README's links, and
+# build a program with CMake's find_package against the folder.
+windows_zip_user_checks() {  # unpacked zip folder, CMake toolchain file, scratch folder, MinGW triplet
+  /usr/bin/python3 scripts/windows-zip/check_links.py "$1/README.md" "$1"
+  # The cross toolchain searches for packages under its own root only: the package
+  # is named directly, as a Windows user may do instead of CMAKE_PREFIX_PATH.
+  cmake -S tests/consumers/windows_zip -B "$3/cmake-consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/$2" -DTarveloImageTGA_DIR="$1/lib/cmake/TarveloImageTGA" >/dev/null
+  cmake --build "$3/cmake-consumer" >/dev/null
+  "$4-objdump" -p "$3/cmake-consumer/consumer.exe" | grep -qi "DLL Name: TarveloImageTGA.dll" ||
+    { echo "the CMake consumer does not import TarveloImageTGA.dll" >&2; exit 1; }
+  [ -f "$3/cmake-consumer/TarveloImageTGA.dll" ] ||
+    { echo "the CMake consumer's build did not copy the DLL beside it" >&2; exit 1; }
+}
+
 windows_zip() {  # x86_64 | x86
   local arch=$1 triplet toolchain machine dlltool_machine compiler
   case "$arch" in
@@ -59,8 +82,9 @@ windows_zip() {  # x86_64 | x86
   # keeps the build machine's paths out of it.
   (cd "$stage/lib" && "$triplet-dlltool" -m "$dlltool_machine" -d "$root/src/TarveloImageTGA.def" \
                                          -D TarveloImageTGA.dll -l TarveloImageTGA.lib)
-  cp include/*.h "$stage/include/"
-  cp README.md LICENSE "$stage/"
+  cp include/*.h "$build_dir/include/"*.h "$stage/include/"
+  cp LICENSE "$stage/"
+  windows_zip_docs "$arch" "$stage"
   rm -f "$out/$name.zip"
   (cd "$work" && zip -qr "$out/$name.zip" "$name")
   echo "built: $out/$name.zip"
@@ -86,7 +110,8 @@ windows_zip() {  # x86_64 | x86
     echo "the tool imports a DLL that is neither ours nor the system's" >&2
     exit 1
   fi
-  echo "checked: $name.zip (image, import library, tool)"
+  windows_zip_user_checks "$check/$name" "cmake/toolchain-$toolchain.cmake" "$check" "$triplet"
+  echo "checked: $name.zip (image, import library, CMake package, README links, tool)"
 }
 
 linux_deb() {  # amd64 | arm64 | armhf

@@ -32,6 +32,7 @@ from ._api import (
     save,
 )
 from ._library import LibraryNotFound
+from ._version import __version__
 from .errors import (
     DestinationUnopenable,
     Error,
@@ -41,29 +42,6 @@ from .errors import (
     Status,
     WriteFailed,
 )
-
-
-def _package_version() -> str:
-    # The installed package's own version: known without loading the library.
-    from importlib import metadata
-
-    try:
-        return metadata.version("tarvelo")
-    except metadata.PackageNotFoundError:  # imported from the source folder, not installed
-        pass
-    import re
-    from pathlib import Path
-
-    try:
-        text = (Path(__file__).resolve().parent.parent / "pyproject.toml").read_text(encoding="utf-8")
-    except OSError:
-        return "0+unknown"
-    found = re.search(r'^version\s*=\s*"([^"]+)"', text, re.MULTILINE)
-    return found.group(1) if found else "0+unknown"
-
-
-#: This package's version ("major.minor.patch"); library_version() gives the library's.
-__version__: str = _package_version()
 
 __all__ = [
     "DestinationUnopenable",

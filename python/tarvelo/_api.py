@@ -48,7 +48,7 @@ class ImageInfo(NamedTuple):
 
 
 def library_version() -> str:
-    """The loaded library's version, "major.minor.patch"."""
+    """The loaded library's version, "major.minor.patch.build" (``__version__`` is the package's)."""
     return _library.get().version()
 
 

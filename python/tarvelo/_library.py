@@ -221,11 +221,11 @@ class Library:
     def version(self) -> str:
         if self.TarveloLibraryVersion is not None:
             return self.TarveloLibraryVersion().decode("ascii")
-        # Libraries before the programs' API carry only the four-part version record.
+        # Libraries before the programs' API carry only the version record's text.
         text = self.cdll.TarveloGetVersionText
         text.restype = ctypes.c_char_p
         text.argtypes = []
-        return ".".join(text().decode("ascii").split(".")[:3])
+        return text().decode("ascii")
 
 
 _loaded: Optional[Library] = None

@@ -141,7 +141,7 @@ def test_library_from_the_environment(tmp_path):
     by_file = _import_with(loaded)
     assert by_file.returncode == 0, by_file.stderr
     version, path = by_file.stdout.split()
-    assert version == tarvelo.__version__ and version.count(".") == 2
+    assert version == tarvelo.__version__ and version.count(".") == 3
     # A build directory: the library sits in its src/ folder.
     build = tmp_path / "build"
     (build / "src").mkdir(parents=True)

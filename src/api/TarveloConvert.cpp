@@ -11,9 +11,6 @@
 #include "api/error_text.h"
 #include "api/write_layout.h"
 #include "writer/byte_output.h"
-// The build's version numbers: were they to differ from the public header's, the
-// macros would be redefined and the build would stop.
-#include "version_numbers.h"
 
 namespace tarvelo {
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TarveloConvert.h"
 #include "TarveloVersion.h"
 
 namespace tarvelo::test {
@@ -36,6 +37,17 @@ TEST(VersionRecordTest, NumbersComeFromTheProjectVersion) {
   EXPECT_EQ(std::vector<uint16_t>(record->file_version, record->file_version + 4), expected);
   EXPECT_EQ(std::vector<uint16_t>(record->product_version, record->product_version + 4), expected);
   EXPECT_STREQ(TarveloGetVersionText(), kProjectVersion);
+}
+
+// The headers' macros and the programs' API say the same version as the record:
+// one version, four parts, everywhere.
+TEST(VersionRecordTest, HeaderMacrosAndLibraryVersionAreTheProjectVersion) {
+  EXPECT_STREQ(TARVELO_VERSION_STRING, kProjectVersion);
+  EXPECT_STREQ(TarveloLibraryVersion(), kProjectVersion);
+  const std::vector<uint16_t> expected = ParseVersion(kProjectVersion);
+  EXPECT_EQ((std::vector<uint16_t>{TARVELO_VERSION_MAJOR, TARVELO_VERSION_MINOR, TARVELO_VERSION_PATCH,
+                                   TARVELO_VERSION_BUILD}),
+            expected);
 }
 
 TEST(VersionRecordTest, FixedFieldsDescribeAWindowsDll) {
