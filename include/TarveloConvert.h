@@ -234,9 +234,11 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, s
                                                              size_t detail_size);
 
 /*
- * The layout a file name asks for, from its extension, case-insensitively: ".tga"
- * gives TARVELO_LAYOUT_TGA, ".bmp" TARVELO_LAYOUT_BMP (also in a path such as
- * "out/Photo.BMP"). Anything else, or a NULL argument, gives
+ * The layout a name asks for, case-insensitively. TARVELO_LAYOUT_TGA for the
+ * layout's name ("tga", "TGA"), its extension alone (".tga") or a file name or path
+ * whose extension, after its last dot, it is ("x.tga", "out/Photo.TGA");
+ * TARVELO_LAYOUT_BMP likewise for "bmp", ".bmp", "x.bmp". Anything else ("x.tga.png",
+ * "dir.tga/x", "tga.", "x.tgaa"), or a NULL argument, gives
  * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
