@@ -1,6 +1,5 @@
 #include "TarveloConvert.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
