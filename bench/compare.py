@@ -551,6 +551,14 @@ Measurements live here, not in the code's comments. `bash bench/compare.sh` (see
 [docs/performance.md](../docs/performance.md)) replaces the latest run below on every run;
 earlier runs are in this file's history (`git log -p bench/RESULTS.md`).
 
+The measurements are in two files:
+
+- this one: the latest comparison run, the last full run, and the measurements behind the design choices (the
+  decoder allocator, writing the file, the flattening loop, the tool's start, the decoder build);
+- [RESULTS-pipelines.md](RESULTS-pipelines.md): small files and the tool's start, measured by hand: system calls per
+  file in a batch, unnamed against named temporary files and reserving a small file's space, the small-file batch,
+  the tool's start in instructions, and 1 MP single conversions with sources read whole.
+
 """
 
 

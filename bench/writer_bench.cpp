@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "writer/byte_sink.h"
+#include "writer/destination_output.h"
+#include "writer/image_file_writer.h"
 #include "writer/output_layouts.h"
 #include "writer/pixel_rows.h"
 
@@ -124,9 +126,14 @@ void BM_WholeFileToPageCache(benchmark::State& state) {
   const auto path = (std::filesystem::temp_directory_path() /
                      ("tarvelo-bench-" + std::to_string(getpid()) + (IsTga(state) ? ".tga" : ".bmp")))
                         .string();
+  tarvelo::LayoutPlan plan;
+  if (!tarvelo::LayoutOf(IsTga(state) ? tarvelo::Layout::kTga : tarvelo::Layout::kBmp).plan(image, plan)) {
+    state.SkipWithError("image too large");
+    return;
+  }
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
-    const int written = IsTga(state) ? tarvelo::WriteTgaFile(path.c_str(), image)
-                                     : tarvelo::WriteBmpFile(path.c_str(), image);
+    tarvelo::DestinationOutput output(path.c_str());
+    const int written = tarvelo::WritePlan(plan, image, output);
     if (written != 1) {
       state.SkipWithError("write failed");
       break;

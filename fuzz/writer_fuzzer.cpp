@@ -11,6 +11,7 @@
 #include "byte_source.h"
 #include "fuzz_target.h"
 #include "scratch_directory.h"
+#include "writer/destination_output.h"
 #include "writer/image_file_writer.h"
 
 namespace {
@@ -126,7 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string path = tarvelo::fuzz::ScratchDirectory() + "/written";
   static_cast<void>(std::remove(path.c_str()));
-  const int result = tarvelo::WriteImageFile(path.c_str(), params, image, field_template.c_str(), values);
+  tarvelo::LayoutPlan plan;
+  int result = 0;
+  if (tarvelo::PlanImage(field_template.c_str(), values, params, image, plan)) {
+    tarvelo::DestinationOutput output(path.c_str());
+    result = tarvelo::WritePlan(plan, image, output);
+  }
   bool exists = false;
   const std::vector<uint8_t> written = ReadAll(path, exists);
   static_cast<void>(std::remove(path.c_str()));

@@ -233,12 +233,13 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, s
                                                              size_t detail_size);
 
 /*
- * The layout a name asks for, case-insensitively: a layout's name ("tga", "BMP"), its
- * extension (".tga") or a file name with that extension (also in a path such as
- * "out/Photo.BMP"). "tga" and ".tga" give TARVELO_LAYOUT_TGA, "bmp" and ".bmp"
- * TARVELO_LAYOUT_BMP. Anything else, or a NULL argument, gives
- * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged. The tool and the
- * Python package read layout names through this call.
+ * The layout a name asks for, case-insensitively. TARVELO_LAYOUT_TGA for the
+ * layout's name ("tga", "TGA"), its extension alone (".tga") or a file name or path
+ * whose extension, after its last dot, it is ("x.tga", "out/Photo.TGA");
+ * TARVELO_LAYOUT_BMP likewise for "bmp", ".bmp", "x.bmp". Anything else ("x.tga.png",
+ * "dir.tga/x", "tga.", "x.tgaa"), or a NULL argument, gives
+ * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged. The tool and the Python package read layout names through
+ * this call.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
 

@@ -1,16 +1,14 @@
 #include "TarveloConvert.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "api/decode_source.h"
 #include "api/error_text.h"
-#include "api/write_layout.h"
-#include "writer/byte_output.h"
+#include "convert/decode_source.h"
+#include "convert/write_target.h"
 
 namespace tarvelo {
 namespace {
@@ -76,12 +74,10 @@ WriteSettings WriteSettingsOf(const TarveloOptions& options) noexcept {
 }
 
 // What a write's failure reports: its status and the detail that explains it.
-TarveloStatus ReportWriteFailure(Layout layout, const WriteFailure& failure, char* detail,
+TarveloStatus ReportWriteFailure(const LayoutEntry& layout, const WriteFailure& failure, char* detail,
                                  size_t detail_size) noexcept {
   if (failure.kind == WriteFailureKind::kTooLarge) {
-    CopyText(layout == Layout::kTga ? "TGA stores at most 65535 pixels per side"
-                                    : "BMP file size would exceed 4 GiB",
-             detail, detail_size);
+    CopyText(layout.too_large, detail, detail_size);
   } else if (failure.error_number == kOutputRefused) {
     CopyText("the write callback reported a failure", detail, detail_size);
   } else if (failure.error_number != 0) {
@@ -92,13 +88,14 @@ TarveloStatus ReportWriteFailure(Layout layout, const WriteFailure& failure, cha
 
 // `raw` is the caller's layout read as an int (see RawValue): an enum parameter that
 // holds no enumerator must not even be copied as one.
-bool ReadLayout(int raw, Layout& layout, char* detail, size_t detail_size) noexcept {
-  if (raw != TARVELO_LAYOUT_TGA && raw != TARVELO_LAYOUT_BMP) {
+const LayoutEntry* ReadLayout(int raw, char* detail, size_t detail_size) noexcept {
+  static_assert(static_cast<int>(Layout::kTga) == TARVELO_LAYOUT_TGA &&
+                static_cast<int>(Layout::kBmp) == TARVELO_LAYOUT_BMP);
+  const LayoutEntry* layout = FindLayout(raw);
+  if (layout == nullptr) {
     CopyText("unknown layout", detail, detail_size);
-    return false;
   }
-  layout = raw == TARVELO_LAYOUT_TGA ? Layout::kTga : Layout::kBmp;
-  return true;
+  return layout;
 }
 
 TarveloStatus Invalid(const char* why, char* detail, size_t detail_size) noexcept {
@@ -106,69 +103,28 @@ TarveloStatus Invalid(const char* why, char* detail, size_t detail_size) noexcep
   return TARVELO_STATUS_INVALID_ARGUMENT;
 }
 
-// Where a call's output goes: a file path, a caller's function, or a new buffer.
-struct Target {
-  const char* path = nullptr;
-  TarveloWriteFunc function = nullptr;
-  void* context = nullptr;
-  void** buffer = nullptr;
-  size_t* buffer_size = nullptr;
-};
-
 // Writes `image` to the target; the common end of every conversion.
-TarveloStatus WriteToTarget(const DecodedImage& image, Layout layout, const Target& target,
+TarveloStatus WriteToTarget(const DecodedImage& image, const LayoutEntry& layout, const Target& target,
                             const TarveloOptions& options, char* detail, size_t detail_size) noexcept {
   WriteFailure failure;
-  const WriteSettings settings = WriteSettingsOf(options);
-  if (target.path != nullptr) {
-    if (WriteLayout(layout, target.path, image, &failure, settings) == 1) {
-      return TARVELO_STATUS_CONVERTED;
-    }
-    return ReportWriteFailure(layout, failure, detail, detail_size);
+  if (WriteToTarget(image, layout, target, WriteSettingsOf(options), failure)) {
+    return TARVELO_STATUS_CONVERTED;
   }
-  // Everything that can be refused is refused before the first byte goes out.
-  LayoutPlan plan;
-  if (!PlanLayout(layout, image, plan)) {
-    return ReportWriteFailure(layout, {WriteFailureKind::kTooLarge, 0}, detail, detail_size);
-  }
-  if (target.function != nullptr) {
-    CallbackOutput output(target.function, target.context);
-    if (WriteLayoutTo(plan, output, image, &failure, settings) == 1) {
-      return TARVELO_STATUS_CONVERTED;
-    }
-    return ReportWriteFailure(layout, failure, detail, detail_size);
-  }
-  if (plan.file_size > SIZE_MAX) {
-    return ReportWriteFailure(layout, {WriteFailureKind::kWriteFailed, ENOMEM}, detail, detail_size);
-  }
-  const auto size = static_cast<size_t>(plan.file_size);
-  auto* buffer = static_cast<uint8_t*>(std::malloc(size));
-  if (buffer == nullptr) {
-    return ReportWriteFailure(layout, {WriteFailureKind::kWriteFailed, ENOMEM}, detail, detail_size);
-  }
-  BufferOutput output(buffer, size);
-  if (WriteLayoutTo(plan, output, image, &failure, settings) != 1 || output.size() != size) {
-    std::free(buffer);
-    if (failure.kind == WriteFailureKind::kNone) {
-      failure = {WriteFailureKind::kWriteFailed, EIO};
-    }
-    return ReportWriteFailure(layout, failure, detail, detail_size);
-  }
-  *target.buffer = buffer;
-  *target.buffer_size = size;
-  return TARVELO_STATUS_CONVERTED;
+  return ReportWriteFailure(layout, failure, detail, detail_size);
 }
 
 // Reports a source that did not decode.
-TarveloStatus SourceUnreadable(const SourceFailure& failure, char* detail, size_t detail_size) noexcept {
-  failure.CopyTo(detail, detail_size);
+TarveloStatus SourceUnreadable(const SourceFailure& failure, SourceFormat format, char* detail,
+                               size_t detail_size) noexcept {
+  CopySourceFailure(failure, format, detail, detail_size);
   return TARVELO_STATUS_SOURCE_UNREADABLE;
 }
 
 // The arguments every new call checks the same way, in the same order.
-bool PrepareCall(int given_layout, const TarveloOptions* given_options, Layout& layout,
+bool PrepareCall(int given_layout, const TarveloOptions* given_options, const LayoutEntry*& layout,
                  TarveloOptions& options, TarveloStatus& status, char* detail, size_t detail_size) noexcept {
-  if (!ReadLayout(given_layout, layout, detail, detail_size)) {
+  layout = ReadLayout(given_layout, detail, detail_size);
+  if (layout == nullptr) {
     status = TARVELO_STATUS_INVALID_ARGUMENT;
     return false;
   }
@@ -184,7 +140,7 @@ bool PrepareCall(int given_layout, const TarveloOptions* given_options, Layout& 
 TarveloStatus ConvertDecoded(DecodeResult (*decode)(const void*, size_t, const DecodeSettings&),
                              const void* source, size_t size, int given_layout, const Target& target,
                              const TarveloOptions* given_options, char* detail, size_t detail_size) noexcept {
-  Layout layout = Layout::kTga;
+  const LayoutEntry* layout = nullptr;
   TarveloOptions options;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
   if (!PrepareCall(given_layout, given_options, layout, options, status, detail, detail_size)) {
@@ -192,9 +148,9 @@ TarveloStatus ConvertDecoded(DecodeResult (*decode)(const void*, size_t, const D
   }
   const DecodeResult decoded = decode(source, size, DecodeSettingsOf(options));
   if (!decoded.ok()) {
-    return SourceUnreadable(decoded.failure, detail, detail_size);
+    return SourceUnreadable(decoded.failure, decoded.format, detail, detail_size);
   }
-  return WriteToTarget(decoded.image, layout, target, options, detail, detail_size);
+  return WriteToTarget(decoded.image, *layout, target, options, detail, detail_size);
 }
 
 DecodeResult DecodePath(const void* path, size_t /*size*/, const DecodeSettings& settings) noexcept {
@@ -246,7 +202,7 @@ const char* CheckPixels(const void* pixels, int width, int height, int channels,
 TarveloStatus WritePixels(const void* pixels, int width, int height, int channels, size_t row_stride,
                           int given_layout, const Target& target, const TarveloOptions* given_options,
                           char* detail, size_t detail_size) noexcept {
-  Layout layout = Layout::kTga;
+  const LayoutEntry* layout = nullptr;
   TarveloOptions options;
   TarveloStatus status = TARVELO_STATUS_CONVERTED;
   if (!PrepareCall(given_layout, given_options, layout, options, status, detail, detail_size)) {
@@ -260,7 +216,7 @@ TarveloStatus WritePixels(const void* pixels, int width, int height, int channel
                            .channels = channels,
                            .pixels = static_cast<const uint8_t*>(pixels),
                            .row_stride = row_stride};
-  return WriteToTarget(image, layout, target, options, detail, detail_size);
+  return WriteToTarget(image, *layout, target, options, detail, detail_size);
 }
 
 void ClearBuffer(void** output, size_t* output_size) noexcept {
@@ -275,7 +231,7 @@ void ClearBuffer(void** output, size_t* output_size) noexcept {
 TarveloStatus FillInfo(const SourceInfo& source_info, TarveloImageInfo* info, char* detail,
                        size_t detail_size) noexcept {
   if (source_info.failure.failed()) {
-    return SourceUnreadable(source_info.failure, detail, detail_size);
+    return SourceUnreadable(source_info.failure, source_info.format, detail, detail_size);
   }
   info->width = source_info.width;
   info->height = source_info.height;
@@ -442,29 +398,12 @@ TARVELO_API TarveloStatus TarveloReadInfoMemory(const void* data, size_t size, T
 }
 
 TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLayout* layout) {
-  if (file_name == nullptr || layout == nullptr) {
+  const tarvelo::LayoutEntry* entry = tarvelo::FindLayoutByName(file_name);
+  if (entry == nullptr || layout == nullptr) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
-  // A bare layout name ("tga") is its own extension; otherwise the name's last dot.
-  const char* dot = std::strrchr(file_name, '.');
-  const char* extension = std::strlen(file_name) == 3 ? file_name : dot == nullptr ? "" : dot + 1;
-  if (std::strlen(extension) != 3) {
-    return TARVELO_STATUS_INVALID_ARGUMENT;
-  }
-  char folded[4] = {};
-  for (size_t i = 0; i < 3; ++i) {
-    const char c = extension[i];
-    folded[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  if (std::strcmp(folded, "tga") == 0) {
-    *layout = TARVELO_LAYOUT_TGA;
-    return TARVELO_STATUS_CONVERTED;
-  }
-  if (std::strcmp(folded, "bmp") == 0) {
-    *layout = TARVELO_LAYOUT_BMP;
-    return TARVELO_STATUS_CONVERTED;
-  }
-  return TARVELO_STATUS_INVALID_ARGUMENT;
+  *layout = static_cast<TarveloLayout>(entry->layout);
+  return TARVELO_STATUS_CONVERTED;
 }
 
 }  // extern "C"

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "api/decode_source.h"
 #include "api/narrow_path.h"
-#include "api/write_layout.h"
+#include "convert/decode_source.h"
+#include "convert/write_target.h"
 
 namespace tarvelo {
 namespace {
@@ -28,7 +28,8 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
   NarrowedPath destination;
   NarrowPath(destination_path, destination);
   if (destination.c_str() != nullptr) {
-    WriteLayout(layout, destination.c_str(), decoded.image, nullptr);
+    WriteFailure ignored;
+    WriteToTarget(decoded.image, LayoutOf(layout), {.path = destination.c_str()}, {}, ignored);
   }
   return kExportResult;
 }

@@ -43,8 +43,9 @@ struct TerseReason {
   const char* plain;  // kPlain only
 };
 
-// The decoder's reasons that say something other than "this data is corrupt". The
-// formats it knows are listed in the order its name lists them in the header.
+// The decoder's reasons that say something other than "this data is corrupt"; any
+// reason not listed here is reported as corrupt data. The plain text for "unknown
+// image type" names the formats the decoder reads.
 constexpr TerseReason kReasons[] = {
     {"outofdata", Kind::kPlain, "file ends early"},
     {"bad file", Kind::kPlain, "file ends early"},
@@ -106,6 +107,16 @@ void DescribeDecoderFailure(const char* format_name, const char* terse_reason, c
     if (byte < 0x20 || byte >= 0x7F) {
       *at = '?';
     }
+  }
+}
+
+void CopySourceFailure(const SourceFailure& failure, SourceFormat format, char* out, size_t size) noexcept {
+  if (failure.error_number != 0) {
+    CopyErrorText(failure.error_number, out, size);
+  } else if (failure.by_decoder) {
+    DescribeDecoderFailure(SourceFormatName(format), failure.reason, out, size);
+  } else {
+    CopyText(failure.reason, out, size);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "convert/decode_source.h"
+
 namespace tarvelo {
 
 // Copies `text` into `out` (capacity `size`), truncating and always terminating.
@@ -22,5 +24,14 @@ namespace tarvelo {
 // FORMAT data".
 void DescribeDecoderFailure(const char* format_name, const char* terse_reason, char* out,
                             size_t size) noexcept;
+
+}  // namespace tarvelo
+
+namespace tarvelo {
+
+// Why a source was not decoded, as one line into `out` (as CopyText copies): the
+// system's message for an errno, the reason as it is, or the decoder's reason for
+// the source's `format` in plain words (see DescribeDecoderFailure).
+void CopySourceFailure(const SourceFailure& failure, SourceFormat format, char* out, size_t size) noexcept;
 
 }  // namespace tarvelo

@@ -22,15 +22,21 @@ bool SeekTo(std::FILE* file, uint64_t offset) noexcept {
 
 }  // namespace
 
-SourceReader::SourceReader(std::FILE* file, uint64_t size) noexcept
-    : file_(file), size_(size), block_(new (std::nothrow) uint8_t[kBlockSize]), view_(block_.get()) {}
+// A file is read in blocks; memory is one block that holds everything, so that no
+// read ever refills it.
+SourceReader::SourceReader(const SourceBytes& source) noexcept
+    : file_(source.file),
+      size_(source.file != nullptr || source.data != nullptr ? source.size : 0),
+      block_(source.file != nullptr ? new (std::nothrow) uint8_t[kBlockSize] : nullptr),
+      view_(source.file != nullptr ? block_.get() : source.data),
+      block_length_(source.file == nullptr && source.data != nullptr ? static_cast<size_t>(source.size) : 0) {
+}
 
-// Memory is one block that holds everything: no read ever refills it.
+SourceReader::SourceReader(std::FILE* file, uint64_t size) noexcept
+    : SourceReader(SourceBytes{.file = file, .size = size}) {}
+
 SourceReader::SourceReader(const uint8_t* data, size_t size) noexcept
-    : file_(nullptr),
-      size_(data != nullptr ? size : 0),
-      view_(data),
-      block_length_(data != nullptr ? size : 0) {}
+    : SourceReader(SourceBytes{.data = data, .size = size}) {}
 
 bool SourceReader::Refill() noexcept {
   if (file_ == nullptr || !ready() || position_ >= size_) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "decode/source_bytes.h"
+
 namespace tarvelo {
 
 // Reads a source front to back for the input guard: an open file or bytes in
@@ -19,6 +21,8 @@ class SourceReader {
   SourceReader(std::FILE* file, uint64_t size) noexcept;
   // Reads `size` bytes at `data`, which must stay unchanged while the reader lives.
   SourceReader(const uint8_t* data, size_t size) noexcept;
+  // Reads a source from its first byte, whichever kind it is.
+  explicit SourceReader(const SourceBytes& source) noexcept;
   SourceReader(const SourceReader&) = delete;
   SourceReader& operator=(const SourceReader&) = delete;
   ~SourceReader() = default;

@@ -65,30 +65,45 @@ SourceFormat IdentifyContext(stbi__context& context) noexcept {
   return format;
 }
 
+// Points a decoder context at the source's first byte: the one place where a file
+// and bytes in memory part ways.
+bool StartContext(const SourceBytes& source, stbi__context& context) noexcept {
+  if (source.file != nullptr) {
+    std::clearerr(source.file);
+    if (std::fseek(source.file, 0, SEEK_SET) != 0) {
+      return false;
+    }
+    stbi__start_file(&context, source.file);
+    return true;
+  }
+  if (source.data == nullptr || source.size == 0 || source.size > INT_MAX) {
+    return false;
+  }
+  stbi__start_mem(&context, source.data, static_cast<int>(source.size));
+  return true;
+}
+
 }  // namespace
 
-SourceFormat IdentifySourceFormat(std::FILE* file) noexcept {
-  if (std::fseek(file, 0, SEEK_SET) != 0) {
-    return SourceFormat::kUnknown;
-  }
+SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
   stbi__context context;
-  stbi__start_file(&context, file);
-  const SourceFormat format = IdentifyContext(context);
-  std::clearerr(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0) {
-    return SourceFormat::kUnknown;
-  }
-  return format;
+  return StartContext(source, context) ? IdentifyContext(context) : SourceFormat::kUnknown;
 }
 
-SourceFormat IdentifySourceFormat(const uint8_t* data, size_t size) noexcept {
-  if (data == nullptr || size == 0 || size > INT_MAX) {
-    return SourceFormat::kUnknown;
-  }
+bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
   stbi__context context;
-  stbi__start_mem(&context, data, static_cast<int>(size));
-  return IdentifyContext(context);
+  return StartContext(source, context) && stbi__info_main(&context, &width, &height, &channels) != 0;
 }
+
+DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
+  stbi__context context;
+  if (!StartContext(source, context)) {
+    return nullptr;
+  }
+  return DecoderBuffer(stbi__load_and_postprocess_8bit(&context, &width, &height, &channels, 0));
+}
+
+const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
 
 const char* SourceFormatName(SourceFormat format) noexcept {
   switch (format) {

@@ -1,5 +1,5 @@
-// The decoder unit: the one translation unit that compiles the decoder, and what the
-// guard and the conversion borrow from it.
+// The decoder unit: the one translation unit that compiles the decoder, and the one
+// door to it: everything the guard and the conversion ask of the decoder.
 #pragma once
 
 #include <cstddef>
@@ -7,17 +7,18 @@
 #include <cstdio>
 #include <memory>
 
+#include "decode/source_bytes.h"
+
 namespace tarvelo {
 
 // The source formats the decoder reads, in the order in which it tries them.
 enum class SourceFormat { kUnknown, kPng, kBmp, kGif, kPsd, kPic, kJpeg, kPnm, kHdr, kTga };
 
-// Identifies the format the decoder will use for the file, with the decoder's own
+// Identifies the format the decoder will use for the source, with the decoder's own
 // format tests in the decoder's own order, so the guard judges exactly the format
-// that will be decoded. Reads from the start of `file` and leaves it rewound.
-SourceFormat IdentifySourceFormat(std::FILE* file) noexcept;
-// The same for `size` bytes in memory.
-SourceFormat IdentifySourceFormat(const uint8_t* data, size_t size) noexcept;
+// that will be decoded. Reads from the source's start. A memory source over
+// INT_MAX bytes is kUnknown: the decoder counts its bytes in an int.
+SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept;
 
 // The format's usual name ("JPEG", "PNG", ...); "unknown" for kUnknown. Static.
 const char* SourceFormatName(SourceFormat format) noexcept;
@@ -27,6 +28,19 @@ struct DecoderBufferDeleter {
   void operator()(unsigned char* pixels) const noexcept;
 };
 using DecoderBuffer = std::unique_ptr<unsigned char, DecoderBufferDeleter>;
+
+// The decoder's header scan, from the source's start: the size and channel count it
+// reports (a top-down BMP's height negative) without decoding the pixels. False when
+// the decoder refuses the source (see DecoderFailureReason).
+bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& channels) noexcept;
+
+// Decodes the source from its start, 8 bits per channel, keeping its own channel
+// count. Null when the decoder fails (see DecoderFailureReason).
+DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept;
+
+// The decoder's terse reason for the last failure on this thread ("outofdata",
+// "bad huffman code"); null when it gave none. Static text.
+const char* DecoderFailureReason() noexcept;
 
 // Inflates a zlib stream (or a raw deflate stream when `zlib_header` is false)
 // exactly as the decoder does for PNG image data: with its own inflater, into a

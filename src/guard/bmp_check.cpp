@@ -4,6 +4,7 @@
 // zeros. Every index must lie inside the palette and every byte read in the file.
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "guard/format_checks.h"
 
@@ -59,135 +60,167 @@ const char* CheckIndices(SourceReader& reader, uint32_t bits, uint64_t width, ui
   return nullptr;
 }
 
-}  // namespace
+// A step's verdict when it ends the check: null (the source is left to the decoder,
+// which refuses it itself or decodes it correctly) or the defect found. Empty: the
+// check goes on.
+using Verdict = std::optional<const char*>;
+constexpr Verdict kLeaveToDecoder{nullptr};
+static_assert(kLeaveToDecoder.has_value());
 
-const char* CheckBmp(SourceReader& reader) noexcept {
-  reader.Skip(2 + 4 + 2 + 2);  // "BM", file size, reserved
-  const auto offset = static_cast<int32_t>(reader.Get32Le());
-  const uint32_t header_size = reader.Get32Le();
-  int64_t extra_read = 14;
-  if (offset < 0) {
-    return nullptr;  // refused by the decoder
-  }
+// The file and information headers as the decoder reads them.
+struct BmpHeader {
+  int32_t offset = 0;       // of the pixel data
+  uint32_t size = 0;        // of the information header
+  int64_t extra_read = 14;  // bytes the decoder counts besides the information header
   uint32_t width = 0;
   int32_t height = 0;
-  if (header_size == 12) {
-    width = reader.Get16Le();
-    height = static_cast<int32_t>(reader.Get16Le());
+  uint64_t rows = 0;  // |height| as the decoder takes it
+  uint32_t bits = 0;
+  Masks masks;
+};
+
+// The compression field and the colour masks of an information header longer than
+// the oldest (12-byte) one.
+Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
+  Masks& masks = header.masks;
+  const auto compression = static_cast<int32_t>(reader.Get32Le());
+  if (compression == 1 || compression == 2 || compression >= 4) {
+    return kLeaveToDecoder;
+  }
+  if (compression == 3 && header.bits != 16 && header.bits != 32) {
+    return kLeaveToDecoder;
+  }
+  reader.Skip(20);
+  if (header.size == 40 || header.size == 56) {
+    if (header.size == 56) {
+      reader.Skip(16);
+    }
+    if (header.bits == 16 || header.bits == 32) {
+      if (compression == 0) {
+        SetDefaultMasks(masks, header.bits);
+      } else if (compression == 3) {
+        masks.red = reader.Get32Le();
+        masks.green = reader.Get32Le();
+        masks.blue = reader.Get32Le();
+        header.extra_read += 12;
+        if (masks.red == masks.green && masks.green == masks.blue) {
+          return kLeaveToDecoder;
+        }
+      } else {
+        return kLeaveToDecoder;
+      }
+    }
   } else {
-    width = reader.Get32Le();
-    height = static_cast<int32_t>(reader.Get32Le());
+    masks.red = reader.Get32Le();
+    masks.green = reader.Get32Le();
+    masks.blue = reader.Get32Le();
+    masks.alpha = reader.Get32Le();
+    if (compression == 0) {
+      SetDefaultMasks(masks, header.bits);
+    }
+    reader.Skip(4 + 48 + (header.size == 124 ? 16 : 0));
+  }
+  return std::nullopt;
+}
+
+Verdict ReadHeader(SourceReader& reader, BmpHeader& header) {
+  reader.Skip(2 + 4 + 2 + 2);  // "BM", file size, reserved
+  header.offset = static_cast<int32_t>(reader.Get32Le());
+  header.size = reader.Get32Le();
+  if (header.offset < 0) {
+    return kLeaveToDecoder;
+  }
+  if (header.size == 12) {
+    header.width = reader.Get16Le();
+    header.height = static_cast<int32_t>(reader.Get16Le());
+  } else {
+    header.width = reader.Get32Le();
+    header.height = static_cast<int32_t>(reader.Get32Le());
   }
   if (reader.Get16Le() != 1) {
-    return nullptr;
+    return kLeaveToDecoder;
   }
-  const uint32_t bits = reader.Get16Le();
-  Masks masks;
-  if (header_size != 12) {
-    const auto compression = static_cast<int32_t>(reader.Get32Le());
-    if (compression == 1 || compression == 2 || compression >= 4) {
-      return nullptr;
-    }
-    if (compression == 3 && bits != 16 && bits != 32) {
-      return nullptr;
-    }
-    reader.Skip(20);
-    if (header_size == 40 || header_size == 56) {
-      if (header_size == 56) {
-        reader.Skip(16);
-      }
-      if (bits == 16 || bits == 32) {
-        if (compression == 0) {
-          SetDefaultMasks(masks, bits);
-        } else if (compression == 3) {
-          masks.red = reader.Get32Le();
-          masks.green = reader.Get32Le();
-          masks.blue = reader.Get32Le();
-          extra_read += 12;
-          if (masks.red == masks.green && masks.green == masks.blue) {
-            return nullptr;
-          }
-        } else {
-          return nullptr;
-        }
-      }
-    } else {
-      masks.red = reader.Get32Le();
-      masks.green = reader.Get32Le();
-      masks.blue = reader.Get32Le();
-      masks.alpha = reader.Get32Le();
-      if (compression == 0) {
-        SetDefaultMasks(masks, bits);
-      }
-      reader.Skip(4 + 48 + (header_size == 124 ? 16 : 0));
+  header.bits = reader.Get16Le();
+  if (header.size != 12) {
+    if (const Verdict verdict = ReadMasks(reader, header)) {
+      return verdict;
     }
   }
   if (!reader.Has(0)) {
     return kHeaderShort;
   }
-  // |height| as the decoder takes it; the most negative value stays out of range.
-  const uint64_t rows = height == INT32_MIN ? uint64_t{1} << 31U : static_cast<uint64_t>(std::llabs(height));
-  if (rows > kDecoderMaxSide || width > kDecoderMaxSide) {
+  // The most negative height stays out of range.
+  header.rows =
+      header.height == INT32_MIN ? uint64_t{1} << 31U : static_cast<uint64_t>(std::llabs(header.height));
+  if (header.rows > kDecoderMaxSide || header.width > kDecoderMaxSide) {
+    return kLeaveToDecoder;
+  }
+  return std::nullopt;
+}
+
+// The number of palette entries the decoder takes from the header.
+int64_t PaletteSize(const BmpHeader& header) {
+  if (header.size == 12) {
+    return header.bits < 24 ? (int64_t{header.offset} - header.extra_read - 24) / 3 : 0;
+  }
+  if (header.bits >= 16) {
+    return 0;
+  }
+  // An arithmetic shift, as the decoder's: it rounds negative values down.
+  const int64_t room = int64_t{header.offset} - header.extra_read - header.size;
+  return room >= 0 ? room / 4 : -((-room + 3) / 4);
+}
+
+// Moves past the palette and the gap after it to the pixel data.
+Verdict SkipPalette(SourceReader& reader, const BmpHeader& header, int64_t palette_size) {
+  if (palette_size == 0 || palette_size > 256) {
+    return kLeaveToDecoder;
+  }
+  const int64_t entry = header.size == 12 ? 3 : 4;
+  const int64_t palette_bytes = palette_size > 0 ? palette_size * entry : 0;
+  if (!reader.Has(static_cast<uint64_t>(palette_bytes))) {
+    return kPaletteShort;
+  }
+  reader.Skip(static_cast<uint64_t>(palette_bytes));
+  const int64_t gap = int64_t{header.offset} - header.extra_read - header.size - palette_size * entry;
+  if (gap < 0) {
+    return kOffsetInHeader;
+  }
+  reader.Skip(static_cast<uint64_t>(gap));
+  return std::nullopt;
+}
+
+// The pixel rows of a 1-, 4- or 8-bit image: all there, every index inside the palette.
+const char* CheckIndexedPixels(SourceReader& reader, const BmpHeader& header, int64_t palette_size) {
+  uint64_t row_bytes = 0;
+  switch (header.bits) {
+    case 1: row_bytes = (uint64_t{header.width} + 7) >> 3U; break;
+    case 4: row_bytes = (uint64_t{header.width} + 1) >> 1U; break;
+    case 8: row_bytes = header.width; break;
+    default: return nullptr;  // "bad bpp"
+  }
+  const uint64_t pad = (4 - row_bytes % 4) % 4;
+  if (header.rows == 0 || header.width == 0) {
     return nullptr;
   }
-  const int64_t header_end = extra_read + header_size;
-  int64_t palette_size = 0;
-  if (header_size == 12) {
-    if (bits < 24) {
-      palette_size = (int64_t{offset} - extra_read - 24) / 3;
-    }
-  } else if (bits < 16) {
-    // An arithmetic shift, as the decoder's: it rounds negative values down.
-    const int64_t room = int64_t{offset} - extra_read - header_size;
-    palette_size = room >= 0 ? room / 4 : -((-room + 3) / 4);
+  if (!reader.Has((header.rows - 1) * (row_bytes + pad) + row_bytes)) {
+    return kPixelsShort;
   }
-  if (palette_size == 0 && int64_t{offset} != static_cast<int64_t>(reader.position())) {
-    return nullptr;  // "bad offset"
-  }
-  const uint64_t channels = (bits == 24 && masks.alpha == 0xff000000U) ? 3 : (masks.alpha != 0 ? 4 : 3);
-  if (channels * width * rows > INT32_MAX) {
-    return nullptr;
-  }
-  if (bits < 16) {
-    if (palette_size == 0 || palette_size > 256) {
-      return nullptr;
-    }
-    const int64_t entry = header_size == 12 ? 3 : 4;
-    const int64_t palette_bytes = palette_size > 0 ? palette_size * entry : 0;
-    if (!reader.Has(static_cast<uint64_t>(palette_bytes))) {
-      return kPaletteShort;
-    }
-    reader.Skip(static_cast<uint64_t>(palette_bytes));
-    const int64_t gap = int64_t{offset} - extra_read - header_size - palette_size * entry;
-    if (gap < 0) {
-      return kOffsetInHeader;
-    }
-    reader.Skip(static_cast<uint64_t>(gap));
-    uint64_t row_bytes = 0;
-    switch (bits) {
-      case 1: row_bytes = (uint64_t{width} + 7) >> 3U; break;
-      case 4: row_bytes = (uint64_t{width} + 1) >> 1U; break;
-      case 8: row_bytes = width; break;
-      default: return nullptr;  // "bad bpp"
-    }
-    const uint64_t pad = (4 - row_bytes % 4) % 4;
-    if (rows == 0 || width == 0) {
-      return nullptr;
-    }
-    if (!reader.Has((rows - 1) * (row_bytes + pad) + row_bytes)) {
-      return kPixelsShort;
-    }
-    return CheckIndices(reader, bits, width, rows, palette_size, row_bytes, pad);
-  }
-  const int64_t gap = int64_t{offset} - header_end;
+  return CheckIndices(reader, header.bits, header.width, header.rows, palette_size, row_bytes, pad);
+}
+
+// The pixel rows of a 16-, 24- or 32-bit image: all there.
+const char* CheckDirectPixels(SourceReader& reader, const BmpHeader& header) {
+  const Masks& masks = header.masks;
+  const int64_t gap = int64_t{header.offset} - header.extra_read - header.size;
   if (gap < 0) {
     return kOffsetInHeader;
   }
   reader.Skip(static_cast<uint64_t>(gap));
   int easy = 0;
-  if (bits == 24) {
+  if (header.bits == 24) {
     easy = 1;
-  } else if (bits == 32 && masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U &&
+  } else if (header.bits == 32 && masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U &&
              masks.alpha == 0xff000000U) {
     easy = 2;
   }
@@ -198,15 +231,42 @@ const char* CheckBmp(SourceReader& reader) noexcept {
   uint64_t pixel_bytes = 4;
   if (easy == 1) {
     pixel_bytes = 3;
-  } else if (easy == 0 && bits == 16) {
+  } else if (easy == 0 && header.bits == 16) {
     pixel_bytes = 2;
   }
-  const uint64_t row_width = bits == 24 ? 3ULL * width : (bits == 16 ? 2ULL * width : 0);
+  const uint64_t width = header.width;
+  const uint64_t row_width = header.bits == 24 ? 3ULL * width : (header.bits == 16 ? 2ULL * width : 0);
   const uint64_t pad = (4 - row_width % 4) % 4;
-  if (rows == 0 || width == 0) {
+  if (header.rows == 0 || width == 0) {
     return nullptr;
   }
-  return reader.Has(rows * width * pixel_bytes + (rows - 1) * pad) ? nullptr : kPixelsShort;
+  return reader.Has(header.rows * width * pixel_bytes + (header.rows - 1) * pad) ? nullptr : kPixelsShort;
+}
+
+}  // namespace
+
+const char* CheckBmp(SourceReader& reader) noexcept {
+  BmpHeader header;
+  if (const Verdict verdict = ReadHeader(reader, header)) {
+    return *verdict;
+  }
+  const int64_t palette_size = PaletteSize(header);
+  if (palette_size == 0 && int64_t{header.offset} != static_cast<int64_t>(reader.position())) {
+    return nullptr;  // "bad offset"
+  }
+  const Masks& masks = header.masks;
+  const uint64_t channels =
+      (header.bits == 24 && masks.alpha == 0xff000000U) ? 3 : (masks.alpha != 0 ? 4 : 3);
+  if (channels * header.width * header.rows > INT32_MAX) {
+    return nullptr;
+  }
+  if (header.bits < 16) {
+    if (const Verdict verdict = SkipPalette(reader, header, palette_size)) {
+      return *verdict;
+    }
+    return CheckIndexedPixels(reader, header, palette_size);
+  }
+  return CheckDirectPixels(reader, header);
 }
 
 }  // namespace tarvelo::guard

@@ -13,16 +13,12 @@
 #include "decode/decoder_memory.h"
 #include "decode/stb_decoder.h"
 #include "guard/format_checks.h"
+#include "guard/png_chunks.h"
 
 namespace tarvelo::guard {
 namespace {
 
 constexpr const char* kIndexPastPalette = "PNG pixel refers past the end of its palette";
-
-constexpr uint32_t ChunkType(const char (&name)[5]) {
-  return (uint32_t{static_cast<uint8_t>(name[0])} << 24U) | (uint32_t{static_cast<uint8_t>(name[1])} << 16U) |
-         (uint32_t{static_cast<uint8_t>(name[2])} << 8U) | uint32_t{static_cast<uint8_t>(name[3])};
-}
 
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
@@ -141,7 +137,6 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
 }  // namespace
 
 const char* CheckPng(SourceReader& reader) noexcept {
-  reader.Skip(8);  // signature
   Header header;
   bool first = true;
   bool zlib_header = true;
@@ -151,13 +146,13 @@ const char* CheckPng(SourceReader& reader) noexcept {
   size_t compressed_size = 0;
   // Chunks as the decoder walks them; wherever it would stop with an error, the
   // check stops too and leaves the refusal to it.
-  while (!reader.AtEnd()) {
-    const uint32_t length = reader.Get32Be();
-    const uint32_t type = reader.Get32Be();
-    if (type == ChunkType("CgBI")) {
+  PngChunkWalker chunks(reader);
+  while (chunks.Next()) {
+    const uint32_t length = chunks.length();
+    const uint32_t type = chunks.type();
+    if (type == PngChunkType("CgBI")) {
       zlib_header = false;  // the decoder inflates these without a zlib header
-      reader.Skip(length);
-    } else if (type == ChunkType("IHDR")) {
+    } else if (type == PngChunkType("IHDR")) {
       if (!first || length != 13) {
         return nullptr;
       }
@@ -178,7 +173,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
           uint64_t{header.width} * header.height > kMaxDecodedPixels) {
         return nullptr;  // refused by the decoder or by the size limit
       }
-    } else if (type == ChunkType("PLTE")) {
+    } else if (type == PngChunkType("PLTE")) {
       if (first || length > 256 * 3 || length % 3 != 0) {
         return nullptr;
       }
@@ -186,8 +181,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
       // holds the longest palette seen, while the last one counts as its length.
       palette_size = length / 3;
       filled_entries = palette_size > filled_entries ? palette_size : filled_entries;
-      reader.Skip(length);
-    } else if (type == ChunkType("IDAT")) {
+    } else if (type == PngChunkType("IDAT")) {
       if (first || palette_size == 0 || !reader.Has(length) || compressed_size + length > INT32_MAX) {
         return nullptr;
       }
@@ -201,7 +195,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
         grown[compressed_size + i] = reader.Get8();
       }
       compressed_size += length;
-    } else if (type == ChunkType("IEND")) {
+    } else if (type == PngChunkType("IEND")) {
       if (first || compressed_size == 0) {
         return nullptr;
       }
@@ -210,9 +204,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
       if (first || (type & (uint32_t{1} << 29U)) == 0) {
         return nullptr;  // unknown critical chunk
       }
-      reader.Skip(length);
     }
-    reader.Skip(4);  // CRC
   }
   return nullptr;
 }

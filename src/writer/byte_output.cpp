@@ -26,4 +26,12 @@ int BufferOutput::Write(const uint8_t* data, size_t size) noexcept {
   return 0;
 }
 
+bool BufferOutput::Finish(WriteFailure& failure) noexcept {
+  if (used_ != capacity_) {
+    failure = {WriteFailureKind::kWriteFailed, EIO};
+    return false;
+  }
+  return true;
+}
+
 }  // namespace tarvelo

@@ -20,8 +20,9 @@ namespace {
 constexpr int kMaxSymlinkHops = 40;         // as the kernel's own limit for open()
 constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name under NAME_MAX
 constexpr int kTemporaryNameAttempts = 64;
-// Below this a new file is written in a few calls and the file system's delayed
-// allocation places it as well as a reservation would (see bench/RESULTS.md).
+// A reservation gained nothing for a small new file (bench/RESULTS-pipelines.md)
+// and paid for a large one (bench/RESULTS.md); where between them it starts to pay
+// was not measured, so small files skip it up to this size.
 constexpr uint64_t kPreallocateFrom = uint64_t{1} << 20;
 
 // Why a temporary file could not be made beside the target when the target itself

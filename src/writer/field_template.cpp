@@ -31,23 +31,4 @@ void EmitFields(ByteSink& sink, const char* field_template, std::span<const int3
   }
 }
 
-uint64_t FieldsSize(const char* field_template, std::span<const int32_t> values) noexcept {
-  if (field_template == nullptr) {
-    return 0;
-  }
-  uint64_t size = 0;
-  size_t next_value = 0;
-  for (const char* field = field_template; *field != '\0'; ++field) {
-    if (*field == ' ') {
-      continue;
-    }
-    if ((*field != '1' && *field != '2' && *field != '4') || next_value == values.size()) {
-      break;
-    }
-    size += static_cast<uint64_t>(*field - '0');
-    ++next_value;
-  }
-  return size;
-}
-
 }  // namespace tarvelo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -16,7 +17,25 @@ namespace tarvelo {
 // header: nothing after it is written. Each field consumes the next value.
 void EmitFields(ByteSink& sink, const char* field_template, std::span<const int32_t> values) noexcept;
 
-// The number of bytes EmitFields writes for the same template and values.
-uint64_t FieldsSize(const char* field_template, std::span<const int32_t> values) noexcept;
+// The number of bytes EmitFields writes for the same template and `value_count`
+// values: the one measure of a header's size, usable at compile time so that a
+// layout can take its header's size from its template.
+constexpr uint64_t FieldsSize(const char* field_template, size_t value_count) noexcept {
+  if (field_template == nullptr) {
+    return 0;
+  }
+  uint64_t size = 0;
+  for (const char* field = field_template; *field != '\0' && value_count > 0; ++field) {
+    if (*field == ' ') {
+      continue;
+    }
+    if (*field != '1' && *field != '2' && *field != '4') {
+      break;
+    }
+    size += static_cast<uint64_t>(*field - '0');
+    --value_count;
+  }
+  return size;
+}
 
 }  // namespace tarvelo

@@ -1,9 +1,9 @@
 #include "writer/image_file_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "writer/byte_sink.h"
-#include "writer/destination_file.h"
 #include "writer/field_template.h"
 
 namespace tarvelo {
@@ -15,17 +15,16 @@ namespace {
 constexpr uint64_t kOverlapFrom = uint64_t{16} << 20;
 
 // Emits the header and the rows into a sink on `output` and hands everything over.
-bool EmitImage(ByteOutput& output, const PixelStreamParams& params, const DecodedImage& image,
-               const char* field_template, std::span<const int32_t> values, WriteFailure& outcome,
-               const WriteSettings& settings) noexcept {
-  const bool overlap = settings.allow_threads && PixelRowsSize(params, image) >= kOverlapFrom;
+bool EmitPlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& output, WriteFailure& outcome,
+              const WriteSettings& settings) noexcept {
+  const bool overlap = settings.allow_threads && PixelRowsSize(plan.params, image) >= kOverlapFrom;
   ByteSink sink(output, overlap ? ByteSink::Mode::kOverlapped : ByteSink::Mode::kDirect);
   if (!sink.ready()) {
     outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
     return false;
   }
-  EmitFields(sink, field_template, values);
-  EmitPixelRows(sink, params, image);
+  EmitFields(sink, plan.field_template, plan.values());
+  EmitPixelRows(sink, plan.params, image);
   if (!sink.Flush()) {
     outcome = {WriteFailureKind::kWriteFailed, sink.error_number()};
     return false;
@@ -35,53 +34,31 @@ bool EmitImage(ByteOutput& output, const PixelStreamParams& params, const Decode
 
 }  // namespace
 
-uint64_t FieldTemplateSize(const char* field_template, size_t value_count) noexcept {
-  uint64_t size = 0;
-  if (field_template == nullptr) {
-    return 0;
+bool PlanImage(const char* field_template, std::span<const int32_t> values, const PixelStreamParams& params,
+               const DecodedImage& image, LayoutPlan& plan) noexcept {
+  if (values.size() > plan.value_storage.size()) {
+    return false;
   }
-  for (const char* field = field_template; *field != '\0' && value_count > 0; ++field) {
-    if (*field == ' ') {
-      continue;
-    }
-    if (*field != '1' && *field != '2' && *field != '4') {
-      break;
-    }
-    size += static_cast<uint64_t>(*field - '0');
-    --value_count;
-  }
-  return size;
+  plan.field_template = field_template;
+  std::copy(values.begin(), values.end(), plan.value_storage.begin());
+  plan.value_count = values.size();
+  plan.params = params;
+  plan.file_size = FieldsSize(field_template, values.size()) + PixelRowsSize(params, image);
+  return true;
 }
 
-int WriteImage(ByteOutput& output, const PixelStreamParams& params, const DecodedImage& image,
-               const char* field_template, std::span<const int32_t> values, WriteFailure* failure,
-               const WriteSettings& settings) noexcept {
+int WritePlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& output, WriteFailure* failure,
+              const WriteSettings& settings) noexcept {
   WriteFailure local;
   WriteFailure& outcome = failure != nullptr ? *failure : local;
   outcome = {};
-  return EmitImage(output, params, image, field_template, values, outcome, settings) ? 1 : 0;
-}
-
-int WriteImageFile(const char* destination_path, const PixelStreamParams& params, const DecodedImage& image,
-                   const char* field_template, std::span<const int32_t> values, WriteFailure* failure,
-                   const WriteSettings& settings) noexcept {
-  WriteFailure local;
-  WriteFailure& outcome = failure != nullptr ? *failure : local;
-  outcome = {};
-
-  DestinationFile destination;
-  if (!destination.Open(destination_path, outcome)) {
+  if (!output.Begin(plan.file_size, outcome)) {
     return 0;
   }
-  // In place, the whole new size must be there before an old byte is overwritten.
-  if (!destination.Reserve(FieldsSize(field_template, values) + PixelRowsSize(params, image), outcome)) {
-    return 0;
+  if (!EmitPlan(plan, image, output, outcome, settings)) {
+    return 0;  // a destination file's temporary file goes with the output
   }
-  StreamOutput output(destination.stream());
-  if (!EmitImage(output, params, image, field_template, values, outcome, settings)) {
-    return 0;  // the destination's destructor removes the temporary file
-  }
-  return destination.Commit(outcome) ? 1 : 0;
+  return output.Finish(outcome) ? 1 : 0;
 }
 
 }  // namespace tarvelo

@@ -1,34 +1,18 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "writer/byte_output.h"
 #include "writer/decoded_image.h"
 #include "writer/image_file_writer.h"
-#include "writer/pixel_rows.h"
-#include "writer/write_failure.h"
 
 namespace tarvelo {
 
+// The output layouts. The values are the public TarveloLayout's.
+enum class Layout : int { kTga = 0, kBmp = 1 };
+
 // Largest side the TGA header's 16-bit width and height fields can hold.
 inline constexpr int32_t kTgaMaxSide = 65535;
-
-// One layout's call of the writer for one image: the header template and its
-// values, the pixel-stream parameters, and the size of the file they make.
-struct LayoutPlan {
-  const char* field_template = nullptr;
-  std::array<int32_t, 17> value_storage = {};
-  size_t value_count = 0;
-  PixelStreamParams params;
-  uint64_t file_size = 0;
-
-  [[nodiscard]] std::span<const int32_t> values() const noexcept {
-    return {value_storage.data(), value_count};
-  }
-};
 
 // Uncompressed true-colour TGA (type 2): 24 bits per pixel for 1 and 3 channels,
 // 32 bits (alpha after blue, green, red) for 2 and 4. Rows bottom-up, no footer.
@@ -41,11 +25,27 @@ bool PlanTgaFile(const DecodedImage& image, LayoutPlan& plan) noexcept;
 // 32-bit field.
 bool PlanBmpFile(const DecodedImage& image, LayoutPlan& plan) noexcept;
 
-// Write the planned layout to a file. Refuse (return 0, write nothing, kTooLarge)
-// an image that does not fit the layout.
-int WriteTgaFile(const char* destination_path, const DecodedImage& image, WriteFailure* failure = nullptr,
-                 const WriteSettings& settings = {}) noexcept;
-int WriteBmpFile(const char* destination_path, const DecodedImage& image, WriteFailure* failure = nullptr,
-                 const WriteSettings& settings = {}) noexcept;
+// Everything the library knows of one layout, in one row of one table.
+struct LayoutEntry {
+  Layout layout;
+  const char* name;       // "tga": what a caller names it by, case-insensitively
+  const char* extension;  // ".tga": the file names that ask for it end so
+  bool (*plan)(const DecodedImage& image, LayoutPlan& plan) noexcept;
+  const char* too_large;  // why an image the plan refuses does not fit
+};
+
+// Every layout, in the order of their values.
+std::span<const LayoutEntry> Layouts() noexcept;
+
+// The row of a layout.
+const LayoutEntry& LayoutOf(Layout layout) noexcept;
+
+// The row of a layout's value; null for a value that names none (a C caller's int).
+const LayoutEntry* FindLayout(int value) noexcept;
+
+// The row a name asks for: a layout's name ("tga", "TGA"), its extension (".tga"),
+// or a file name that ends with it ("out/Photo.TGA"), case-insensitively. Null for
+// anything else, a null name included.
+const LayoutEntry* FindLayoutByName(const char* name) noexcept;
 
 }  // namespace tarvelo

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "api/decode_source.h"
+#include "convert/decode_source.h"
 #include "file_bytes.h"
 #include "source_builders.h"
 #include "temp_dir.h"
@@ -36,7 +36,7 @@ void ExpectSamePixels(const std::string& path) {
   const std::unique_ptr<unsigned char, StbFree> plain(stbi_load(path.c_str(), &width, &height, &channels, 0));
   ASSERT_NE(plain, nullptr) << "not a valid source: " << stbi_failure_reason();
   const DecodeResult guarded = DecodeImageFile(path.c_str());
-  ASSERT_TRUE(guarded.ok()) << guarded.failure.text;
+  ASSERT_TRUE(guarded.ok()) << (guarded.failure.reason != nullptr ? guarded.failure.reason : "");
   ASSERT_EQ(guarded.image.width, width);
   ASSERT_EQ(guarded.image.height, height);
   ASSERT_EQ(guarded.image.channels, channels);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "layout_files.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_files.h"

@@ -9,6 +9,7 @@
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_view.h"
+#include "layout_files.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "writer/output_layouts.h"
@@ -22,6 +23,8 @@ using test::Image;
 using test::ReadLe16;
 using test::ReadLe32;
 using test::View;
+using test::WriteBmpFile;
+using test::WriteTgaFile;
 
 class Layouts : public testing::Test {
  protected:

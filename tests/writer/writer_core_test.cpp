@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "temp_dir.h"
 #include "test_images.h"
 #include "writer/byte_sink.h"
+#include "writer/destination_output.h"
 #include "writer/field_template.h"
 #include "writer/image_file_writer.h"
 #include "writer/pixel_rows.h"
@@ -431,14 +433,59 @@ TEST(EmitPixelRows, HeightZeroWritesNothingAndWidthZeroOnlyPads) {
   EXPECT_TRUE(Rows(empty_rows, {-1, -1, 0, 0}).empty());
 }
 
-TEST(WriteImageFile, WritesHeaderThenRowsAndReplacesLongerFile) {
+// A header template and the rows planned and written to a destination file, through
+// the writer's one entry.
+int WriteFieldsFile(const std::string& path, const PixelStreamParams& params, const DecodedImage& image,
+                    const char* field_template, std::span<const int32_t> values,
+                    WriteFailure* failure = nullptr) {
+  LayoutPlan plan;
+  if (!PlanImage(field_template, values, params, image, plan)) {
+    return 0;
+  }
+  DestinationOutput output(path.c_str());
+  return WritePlan(plan, image, output, failure);
+}
+
+// The one header-size function agrees with what EmitFields writes, whatever ends
+// the header: the template, an unknown character or the values.
+TEST(FieldsSize, CountsWhatEmitFieldsWrites) {
+  const std::vector<int32_t> values = {1, 2, 3, 4};
+  for (const char* field_template : {"", "1", "  1 2 4", "1 x 4", "4444", "11 4 22 44 44 22 444444"}) {
+    SCOPED_TRACE(field_template);
+    EXPECT_EQ(Fields(field_template, values).size(), FieldsSize(field_template, values.size()));
+  }
+  EXPECT_EQ(0U, FieldsSize(nullptr, 3));
+}
+
+// A plan's file size is what the write delivers; a buffer of that size is filled
+// exactly, and one that the write leaves short or overruns fails.
+TEST(WritePlan, BufferOfThePlannedSizeIsFilledExactly) {
+  const Image image{3, 2, 4, Bytes(24, 0x40)};
+  const std::array<int32_t, 2> values = {7, 8};
+  LayoutPlan plan;
+  ASSERT_TRUE(PlanImage("2 4", values, {-1, -1, 0, 3}, View(image), plan));
+  EXPECT_EQ(6U + 2 * (9 + 3), plan.file_size);
+  Bytes buffer(plan.file_size + 1, 0);
+  BufferOutput exact(buffer.data(), plan.file_size);
+  EXPECT_EQ(1, WritePlan(plan, View(image), exact));
+  BufferOutput larger(buffer.data(), buffer.size());
+  WriteFailure failure;
+  EXPECT_EQ(0, WritePlan(plan, View(image), larger, &failure));
+  EXPECT_EQ(WriteFailureKind::kWriteFailed, failure.kind);
+  EXPECT_EQ(EIO, failure.error_number);
+  BufferOutput smaller(buffer.data(), plan.file_size - 1);
+  EXPECT_EQ(0, WritePlan(plan, View(image), smaller, &failure));
+  EXPECT_EQ(ENOSPC, failure.error_number);
+}
+
+TEST(WritePlanToFile, WritesHeaderThenRowsAndReplacesLongerFile) {
   const test::TempDir dir;
   const std::string path = dir.File("out.bin");
   test::WriteFileBytes(path, Bytes(1000, 0xEE));
   const Image image{2, 1, 3, {1, 2, 3, 4, 5, 6}};
   const std::array<int32_t, 2> values = {0x4241, 7};
   WriteFailure failure{WriteFailureKind::kTooLarge, 99};
-  ASSERT_EQ(1, WriteImageFile(path.c_str(), {-1, -1, 0, 2}, View(image), "2 1", values, &failure));
+  ASSERT_EQ(1, WriteFieldsFile(path, {-1, -1, 0, 2}, View(image), "2 1", values, &failure));
   EXPECT_EQ(WriteFailureKind::kNone, failure.kind);
   EXPECT_EQ(FromHex("41 42 07  03 02 01 06 05 04 00 00"), test::ReadFileBytes(path));
   EXPECT_EQ((std::vector<std::string>{"out.bin"}), test::ListDirectory(dir.path().string()));
@@ -447,25 +494,25 @@ TEST(WriteImageFile, WritesHeaderThenRowsAndReplacesLongerFile) {
 // A large file has its blocks set aside before it is written (for the pixel rows,
 // not the header): the file must still end exactly after its last byte, with every
 // byte in place across the many hand-overs.
-TEST(WriteImageFile, PreallocatedLargeFileIsExact) {
+TEST(WritePlanToFile, PreallocatedLargeFileIsExact) {
   const test::TempDir dir;
   const std::string path = dir.File("large.bin");
   const Image image = test::MakeTestImage(1031, 1023, 4);  // more than 2^20 pixels, pad 3
   const PixelStreamParams params{-1, -1, 0, 3};
   const std::array<int32_t, 1> values = {0x0102};
-  ASSERT_EQ(1, WriteImageFile(path.c_str(), params, View(image), "2", values));
+  ASSERT_EQ(1, WriteFieldsFile(path, params, View(image), "2", values));
   Bytes expected = FromHex("02 01");
   const Bytes rows = ModelPixelRows(image, params);
   expected.insert(expected.end(), rows.begin(), rows.end());
   EXPECT_EQ(expected, test::ReadFileBytes(path));
 }
 
-TEST(WriteImageFile, HeightZeroWritesTheHeaderOnly) {
+TEST(WritePlanToFile, HeightZeroWritesTheHeaderOnly) {
   const test::TempDir dir;
   const std::string path = dir.File("header-only.bin");
   const DecodedImage image{.width = 5, .height = 0, .channels = 4, .pixels = nullptr};
   const std::array<int32_t, 3> values = {1, 2, 3};
-  ASSERT_EQ(1, WriteImageFile(path.c_str(), {-1, -1, 1, 3}, image, "124", values));
+  ASSERT_EQ(1, WriteFieldsFile(path, {-1, -1, 1, 3}, image, "124", values));
   EXPECT_EQ(FromHex("01 02 00 03 00 00 00"), test::ReadFileBytes(path));
 }
 

@@ -266,7 +266,7 @@ int FinishInformationalOutput(int code) {
 
 // The plainest form, two operands and no option, is what a script converting one
 // file at a time runs over and over. Building CLI11's option table costs more than
-// the rest of the tool's start (see bench/RESULTS.md), and no option can be present
+// the rest of the tool's start (see bench/RESULTS-pipelines.md), and no option can be present
 // to need it: the operands go straight to the same resolution.
 std::optional<CommandLine> ParseTwoOperands(int argc, char** argv) {
   if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-' || argv[1][0] == '\0' || argv[2][0] == '\0') {

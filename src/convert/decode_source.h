@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/source.h"
 #include "decode/decode_limits.h"
 #include "decode/stb_decoder.h"
 #include "writer/decoded_image.h"
@@ -13,17 +14,6 @@ namespace tarvelo {
 struct DecodeSettings {
   uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused
   bool allow_threads = false;                       // helper threads for large buffers
-};
-
-// Why a source was not decoded: a one-line reason in plain words, or a system error
-// (errno) when the source could not be opened, whose text is the reason then.
-struct SourceFailure {
-  char text[160] = {};
-  int error_number = 0;
-
-  [[nodiscard]] bool failed() const noexcept { return text[0] != '\0' || error_number != 0; }
-  // The reason into `out` (capacity `size`), as CopyText copies.
-  void CopyTo(char* out, size_t size) const noexcept;
 };
 
 // A decoded source: the image the writer reads plus the buffer that owns its
@@ -38,9 +28,10 @@ struct DecodeResult {
 };
 
 // Decodes the file at `path` (any format the decoder recognises from the
-// contents), keeping the source's own channel count. The input guard and the size
-// cap come first. A null path decodes nothing. A result with a non-positive side or
-// a channel count outside 1-4 is refused.
+// contents), keeping the source's own channel count: open, guard, size check,
+// decode, in one pass down. A null path decodes nothing. A result with a
+// non-positive side or a channel count outside 1-4 is refused, and so is a file
+// that changed on disk while it was read.
 DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings = {}) noexcept;
 
 // The same for `size` bytes at `data`, checked exactly as a file is.

@@ -1,0 +1,167 @@
+// Decoding a source safely: the guard, the size check and the decoder read the one
+// opened source (see OpenedSource), in that order, and a file that changes on disk
+// while it is being read is refused.
+#include "convert/decode_source.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+
+#include "convert/source.h"
+#include "decode/decode_limits.h"
+#include "decode/decoder_memory.h"
+#include "decode/source_reader.h"
+#include "decode/stb_decoder.h"
+#include "guard/input_guard.h"
+#include "guard/png_chunks.h"
+#if defined(TARVELO_TEST_SEAMS)
+#include "source_check_hook.h"  // the tests' copy of this step only (tests/support)
+#endif
+
+namespace tarvelo {
+namespace {
+
+constexpr const char* kChanged = "source changed while it was being read";
+constexpr const char* kTooLarge = "image exceeds the decoded-size limit";
+constexpr const char* kMalformed = "decoder returned an empty or malformed image";
+
+// The decoder's reason for its last failure on `source`.
+SourceFailure DecoderFailure(const SourceBytes& source, SourceFormat format) noexcept {
+  const char* terse = DecoderFailureReason();
+  if (format == SourceFormat::kPng) {
+    SourceReader reader(source);
+    if (guard::PngEndsEarly(reader)) {
+      terse = "outofdata";
+    }
+  }
+  return {.reason = terse, .by_decoder = true};
+}
+
+// The guard, then the header's size against the cap. True when the source may be
+// decoded; `width`, `height` and `channels` are the header's then.
+bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t max_pixels, int& width,
+                       int& height, int& channels, SourceFailure& failure) noexcept {
+  // The guard comes first: even reading the header for the size check runs the
+  // decoder's table building on a hostile JPEG.
+  SourceReader reader(source);
+  if (const char* defect = CheckSource(format, reader); defect != nullptr) {
+    failure.reason = defect;
+    return false;
+  }
+  if (!ReadDecoderInfo(source, width, height, channels)) {
+    failure = DecoderFailure(source, format);
+    return false;
+  }
+  // A top-down BMP reports its height as negative.
+  const uint64_t pixels =
+      static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
+  if (pixels > max_pixels) {
+    failure.reason = kTooLarge;
+    return false;
+  }
+  return true;
+}
+
+uint64_t EffectiveCap(uint64_t requested) noexcept {
+  return requested == 0 || requested > kMaxDecodedPixels ? kMaxDecodedPixels : requested;
+}
+
+// The pipeline below the boundary, for a source that opened.
+void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, DecodeResult& result) noexcept {
+  result.format = IdentifySourceFormat(source.bytes());
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!CheckSourceHeader(source.bytes(), result.format, EffectiveCap(settings.max_decoded_pixels), width,
+                         height, channels, result.failure)) {
+    return;
+  }
+#if defined(TARVELO_TEST_SEAMS)
+  test_seams::RunSourceCheckedHook();
+#endif
+  {
+    const ScopedDecoderThreads threads(settings.allow_threads);
+    result.buffer = DecodePixels(source.bytes(), width, height, channels);
+  }
+  // A change outweighs whatever the decoder made of the changed bytes.
+  if (!source.Unchanged()) {
+    result.buffer.reset();
+    result.failure = {.reason = kChanged};
+    return;
+  }
+  if (!result.buffer) {
+    result.failure = DecoderFailure(source.bytes(), result.format);
+    return;
+  }
+  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
+    result.buffer.reset();
+    result.failure = {.reason = kMalformed};
+    return;
+  }
+  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
+}
+
+void FillInfo(const OpenedSource& source, SourceInfo& info) noexcept {
+  info.format = IdentifySourceFormat(source.bytes());
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!CheckSourceHeader(source.bytes(), info.format, kMaxDecodedPixels, width, height, channels,
+                         info.failure)) {
+    return;
+  }
+  // The decoder's header scan reports a top-down BMP's height as negative; it
+  // decodes it upright, as tall as that.
+  height = height < 0 && height != INT_MIN ? -height : height;
+  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
+    info.failure.reason = kMalformed;
+    return;
+  }
+  if (info.format == SourceFormat::kPng && (channels == 1 || channels == 3)) {
+    SourceReader reader(source.bytes());
+    channels += guard::PngHasTransparency(reader) ? 1 : 0;
+  }
+  info.width = width;
+  info.height = height;
+  info.channels = channels;
+}
+
+}  // namespace
+
+DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings) noexcept {
+  DecodeResult result;
+  OpenedSource source;
+  if (source.OpenFile(path, result.failure)) {
+    DecodeOpened(source, settings, result);
+  }
+  return result;
+}
+
+DecodeResult DecodeImageMemory(const uint8_t* data, size_t size, const DecodeSettings& settings) noexcept {
+  DecodeResult result;
+  OpenedSource source;
+  if (source.UseMemory(data, size, result.failure)) {
+    DecodeOpened(source, settings, result);
+  }
+  return result;
+}
+
+SourceInfo ReadSourceInfoFile(const char* path) noexcept {
+  SourceInfo info;
+  OpenedSource source;
+  if (source.OpenFile(path, info.failure)) {
+    FillInfo(source, info);
+  }
+  return info;
+}
+
+SourceInfo ReadSourceInfoMemory(const uint8_t* data, size_t size) noexcept {
+  SourceInfo info;
+  OpenedSource source;
+  if (source.UseMemory(data, size, info.failure)) {
+    FillInfo(source, info);
+  }
+  return info;
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+
+#include "decode/source_reader.h"
+
+namespace tarvelo::guard {
+
+// A PNG chunk type from its four-letter name.
+constexpr uint32_t PngChunkType(const char (&name)[5]) {
+  return (uint32_t{static_cast<uint8_t>(name[0])} << 24U) | (uint32_t{static_cast<uint8_t>(name[1])} << 16U) |
+         (uint32_t{static_cast<uint8_t>(name[2])} << 8U) | uint32_t{static_cast<uint8_t>(name[3])};
+}
+
+// Walks a PNG's chunks as the decoder does: after the 8-byte signature, each chunk is
+// a 4-byte length, a 4-byte type, its data and a 4-byte CRC. The one chunk walker of
+// the library: the guard's PNG check and the conversion's scans all use it.
+class PngChunkWalker {
+ public:
+  // Starts at the reader's first byte.
+  explicit PngChunkWalker(SourceReader& reader) noexcept : reader_(reader) { reader_.Skip(8); }
+
+  // Moves to the next chunk, past whatever of the current chunk's data the caller
+  // did not read (it reads at most the data) and its CRC, and reads the chunk's
+  // length and type; the reader is then at its data. False when fewer bytes than a
+  // chunk's length and type remain.
+  bool Next() noexcept;
+
+  [[nodiscard]] uint32_t length() const noexcept { return length_; }
+  [[nodiscard]] uint32_t type() const noexcept { return type_; }
+  // True when the chunk's data and CRC lie inside the source.
+  [[nodiscard]] bool Whole() const noexcept;
+
+ private:
+  SourceReader& reader_;
+  uint64_t data_start_ = 0;
+  uint32_t length_ = 0;
+  uint32_t type_ = 0;
+};
+
+// True when the chunks run past the end of the source before its IEND: the decoder
+// then reads zeros and names whatever that looks like.
+bool PngEndsEarly(SourceReader& reader) noexcept;
+
+// True when a tRNS chunk comes before the image data: it gives a grey or RGB image
+// an alpha channel when it is decoded, which the decoder's header scan does not
+// report.
+bool PngHasTransparency(SourceReader& reader) noexcept;
+
+}  // namespace tarvelo::guard
