@@ -210,7 +210,12 @@ SourceHandle OpenChecked(const char* path, SourceSnapshot& snapshot, SourceFailu
     return nullptr;
   }
   errno = 0;
-  SourceHandle file(OpenSourceFile(path));
+  bool not_regular = false;
+  SourceHandle file(OpenSourceFile(path, not_regular));
+  if (not_regular) {
+    SetReason(failure, "source is not a regular file");
+    return nullptr;
+  }
   if (!file) {
     failure.error_number = errno != 0 ? errno : ENOENT;
     return nullptr;
