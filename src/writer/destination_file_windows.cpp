@@ -156,6 +156,23 @@ int CopyBytes(HANDLE from, HANDLE to) {
   }
 }
 
+// Waits for the lock on the whole of `file` that writers overwriting it in place
+// take in turn. Asked for without waiting, and again after a moment: not every
+// system waits for a lock on a handle opened for synchronous use (Wine reports the
+// wait as not implemented).
+bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
+  for (;;) {
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole) != 0) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      return false;
+    }
+    Sleep(1);
+  }
+}
+
 // Overwrites `target` in place with the complete file `temporary`, as a plain
 // overwrite would: once no other writer of ours is overwriting it (LockFileEx on
 // the whole file), and with its new size set aside first, so that a full disk
@@ -179,15 +196,17 @@ int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
   OVERLAPPED whole{};
   LARGE_INTEGER size{};
   LARGE_INTEGER old_size{};
-  if (LockFileEx(to, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) == 0) {
+  if (!LockWholeFile(to, whole)) {
     error = LastErrno();
   } else {
     if (GetFileSizeEx(from, &size) == 0 || GetFileSizeEx(to, &old_size) == 0) {
       error = LastErrno();
     } else if (size.QuadPart > old_size.QuadPart) {
-      FILE_ALLOCATION_INFO allocation{};
-      allocation.AllocationSize = size;
-      if (SetFileInformationByHandle(to, FileAllocationInfo, &allocation, sizeof allocation) == 0) {
+      // Growing the file first allocates its space: a full disk fails here, before
+      // an old byte is overwritten.
+      const LARGE_INTEGER start{};
+      if (SetFilePointerEx(to, size, nullptr, FILE_BEGIN) == 0 || SetEndOfFile(to) == 0 ||
+          SetFilePointerEx(to, start, nullptr, FILE_BEGIN) == 0) {
         error = LastErrno();
       }
     }

@@ -123,9 +123,11 @@ TEST_F(HeldDestinationWindowsTest, ConcurrentInPlaceWritersLeaveOneWholeFile) {
     std::vector<std::thread> writers;
     for (int writer = 0; writer < kWriters; ++writer) {
       writers.emplace_back([&, writer] {
+        char detail[256] = "";
         EXPECT_EQ(TarveloConvert(sources_[static_cast<size_t>(writer)].c_str(), destination.c_str(),
-                                 TARVELO_LAYOUT_TGA, nullptr, 0),
-                  TARVELO_STATUS_CONVERTED);
+                                 TARVELO_LAYOUT_TGA, detail, sizeof detail),
+                  TARVELO_STATUS_CONVERTED)
+            << detail;
       });
     }
     for (std::thread& writer : writers) {
