@@ -51,7 +51,14 @@ typedef enum TarveloStatus {
  * Sources are checked before they are decoded: malformed files on which the decoder
  * would misbehave, images over 2^28 pixels (2^26 on 32-bit builds), sources that
  * are not regular files and sources that change while being read are refused with
- * TARVELO_STATUS_SOURCE_UNREADABLE.
+ * TARVELO_STATUS_SOURCE_UNREADABLE. A pipe, a device or a socket is refused at once
+ * ("source is not a regular file"), never waited on.
+ *
+ * Destinations: a symbolic link is followed only where the kernel's link protection
+ * would follow it (a link in a sticky directory that everyone may write, like /tmp,
+ * must belong to the caller or to the directory's owner); any other is refused with
+ * TARVELO_STATUS_DESTINATION_UNOPENABLE, "Permission denied". A pipe that nobody
+ * reads is refused at once ("destination is a pipe with no reader").
  *
  * On Windows the paths are UTF-8 as well and may name files that the ANSI code
  * page cannot represent.

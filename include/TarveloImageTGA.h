@@ -88,7 +88,8 @@ extern "C" {
  * written: on any failure (unreadable source, NULL path, unopenable destination,
  * image too large for the layout, disk full) no file is created and an existing
  * destination keeps its bytes. A destination that is a symbolic link is written
- * through to its target.
+ * through to its target, where the kernel's link protection would follow it (see
+ * TarveloConvert.h).
  *
  * Returns 999 in every case. Callers cannot learn of a failure from the result;
  * use TarveloConvert() from TarveloConvert.h for that. Safe to call from several

@@ -80,6 +80,8 @@ TarveloStatus ReportWriteFailure(const LayoutEntry& layout, const WriteFailure& 
     CopyText(layout.too_large, detail, detail_size);
   } else if (failure.error_number == kOutputRefused) {
     CopyText("the write callback reported a failure", detail, detail_size);
+  } else if (failure.error_number == kPipeWithoutReader) {
+    CopyText("destination is a pipe with no reader", detail, detail_size);
   } else if (failure.error_number != 0) {
     CopyErrorText(failure.error_number, detail, detail_size);
   }

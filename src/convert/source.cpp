@@ -11,7 +11,12 @@ bool OpenedSource::OpenFile(const char* path, SourceFailure& failure) noexcept {
     return false;
   }
   errno = 0;
-  file_.reset(OpenSourceFile(path));
+  bool not_regular = false;
+  file_.reset(OpenSourceFile(path, not_regular));
+  if (not_regular) {
+    failure.reason = "source is not a regular file";
+    return false;
+  }
   if (!file_) {
     failure.error_number = errno != 0 ? errno : ENOENT;
     return false;

@@ -19,9 +19,12 @@ struct SourceSnapshot {
   friend bool operator==(const SourceSnapshot&, const SourceSnapshot&) = default;
 };
 
-// Opens a source for reading ("rb", as the decoder opens files). Null with errno set
-// when it cannot be opened.
-std::FILE* OpenSourceFile(const char* path) noexcept;
+// Opens a source for reading ("rb", as the decoder opens files), without waiting:
+// a pipe with no writer or a device never blocks the call. Null with errno set when
+// it cannot be opened; null with `not_regular` set, at once, when it is neither a
+// regular file nor a directory (a pipe, a device, a socket; on Windows anything but
+// a disk file), which is then not read at all.
+std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept;
 
 // Takes the snapshot of an open source. False when it is not a regular file (a
 // directory, a pipe, a device): the guard reads a source twice and must know its

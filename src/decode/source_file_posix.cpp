@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +9,43 @@
 
 namespace tarvelo {
 
-std::FILE* OpenSourceFile(const char* path) noexcept { return std::fopen(path, "rb"); }
+namespace {
+
+bool Convertible(const struct stat& status) { return S_ISREG(status.st_mode) || S_ISDIR(status.st_mode); }
+
+}  // namespace
+
+std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+  not_regular = false;
+  // A special file is not even opened where it can be told from its name: opening
+  // some devices does something.
+  struct stat status {};
+  if (stat(path, &status) == 0 && !Convertible(status)) {
+    not_regular = true;
+    return nullptr;
+  }
+  // O_NONBLOCK: a pipe put in the file's place meanwhile must not block open().
+  const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  const bool known = fstat(descriptor, &status) == 0;
+  if (!known || !Convertible(status) || flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    not_regular = known && !Convertible(status);
+    close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(descriptor);
+    errno = error;
+  }
+  return file;
+}
 
 bool TakeSourceSnapshot(std::FILE* file, SourceSnapshot& snapshot) noexcept {
   struct stat status {};

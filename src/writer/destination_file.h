@@ -17,21 +17,35 @@ using NativePath = std::string;
 
 // A destination that is replaced only once every byte is written. Bytes go to a
 // temporary file beside the final target (after following symbolic links); Commit
-// flushes, closes and renames it over the target. On Linux the temporary file has
-// no name until Commit (O_TMPFILE), so that a process killed while writing leaves
-// nothing behind. Anything short of a successful
-// Commit removes the temporary file and leaves an existing destination untouched.
+// flushes, closes and moves it into place. On Linux the temporary file has no name
+// until Commit (O_TMPFILE): a new destination is then linked straight to its final
+// name, and one that replaces a file gets a temporary name just before the rename,
+// so that a process killed while writing leaves nothing behind, and one killed
+// between naming and renaming leaves at most that temporary file. A temporary file
+// is held locked (flock) by its writer for its whole life; a later Open in the same
+// directory removes the temporary files of this user that no writer holds any
+// more. Anything short of a successful Commit removes the temporary file and
+// leaves an existing destination untouched.
+//
+// Symbolic links are followed only where the kernel's link protection
+// (fs.protected_symlinks) would follow them: a link in a sticky directory that
+// everyone may write must belong to the caller or to the directory's owner;
+// otherwise Open fails with EACCES.
 //
 // Existing targets that are not regular files (a terminal, a pipe, a device, also
 // reached through /dev/stdout or /proc/self/fd) are written directly, as a plain
-// open would; there is no file there to protect.
+// open would; there is no file there to protect. A pipe that nobody reads fails at
+// once with kPipeWithoutReader instead of waiting for a reader.
 //
-// An existing regular file that may be written but whose directory admits no new
-// file (no write permission on the directory) is overwritten in place, as a plain
-// open would do, instead of being refused. That one case is not atomic: Reserve
-// sets aside the new size before the first old byte is overwritten, so a full disk
-// still fails with the old bytes intact, but a crash or a write error part way
-// leaves a mixed file.
+// An existing regular file that may be written but that cannot be replaced is
+// overwritten in place, as a plain open would do, instead of being refused: when
+// its directory admits no new file (no write permission on the directory), and
+// when the rename is refused (EPERM, EACCES: a sticky directory and another user's
+// file). That case is not atomic: the new size is set aside before the first old
+// byte is overwritten, so a full disk still fails with the old bytes intact, but a
+// crash or a write error part way leaves a mixed file. Writers that overwrite one
+// file in place take turns (flock on the file), so that the file ends as one of
+// them wrote it.
 class DestinationFile {
  public:
   DestinationFile() = default;
@@ -64,15 +78,18 @@ class DestinationFile {
  private:
   void Abandon() noexcept;
 #if !defined(_WIN32)
-  bool OpenInPlace(int64_t old_size, WriteFailure& failure) noexcept;
+  bool OpenInPlace(WriteFailure& failure) noexcept;
+  // Gives the complete file behind `complete` the target's name. 0 or the errno.
+  int MoveIntoPlace(int complete);
 #endif
 
   std::FILE* stream_ = nullptr;
-  NativePath target_;      // the final path, symbolic links resolved
-  NativePath temporary_;   // empty when writing the target directly or while unnamed
-  bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
-  bool in_place_ = false;  // overwriting the target itself (see the class comment)
-  int64_t old_size_ = 0;   // in place: the target's size before Reserve
+  NativePath target_;       // the final path, symbolic links resolved
+  NativePath temporary_;    // empty when writing the target directly or while unnamed
+  bool unnamed_ = false;    // Linux: created with O_TMPFILE, named only in Commit
+  bool in_place_ = false;   // overwriting the target itself (see the class comment)
+  bool replacing_ = false;  // a file was there when opened
+  int64_t old_size_ = 0;    // in place: the target's size before Reserve
 };
 
 }  // namespace tarvelo

@@ -1,15 +1,22 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "writer/destination_file.h"
@@ -24,6 +31,14 @@ constexpr int kTemporaryNameAttempts = 64;
 // and paid for a large one (bench/RESULTS.md); where between them it starts to pay
 // was not measured, so small files skip it up to this size.
 constexpr uint64_t kPreallocateFrom = uint64_t{1} << 20;
+// A thread looks for stray temporary files in a directory once in this time: a
+// batch writes thousands of files into one directory, and reading it for each
+// would cost more than the conversions.
+constexpr std::chrono::seconds kSweepInterval{60};
+constexpr size_t kCopyBlock = size_t{1} << 18;
+constexpr std::string_view kTemporaryMark = ".tarvelo-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+constexpr size_t kSuffixDigits = 12;
 
 // Why a temporary file could not be made beside the target when the target itself
 // may still be written: the directory refuses new entries.
@@ -34,10 +49,29 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The file that open() would create or truncate: symbolic links followed, also a
-// dangling one (open creates its target). The last lstat() is the target's own
-// status, which spares the caller a stat(): `found` says whether there is a file,
-// `status` describes it; `lookup_error` is lstat's errno otherwise.
+// Whether the kernel's link protection (fs.protected_symlinks) lets the caller
+// follow the link `link` (its lstat `status`): a link in a sticky directory that
+// everyone may write is followed only when it belongs to the caller or to the
+// directory's owner. Others may plant links there; following theirs would let them
+// aim our writes at any file we may write. 0 or the errno (EACCES).
+int MayFollowLink(const std::string& link, const struct stat& status) {
+  const std::string directory = DirectoryOf(link);
+  struct stat holder {};
+  if (stat(directory.empty() ? "." : directory.c_str(), &holder) != 0) {
+    return errno;
+  }
+  const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
+  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
+    return 0;
+  }
+  return EACCES;
+}
+
+// The file that open() would create or truncate: symbolic links followed where the
+// kernel would follow them (MayFollowLink), also a dangling one (open creates its
+// target). The last lstat() is the target's own status, which spares the caller a
+// stat(): `status` describes it; `lookup_error` is lstat's errno when there is no
+// file.
 int ResolveTarget(const char* path, std::string& target, struct stat& status, int& lookup_error) {
   target = path;
   for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
@@ -48,6 +82,9 @@ int ResolveTarget(const char* path, std::string& target, struct stat& status, in
     if (!S_ISLNK(status.st_mode)) {
       lookup_error = 0;
       return 0;
+    }
+    if (const int refused = MayFollowLink(target, status); refused != 0) {
+      return refused;
     }
     std::string link(PATH_MAX, '\0');
     const ssize_t length = readlink(target.c_str(), link.data(), link.size());
@@ -113,12 +150,48 @@ int ClaimTemporaryName(const std::string& target, std::string& temporary, Claim 
   return EEXIST;
 }
 
+// Takes the lock that marks a temporary file as being written (see SweepStrays).
+// Held on the open file, so it ends with the writer, however the writer ends.
+void MarkBeingWritten(int descriptor) {
+  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+  }
+}
+
+// Waits for the lock that serialises writers of one file in place.
+int LockForWriting(int descriptor) {
+  while (flock(descriptor, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      // A file system without locks: the write goes ahead unserialised, as before.
+      return errno == ENOLCK || errno == EOPNOTSUPP ? 0 : errno;
+    }
+  }
+  return 0;
+}
+
 // Creates a new, empty file beside `target` with the permissions a plain open()
-// would give a new file (0666 less the umask).
+// would give a new file (0666 less the umask), marked as being written. A sweep in
+// another process may find the name before the mark is taken and remove it: the
+// name is then tried again.
 int CreateTemporary(const std::string& target, std::string& temporary, int& descriptor) {
   return ClaimTemporaryName(target, temporary, [&descriptor](const std::string& name) {
-    descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    return descriptor >= 0;
+    descriptor = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (descriptor < 0) {
+      return false;
+    }
+    struct stat opened {};
+    struct stat named {};
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK && errno != EOPNOTSUPP) {
+      close(descriptor);  // a sweep holds it and removes it
+      errno = EEXIST;
+      return false;
+    }
+    if (fstat(descriptor, &opened) != 0 || lstat(name.c_str(), &named) != 0 ||
+        opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+      close(descriptor);  // removed by a sweep before the mark was taken
+      errno = EEXIST;
+      return false;
+    }
+    return true;
   });
 }
 
@@ -141,19 +214,243 @@ int CreateUnnamed(const std::string& target) {
     return -1;
   }
   const std::string directory = DirectoryOf(target);
-  return open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  // Readable too: a replacement that is refused is copied over the target instead.
+  const int descriptor =
+      open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (descriptor >= 0) {
+    MarkBeingWritten(descriptor);  // before it has any name
+  }
+  return descriptor;
 #else
   (void)target;
   return -1;
 #endif
 }
 
+std::string SelfPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
 // Gives the unnamed file behind `descriptor` a temporary name beside `target`.
 int NameUnnamed(int descriptor, const std::string& target, std::string& temporary) {
-  const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+  const std::string self = SelfPath(descriptor);
   return ClaimTemporaryName(target, temporary, [&self](const std::string& name) {
     return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   });
+}
+
+// `.<stem>.tarvelo-<12 hex digits>.tmp`, as ClaimTemporaryName makes them.
+bool IsTemporaryName(std::string_view name) {
+  const size_t tail = kTemporaryMark.size() + kSuffixDigits + kTemporaryEnd.size();
+  if (name.size() < tail + 2 || name.front() != '.' || !name.ends_with(kTemporaryEnd)) {
+    return false;
+  }
+  const std::string_view marked = name.substr(name.size() - tail);
+  if (!marked.starts_with(kTemporaryMark)) {
+    return false;
+  }
+  for (const char digit : marked.substr(kTemporaryMark.size(), kSuffixDigits)) {
+    if ((digit < '0' || digit > '9') && (digit < 'a' || digit > 'f')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Removes `name` in `directory` when it is a temporary file of ours that its writer
+// left behind: a regular file with no other name, owned by this user, that nobody
+// holds marked as being written (MarkBeingWritten). A writer's mark lasts as long as
+// the writer has the file open, so a mark that can be taken proves the writer gone,
+// whatever became of its process.
+void RemoveIfStray(int directory, const char* name) {
+  struct stat named {};
+  if (fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+      named.st_uid != geteuid() || named.st_nlink != 1) {
+    return;
+  }
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int descriptor = openat(directory, name, O_RDONLY | kFlags);
+  if (descriptor < 0 && errno == EACCES) {
+    descriptor = openat(directory, name, O_WRONLY | kFlags);  // a write-only copy of a write-only file
+  }
+  if (descriptor < 0) {
+    return;
+  }
+  struct stat opened {};
+  struct stat again {};
+  if (fstat(descriptor, &opened) == 0 && SameFile(opened, named) &&
+      flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(again, named)) {
+    (void)unlinkat(directory, name, 0);
+  }
+  close(descriptor);
+}
+
+// Removes the stray temporary files of ours in `directory` (RemoveIfStray): those a
+// writer killed between naming its file and the rename left behind. Each thread
+// reads a directory at most once in kSweepInterval.
+void SweepStrays(const std::string& directory) {
+  struct Swept {
+    dev_t device = 0;
+    ino_t inode = 0;
+    size_t name_hash = 0;
+    std::chrono::steady_clock::time_point when;
+  };
+  thread_local Swept last;
+  const int descriptor =
+      open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return;
+  }
+  struct stat status {};
+  const auto now = std::chrono::steady_clock::now();
+  const size_t name_hash = std::hash<std::string>{}(directory);
+  if (fstat(descriptor, &status) != 0 || (status.st_dev == last.device && status.st_ino == last.inode &&
+                                          name_hash == last.name_hash && now - last.when < kSweepInterval)) {
+    close(descriptor);
+    return;
+  }
+  last = {status.st_dev, status.st_ino, name_hash, now};
+  // The listing gets its own descriptor: closedir closes it.
+  DIR* listing = fdopendir(dup(descriptor));
+  if (listing != nullptr) {
+    while (const dirent* entry = readdir(listing)) {
+      if (IsTemporaryName(entry->d_name)) {
+        RemoveIfStray(descriptor, entry->d_name);
+      }
+    }
+    closedir(listing);
+  }
+  close(descriptor);
+}
+
+// Opens an existing special file (a pipe, a terminal, a device) for writing without
+// waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
+int OpenSpecial(const char* path, int& descriptor) {
+  descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    struct stat status {};
+    if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
+      return kPipeWithoutReader;
+    }
+    return errno;
+  }
+  struct stat status {};
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (fstat(descriptor, &status) != 0 || S_ISREG(status.st_mode) || flags < 0 ||
+      fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // A regular file that took the special file's place would be overwritten
+    // without the replacement's guarantees.
+    const int error = S_ISREG(status.st_mode) ? EAGAIN : errno;
+    close(descriptor);
+    descriptor = -1;
+    return error;
+  }
+  return 0;
+}
+
+// Copies the `size` bytes of `from` over the start of `to`.
+int CopyBytes(int from, int to, off_t size) {
+  const std::unique_ptr<char[]> heap(new (std::nothrow) char[kCopyBlock]);
+  char fallback[4096];
+  char* const block = heap != nullptr ? heap.get() : fallback;
+  const size_t capacity = heap != nullptr ? kCopyBlock : sizeof fallback;
+  for (off_t at = 0; at < size;) {
+    const ssize_t got = pread(from, block, capacity, at);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got < 0 ? errno : EIO;
+    }
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t wrote = pwrite(to, block + put, static_cast<size_t>(got - put), at + put);
+      if (wrote < 0 && errno == EINTR) {
+        continue;
+      }
+      if (wrote <= 0) {
+        return wrote < 0 ? errno : EIO;
+      }
+      put += wrote;
+    }
+    at += got;
+  }
+  return 0;
+}
+
+// Reserves `bytes` for an in-place write of `descriptor` (whose size is
+// `old_size`): every block is allocated before an old byte is overwritten, or the
+// file is left as it was. 0 or the errno.
+int ReserveInPlace(int descriptor, uint64_t bytes, int64_t old_size) {
+  // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
+  // before a byte is written; the old bytes inside the range keep their values.
+  int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
+  if (error == EOPNOTSUPP || error == EINVAL) {
+    // No reservation on this file system: growing the file is the best there is.
+    error = bytes > static_cast<uint64_t>(old_size) && ftruncate(descriptor, static_cast<off_t>(bytes)) != 0
+                ? errno
+                : 0;
+  }
+  if (error != 0) {
+    // A reservation that failed part way may have grown the file.
+    (void)!ftruncate(descriptor, old_size);
+  }
+  return error;
+}
+
+// Opens the regular file `target` to be overwritten in place, once no other writer
+// of ours is overwriting it (LockForWriting). `old_size` is its size then.
+int OpenForOverwrite(const std::string& target, int& descriptor, int64_t& old_size) {
+  // No O_TRUNC: the old bytes stay until the new ones have room. No link is
+  // followed: the target was found by ResolveTarget.
+  descriptor = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    return errno;
+  }
+  struct stat status {};
+  int error = fstat(descriptor, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EAGAIN);
+  if (error == 0) {
+    error = LockForWriting(descriptor);
+  }
+  if (error == 0 && fstat(descriptor, &status) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    close(descriptor);
+    descriptor = -1;
+    return error;
+  }
+  old_size = status.st_size;
+  return 0;
+}
+
+// The replacement was refused (a sticky directory: another user's file), yet the
+// file may be written: its bytes are overwritten with the complete new file behind
+// `complete`, as a plain overwrite would. 0, or the errno when the overwrite failed
+// part way; `refused` when the target cannot be written at all.
+int OverwriteWithCopy(const std::string& target, int complete, int refused) {
+  struct stat finished {};
+  if (fstat(complete, &finished) != 0) {
+    return errno;
+  }
+  int descriptor = -1;
+  int64_t old_size = 0;
+  if (OpenForOverwrite(target, descriptor, old_size) != 0) {
+    return refused;
+  }
+  int error = ReserveInPlace(descriptor, static_cast<uint64_t>(finished.st_size), old_size);
+  if (error == 0) {
+    error = CopyBytes(complete, descriptor, finished.st_size);
+  }
+  if (error == 0 && ftruncate(descriptor, finished.st_size) != 0) {
+    error = errno;
+  }
+  if (close(descriptor) != 0 && error == 0) {
+    error = errno;
+  }
+  return error;
 }
 
 }  // namespace
@@ -175,6 +472,7 @@ void DestinationFile::Abandon() noexcept {
   }
   unnamed_ = false;
   in_place_ = false;
+  replacing_ = false;
 }
 
 bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
@@ -207,21 +505,28 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     if (exists && !S_ISREG(existing.st_mode)) {
       // The path as given: a link in /proc (/dev/stdout) names a pipe or a socket
       // that only opening the link itself reaches.
-      stream_ = std::fopen(path, "wb");
+      int descriptor = -1;
+      if (const int error = OpenSpecial(path, descriptor); error != 0) {
+        return fail(error);
+      }
+      stream_ = fdopen(descriptor, "wb");
       if (stream_ == nullptr) {
-        return fail(errno);
+        const int error = errno;
+        close(descriptor);
+        return fail(error);
       }
       WriteUnbuffered(stream_);
       return true;
     }
     if (exists) {
       // Replacing must need the same right as truncating: write access to the file.
-      const int probe = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      const int probe = open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
       if (probe < 0) {
         return fail(errno);
       }
       close(probe);
     }
+    replacing_ = exists;
     int descriptor = CreateUnnamed(target_);
     unnamed_ = descriptor >= 0;
     if (!unnamed_) {
@@ -229,7 +534,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
         if (!exists || !DirectoryRefusesNewFiles(error)) {
           return fail(error);
         }
-        return OpenInPlace(existing.st_size, failure);
+        return OpenInPlace(failure);
       }
     }
     if (exists) {
@@ -245,6 +550,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
       return fail(error);
     }
     WriteUnbuffered(stream_);
+    SweepStrays(DirectoryOf(target_));
     return true;
   } catch (const std::bad_alloc&) {
     Abandon();
@@ -252,11 +558,10 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
-bool DestinationFile::OpenInPlace(int64_t old_size, WriteFailure& failure) noexcept {
-  // No O_TRUNC: the old bytes stay until Reserve has made room for the new ones.
-  const int descriptor = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) {
-    failure = {WriteFailureKind::kOpenFailed, errno};
+bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
+  int descriptor = -1;
+  if (const int error = OpenForOverwrite(target_, descriptor, old_size_); error != 0) {
+    failure = {WriteFailureKind::kOpenFailed, error};
     return false;
   }
   stream_ = fdopen(descriptor, "wb");
@@ -267,7 +572,6 @@ bool DestinationFile::OpenInPlace(int64_t old_size, WriteFailure& failure) noexc
   }
   WriteUnbuffered(stream_);
   in_place_ = true;
-  old_size_ = old_size;
   return true;
 }
 
@@ -281,19 +585,7 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
   }
   const int descriptor = fileno(stream_);
   if (in_place_) {
-    // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
-    // before a byte is written; the old bytes inside the range keep their values.
-    int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
-    if (error == EOPNOTSUPP || error == EINVAL) {
-      // No reservation on this file system: growing the file is the best there is.
-      error =
-          bytes > static_cast<uint64_t>(old_size_) && ftruncate(descriptor, static_cast<off_t>(bytes)) != 0
-              ? errno
-              : 0;
-    }
-    if (error != 0) {
-      // A reservation that failed part way may have grown the file.
-      (void)!ftruncate(descriptor, old_size_);
+    if (const int error = ReserveInPlace(descriptor, bytes, old_size_); error != 0) {
       failure = {WriteFailureKind::kWriteFailed, error};
       return false;
     }
@@ -308,6 +600,48 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
   }
 #endif
   return true;
+}
+
+int DestinationFile::MoveIntoPlace(int complete) {
+  if (unnamed_ && !replacing_) {
+    // Nothing to replace: the file gets its final name at once, and a process
+    // killed now leaves either nothing or the complete file.
+    if (linkat(AT_FDCWD, SelfPath(complete).c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return 0;
+    }
+    if (errno != EEXIST) {
+      return errno;
+    }
+    // A file appeared meanwhile: it is replaced as one that was there from the
+    // start would be, if it may be written.
+    const int probe = open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (probe < 0) {
+      return errno == ELOOP ? EEXIST : errno;
+    }
+    close(probe);
+    replacing_ = true;
+  }
+  if (unnamed_) {
+    if (const int error = NameUnnamed(complete, target_, temporary_); error != 0) {
+      return error;
+    }
+  }
+  if (std::rename(temporary_.c_str(), target_.c_str()) == 0) {
+    temporary_.clear();
+    return 0;
+  }
+  const int refused = errno;
+  if (!replacing_ || (refused != EPERM && refused != EACCES)) {
+    return refused;
+  }
+  // A sticky directory keeps another user's file from being replaced, while the
+  // file itself may be written: overwrite it, as a plain open would.
+  const int error = OverwriteWithCopy(target_, complete, refused);
+  if (error == 0) {
+    unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+  return error;
 }
 
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
@@ -328,13 +662,13 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
       error = errno;
     }
   }
-  if (error == 0 && unnamed_) {
-    // Complete: now it may have a name (the file stays open, so a close error is
-    // still seen below and removes the name again).
-    try {
-      error = NameUnnamed(fileno(stream_), target_, temporary_);
-    } catch (const std::bad_alloc&) {
-      error = ENOMEM;
+  // The complete file stays open (and marked as being written) until it is in
+  // place; closing the stream first still reports a close error before that.
+  int complete = -1;
+  if (error == 0 && (unnamed_ || !temporary_.empty())) {
+    complete = fcntl(fileno(stream_), F_DUPFD_CLOEXEC, 0);
+    if (complete < 0) {
+      error = errno;
     }
   }
   std::FILE* stream = stream_;
@@ -342,8 +676,15 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   if (std::fclose(stream) != 0 && error == 0) {
     error = errno;
   }
-  if (error == 0 && !temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    error = errno;
+  if (error == 0 && complete >= 0) {
+    try {
+      error = MoveIntoPlace(complete);
+    } catch (const std::bad_alloc&) {
+      error = ENOMEM;
+    }
+  }
+  if (complete >= 0) {
+    close(complete);
   }
   if (error != 0) {
     Abandon();
@@ -353,6 +694,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   temporary_.clear();
   unnamed_ = false;
   in_place_ = false;
+  replacing_ = false;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -17,6 +18,9 @@ namespace {
 
 constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name well under 255 characters
 constexpr int kTemporaryNameAttempts = 64;
+constexpr DWORD kCopyBlock = DWORD{1} << 18;
+// OverwriteWithCopy: the target cannot be opened for writing.
+constexpr int kNotWritable = -1;
 
 // The errno value of a system error, so that failures read as they do elsewhere.
 int ErrnoFromSystemError(DWORD error) {
@@ -128,6 +132,99 @@ HANDLE CreateTemporary(const NativePath& target, NativePath& temporary, int& err
   return INVALID_HANDLE_VALUE;
 }
 
+// Copies `from` whole over the start of `to`. 0 or the errno.
+int CopyBytes(HANDLE from, HANDLE to) {
+  const std::unique_ptr<char[]> heap(new (std::nothrow) char[kCopyBlock]);
+  char fallback[4096];
+  char* const block = heap != nullptr ? heap.get() : fallback;
+  const DWORD capacity = heap != nullptr ? kCopyBlock : DWORD{sizeof fallback};
+  for (;;) {
+    DWORD got = 0;
+    if (ReadFile(from, block, capacity, &got, nullptr) == 0) {
+      return LastErrno();
+    }
+    if (got == 0) {
+      return 0;
+    }
+    for (DWORD put = 0; put < got;) {
+      DWORD wrote = 0;
+      if (WriteFile(to, block + put, got - put, &wrote, nullptr) == 0 || wrote == 0) {
+        return LastErrno();
+      }
+      put += wrote;
+    }
+  }
+}
+
+// Waits for the lock on the whole of `file` that writers overwriting it in place
+// take in turn. Asked for without waiting, and again after a moment: not every
+// system waits for a lock on a handle opened for synchronous use (Wine reports the
+// wait as not implemented).
+bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
+  for (;;) {
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole) != 0) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      return false;
+    }
+    Sleep(1);
+  }
+}
+
+// Overwrites `target` in place with the complete file `temporary`, as a plain
+// overwrite would: once no other writer of ours is overwriting it (LockFileEx on
+// the whole file), and with its new size set aside first, so that a full disk
+// fails with the old bytes intact. 0, the errno, or kNotWritable.
+int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
+  HANDLE from = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (from == INVALID_HANDLE_VALUE) {
+    return LastErrno();
+  }
+  HANDLE to = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (to == INVALID_HANDLE_VALUE || GetFileType(to) != FILE_TYPE_DISK) {
+    if (to != INVALID_HANDLE_VALUE) {
+      CloseHandle(to);
+    }
+    CloseHandle(from);
+    return kNotWritable;
+  }
+  int error = 0;
+  OVERLAPPED whole{};
+  LARGE_INTEGER size{};
+  LARGE_INTEGER old_size{};
+  if (!LockWholeFile(to, whole)) {
+    error = LastErrno();
+  } else {
+    if (GetFileSizeEx(from, &size) == 0 || GetFileSizeEx(to, &old_size) == 0) {
+      error = LastErrno();
+    } else if (size.QuadPart > old_size.QuadPart) {
+      // Growing the file first allocates its space: a full disk fails here, before
+      // an old byte is overwritten.
+      const LARGE_INTEGER start{};
+      if (SetFilePointerEx(to, size, nullptr, FILE_BEGIN) == 0 || SetEndOfFile(to) == 0 ||
+          SetFilePointerEx(to, start, nullptr, FILE_BEGIN) == 0) {
+        error = LastErrno();
+      }
+    }
+    if (error == 0) {
+      error = CopyBytes(from, to);
+    }
+    if (error == 0 && (SetFilePointerEx(to, size, nullptr, FILE_BEGIN) == 0 || SetEndOfFile(to) == 0)) {
+      error = LastErrno();
+    }
+    (void)UnlockFileEx(to, 0, MAXDWORD, MAXDWORD, &whole);
+  }
+  if (CloseHandle(to) == 0 && error == 0) {
+    error = LastErrno();
+  }
+  CloseHandle(from);
+  return error;
+}
+
 }  // namespace
 
 DestinationFile::~DestinationFile() { Abandon(); }
@@ -141,6 +238,7 @@ void DestinationFile::Abandon() noexcept {
     DeleteFileW(temporary_.c_str());
     temporary_.clear();
   }
+  replacing_ = false;
 }
 
 bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
@@ -193,6 +291,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
         return stream_ != nullptr || fail(errno);
       }
     }
+    replacing_ = exists;
     int error = 0;
     HANDLE temporary = CreateTemporary(target_, temporary_, error);
     if (temporary == INVALID_HANDLE_VALUE) {
@@ -219,8 +318,9 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
 }
 
-// Not used on Windows: the file grows as it is written, and a destination is never
-// overwritten in place.
+// Not used on Windows: the file grows as it is written, and a destination is
+// overwritten in place only from a complete copy (OverwriteWithCopy), which sets
+// its own space aside.
 bool DestinationFile::Reserve(uint64_t /*bytes*/, WriteFailure& /*failure*/) noexcept { return true; }
 
 bool DestinationFile::Commit(WriteFailure& failure) noexcept {
@@ -246,7 +346,20 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   if (error == 0 && !temporary_.empty() &&
       MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
           0) {
-    error = LastErrno();
+    const DWORD refused = GetLastError();
+    error = ErrnoFromSystemError(refused);
+    if (replacing_ && (refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION)) {
+      // The file may not be replaced (another program has it open without sharing
+      // its deletion, or its permissions keep it) yet may be written: overwrite it,
+      // as a plain open would.
+      const int overwrite = OverwriteWithCopy(temporary_, target_);
+      if (overwrite != kNotWritable) {
+        error = overwrite;
+      }
+      if (error == 0) {
+        DeleteFileW(temporary_.c_str());
+      }
+    }
   }
   if (error != 0) {
     Abandon();
@@ -254,6 +367,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
     return false;
   }
   temporary_.clear();
+  replacing_ = false;
   return true;
 }
 

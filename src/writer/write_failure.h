@@ -11,6 +11,10 @@ enum class WriteFailureKind {
   kTooLarge,     // the image does not fit the layout's header fields
 };
 
+// An error_number that no errno value describes: the destination is a pipe that
+// nobody reads.
+inline constexpr int kPipeWithoutReader = -2;
+
 struct WriteFailure {
   WriteFailureKind kind = WriteFailureKind::kNone;
   int error_number = 0;  // errno of the failing call, 0 when none applies

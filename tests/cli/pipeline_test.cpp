@@ -163,16 +163,18 @@ TEST_F(Pipeline, QuietReportsFailuresOnly) {
   EXPECT_TRUE(FileExists(Out("a.bmp")));
 }
 
-// The second source is a FIFO that nobody writes: its worker waits in open() until
-// the signal comes, with the first output already written.
+// The second source hangs its worker (the hooked copy's hang marker) until the
+// signal comes, with the first output already written.
 TEST_F(Pipeline, InterruptedBatchLeavesNoPartialFilePrintsTheSummaryAndExitsWithTheSignal) {
-  ASSERT_EQ(mkfifo(dir_.File("stuck.png").c_str(), 0600), 0);
+  std::filesystem::copy_file(dir_.File("a.png"), dir_.File("stuck.png"));
   for (const auto& [signal_number, code, name] :
        {std::tuple{SIGINT, 130, "SIGINT"}, std::tuple{SIGTERM, 143, "SIGTERM"}}) {
     SCOPED_TRACE(name);
     const std::string out = dir_.File(std::string("out-") + name);
     std::filesystem::create_directory(out);
     ToolSettings settings;
+    settings.hooked = true;
+    settings.extra_environment = {"TARVELO_TOOL_TEST_HANG_MARKER=stuck"};
     settings.signal_when_exists = out + "/a.tga";
     settings.signal_number = signal_number;
     const ToolResult result = RunTool(

@@ -1,6 +1,9 @@
 // tarvelo-convert SOURCE DEST: layout choice, output identical to the library's,
 // and one line per failure.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "image_encoders.h"
 #include "reference_output.h"
@@ -117,6 +120,19 @@ TEST(SingleFile, UnopenableDestinationIsNamedInTheFailure) {
   EXPECT_EQ(result.err.rfind("tarvelo-convert: " + destination + ": destination could not be opened", 0), 0U)
       << result.err;
 }
+
+#if !defined(_WIN32)
+// A pipe nobody writes to is refused at once, not waited on.
+TEST(SingleFile, PipeAsSourceIsRefusedAtOnce) {
+  const TempDir dir;
+  const std::string fifo = dir.File("pipe.png");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const ToolResult result = RunTool({fifo, dir.File("out.tga")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + fifo + ": source unreadable: source is not a regular file\n");
+  EXPECT_FALSE(FileExists(dir.File("out.tga")));
+}
+#endif
 
 }  // namespace
 }  // namespace tarvelo::test

@@ -64,7 +64,9 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   (void)path;
   return std::nullopt;
 #else
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // O_NONBLOCK: a pipe with no writer must not block the open; the library then
+  // refuses it as not a regular file.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     return std::nullopt;
   }

@@ -1,0 +1,114 @@
+// Links in a shared directory (sticky, everyone may write, like /tmp): a link that
+// another user planted is not followed, as the kernel's link protection would not
+// follow it, so it cannot aim a conversion at a file of the caller's. The caller's
+// own links, and those of the directory's owner, are followed as before.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "TarveloConvert.h"
+#include "TarveloImageTGA.h"
+#include "child_process.h"
+#include "expected_layouts.h"
+#include "file_bytes.h"
+#include "image_encoders.h"
+#include "temp_dir.h"
+#include "test_images.h"
+#include "wide_path.h"
+
+namespace tarvelo::test {
+namespace {
+
+const Bytes kVictim = {'v', 'i', 'c', 't', 'i', 'm'};
+
+class LinkProtectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "links of another user can only be made as root";
+    }
+    picture_ = MakeTestImage(5, 3, 3);
+    source_ = dir_.File("in.png");
+    ASSERT_TRUE(WritePng(source_, picture_));
+    victim_ = dir_.File("victim.tga");
+    WriteFileBytes(victim_, kVictim);
+    shared_ = dir_.File("shared");
+    std::filesystem::create_directory(shared_);
+    ASSERT_EQ(chmod(shared_.c_str(), 01777), 0);
+  }
+
+  // A link at `name` in the shared directory to `target`, owned by `owner`.
+  std::string Link(const std::string& name, const std::string& target, uid_t owner) const {
+    const std::string link = shared_ + "/" + name;
+    EXPECT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_EQ(lchown(link.c_str(), owner, owner), 0);
+    return link;
+  }
+
+  TempDir dir_;
+  Image picture_;
+  std::string source_;
+  std::string victim_;
+  std::string shared_;
+};
+
+TEST_F(LinkProtectionTest, AnotherUsersLinkIsRefused) {
+  const std::string link = Link("out.tga", victim_, kNobody);
+  const std::string created = dir_.File("created.tga");
+  const std::string dangling = Link("new.tga", created, kNobody);
+  for (const std::string& destination : {link, dangling}) {
+    for (const TarveloLayout layout : {TARVELO_LAYOUT_TGA, TARVELO_LAYOUT_BMP}) {
+      char detail[256] = "";
+      EXPECT_EQ(TarveloConvert(source_.c_str(), destination.c_str(), layout, detail, sizeof detail),
+                TARVELO_STATUS_DESTINATION_UNOPENABLE);
+      EXPECT_STREQ(detail, "Permission denied");
+    }
+    EXPECT_EQ(BMP2TGA(WidePath(source_).c_str(), WidePath(destination).c_str()), 999);
+  }
+  EXPECT_EQ(ReadFileBytes(victim_), kVictim);
+  EXPECT_FALSE(std::filesystem::exists(created));
+  EXPECT_EQ(std::filesystem::read_symlink(link), victim_);
+  EXPECT_EQ(ListDirectory(shared_), (std::vector<std::string>{"new.tga", "out.tga"}));
+}
+
+// A chain is refused at the first link the rule forbids, even after one it allows.
+TEST_F(LinkProtectionTest, AChainThroughAnotherUsersLinkIsRefused) {
+  const std::string planted = Link("planted.tga", victim_, kNobody);
+  const std::string own = Link("own.tga", planted, 0);
+  char detail[256] = "";
+  EXPECT_EQ(TarveloConvert(source_.c_str(), own.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail),
+            TARVELO_STATUS_DESTINATION_UNOPENABLE);
+  EXPECT_STREQ(detail, "Permission denied");
+  EXPECT_EQ(ReadFileBytes(victim_), kVictim);
+}
+
+TEST_F(LinkProtectionTest, TheCallersOwnLinkIsFollowed) {
+  const std::string link = Link("out.tga", victim_, geteuid());
+  EXPECT_EQ(TarveloConvert(source_.c_str(), link.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0),
+            TARVELO_STATUS_CONVERTED);
+  EXPECT_EQ(ReadFileBytes(victim_), ExpectedTgaFile(picture_));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
+TEST_F(LinkProtectionTest, TheDirectoryOwnersLinkIsFollowed) {
+  ASSERT_EQ(chown(shared_.c_str(), kNobody, kNobody), 0);
+  const std::string link = Link("out.tga", victim_, kNobody);
+  EXPECT_EQ(TarveloConvert(source_.c_str(), link.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0),
+            TARVELO_STATUS_CONVERTED);
+  EXPECT_EQ(ReadFileBytes(victim_), ExpectedTgaFile(picture_));
+}
+
+// Outside a shared directory the owner of a link does not matter.
+TEST_F(LinkProtectionTest, AnotherUsersLinkInAnOrdinaryDirectoryIsFollowed) {
+  ASSERT_EQ(chmod(shared_.c_str(), 0755), 0);
+  const std::string link = Link("out.tga", victim_, kNobody);
+  EXPECT_EQ(TarveloConvert(source_.c_str(), link.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0),
+            TARVELO_STATUS_CONVERTED);
+  EXPECT_EQ(ReadFileBytes(victim_), ExpectedTgaFile(picture_));
+}
+
+}  // namespace
+}  // namespace tarvelo::test
