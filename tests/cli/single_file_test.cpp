@@ -40,7 +40,7 @@ TEST(SingleFile, DestinationNamesMeanWhatTheLibrarySays) {
     SCOPED_TRACE(name);
     const std::string destination = dir.File(name);
     TarveloLayout layout = TARVELO_LAYOUT_TGA;
-    const bool known = TarveloLayoutFromName(name, &layout) == TARVELO_STATUS_CONVERTED;
+    const bool known = TarveloLayoutFromName(destination.c_str(), &layout) == TARVELO_STATUS_CONVERTED;
     const ToolResult result = RunTool({source, destination});
     if (known) {
       EXPECT_EQ(result.exit_code, 0) << result.err;
