@@ -68,8 +68,8 @@ class DestinationFile {
 #endif
 
   std::FILE* stream_ = nullptr;
-  NativePath target_;      // the final path, symbolic links resolved
-  NativePath temporary_;   // empty when writing the target directly or while unnamed
+  NativePath target_;     // the final path, symbolic links resolved
+  NativePath temporary_;  // empty when writing the target directly or while unnamed
 #if !defined(_WIN32)
   bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
   bool in_place_ = false;  // overwriting the target itself (see the class comment)
