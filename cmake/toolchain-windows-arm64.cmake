@@ -1,6 +1,7 @@
 # Cross-compiles for 64-bit ARM Windows with clang 14 and the sysroot built by
 # scripts/windows-arm-sysroot.sh aarch64. Test programs run under arm64 Wine through
-# qemu-aarch64 when TARVELO_WINE_ARM64 names its wrapper (tests/windows/wine_arm64.sh).
+# qemu-aarch64 when TARVELO_WINE_ARM64 names its wrapper (scripts/wine-arm64.sh);
+# .ci/windows-arm.sh runs the DLL host test that way.
 #
 #   cmake --preset windows-arm64
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
