@@ -22,8 +22,28 @@ cmake --build --preset windows-armv7 -j 2 --target TarveloImageTGA
 cmake --build --preset windows-arm64 -j 2 --target TarveloImageTGA tarvelo_dll_host_tests
 echo "windows-arm job: built in $(($(date +%s) - started)) s"
 
-ctest --preset windows-armv7
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows-arm64/CMakeCache.txt)
+/usr/bin/python3 tests/windows/check_dll_image.py build/windows-armv7/bin/TarveloImageTGA.dll "$version" armv7
+/usr/bin/python3 tests/windows/check_dll_image.py build/windows-arm64/bin/TarveloImageTGA.dll "$version" arm64
+
+# The host test in one arm64 Wine session. Under qemu the server's SIGKILL for a
+# process that has ended often lands before qemu has exited, so the exit status
+# says nothing: GoogleTest's XML report decides.
 server=$(dirname "$wine_arm64")/wineserver
-trap 'WINEPREFIX="$PWD/build/windows-arm64/wine-prefix" "$server" -k >/dev/null 2>&1 || true' EXIT
-ctest --preset windows-arm64 --timeout 1500
+export WINEPREFIX=$PWD/build/windows-arm64/wine-prefix WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8 \
+       "WINEDLLOVERRIDES=mscoree,mshtml="
+trap '"$server" -k >/dev/null 2>&1 || true' EXIT
+mkdir -p "$WINEPREFIX/dosdevices"
+# qemu's -L root also answers for "/", so Wine's Z: drive would be the Wine tree:
+# drive D: is this checkout, the programs' paths and the report's.
+ln -sfn "$PWD" "$WINEPREFIX/dosdevices/d:"
+"$server" -k >/dev/null 2>&1 || true
+"$server" -p >/dev/null 2>&1 </dev/null
+"$wine_arm64" cmd /c exit >/dev/null 2>&1 </dev/null || true
+echo "windows-arm job: arm64 Wine session ready in $(($(date +%s) - started)) s"
+report=build/windows-arm64/dll_host_tests.xml
+rm -f "$report"
+"$wine_arm64" 'D:\build\windows-arm64\bin\tarvelo_dll_host_tests.exe' --gtest_color=no \
+  '--gtest_output=xml:D:\build\windows-arm64\dll_host_tests.xml' </dev/null || true
+/usr/bin/python3 tests/windows/check_gtest_report.py "$report"
 echo "windows-arm job: passed in $(($(date +%s) - started)) s"
