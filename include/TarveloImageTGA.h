@@ -45,8 +45,8 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#if defined(TARVELO_BUILDING_LIBRARY)
-#define TARVELO_API __declspec(dllexport)
+#if defined(TARVELO_BUILDING_LIBRARY) /* the DLL: TarveloImageTGA.def lists its exports, alone */
+#define TARVELO_API
 #elif defined(TARVELO_STATIC_INTERNAL) /* the library's own tests, linked statically */
 #define TARVELO_API
 #else

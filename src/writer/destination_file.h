@@ -86,10 +86,12 @@ class DestinationFile {
   std::FILE* stream_ = nullptr;
   NativePath target_;       // the final path, symbolic links resolved
   NativePath temporary_;    // empty when writing the target directly or while unnamed
-  bool unnamed_ = false;    // Linux: created with O_TMPFILE, named only in Commit
-  bool in_place_ = false;   // overwriting the target itself (see the class comment)
   bool replacing_ = false;  // a file was there when opened
-  int64_t old_size_ = 0;    // in place: the target's size before Reserve
+#if !defined(_WIN32)
+  bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
+  bool in_place_ = false;  // overwriting the target itself (see the class comment)
+  int64_t old_size_ = 0;   // in place: the target's size before Reserve
+#endif
 };
 
 }  // namespace tarvelo

@@ -8,6 +8,9 @@
 // bit for bit the same results (the tests compare both).
 //
 // Loads and stores stay inside the converted pixels: no slack is needed.
+//
+// The stores' braced table arguments are parenthesised: clang's vst3q_u8 and
+// vst4q_u8 are macros, which would split the braces' commas into arguments.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +34,7 @@ inline size_t ReverseColour3(const uint8_t* src, uint8_t* dst, size_t count) {
   size_t done = 0;
   for (; count - done >= kBlock; done += kBlock, src += 3 * kBlock, dst += 3 * kBlock) {
     const uint8x16x3_t v = vld3q_u8(src);
-    vst3q_u8(dst, uint8x16x3_t{{v.val[2], v.val[1], v.val[0]}});
+    vst3q_u8(dst, (uint8x16x3_t{{v.val[2], v.val[1], v.val[0]}}));
   }
   return done;
 }
@@ -41,7 +44,7 @@ inline size_t ReverseColour4KeepAlpha(const uint8_t* src, uint8_t* dst, size_t c
   size_t done = 0;
   for (; count - done >= kBlock; done += kBlock, src += 4 * kBlock, dst += 4 * kBlock) {
     const uint8x16x4_t v = vld4q_u8(src);
-    vst4q_u8(dst, uint8x16x4_t{{v.val[2], v.val[1], v.val[0], v.val[3]}});
+    vst4q_u8(dst, (uint8x16x4_t{{v.val[2], v.val[1], v.val[0], v.val[3]}}));
   }
   return done;
 }
@@ -53,15 +56,15 @@ inline size_t RepeatGrey(const uint8_t* src, uint8_t* dst, size_t count) {
   for (; count - done >= kBlock; done += kBlock, src += Channels * kBlock) {
     if constexpr (Channels == 1) {
       const uint8x16_t grey = vld1q_u8(src);
-      vst3q_u8(dst, uint8x16x3_t{{grey, grey, grey}});
+      vst3q_u8(dst, (uint8x16x3_t{{grey, grey, grey}}));
       dst += 3 * kBlock;
     } else if constexpr (KeepAlpha) {
       const uint8x16x2_t v = vld2q_u8(src);
-      vst4q_u8(dst, uint8x16x4_t{{v.val[0], v.val[0], v.val[0], v.val[1]}});
+      vst4q_u8(dst, (uint8x16x4_t{{v.val[0], v.val[0], v.val[0], v.val[1]}}));
       dst += 4 * kBlock;
     } else {
       const uint8x16_t grey = vld2q_u8(src).val[0];
-      vst3q_u8(dst, uint8x16x3_t{{grey, grey, grey}});
+      vst3q_u8(dst, (uint8x16x3_t{{grey, grey, grey}}));
       dst += 3 * kBlock;
     }
   }
@@ -98,9 +101,9 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
     const uint8x16_t green = FlattenChannel<BgGreen>(v.val[1], v.val[3]);
     const uint8x16_t blue = FlattenChannel<BgBlue>(v.val[2], v.val[3]);
     if constexpr (Reverse) {
-      vst3q_u8(dst, uint8x16x3_t{{blue, green, red}});
+      vst3q_u8(dst, (uint8x16x3_t{{blue, green, red}}));
     } else {
-      vst3q_u8(dst, uint8x16x3_t{{red, green, blue}});
+      vst3q_u8(dst, (uint8x16x3_t{{red, green, blue}}));
     }
   }
   return done;

@@ -5,7 +5,8 @@ table, and the imported DLLs (only the system's own). Needs python3-pefile.
 
 Usage: check_dll_image.py DLL VERSION [MACHINE]
   VERSION as the CMake project has it, e.g. 1.0.0.1; MACHINE x86_64 (the default,
-  a PE32+ image) or i686 (a PE32 image for 32-bit hosts).
+  a PE32+ image), i686 (a PE32 image for 32-bit hosts), arm64 (PE32+) or armv7
+  (PE32, Thumb-2).
 """
 import sys
 
@@ -42,7 +43,13 @@ LANG_EN_US = 0x409
 MACHINES = {
     "x86_64": ("x86-64", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
     "i686": ("i386", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], pefile.OPTIONAL_HEADER_MAGIC_PE),
+    "arm64": ("ARM64", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM64"], pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
+    "armv7": ("ARMv7 (Thumb-2)", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARMNT"], pefile.OPTIONAL_HEADER_MAGIC_PE),
 }
+# The x86 DLLs run on Windows Vista: nothing they import may come from a later
+# Windows (ARM Windows is 8 or later, so the ARM DLLs may use these).
+AFTER_VISTA = {b"GetSystemTimePreciseAsFileTime", b"WaitOnAddress", b"WakeByAddressAll",
+               b"WakeByAddressSingle", b"GetCurrentThreadStackLimits", b"CreateFile2"}
 RT_STRING = pefile.RESOURCE_TYPE["RT_STRING"]
 RT_VERSION = pefile.RESOURCE_TYPE["RT_VERSION"]
 
@@ -72,10 +79,13 @@ def check_exports(pe, check):
     check.expect("exports (ordinal: name), nothing else", actual, EXPECTED_EXPORTS)
 
 
-def check_imports(pe, check):
+def check_imports(pe, check, machine):
     dlls = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
     check.expect("imported DLLs are system DLLs", [d for d in dlls if d not in ALLOWED_IMPORTS], [])
     check.expect("imports the C runtime and the kernel", {"kernel32.dll", "msvcrt.dll"} <= set(dlls), True)
+    if machine in ("x86_64", "i686"):
+        names = {i.name for entry in pe.DIRECTORY_ENTRY_IMPORT for i in entry.imports}
+        check.expect("imports nothing newer than Windows Vista", sorted(names & AFTER_VISTA), [])
 
 
 def resource_languages(pe, type_id):
@@ -138,14 +148,15 @@ def main():
     if len(sys.argv) not in (3, 4) or (len(sys.argv) == 4 and sys.argv[3] not in MACHINES):
         print(__doc__, file=sys.stderr)
         return 2
-    machine_name, machine, magic = MACHINES[sys.argv[3] if len(sys.argv) == 4 else "x86_64"]
+    machine_key = sys.argv[3] if len(sys.argv) == 4 else "x86_64"
+    machine_name, machine, magic = MACHINES[machine_key]
     pe = pefile.PE(sys.argv[1])
     check = Checker()
     check.expect(f"machine: {machine_name}", pe.FILE_HEADER.Machine, machine)
     check.expect(f"optional header magic ({machine_name})", pe.OPTIONAL_HEADER.Magic, magic)
     check.expect("is a DLL", pe.is_dll(), True)
     check_exports(pe, check)
-    check_imports(pe, check)
+    check_imports(pe, check, machine_key)
     check_version(pe, check, sys.argv[2])
     check_string_table(pe, check)
     if check.failures:
