@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Builds the release artefacts into <output directory> (default dist/) and checks
 # each one as its user would:
-#   TarveloImageTGA-VERSION-windows-x86_64.zip, TarveloImageTGA-VERSION-windows-x86.zip
+#   TarveloImageTGA-VERSION-windows-{x86_64,x86,arm64,armv7}.zip
 #       the DLL, its .def, an import library for MSVC and MinGW (made by dlltool from
 #       the .def), the headers, a CMake package, tarvelo-convert.exe, the zip's own
 #       README and LICENSE; checked with check_dll_image.py, a C host linked against
 #       the import library and one built with CMake's find_package are built from the
 #       zip alone, the README's links must resolve inside the zip, and the tool must
-#       import only the DLL and system DLLs
+#       import only the DLL and system DLLs. The ARM zips are built with clang and the
+#       sysroot that scripts/windows-arm-sysroot.sh makes from Debian's sources
 #   tarvelo-image-tga_VERSION_amd64.deb, _arm64.deb, _armhf.deb
 #       the library, the tool and the development files; the amd64 one is the CI
 #       package job's, the ARM ones' tool converts a file under qemu-user
 # Usage: scripts/release.sh [output directory] [artefact ...]
-#   artefacts: windows-x86_64 windows-x86 deb-amd64 deb-arm64 deb-armhf (default: all)
+#   artefacts: windows-x86_64 windows-x86 windows-arm64 windows-armv7 deb-amd64 deb-arm64 deb-armhf
+#   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,7 +23,7 @@ out=${1:-dist}
 shift || true
 artefacts=("$@")
 if [ "${#artefacts[@]}" -eq 0 ]; then
-  artefacts=(windows-x86_64 windows-x86 deb-amd64 deb-arm64 deb-armhf)
+  artefacts=(windows-x86_64 windows-x86 windows-arm64 windows-armv7 deb-amd64 deb-arm64 deb-armhf)
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -45,28 +47,45 @@ windows_zip_docs() {  # architecture, staged zip folder
 
 # A Windows user's first steps with an unpacked zip: follow the README's links, and
 # build a program with CMake's find_package against the folder.
-windows_zip_user_checks() {  # unpacked zip folder, CMake toolchain file, scratch folder, MinGW triplet
+windows_zip_user_checks() {  # unpacked zip folder, CMake toolchain file, scratch folder, objdump command
   /usr/bin/python3 scripts/windows-zip/check_links.py "$1/README.md" "$1"
   # The cross toolchain searches for packages under its own root only: the package
   # is named directly, as a Windows user may do instead of CMAKE_PREFIX_PATH.
   cmake -S tests/consumers/windows_zip -B "$3/cmake-consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/$2" -DTarveloImageTGA_DIR="$1/lib/cmake/TarveloImageTGA" >/dev/null
   cmake --build "$3/cmake-consumer" >/dev/null
-  "$4-objdump" -p "$3/cmake-consumer/consumer.exe" | grep -qi "DLL Name: TarveloImageTGA.dll" ||
+  # The whole output first: grep -q closing the pipe early would fail the pipeline.
+  local imports
+  imports=$("$4" -p "$3/cmake-consumer/consumer.exe")
+  grep -qi "DLL Name: TarveloImageTGA.dll" <<<"$imports" ||
     { echo "the CMake consumer does not import TarveloImageTGA.dll" >&2; exit 1; }
   [ -f "$3/cmake-consumer/TarveloImageTGA.dll" ] ||
     { echo "the CMake consumer's build did not copy the DLL beside it" >&2; exit 1; }
 }
 
-windows_zip() {  # x86_64 | x86
-  local arch=$1 triplet toolchain machine dlltool_machine compiler
+windows_zip() {  # x86_64 | x86 | arm64 | armv7
+  local arch=$1 triplet toolchain machine dlltool_machine
+  # The binary tools and the C compiler: MinGW's for x86, LLVM's and the ARM sysroot's
+  # clang for ARM.
+  local strip dlltool objdump cc
   case "$arch" in
-    x86_64) triplet=x86_64-w64-mingw32 toolchain=mingw64 machine=x86_64 dlltool_machine=i386:x86-64
-            compiler=g++-mingw-w64-x86-64-posix ;;
-    x86) triplet=i686-w64-mingw32 toolchain=mingw32 machine=i686 dlltool_machine=i386
-         compiler=g++-mingw-w64-i686-posix ;;
+    x86_64) triplet=x86_64-w64-mingw32 toolchain=mingw64 machine=x86_64 dlltool_machine=i386:x86-64 ;;
+    x86) triplet=i686-w64-mingw32 toolchain=mingw32 machine=i686 dlltool_machine=i386 ;;
+    arm64) triplet=aarch64-w64-mingw32 toolchain=windows-arm64 machine=arm64 dlltool_machine=arm64 ;;
+    armv7) triplet=armv7-w64-mingw32 toolchain=windows-armv7 machine=armv7 dlltool_machine=arm ;;
   esac
-  bash scripts/install-deps.sh "$compiler" python3-pefile zip unzip
+  case "$arch" in
+    x86_64 | x86)
+      local compiler=g++-mingw-w64-x86-64-posix
+      [ "$arch" = x86 ] && compiler=g++-mingw-w64-i686-posix
+      bash scripts/install-deps.sh "$compiler" python3-pefile zip unzip
+      strip=$triplet-strip dlltool=$triplet-dlltool objdump=$triplet-objdump cc=$triplet-gcc-posix ;;
+    *)
+      bash scripts/install-deps.sh python3-pefile zip unzip
+      local sysroot
+      sysroot=$(bash scripts/windows-arm-sysroot.sh "${triplet%%-*}" | tail -n 1)
+      strip=llvm-strip-14 dlltool=llvm-dlltool-14 objdump=llvm-objdump-14 cc=$sysroot/bin/$triplet-clang ;;
+  esac
   local build_dir=build-release-windows-$arch
   configure_and_build "$build_dir" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$toolchain.cmake"
   local name=TarveloImageTGA-$version-windows-$arch
@@ -74,14 +93,14 @@ windows_zip() {  # x86_64 | x86
   mkdir -p "$stage/include" "$stage/lib"
   cp "$build_dir/bin/TarveloImageTGA.dll" "$stage/"
   # The tool beside the DLL it loads; its debugging symbols are no use to users.
-  "$triplet-strip" -o "$stage/tarvelo-convert.exe" "$build_dir/bin/tarvelo-convert.exe"
+  "$strip" -o "$stage/tarvelo-convert.exe" "$build_dir/bin/tarvelo-convert.exe"
   cp src/TarveloImageTGA.def "$stage/lib/"
   # The import library for MSVC: on x86 dlltool gives the symbols the leading
   # underscore that MSVC's C names have, bound to the undecorated exports.
   # dlltool names the library's internal symbols after the output path: a bare name
   # keeps the build machine's paths out of it.
-  (cd "$stage/lib" && "$triplet-dlltool" -m "$dlltool_machine" -d "$root/src/TarveloImageTGA.def" \
-                                         -D TarveloImageTGA.dll -l TarveloImageTGA.lib)
+  (cd "$stage/lib" && "$dlltool" -m "$dlltool_machine" -d "$root/src/TarveloImageTGA.def" \
+                                  -D TarveloImageTGA.dll -l TarveloImageTGA.lib)
   cp include/*.h "$build_dir/include/"*.h "$stage/include/"
   cp LICENSE "$stage/"
   windows_zip_docs "$arch" "$stage"
@@ -95,22 +114,22 @@ windows_zip() {  # x86_64 | x86
   unzip -q "$out/$name.zip" -d "$check"
   /usr/bin/python3 tests/windows/check_dll_image.py "$check/$name/TarveloImageTGA.dll" "$version" "$machine" \
     >"$check/image.txt" || { cat "$check/image.txt"; exit 1; }
-  "$triplet-gcc-posix" -std=c99 -Wall -Wextra -Werror -I"$check/$name/include" examples/convert_from_c.c \
+  "$cc" -std=c99 -Wall -Wextra -Werror -I"$check/$name/include" examples/convert_from_c.c \
                        "$check/$name/lib/TarveloImageTGA.lib" -o "$check/host.exe"
   local imports
-  imports=$("$triplet-objdump" -p "$check/host.exe")
+  imports=$("$objdump" -p "$check/host.exe")
   grep -qi "DLL Name: TarveloImageTGA.dll" <<<"$imports" ||
     { echo "the host does not import TarveloImageTGA.dll" >&2; exit 1; }
   # The tool runs from the unpacked folder alone: no MinGW runtime DLL beside it.
   local tool_imports
-  tool_imports=$("$triplet-objdump" -p "$check/$name/tarvelo-convert.exe" | sed -n 's/^\s*DLL Name: //p')
+  tool_imports=$("$objdump" -p "$check/$name/tarvelo-convert.exe" | sed -n 's/^\s*DLL Name: //p')
   grep -qix "TarveloImageTGA.dll" <<<"$tool_imports" ||
     { echo "the tool does not import TarveloImageTGA.dll" >&2; exit 1; }
   if grep -viE '^(TarveloImageTGA|KERNEL32|msvcrt|SHELL32)\.dll$' <<<"$tool_imports"; then
     echo "the tool imports a DLL that is neither ours nor the system's" >&2
     exit 1
   fi
-  windows_zip_user_checks "$check/$name" "cmake/toolchain-$toolchain.cmake" "$check" "$triplet"
+  windows_zip_user_checks "$check/$name" "cmake/toolchain-$toolchain.cmake" "$check" "$objdump"
   echo "checked: $name.zip (image, import library, CMake package, README links, tool)"
 }
 
@@ -168,6 +187,8 @@ for artefact in "${artefacts[@]}"; do
   case "$artefact" in
     windows-x86_64) windows_zip x86_64 ;;
     windows-x86) windows_zip x86 ;;
+    windows-arm64) windows_zip arm64 ;;
+    windows-armv7) windows_zip armv7 ;;
     deb-amd64) linux_deb amd64 ;;
     deb-arm64) linux_deb arm64 ;;
     deb-armhf) linux_deb armhf ;;

@@ -43,7 +43,7 @@ bash scripts/install-deps.sh clang-14 lld-14 llvm-14 dpkg-dev make xz-utils bzip
 # The private apt: Debian's bookworm sources, state and downloads inside the cache.
 apt_dir=$cache/apt
 mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc"
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
+echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(bash scripts/debian-mirror.sh) bookworm main" \
   >"$apt_dir/etc/sources.list"
 apt_options=(-o "Dir::Etc::SourceList=$apt_dir/etc/sources.list" -o Dir::Etc::SourceParts=/dev/null
              -o "Dir::State=$apt_dir/state" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1

@@ -25,7 +25,7 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/tarvelo-toolchains
 apt_dir=$cache/apt-arm64
 mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc"
 : >"$apt_dir/status"
-echo "deb [arch=arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
+echo "deb [arch=arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(bash scripts/debian-mirror.sh) bookworm main" \
   >"$apt_dir/etc/sources.list"
 apt_options=(-o APT::Architecture=arm64 -o APT::Architectures::=arm64
              -o "Dir::Etc::SourceList=$apt_dir/etc/sources.list" -o Dir::Etc::SourceParts=/dev/null

@@ -49,13 +49,6 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
   return 0;
 }
 
-// Sources up to this size are read whole, in one call, and converted from memory:
-// the library's file reading checks, rewinds and reads again in blocks, which for a
-// small file costs more system calls than the decoding takes. The bound keeps the
-// copy a small constant next to the decoded image, so that memory use stays the
-// image plus a constant.
-constexpr off_t kReadWholeUpTo = off_t{256} << 10;
-
 // The bytes of a small regular file, or nothing (too large, not a regular file, or
 // any failure: the library then reads the path itself and reports in its words).
 std::optional<std::string> ReadSmallFile(const std::string& path) {
@@ -64,6 +57,12 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   (void)path;
   return std::nullopt;
 #else
+  // Sources up to this size are read whole, in one call, and converted from memory:
+  // the library's file reading checks, rewinds and reads again in blocks, which for a
+  // small file costs more system calls than the decoding takes. The bound keeps the
+  // copy a small constant next to the decoded image, so that memory use stays the
+  // image plus a constant.
+  constexpr off_t kReadWholeUpTo = off_t{256} << 10;
   // O_NONBLOCK: a pipe with no writer must not block the open; the library then
   // refuses it as not a regular file.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -20,10 +20,9 @@ namespace {
 // the next file instead makes that cost once per worker, not once per file; the
 // peak is unchanged, as the same amount was in use a moment before. A worker
 // that converts a single file keeps the C library's default behaviour.
-constexpr int kKeptFreeMemory = 32 * 1024 * 1024;
-
 void KeepMemoryForTheNextFile() {
 #if defined(__GLIBC__)
+  constexpr int kKeptFreeMemory = 32 * 1024 * 1024;
   // Allocations below the limit come from the heap, whose freed top is kept.
   (void)mallopt(M_MMAP_THRESHOLD, kKeptFreeMemory);
   (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
