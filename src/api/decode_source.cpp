@@ -34,7 +34,6 @@ namespace tarvelo {
 namespace {
 
 constexpr const char* kChanged = "source changed while it was being read";
-constexpr const char* kTooLarge = "image exceeds the decoded-size limit";
 
 struct FileCloser {
   void operator()(std::FILE* file) const noexcept { static_cast<void>(std::fclose(file)); }
@@ -94,6 +93,17 @@ class Source {
     }
     SourceReader reader(data_, Length());
     return ScanPngForTransparency(reader);
+  }
+
+  // The pixels the header claims where the decoder's own header scan may refuse a
+  // large image; 0 otherwise.
+  uint64_t ClaimedPixels(SourceFormat format) const noexcept {
+    if (file_ != nullptr) {
+      SourceReader reader(file_, size_);
+      return ClaimedSourcePixels(format, reader);
+    }
+    SourceReader reader(data_, Length());
+    return ClaimedSourcePixels(format, reader);
   }
 
   // Callers refuse memory sources over INT_MAX bytes before making a Source.
@@ -163,25 +173,40 @@ bool CheckSourceHeader(const Source& source, SourceFormat format, uint64_t max_p
   // The guard comes first: even reading the header for the size check runs the
   // decoder's table building on a hostile JPEG.
   if (const char* defect = source.Guard(format); defect != nullptr) {
-    SetReason(failure, defect);
+    failure.out_of_memory = defect == kCheckOutOfMemory;
+    SetReason(failure, failure.out_of_memory ? "out of memory" : defect);
     return false;
   }
   if (!source.Info(width, height, channels)) {
-    SetDecoderReason(source, failure, format);
+    // The decoder's header scan refuses some large images before the cap is asked.
+    if (source.ClaimedPixels(format) > max_pixels) {
+      DescribeSizeLimit(max_pixels, failure.text, sizeof failure.text);
+    } else {
+      SetDecoderReason(source, failure, format);
+    }
     return false;
   }
   // A top-down BMP reports its height as negative.
   const uint64_t pixels =
       static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
   if (pixels > max_pixels) {
-    SetReason(failure, kTooLarge);
+    DescribeSizeLimit(max_pixels, failure.text, sizeof failure.text);
     return false;
   }
   return true;
 }
 
-uint64_t EffectiveCap(uint64_t requested) noexcept {
-  return requested == 0 || requested > kMaxDecodedPixels ? kMaxDecodedPixels : requested;
+// What the decoder allocator saw overrides the decoder's reason, which may be a
+// stale one from an earlier step.
+void NoteMemory(const DecoderMemoryScope& memory, uint64_t max_pixels, SourceFailure& failure) noexcept {
+  if (memory.out_of_memory()) {
+    failure = {};
+    failure.out_of_memory = true;
+    SetReason(failure, "out of memory");
+  } else if (memory.over_budget()) {
+    failure = {};
+    DescribeSizeLimit(max_pixels, failure.text, sizeof failure.text);
+  }
 }
 
 // Decodes a source that passed the checks and fills in the result's image.
@@ -249,7 +274,9 @@ void FillInfo(const Source& source, SourceInfo& info) noexcept {
   int width = 0;
   int height = 0;
   int channels = 0;
+  const DecoderMemoryScope memory(DecoderByteBudget(kMaxDecodedPixels));
   if (!CheckSourceHeader(source, info.format, kMaxDecodedPixels, width, height, channels, info.failure)) {
+    NoteMemory(memory, kMaxDecodedPixels, info.failure);
     return;
   }
   // The decoder's header scan reports a top-down BMP's height as negative; it
@@ -289,16 +316,22 @@ DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings) n
   int width = 0;
   int height = 0;
   int channels = 0;
-  if (!CheckSourceHeader(source, result.format, EffectiveCap(settings.max_decoded_pixels), width, height,
-                         channels, result.failure)) {
-    return result;
-  }
-#if defined(TARVELO_TEST_SEAMS)
-  test_seams::RunSourceCheckedHook();
-#endif
+  const uint64_t cap = EffectivePixelCap(settings.max_decoded_pixels);
   {
+    const DecoderMemoryScope memory(DecoderByteBudget(cap));
+    if (!CheckSourceHeader(source, result.format, cap, width, height, channels, result.failure)) {
+      NoteMemory(memory, cap, result.failure);
+      return result;
+    }
+#if defined(TARVELO_TEST_SEAMS)
+    test_seams::RunSourceCheckedHook();
+#endif
     const ScopedDecoderThreads threads(settings.allow_threads);
     LoadChecked(source, result);
+    if (!result.ok()) {
+      NoteMemory(memory, cap, result.failure);
+    }
+    result.decoder_peak = memory.peak();
   }
   SourceSnapshot after;
   if (!TakeSourceSnapshot(file.get(), after) || after != before) {
@@ -320,12 +353,18 @@ DecodeResult DecodeImageMemory(const uint8_t* data, size_t size, const DecodeSet
   int width = 0;
   int height = 0;
   int channels = 0;
-  if (!CheckSourceHeader(source, result.format, EffectiveCap(settings.max_decoded_pixels), width, height,
-                         channels, result.failure)) {
+  const uint64_t cap = EffectivePixelCap(settings.max_decoded_pixels);
+  const DecoderMemoryScope memory(DecoderByteBudget(cap));
+  if (!CheckSourceHeader(source, result.format, cap, width, height, channels, result.failure)) {
+    NoteMemory(memory, cap, result.failure);
     return result;
   }
   const ScopedDecoderThreads threads(settings.allow_threads);
   LoadChecked(source, result);
+  if (!result.ok()) {
+    NoteMemory(memory, cap, result.failure);
+  }
+  result.decoder_peak = memory.peak();
   return result;
 }
 

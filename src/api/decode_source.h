@@ -11,7 +11,7 @@ namespace tarvelo {
 
 // How one decode may run.
 struct DecodeSettings {
-  uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused
+  uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused (EffectivePixelCap)
   bool allow_threads = false;                       // helper threads for large buffers
 };
 
@@ -20,6 +20,7 @@ struct DecodeSettings {
 struct SourceFailure {
   char text[160] = {};
   int error_number = 0;
+  bool out_of_memory = false;  // an allocation was refused: the text says so
 
   [[nodiscard]] bool failed() const noexcept { return text[0] != '\0' || error_number != 0; }
   // The reason into `out` (capacity `size`), as CopyText copies.
@@ -33,6 +34,7 @@ struct DecodeResult {
   DecoderBuffer buffer;
   SourceFailure failure;
   SourceFormat format = SourceFormat::kUnknown;
+  size_t decoder_peak = 0;  // the most bytes the decoder held at once
 
   [[nodiscard]] bool ok() const noexcept { return buffer != nullptr; }
 };

@@ -1,5 +1,6 @@
 #include "api/error_text.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -107,6 +108,13 @@ void DescribeDecoderFailure(const char* format_name, const char* terse_reason, c
       *at = '?';
     }
   }
+}
+
+void DescribeSizeLimit(uint64_t max_pixels, char* out, size_t size) noexcept {
+  if (out == nullptr || size == 0) {
+    return;
+  }
+  (void)std::snprintf(out, size, "image exceeds the decoded-size limit (%" PRIu64 " pixels)", max_pixels);
 }
 
 }  // namespace tarvelo

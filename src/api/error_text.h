@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tarvelo {
 
@@ -22,5 +23,13 @@ namespace tarvelo {
 // FORMAT data".
 void DescribeDecoderFailure(const char* format_name, const char* terse_reason, char* out,
                             size_t size) noexcept;
+
+}  // namespace tarvelo
+
+namespace tarvelo {
+
+// "image exceeds the decoded-size limit (N pixels)" for a cap of N pixels, into
+// `out` as CopyText copies.
+void DescribeSizeLimit(uint64_t max_pixels, char* out, size_t size) noexcept;
 
 }  // namespace tarvelo

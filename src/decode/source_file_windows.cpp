@@ -18,7 +18,15 @@ std::FILE* OpenSourceFile(const char* path) noexcept {
     errno = EINVAL;  // not UTF-8, or longer than a path may be
     return nullptr;
   }
-  return _wfopen(wide.c_str(), L"rb");
+  std::FILE* file = _wfopen(wide.c_str(), L"rb");
+  // Windows refuses to open a directory with "Permission denied"; say what POSIX
+  // says, so the reason is the same everywhere.
+  struct _stat64 status {};
+  if (file == nullptr && errno == EACCES && _wstat64(wide.c_str(), &status) == 0 &&
+      (status.st_mode & _S_IFMT) == _S_IFDIR) {
+    errno = EISDIR;
+  }
+  return file;
 }
 
 bool TakeSourceSnapshot(std::FILE* file, SourceSnapshot& snapshot) noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct Options {
   std::string output_directory;      // batch only
   std::size_t jobs = 1;
   unsigned timeout_seconds = kDefaultTimeoutSeconds;
+  uint64_t max_pixels = 0;  // 0: the library's decoded-size cap
   bool skip_existing = false;
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> warnings;  // printed before the run, each on its own line

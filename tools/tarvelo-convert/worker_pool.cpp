@@ -144,7 +144,7 @@ bool WorkerPool::Dispatch(Worker* worker, std::size_t job_index, const std::vect
   worker->job = job_index;
   worker->received.clear();
   worker->deadline = Clock::now() + time_limit_;
-  return SendRequest(worker->channel, {job.layout, job.source, job.destination});
+  return SendRequest(worker->channel, {job.layout, job.source, job.destination, job.max_pixels});
 }
 
 void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete) {

@@ -70,7 +70,7 @@ bool WriteRequest(HANDLE pipe, const ConversionJob& job) {
     CloseHandle(pipe);
     return false;
   }
-  const bool sent = SendRequest(fd, {job.layout, job.source, job.destination});
+  const bool sent = SendRequest(fd, {job.layout, job.source, job.destination, job.max_pixels});
   (void)_close(fd);  // closes the pipe too: the worker sees the end of its requests
   return sent;
 }
