@@ -49,7 +49,7 @@ TEST(DecoderPeak, EveryFormatStaysInsideTheCapsByteBound) {
     SCOPED_TRACE(source.name);
     const DecodeResult measured = DecodeImageMemory(source.bytes.data(), source.bytes.size());
     ASSERT_TRUE(measured.ok()) << measured.failure.text;
-    std::printf("%-24s %5.2f bytes per pixel at its peak\n", source.name,
+    std::printf("%-28s %5.2f bytes per pixel at its peak\n", source.name,
                 static_cast<double>(measured.decoder_peak) / static_cast<double>(kPixels));
     EXPECT_GE(measured.decoder_peak, kPixels);  // the decoded image at least
     EXPECT_EQ(measured.decoder_peak <= DecoderByteBudget(kPixels), source.within);
