@@ -2,6 +2,7 @@
 // and every input that once crashed runs as a test on every build.
 // Usage: <target>_replay FILE_OR_DIRECTORY...
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,9 @@ bool Replay(const std::filesystem::path& path) {
     return false;
   }
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  // libFuzzer hands an empty input a valid pointer too; an empty vector's may be null.
+  static const uint8_t kNoBytes = 0;
+  LLVMFuzzerTestOneInput(bytes.empty() ? &kNoBytes : bytes.data(), bytes.size());
   return true;
 }
 

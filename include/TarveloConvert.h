@@ -34,7 +34,9 @@ typedef enum TarveloStatus {
   TARVELO_STATUS_DESTINATION_UNOPENABLE = 2, /* destination (or its temporary file) could not be created */
   TARVELO_STATUS_WRITE_FAILED = 3,           /* a write, flush, close or the final rename failed */
   TARVELO_STATUS_IMAGE_TOO_LARGE = 4,        /* TGA side over 65535, or BMP file size over 32 bits */
-  TARVELO_STATUS_INVALID_ARGUMENT = 5        /* NULL or over-long path, unknown layout, bad options */
+  TARVELO_STATUS_INVALID_ARGUMENT = 5,       /* NULL or over-long path, unknown layout, bad options */
+  TARVELO_STATUS_OUT_OF_MEMORY = 6           /* an allocation the decoder needed was refused (detail
+                                                "out of memory"); the source may be fine */
 } TarveloStatus;
 
 /*
@@ -127,7 +129,13 @@ typedef struct TarveloOptions {
                                   call returns. Output bytes are identical either way. */
   uint64_t max_decoded_pixels; /* largest source to decode, width * height; 0 (default):
                                   the library's cap, 2^28 pixels (2^26 on 32-bit builds).
-                                  A larger value is lowered to that cap. */
+                                  It may be raised up to what the decoder can address,
+                                  2^29 - 1 pixels (2^28 - 65537 on 32-bit builds); a larger
+                                  value is taken as that. The decoder's working memory
+                                  stays under 16 bytes per pixel of the cap (plus 1 MiB):
+                                  an image that would need more is refused as over the
+                                  cap. A refusal's detail names the cap in force:
+                                  "image exceeds the decoded-size limit (N pixels)". */
 } TarveloOptions;
 
 /* Fills `*options` with the defaults and sets struct_size. NULL is ignored. */
@@ -245,8 +253,8 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, s
  * whose extension, after its last dot, it is ("x.tga", "out/Photo.TGA");
  * TARVELO_LAYOUT_BMP likewise for "bmp", ".bmp", "x.bmp". Anything else ("x.tga.png",
  * "dir.tga/x", "tga.", "x.tgaa"), or a NULL argument, gives
- * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged. The tool and the Python package read layout names through
- * this call.
+ * TARVELO_STATUS_INVALID_ARGUMENT and leaves `*layout` unchanged. The tool and the Python package read layout
+ * names through this call.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
 

@@ -25,6 +25,7 @@ class Status(enum.IntEnum):
     WRITE_FAILED = 3
     IMAGE_TOO_LARGE = 4
     INVALID_ARGUMENT = 5
+    OUT_OF_MEMORY = 6
 
 
 class Error(Exception):
@@ -95,12 +96,17 @@ class InvalidArgument(Error, ValueError):
     """An argument the library refuses: unknown layout, unusable pixel array, bad path."""
 
 
+class OutOfMemory(Error, MemoryError):
+    """The decoder needed memory the system refused; the source itself may be fine."""
+
+
 _BY_STATUS: Dict[int, Type[Error]] = {
     Status.SOURCE_UNREADABLE: SourceUnreadable,
     Status.DESTINATION_UNOPENABLE: DestinationUnopenable,
     Status.WRITE_FAILED: WriteFailed,
     Status.IMAGE_TOO_LARGE: ImageTooLarge,
     Status.INVALID_ARGUMENT: InvalidArgument,
+    Status.OUT_OF_MEMORY: OutOfMemory,
 }
 
 

@@ -5,6 +5,7 @@ import os
 import pickle
 import subprocess
 import sys
+import zlib
 
 import numpy as np
 import pytest
@@ -128,6 +129,27 @@ def test_invalid_arguments(tmp_path):
     with pytest.raises(tarvelo.InvalidArgument):
         tarvelo.convert(source, str(tmp_path / "out\0.tga"))
     assert not (tmp_path / "out.png").exists()
+
+
+def test_reasons_name_the_cause(tmp_path):
+    """Each refusal says why in one line, as the C API's detail and the tool do."""
+    empty = tmp_path / "empty.png"
+    empty.write_bytes(b"")
+    with pytest.raises(tarvelo.SourceUnreadable) as caught:
+        tarvelo.convert(empty, tmp_path / "out.tga")
+    assert caught.value.detail == "source is empty"
+    with pytest.raises(tarvelo.SourceUnreadable) as caught:
+        tarvelo.info(b"P3\n1 1\n255\n0 0 0\n")
+    assert caught.value.detail.startswith("plain-text PNM (P1-P3) is not read")
+    # The header of a 20000 x 20000 RGB PNG, over the default cap.
+    header = b"\x00\x00\x4e\x20" * 2 + b"\x08\x02\x00\x00\x00"
+    chunk = b"IHDR" + header
+    huge = b"\x89PNG\r\n\x1a\n" + b"\x00\x00\x00\x0d" + chunk + zlib.crc32(chunk).to_bytes(4, "big")
+    with pytest.raises(tarvelo.SourceUnreadable) as caught:
+        tarvelo.info(huge)
+    assert caught.value.detail.startswith("image exceeds the decoded-size limit (")
+    assert issubclass(tarvelo.OutOfMemory, MemoryError)
+    assert tarvelo.errors.error_for(6, "out of memory", "out of memory").status is tarvelo.Status.OUT_OF_MEMORY
 
 
 def _import_with(library: str) -> subprocess.CompletedProcess:

@@ -119,7 +119,7 @@ TarveloStatus WriteToTarget(const DecodedImage& image, const LayoutEntry& layout
 TarveloStatus SourceUnreadable(const SourceFailure& failure, SourceFormat format, char* detail,
                                size_t detail_size) noexcept {
   CopySourceFailure(failure, format, detail, detail_size);
-  return TARVELO_STATUS_SOURCE_UNREADABLE;
+  return failure.out_of_memory ? TARVELO_STATUS_OUT_OF_MEMORY : TARVELO_STATUS_SOURCE_UNREADABLE;
 }
 
 // The arguments every new call checks the same way, in the same order.
@@ -260,6 +260,7 @@ TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
     case TARVELO_STATUS_WRITE_FAILED: return "write failed";
     case TARVELO_STATUS_IMAGE_TOO_LARGE: return "image too large for the layout";
     case TARVELO_STATUS_INVALID_ARGUMENT: return "invalid argument";
+    case TARVELO_STATUS_OUT_OF_MEMORY: return "out of memory";
   }
   return "unknown status";
 }

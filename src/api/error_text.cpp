@@ -1,5 +1,6 @@
 #include "api/error_text.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -111,13 +112,24 @@ void DescribeDecoderFailure(const char* format_name, const char* terse_reason, c
 }
 
 void CopySourceFailure(const SourceFailure& failure, SourceFormat format, char* out, size_t size) noexcept {
-  if (failure.error_number != 0) {
+  if (failure.out_of_memory) {
+    CopyText("out of memory", out, size);
+  } else if (failure.over_cap != 0) {
+    DescribeSizeLimit(failure.over_cap, out, size);
+  } else if (failure.error_number != 0) {
     CopyErrorText(failure.error_number, out, size);
   } else if (failure.by_decoder) {
     DescribeDecoderFailure(SourceFormatName(format), failure.reason, out, size);
   } else {
     CopyText(failure.reason, out, size);
   }
+}
+
+void DescribeSizeLimit(uint64_t max_pixels, char* out, size_t size) noexcept {
+  if (out == nullptr || size == 0) {
+    return;
+  }
+  (void)std::snprintf(out, size, "image exceeds the decoded-size limit (%" PRIu64 " pixels)", max_pixels);
 }
 
 }  // namespace tarvelo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "convert/decode_source.h"
 
@@ -29,9 +30,13 @@ void DescribeDecoderFailure(const char* format_name, const char* terse_reason, c
 
 namespace tarvelo {
 
-// Why a source was not decoded, as one line into `out` (as CopyText copies): the
-// system's message for an errno, the reason as it is, or the decoder's reason for
-// the source's `format` in plain words (see DescribeDecoderFailure).
+// Why a source was not decoded, as one line into `out` (as CopyText copies): "out of
+// memory", the size limit naming its cap, the system's message for an errno, the reason as it is, or the
+// decoder's reason for the source's `format` in plain words (see DescribeDecoderFailure).
 void CopySourceFailure(const SourceFailure& failure, SourceFormat format, char* out, size_t size) noexcept;
+
+// "image exceeds the decoded-size limit (N pixels)" for a cap of N pixels, into
+// `out` as CopyText copies.
+void DescribeSizeLimit(uint64_t max_pixels, char* out, size_t size) noexcept;
 
 }  // namespace tarvelo

@@ -22,7 +22,6 @@ namespace tarvelo {
 namespace {
 
 constexpr const char* kChanged = "source changed while it was being read";
-constexpr const char* kTooLarge = "image exceeds the decoded-size limit";
 constexpr const char* kMalformed = "decoder returned an empty or malformed image";
 
 // The decoder's reason for its last failure on `source`.
@@ -45,25 +44,41 @@ bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t 
   // decoder's table building on a hostile JPEG.
   SourceReader reader(source);
   if (const char* defect = CheckSource(format, reader); defect != nullptr) {
-    failure.reason = defect;
+    if (defect == kCheckOutOfMemory) {
+      failure.out_of_memory = true;
+    } else {
+      failure.reason = defect;
+    }
     return false;
   }
   if (!ReadDecoderInfo(source, width, height, channels)) {
-    failure = DecoderFailure(source, format);
+    // The decoder's header scan refuses some large images before the cap is asked.
+    SourceReader claimed(source);
+    if (ClaimedSourcePixels(format, claimed) > max_pixels) {
+      failure.over_cap = max_pixels;
+    } else {
+      failure = DecoderFailure(source, format);
+    }
     return false;
   }
   // A top-down BMP reports its height as negative.
   const uint64_t pixels =
       static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
   if (pixels > max_pixels) {
-    failure.reason = kTooLarge;
+    failure.over_cap = max_pixels;
     return false;
   }
   return true;
 }
 
-uint64_t EffectiveCap(uint64_t requested) noexcept {
-  return requested == 0 || requested > kMaxDecodedPixels ? kMaxDecodedPixels : requested;
+// What the decoder allocator saw overrides the decoder's reason, which may be a
+// stale one from an earlier step.
+void NoteMemory(const DecoderMemoryScope& memory, uint64_t max_pixels, SourceFailure& failure) noexcept {
+  if (memory.out_of_memory()) {
+    failure = {.out_of_memory = true};
+  } else if (memory.over_budget()) {
+    failure = {.over_cap = max_pixels};
+  }
 }
 
 // The pipeline below the boundary, for a source that opened.
@@ -72,8 +87,10 @@ void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, De
   int width = 0;
   int height = 0;
   int channels = 0;
-  if (!CheckSourceHeader(source.bytes(), result.format, EffectiveCap(settings.max_decoded_pixels), width,
-                         height, channels, result.failure)) {
+  const uint64_t cap = EffectivePixelCap(settings.max_decoded_pixels);
+  const DecoderMemoryScope memory(DecoderByteBudget(cap));
+  if (!CheckSourceHeader(source.bytes(), result.format, cap, width, height, channels, result.failure)) {
+    NoteMemory(memory, cap, result.failure);
     return;
   }
 #if defined(TARVELO_TEST_SEAMS)
@@ -83,6 +100,7 @@ void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, De
     const ScopedDecoderThreads threads(settings.allow_threads);
     result.buffer = DecodePixels(source.bytes(), width, height, channels);
   }
+  result.decoder_peak = memory.peak();
   // A change outweighs whatever the decoder made of the changed bytes.
   if (!source.Unchanged()) {
     result.buffer.reset();
@@ -91,6 +109,7 @@ void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, De
   }
   if (!result.buffer) {
     result.failure = DecoderFailure(source.bytes(), result.format);
+    NoteMemory(memory, cap, result.failure);
     return;
   }
   if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
@@ -106,8 +125,10 @@ void FillInfo(const OpenedSource& source, SourceInfo& info) noexcept {
   int width = 0;
   int height = 0;
   int channels = 0;
+  const DecoderMemoryScope memory(DecoderByteBudget(kMaxDecodedPixels));
   if (!CheckSourceHeader(source.bytes(), info.format, kMaxDecodedPixels, width, height, channels,
                          info.failure)) {
+    NoteMemory(memory, kMaxDecodedPixels, info.failure);
     return;
   }
   // The decoder's header scan reports a top-down BMP's height as negative; it

@@ -12,7 +12,7 @@ namespace tarvelo {
 
 // How one decode may run.
 struct DecodeSettings {
-  uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused
+  uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused (EffectivePixelCap)
   bool allow_threads = false;                       // helper threads for large buffers
 };
 
@@ -23,6 +23,7 @@ struct DecodeResult {
   DecoderBuffer buffer;
   SourceFailure failure;
   SourceFormat format = SourceFormat::kUnknown;
+  size_t decoder_peak = 0;  // the most bytes the decoder held at once
 
   [[nodiscard]] bool ok() const noexcept { return buffer != nullptr; }
 };

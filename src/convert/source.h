@@ -12,14 +12,19 @@ namespace tarvelo {
 
 // Why a source was not decoded: a system error (errno) when it could not be opened;
 // otherwise a reason in plain words, or the decoder's terse reason for the source's
-// format when `by_decoder` (the boundary puts that in plain words). Reasons are
-// static text.
+// format when `by_decoder` (the boundary puts that in plain words); or an allocation
+// the system refused (`out_of_memory`), or a source over the decoded-size cap of
+// `over_cap` pixels, whose reason names that cap. Reasons are static text.
 struct SourceFailure {
   const char* reason = nullptr;
   bool by_decoder = false;
   int error_number = 0;
+  bool out_of_memory = false;
+  uint64_t over_cap = 0;
 
-  [[nodiscard]] bool failed() const noexcept { return reason != nullptr || by_decoder || error_number != 0; }
+  [[nodiscard]] bool failed() const noexcept {
+    return reason != nullptr || by_decoder || error_number != 0 || out_of_memory || over_cap != 0;
+  }
 };
 
 // The one source a conversion reads: a file opened once (and read through that one

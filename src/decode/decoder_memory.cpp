@@ -143,6 +143,51 @@ void StopPrefault(BlockHeader* /*header*/) noexcept {}
 
 }  // namespace
 
+// The calling thread's decode accounting (see DecoderMemoryScope): per thread, so
+// that it takes no lock and conversions on other threads neither see nor change it.
+struct DecoderMemoryAccount {
+  static DecoderMemoryScope::State& Current() noexcept {
+    thread_local DecoderMemoryScope::State state;
+    return state;
+  }
+
+  // False when the block may not grow by `more` bytes; records why.
+  static bool Reserve(size_t more) noexcept {
+    DecoderMemoryScope::State& state = Current();
+    if (!state.active) {
+      return true;
+    }
+    if (more > state.budget || state.held > state.budget - more) {
+      state.over_budget = true;
+      return false;
+    }
+    state.held += more;
+    state.peak = state.held > state.peak ? state.held : state.peak;
+    return true;
+  }
+
+  static void Release(size_t less) noexcept {
+    DecoderMemoryScope::State& state = Current();
+    if (state.active) {
+      state.held -= less < state.held ? less : state.held;
+    }
+  }
+
+  static void Refused() noexcept { Current().out_of_memory = true; }
+};
+
+DecoderMemoryScope::DecoderMemoryScope(size_t budget) noexcept : previous_(DecoderMemoryAccount::Current()) {
+  DecoderMemoryAccount::Current() = State{.budget = budget, .active = true};
+}
+
+DecoderMemoryScope::~DecoderMemoryScope() { DecoderMemoryAccount::Current() = previous_; }
+
+bool DecoderMemoryScope::out_of_memory() const noexcept {
+  return DecoderMemoryAccount::Current().out_of_memory;
+}
+bool DecoderMemoryScope::over_budget() const noexcept { return DecoderMemoryAccount::Current().over_budget; }
+size_t DecoderMemoryScope::peak() const noexcept { return DecoderMemoryAccount::Current().peak; }
+
 #if defined(TARVELO_PREFAULT)
 ScopedDecoderThreads::ScopedDecoderThreads(bool allow) noexcept : previous_(t_threads_allowed) {
   t_threads_allowed = allow;
@@ -160,10 +205,16 @@ bool DecoderThreadsAllowed() noexcept { return false; }
 
 void* AllocateDecoderMemory(size_t size) noexcept {
   if (size > SIZE_MAX - sizeof(BlockHeader)) {
+    DecoderMemoryAccount::Refused();
+    return nullptr;
+  }
+  if (!DecoderMemoryAccount::Reserve(size)) {
     return nullptr;
   }
   auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
   if (header == nullptr) {
+    DecoderMemoryAccount::Release(size);
+    DecoderMemoryAccount::Refused();
     return nullptr;
   }
   header->size = size;
@@ -179,13 +230,25 @@ void* ResizeDecoderMemory(void* block, size_t size) noexcept {
     return AllocateDecoderMemory(size);
   }
   if (size > SIZE_MAX - sizeof(BlockHeader)) {
+    DecoderMemoryAccount::Refused();
     return nullptr;
   }
   BlockHeader* header = HeaderOf(block);
+  const size_t old_size = header->size;
+  if (size > old_size && !DecoderMemoryAccount::Reserve(size - old_size)) {
+    return nullptr;  // the old block stays valid
+  }
   StopPrefault(header);  // the block may move
   auto* resized = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (resized == nullptr) {
+    if (size > old_size) {
+      DecoderMemoryAccount::Release(size - old_size);
+    }
+    DecoderMemoryAccount::Refused();
     return nullptr;  // the old block stays valid, as realloc's contract says
+  }
+  if (size < old_size) {
+    DecoderMemoryAccount::Release(old_size - size);
   }
   resized->size = size;
   return BlockOf(resized);
@@ -197,6 +260,7 @@ void FreeDecoderMemory(void* block) noexcept {
   }
   BlockHeader* header = HeaderOf(block);
   StopPrefault(header);
+  DecoderMemoryAccount::Release(header->size);
   std::free(header);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tarvelo {
 
@@ -50,6 +51,40 @@ class ScopedDecoderThreads {
 bool DecoderThreadsAllowed() noexcept;
 void* ResizeDecoderMemory(void* block, size_t size) noexcept;
 void FreeDecoderMemory(void* block) noexcept;
+
+// The accounting of one decode on the calling thread. While a scope lives, the
+// thread's decoder blocks count against `budget` bytes held at once: an allocation
+// that would pass it fails as one the system refused does (the decoder then gives
+// up cleanly), and is recorded as over the budget. A refusal by the system is
+// recorded too, so that the caller can report "out of memory" whatever reason the
+// decoder left behind. Scopes nest; the inner one counts alone and the outer one
+// resumes when it ends. Blocks freed after their scope ended are not counted.
+class DecoderMemoryScope {
+ public:
+  explicit DecoderMemoryScope(size_t budget) noexcept;
+  DecoderMemoryScope(const DecoderMemoryScope&) = delete;
+  DecoderMemoryScope& operator=(const DecoderMemoryScope&) = delete;
+  ~DecoderMemoryScope();
+
+  // The system refused an allocation (not the budget).
+  [[nodiscard]] bool out_of_memory() const noexcept;
+  // An allocation was refused for passing the budget.
+  [[nodiscard]] bool over_budget() const noexcept;
+  // The most bytes held at once (block headers excluded).
+  [[nodiscard]] size_t peak() const noexcept;
+
+ private:
+  struct State {
+    size_t budget = SIZE_MAX;
+    size_t held = 0;
+    size_t peak = 0;
+    bool out_of_memory = false;
+    bool over_budget = false;
+    bool active = false;
+  };
+  State previous_;
+  friend struct DecoderMemoryAccount;
+};
 
 // Starting the helper and waking the other core cost more than a small block's
 // page faults save: below kPrefaultFrom the helper made decoding slower, above it

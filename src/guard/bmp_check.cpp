@@ -2,6 +2,7 @@
 // which only the file's palette is filled, so an index past the palette copies
 // uninitialised stack bytes into the image; and it reads past the end of the file as
 // zeros. Every index must lie inside the palette and every byte read in the file.
+// Compressed BMPs, which the decoder does not read, are named as such.
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -16,6 +17,8 @@ constexpr const char* kPaletteShort = "BMP palette ends early";
 constexpr const char* kPixelsShort = "BMP pixel data ends early";
 constexpr const char* kOffsetInHeader = "BMP pixel data offset lies inside its header";
 constexpr const char* kIndexPastPalette = "BMP pixel refers past the end of its palette";
+constexpr const char* kRunLength = "compressed (RLE) BMP is not read";
+constexpr const char* kEmbedded = "BMP holding JPEG or PNG data is not read";
 
 struct Masks {
   uint32_t red = 0, green = 0, blue = 0, alpha = 0;
@@ -84,6 +87,16 @@ struct BmpHeader {
 Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   Masks& masks = header.masks;
   const auto compression = static_cast<int32_t>(reader.Get32Le());
+  // The decoder refuses these too, but its header scan's reason is lost among the
+  // other formats it then tries: name them here.
+  const bool known_header =
+      header.size == 40 || header.size == 56 || header.size == 108 || header.size == 124;
+  if (known_header && (compression == 1 || compression == 2)) {
+    return kRunLength;
+  }
+  if (known_header && compression >= 4) {
+    return kEmbedded;
+  }
   if (compression == 1 || compression == 2 || compression >= 4) {
     return kLeaveToDecoder;
   }

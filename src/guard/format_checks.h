@@ -15,6 +15,11 @@ const char* CheckPng(SourceReader& reader) noexcept;
 const char* CheckPnm(SourceReader& reader) noexcept;
 const char* CheckPsd(SourceReader& reader) noexcept;
 const char* CheckTga(SourceReader& reader) noexcept;
+// A source no format claims: names the image kinds the decoder does not read.
+const char* CheckUnread(SourceReader& reader) noexcept;
+
+// A PNG's width times height from its IHDR; 0 without one.
+uint64_t PngClaimedPixels(SourceReader& reader) noexcept;
 
 // The decoder's own limit on each side (its STBI_MAX_DIMENSIONS default); larger
 // sides are refused by the decoder itself.

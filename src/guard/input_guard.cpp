@@ -6,8 +6,11 @@ namespace tarvelo {
 
 const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
   using namespace guard;
+  if (reader.size() == 0) {
+    return "source is empty";
+  }
   if (!reader.ready()) {
-    return "out of memory while checking the source";
+    return kCheckOutOfMemory;
   }
   const char* defect = nullptr;
   switch (format) {
@@ -20,11 +23,15 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
     case SourceFormat::kGif: defect = CheckGif(reader); break;
     case SourceFormat::kPsd: defect = CheckPsd(reader); break;
     case SourceFormat::kPng: defect = CheckPng(reader); break;
-    case SourceFormat::kUnknown: break;  // refused by the decoder
+    case SourceFormat::kUnknown: defect = CheckUnread(reader); break;  // else refused by the decoder
   }
   // A file that delivers fewer bytes than its size is changing under us: what was
   // checked would not be what is decoded.
   return reader.short_read() ? "source changed while it was being read" : defect;
+}
+
+uint64_t ClaimedSourcePixels(SourceFormat format, SourceReader& reader) noexcept {
+  return format == SourceFormat::kPng ? guard::PngClaimedPixels(reader) : 0;
 }
 
 }  // namespace tarvelo

@@ -1,9 +1,16 @@
+// PNG, two defects.
+//
+// Chunk lengths: the decoder grows its image-data buffer to a chunk's claimed
+// length before it reads the chunk, so a few bytes claiming 2 GiB cost 2 GiB of
+// address space (and the time to map it) before the decoder notices the file ends.
+// Every chunk up to IEND must fit inside the source.
+//
 // PNG with a palette: the decoder looks indices up in a stack table of 256 entries
 // of which only the file's palette is filled, so an index past the palette copies
 // uninitialised stack bytes into the image. The indices are inside the compressed,
 // filtered image data: the check inflates it as the decoder will (with the
-// decoder's own inflater), undoes the row filters and looks at every index. Images without a palette are left
-// to the decoder, which checks its chunks and zlib stream itself.
+// decoder's own inflater), undoes the row filters and looks at every index. Images
+// without a palette are left to the decoder, which checks its zlib stream itself.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +20,15 @@
 #include "decode/decoder_memory.h"
 #include "decode/stb_decoder.h"
 #include "guard/format_checks.h"
+#include "guard/input_guard.h"
 #include "guard/png_chunks.h"
 
 namespace tarvelo::guard {
 namespace {
 
 constexpr const char* kIndexPastPalette = "PNG pixel refers past the end of its palette";
+// The same words as the decoder's own reason for a file cut short.
+constexpr const char* kEndsEarly = "file ends early";
 
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
@@ -139,6 +149,7 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
 const char* CheckPng(SourceReader& reader) noexcept {
   Header header;
   bool first = true;
+  bool palette = false;  // indices to check
   bool zlib_header = true;
   uint32_t palette_size = 0;
   uint32_t filled_entries = 0;
@@ -150,6 +161,10 @@ const char* CheckPng(SourceReader& reader) noexcept {
   while (chunks.Next()) {
     const uint32_t length = chunks.length();
     const uint32_t type = chunks.type();
+    // The decoder reads IEND's data but not its CRC; every other chunk's CRC too.
+    if (!reader.Has(uint64_t{length} + (type == PngChunkType("IEND") ? 0U : 4U))) {
+      return kEndsEarly;
+    }
     if (type == PngChunkType("CgBI")) {
       zlib_header = false;  // the decoder inflates these without a zlib header
     } else if (type == PngChunkType("IHDR")) {
@@ -163,14 +178,12 @@ const char* CheckPng(SourceReader& reader) noexcept {
       const uint32_t colour = reader.Get8();
       reader.Skip(2);  // compression, filter: checked by the decoder
       header.interlaced = reader.Get8() == 1;
-      if (colour != 3) {
-        return nullptr;  // no palette
-      }
-      if (header.width == 0 || header.height == 0 || header.width > kDecoderMaxSide ||
-          header.height > kDecoderMaxSide ||
-          (header.depth != 1 && header.depth != 2 && header.depth != 4 && header.depth != 8) ||
-          (uint32_t{1} << 30U) / header.width / 4 < header.height ||
-          uint64_t{header.width} * header.height > kMaxDecodedPixels) {
+      palette = colour == 3;
+      if (palette && (header.width == 0 || header.height == 0 || header.width > kDecoderMaxSide ||
+                      header.height > kDecoderMaxSide ||
+                      (header.depth != 1 && header.depth != 2 && header.depth != 4 && header.depth != 8) ||
+                      (uint32_t{1} << 30U) / header.width / 4 < header.height ||
+                      uint64_t{header.width} * header.height > kMaxAddressablePixels)) {
         return nullptr;  // refused by the decoder or by the size limit
       }
     } else if (type == PngChunkType("PLTE")) {
@@ -182,21 +195,23 @@ const char* CheckPng(SourceReader& reader) noexcept {
       palette_size = length / 3;
       filled_entries = palette_size > filled_entries ? palette_size : filled_entries;
     } else if (type == PngChunkType("IDAT")) {
-      if (first || palette_size == 0 || !reader.Has(length) || compressed_size + length > INT32_MAX) {
+      if (first || (palette && palette_size == 0) || compressed_size + length > INT32_MAX) {
         return nullptr;
       }
-      auto* grown = static_cast<uint8_t*>(std::realloc(compressed.get(), compressed_size + length));
-      if (grown == nullptr) {
-        return "out of memory while checking the source";
-      }
-      static_cast<void>(compressed.release());
-      compressed.reset(grown);
-      for (uint32_t i = 0; i < length; ++i) {
-        grown[compressed_size + i] = reader.Get8();
+      if (palette) {
+        auto* grown = static_cast<uint8_t*>(std::realloc(compressed.get(), compressed_size + length));
+        if (grown == nullptr) {
+          return kCheckOutOfMemory;
+        }
+        static_cast<void>(compressed.release());
+        compressed.reset(grown);
+        for (uint32_t i = 0; i < length; ++i) {
+          grown[compressed_size + i] = reader.Get8();
+        }
       }
       compressed_size += length;
     } else if (type == PngChunkType("IEND")) {
-      if (first || compressed_size == 0) {
+      if (first || compressed_size == 0 || !palette) {
         return nullptr;
       }
       return CheckIndices(header, compressed.get(), compressed_size, zlib_header, filled_entries);
@@ -207,6 +222,15 @@ const char* CheckPng(SourceReader& reader) noexcept {
     }
   }
   return nullptr;
+}
+
+uint64_t PngClaimedPixels(SourceReader& reader) noexcept {
+  PngChunkWalker chunks(reader);
+  if (!chunks.Next() || chunks.length() != 13 || chunks.type() != PngChunkType("IHDR")) {
+    return 0;
+  }
+  const uint32_t width = reader.Get32Be();
+  return uint64_t{width} * reader.Get32Be();
 }
 
 }  // namespace tarvelo::guard

@@ -346,7 +346,7 @@ TEST_F(MemorySources, DecodedSizeCapIsPerCall) {
         png.data(), png.size(), TARVELO_LAYOUT_TGA, &buffer, &size, &options, detail, sizeof detail);
     if (cap == 62) {
       EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, status);
-      EXPECT_STREQ("image exceeds the decoded-size limit", detail);
+      EXPECT_STREQ("image exceeds the decoded-size limit (62 pixels)", detail);
     } else {
       EXPECT_EQ(TARVELO_STATUS_CONVERTED, status) << cap;
       TarveloFree(buffer);

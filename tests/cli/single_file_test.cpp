@@ -110,6 +110,39 @@ TEST(SingleFile, UnreadableSourceIsOneLineNamingItAndWritesNothing) {
   EXPECT_EQ(ReadFileBytes(dir.File("kept.bmp")), kept);
 }
 
+// Each reason names the real cause, one line; --max-pixels sets the cap the
+// refusal names, alone and in a batch (whose workers get it too).
+TEST(SingleFile, ReasonsNameTheCauseAndMaxPixelsSetsTheCap) {
+  const TempDir dir;
+  const std::pair<const char*, Bytes> cases[] = {
+      {"empty.png", Bytes{}},
+      {"plain.ppm",
+       FromHex("50 33 0A 31 20 31 0A 32 35 35 0A 30 20 30 20 30 0A")},  // "P3\n1 1\n255\n0 0 0\n"
+  };
+  const std::string expected[] = {
+      "source is empty", "plain-text PNM (P1-P3) is not read, only binary greymaps and pixmaps (P5, P6)"};
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string source = dir.File(cases[i].first);
+    WriteFileBytes(source, cases[i].second);
+    const ToolResult result = RunTool({source, dir.File("out.tga")});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "tarvelo-convert: " + source + ": source unreadable: " + expected[i] + "\n");
+  }
+  const std::string source = dir.File("f.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(7, 5, 4)));
+  ToolResult result = RunTool({"--max-pixels", "34", source, dir.File("out.tga")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + source +
+                            ": source unreadable: image exceeds the decoded-size limit (34 pixels)\n");
+  result = RunTool({"--to", "tga", "-q", "-o", dir.path().string(), "--max-pixels=34", "-j", "2", source});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("image exceeds the decoded-size limit (34 pixels)"), std::string::npos)
+      << result.err;
+  EXPECT_FALSE(FileExists(dir.File("f.tga")));
+  EXPECT_EQ(RunTool({"--max-pixels", "35", source, dir.File("out.tga")}).exit_code, 0);
+  EXPECT_EQ(RunTool({"--max-pixels", "0", source, dir.File("zero.tga")}).exit_code, 2);
+}
+
 TEST(SingleFile, UnopenableDestinationIsNamedInTheFailure) {
   const TempDir dir;
   const std::string source = dir.File("f.png");

@@ -216,5 +216,63 @@ TEST(DecoderMemory, PermissionIsPerThreadAndScoped) {
 
 #endif  // __linux__
 
+// A scope's budget bounds the bytes held at once: growing past it fails as a
+// refused allocation does (the old block intact) and is recorded as over budget,
+// not as out of memory; freeing and shrinking give bytes back; the peak is kept.
+TEST(DecoderMemoryScope, BudgetBoundsTheBytesHeldAtOnce) {
+  const DecoderMemoryScope scope(1000);
+  auto* first = static_cast<uint8_t*>(AllocateDecoderMemory(600));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(AllocateDecoderMemory(401), nullptr);
+  EXPECT_TRUE(scope.over_budget());
+  EXPECT_FALSE(scope.out_of_memory());
+  FillPattern(first, 600);
+  EXPECT_EQ(ResizeDecoderMemory(first, 1001), nullptr);
+  EXPECT_EQ(FirstMismatch(first, 600), 600U);
+  first = static_cast<uint8_t*>(ResizeDecoderMemory(first, 1000));
+  ASSERT_NE(first, nullptr);
+  first = static_cast<uint8_t*>(ResizeDecoderMemory(first, 100));
+  ASSERT_NE(first, nullptr);
+  void* second = AllocateDecoderMemory(900);
+  EXPECT_NE(second, nullptr);
+  EXPECT_EQ(scope.peak(), 1000U);
+  FreeDecoderMemory(second);
+  FreeDecoderMemory(first);
+  void* whole = AllocateDecoderMemory(1000);
+  EXPECT_NE(whole, nullptr);
+  FreeDecoderMemory(whole);
+}
+
+// A refusal by the system is out of memory, whatever the caller does next.
+TEST(DecoderMemoryScope, RefusedAllocationIsOutOfMemory) {
+  const DecoderMemoryScope scope(SIZE_MAX);
+  EXPECT_EQ(AllocateDecoderMemory(SIZE_MAX - 8), nullptr);
+  EXPECT_TRUE(scope.out_of_memory());
+  EXPECT_FALSE(scope.over_budget());
+}
+
+// Scopes nest, each counting alone; outside any scope nothing is counted or
+// refused, and a block from outside freed inside takes nothing from the count.
+TEST(DecoderMemoryScope, ScopesNestAndBlocksFromOutsideDoNotCount) {
+  void* outside = AllocateDecoderMemory(5000);
+  ASSERT_NE(outside, nullptr);
+  const DecoderMemoryScope outer(10000);
+  void* held = AllocateDecoderMemory(4000);
+  {
+    const DecoderMemoryScope inner(100);
+    EXPECT_EQ(AllocateDecoderMemory(200), nullptr);
+    EXPECT_TRUE(inner.over_budget());
+    FreeDecoderMemory(outside);
+    EXPECT_EQ(inner.peak(), 0U);
+  }
+  EXPECT_FALSE(outer.over_budget());
+  void* more = AllocateDecoderMemory(6000);
+  EXPECT_NE(more, nullptr);
+  EXPECT_EQ(AllocateDecoderMemory(1), nullptr);
+  EXPECT_EQ(outer.peak(), 10000U);
+  FreeDecoderMemory(more);
+  FreeDecoderMemory(held);
+}
+
 }  // namespace
 }  // namespace tarvelo

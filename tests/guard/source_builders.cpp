@@ -86,6 +86,12 @@ JpegSegment FindSegment(const Bytes& jpeg, uint8_t marker) {
   throw std::runtime_error("JPEG segment not found");
 }
 
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The default cap as a refusal names it.
+const std::string kOverTheDefaultCap = std::string("image exceeds the decoded-size limit (") +
+                                       (sizeof(void*) >= 8 ? "268435456" : "67108864") + " pixels)";
+
 Bytes Truncated(Bytes bytes, size_t keep) {
   bytes.resize(std::min(keep, bytes.size()));
   return bytes;
@@ -168,6 +174,54 @@ Bytes EncodePalettePng(const Image& image, int bits, int entries, bool interlace
       stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &compressed_size, 8);
   PutPngChunk(out, "IDAT", Bytes(compressed, compressed + compressed_size));
   STBIW_FREE(compressed);
+  PutPngChunk(out, "IEND", {});
+  return out;
+}
+
+Bytes EncodeDeepPng(const Image& image, bool interlaced) {
+  static constexpr uint8_t kColourType[5] = {0, 0, 4, 2, 6};
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  Put32Be(header, static_cast<uint32_t>(image.width));
+  Put32Be(header, static_cast<uint32_t>(image.height));
+  Append(header, {16, kColourType[image.channels], 0, 0, static_cast<uint8_t>(interlaced ? 1 : 0)});
+  PutPngChunk(out, "IHDR", header);
+  static constexpr int kOriginX[7] = {0, 4, 0, 2, 0, 1, 0};
+  static constexpr int kOriginY[7] = {0, 0, 4, 0, 2, 0, 1};
+  static constexpr int kSpacingX[7] = {8, 8, 4, 4, 2, 2, 1};
+  static constexpr int kSpacingY[7] = {8, 8, 8, 4, 4, 2, 2};
+  Bytes raw;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    for (int y = interlaced ? kOriginY[pass] : 0; y < image.height; y += interlaced ? kSpacingY[pass] : 1) {
+      if (interlaced && kOriginX[pass] >= image.width) {
+        break;
+      }
+      raw.push_back(0);  // no filter
+      for (int x = interlaced ? kOriginX[pass] : 0; x < image.width; x += interlaced ? kSpacingX[pass] : 1) {
+        for (int c = 0; c < image.channels; ++c) {
+          Append(raw, {image.Pixel(x, y)[c], image.Pixel(x, y)[c]});
+        }
+      }
+    }
+  }
+  int compressed_size = 0;
+  unsigned char* compressed =
+      stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &compressed_size, 8);
+  PutPngChunk(out, "IDAT", Bytes(compressed, compressed + compressed_size));
+  STBIW_FREE(compressed);
+  PutPngChunk(out, "IEND", {});
+  return out;
+}
+
+Bytes PngHeaderOnly(uint32_t width, uint32_t height, int channels) {
+  static constexpr uint8_t kColourType[5] = {0, 0, 4, 2, 6};
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  Put32Be(header, width);
+  Put32Be(header, height);
+  Append(header, {8, kColourType[channels], 0, 0, 0});
+  PutPngChunk(out, "IHDR", header);
+  PutPngChunk(out, "IDAT", {0x78, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
   PutPngChunk(out, "IEND", {});
   return out;
 }
@@ -615,10 +669,37 @@ std::vector<HostileSource> HostileSources() {
     Put16Le(bytes, 17000);
     Append(bytes, {0x80, 0, 0, 0, 0, 0, 255, 255, 255});
     Append(bytes, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
-    hostile.push_back({"gif-huge-canvas.gif", bytes, "image exceeds the decoded-size limit"});
+    hostile.push_back({"gif-huge-canvas.gif", bytes, kOverTheDefaultCap});
   }
   const Bytes psd = EncodePsd(image, false);
   hostile.push_back({"psd-ends-early.psd", Truncated(psd, psd.size() - 9), "PSD pixel data ends early"});
+  {
+    // 53 bytes whose image data chunk claims 0x7ffffff0 bytes: the decoder would
+    // grow its buffer to that before it found the file short.
+    Bytes bytes = PngHeaderOnly(1, 1, 3);
+    bytes.resize(33);
+    Put32Be(bytes, 0x7ffffff0U);
+    Append(bytes, std::string("IDAT"));
+    bytes.resize(53, 0);
+    hostile.push_back({"png-chunk-past-end.png", bytes, "file ends early"});
+  }
+  {
+    // The decoder's header scan refuses this size before the cap is asked.
+    hostile.push_back({"png-rgb-huge.png", PngHeaderOnly(20000, 20000, 3), kOverTheDefaultCap});
+    hostile.push_back({"png-grey-huge.png", PngHeaderOnly(20000, 20000, 1), kOverTheDefaultCap});
+  }
+  {
+    Bytes bytes = EncodeIndexedBmp(MakeTestImage(8, 4, 1), 8);
+    bytes[30] = 1;  // BI_RLE8
+    hostile.push_back({"bmp-rle8.bmp", bytes, "compressed (RLE) BMP is not read"});
+  }
+  hostile.push_back({"pnm-plain-text.ppm", ToBytes("P3\n2 1\n255\n255 0 0 0 0 255\n"),
+                     "plain-text PNM (P1-P3) is not read, only binary greymaps and pixmaps (P5, P6)"});
+  hostile.push_back({"pnm-plain-bitmap.pbm", ToBytes("P1\n# one row\n2 1\n0 1\n"),
+                     "plain-text PNM (P1-P3) is not read, only binary greymaps and pixmaps (P5, P6)"});
+  hostile.push_back({"pnm-bitmap.pbm", ToBytes("P4\n8 1\n\x55"),
+                     "PNM bitmap (P4) is not read, only binary greymaps and pixmaps (P5, P6)"});
+  hostile.push_back({"empty.png", Bytes{}, "source is empty"});
   return hostile;
 }
 

@@ -25,6 +25,11 @@ Bytes EncodePsd(const Image& image, bool rle);
 Bytes EncodePic(const Image& image, bool rle);
 Bytes EncodePnm(const Image& image, bool sixteen_bit);
 Bytes EncodeHdr(const Image& image);  // run-length from 8 pixels wide, flat below
+// A 16-bit PNG of `image` (each byte repeated), optionally Adam7-interlaced.
+Bytes EncodeDeepPng(const Image& image, bool interlaced);
+// Only a PNG's signature and IHDR (8 bits, colour type of `channels`), then an
+// empty image: a header that claims a size.
+Bytes PngHeaderOnly(uint32_t width, uint32_t height, int channels);
 
 // A named source of some format.
 struct NamedSource {

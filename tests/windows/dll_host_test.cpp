@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TarveloConvert.h"
@@ -211,6 +212,27 @@ TEST_F(DllHostTest, StatusApiOpensNamesOutsideTheCodePage) {
             TARVELO_STATUS_CONVERTED);
   EXPECT_STREQ(detail, "");
   EXPECT_EQ(ReadWideFile(bmp), ExpectedBmpFile(image));
+}
+
+// The reasons read as on Linux: a directory is "Is a directory" (Windows itself
+// says "Permission denied"), an empty file "source is empty".
+TEST_F(DllHostTest, SourceReasonsAreTheSameAsOnLinux) {
+  const auto convert = Export<StatusConvertFunction>(module_, "TarveloConvert");
+  ASSERT_NE(convert, nullptr);
+  const std::wstring folder = PathInDir(L"folder.png");
+  ASSERT_NE(CreateDirectoryW(folder.c_str(), nullptr), 0);
+  const std::wstring empty = PathInDir(L"empty.png");
+  WriteWideFile(empty, {});
+  const std::pair<std::wstring, const char*> cases[] = {{folder, "Is a directory"},
+                                                        {empty, "source is empty"}};
+  for (const auto& [source, reason] : cases) {
+    char detail[128] = "unset";
+    EXPECT_EQ(convert(ToUtf8(source).c_str(), ToUtf8(PathInDir(L"out.tga")).c_str(), TARVELO_LAYOUT_TGA,
+                      detail, sizeof detail),
+              TARVELO_STATUS_SOURCE_UNREADABLE);
+    EXPECT_STREQ(detail, reason);
+  }
+  EXPECT_EQ(GetFileAttributesW(PathInDir(L"out.tga").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(DllHostTest, FailuresReturn999AndLeaveAnExistingDestinationAlone) {

@@ -7,10 +7,10 @@ _tarvelo_convert() {
     --to) mapfile -t COMPREPLY < <(compgen -W "tga bmp" -- "$cur"); return ;;
     -o|--output-dir) mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
     --files-from) mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
-    -j|--jobs|--timeout) return ;;
+    -j|--jobs|--timeout|--max-pixels) return ;;
   esac
   if [[ "$cur" == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "--to -o --output-dir --files-from -0 --null --skip-existing -j --jobs --timeout -q --quiet -v --verbose -h --help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "--to -o --output-dir --files-from -0 --null --skip-existing -j --jobs --timeout --max-pixels -q --quiet -v --verbose -h --help --version" -- "$cur")
     return
   fi
   mapfile -t COMPREPLY < <(compgen -f -- "$cur")

@@ -18,7 +18,7 @@ ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status
     return {true, job.destination, ""};
   }
   std::string reason = TarveloStatusMessage(status);
-  if (!detail.empty()) {
+  if (!detail.empty() && detail != reason) {  // "out of memory" says it all
     reason += ": " + detail;
   }
   const bool about_destination =

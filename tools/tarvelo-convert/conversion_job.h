@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "TarveloConvert.h"
@@ -11,6 +12,7 @@ struct ConversionJob {
   std::string source;
   std::string destination;
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
+  uint64_t max_pixels = 0;  // --max-pixels; 0: the library's cap
 };
 
 // What became of it. On failure `file` names the file the reason is about: the

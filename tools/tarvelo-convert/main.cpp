@@ -45,10 +45,15 @@ bool StandardErrorIsTerminal() {
 
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
-    return PlanBatch(options.sources, options.output_directory, options.layout, options.output_extension,
-                     options.skip_existing);
+    std::vector<PlannedConversion> plan = PlanBatch(options.sources, options.output_directory, options.layout,
+                                                    options.output_extension, options.skip_existing);
+    for (PlannedConversion& entry : plan) {
+      entry.job.max_pixels = options.max_pixels;
+    }
+    return plan;
   }
-  PlannedConversion single{{options.sources.front(), options.destination, options.layout}, "", false};
+  PlannedConversion single{
+      {options.sources.front(), options.destination, options.layout, options.max_pixels}, "", false};
   single.skipped_existing =
       options.skip_existing && options.destination != kStdio && OutputExists(options.destination);
   return {single};

@@ -328,6 +328,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                      std::to_string(kDefaultTimeoutSeconds) + " in a batch, none for SOURCE DEST)")
       ->option_text("SECONDS")
       ->check(CLI::Range(1U, kMaxTimeoutSeconds));
+  app.add_option("--max-pixels", options.max_pixels,
+                 "Largest source to decode, in pixels (width x height); default: the library's cap")
+      ->option_text("N")
+      ->check(CLI::Range(uint64_t{1}, UINT64_MAX));
   app.add_flag("-q,--quiet", parsed.quiet, "Report failures only (no progress, no summary)");
   app.add_flag("-v,--verbose", parsed.verbose, "Also report each file converted or skipped");
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ struct Options {
   std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
   unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
+  uint64_t max_pixels = 0;       // 0: the library's decoded-size cap
   bool skip_existing = false;
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> warnings;  // printed before the run, each on its own line

@@ -101,6 +101,7 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
   TarveloOptions options;
   TarveloInitOptions(&options);
   options.allow_threads = 1;
+  options.max_decoded_pixels = job.max_pixels;
   const bool to_stdout = job.destination == kStdio;
   std::optional<std::string> small_source;
   if (source_bytes == nullptr) {

@@ -89,7 +89,8 @@ bool WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completi
     }
     const std::size_t job_index = pending_.back();
     const ConversionJob& job = jobs[job_index];
-    const WorkerSlots::SendResult sent = slots_.Send(slot, {job.layout, job.source, job.destination});
+    const WorkerSlots::SendResult sent =
+        slots_.Send(slot, {job.layout, job.source, job.destination, job.max_pixels});
     switch (sent.kind) {
       case WorkerSlots::SendResult::Kind::kSent:
         pending_.pop_back();

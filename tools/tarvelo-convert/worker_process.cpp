@@ -40,8 +40,8 @@ void RunWorker(int requests, int replies) {
     InjectTestFault(request.source);
     char detail[1024] = "";
     ConversionReply reply;
-    reply.status =
-        ConvertJob({request.source, request.destination, request.layout}, nullptr, detail, sizeof detail);
+    reply.status = ConvertJob({request.source, request.destination, request.layout, request.max_pixels},
+                              nullptr, detail, sizeof detail);
     reply.detail = detail;
     if (!SendReply(replies, reply)) {
       break;

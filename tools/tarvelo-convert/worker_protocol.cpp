@@ -33,10 +33,11 @@ bool SendRequest(int fd, const ConversionRequest& request) {
     return false;
   }
   std::string frame;
-  frame.reserve(12 + request.source.size() + request.destination.size());
+  frame.reserve(20 + request.source.size() + request.destination.size());
   AppendU32(&frame, static_cast<uint32_t>(request.layout));
   AppendU32(&frame, static_cast<uint32_t>(request.source.size()));
   AppendU32(&frame, static_cast<uint32_t>(request.destination.size()));
+  frame.append(reinterpret_cast<const char*>(&request.max_pixels), sizeof request.max_pixels);
   frame += request.source;
   frame += request.destination;
   return WriteFully(fd, frame.data(), frame.size());
@@ -45,7 +46,7 @@ bool SendRequest(int fd, const ConversionRequest& request) {
 // The header and then both paths in one read each: a small file's whole conversion
 // costs only a few dozen system calls, so each one counts.
 bool ReceiveRequest(int fd, ConversionRequest* request) {
-  char header[3 * sizeof(uint32_t)];
+  char header[3 * sizeof(uint32_t) + sizeof(uint64_t)];
   if (!ReadFully(fd, header, sizeof header)) {
     return false;
   }
@@ -55,6 +56,7 @@ bool ReceiveRequest(int fd, ConversionRequest* request) {
     return false;
   }
   request->layout = static_cast<TarveloLayout>(U32At(header));
+  std::memcpy(&request->max_pixels, header + 3 * sizeof(uint32_t), sizeof request->max_pixels);
   std::string& paths = request->destination;  // both, then split
   paths.resize(std::size_t{source_size} + destination_size);
   if (!paths.empty() && !ReadFully(fd, paths.data(), paths.size())) {

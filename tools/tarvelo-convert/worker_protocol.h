@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "TarveloConvert.h"
@@ -8,13 +9,15 @@ namespace tarvelo::cli {
 
 // What the tool and a worker process say to each other over their socket. Both
 // ends are the same binary on the same machine, so fields go in native byte order.
-//   request: u32 layout, u32 source length, u32 destination length, source, destination
+//   request: u32 layout, u32 source length, u32 destination length, u64 pixel cap,
+//            source, destination
 //   reply:   u32 status, u32 detail length, detail
 
 struct ConversionRequest {
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
   std::string source;
   std::string destination;
+  uint64_t max_pixels = 0;
 };
 
 struct ConversionReply {
