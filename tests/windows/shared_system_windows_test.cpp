@@ -121,6 +121,11 @@ TEST_F(HeldDestinationWindowsTest, ADestinationThatCannotBeReplacedIsOverwritten
 // the file's lock; each succeeds and the file is one of theirs. (Under Wine the
 // copies seldom overlap even without the lock: the POSIX test shows the race.)
 TEST_F(HeldDestinationWindowsTest, ConcurrentInPlaceWritersLeaveOneWholeFile) {
+#if !defined(_WIN64)
+  // Our 32-bit Windows tests run in Wine under qemu-i386, which crashes a 32-bit Wine
+  // process that runs several threads at once (docs/platforms.md); the 64-bit job runs this.
+  GTEST_SKIP() << "several threads in one process: not run under 32-bit Wine through qemu-i386";
+#endif
   const std::string destination = ToUtf8(path_);
   for (int round = 0; round < kRounds; ++round) {
     std::vector<std::thread> writers;
