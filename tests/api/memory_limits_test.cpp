@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -41,8 +42,11 @@ rlim_t AddressSpaceInUse() {
   return read == 1 ? static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+constexpr int kLimitNotEnforced = 101;
+
 // Converts `source` in a child whose address space may grow by only 8 MiB; the
-// child exits with the status, or 100 when the detail is not `expected`.
+// child exits with the status, 100 when the detail is not `expected`, or
+// kLimitNotEnforced when the system does not enforce that limit.
 int ConvertWithLittleMemory(const std::string& source, const std::string& destination, bool memory_source,
                             const char* expected) {
   const pid_t child = fork();
@@ -52,6 +56,13 @@ int ConvertWithLittleMemory(const std::string& source, const std::string& destin
     const rlim_t limit = AddressSpaceInUse() + (rlim_t{8} << 20U);
     const struct rlimit address_space = {limit, limit};
     setrlimit(RLIMIT_AS, &address_space);
+    // qemu-user keeps the guest's address space its own and does not enforce the
+    // limit: a block far past it is then granted, and the case cannot be shown here.
+    void* volatile probe = std::malloc(std::size_t{64} << 20U);
+    if (probe != nullptr) {
+      std::free(probe);
+      _exit(kLimitNotEnforced);
+    }
     char detail[160] = "";
     const TarveloStatus status =
         memory_source
@@ -77,8 +88,12 @@ TEST(OutOfMemory, IsReportedAsSuchWhateverTheDecoderSaid) {
   for (const char* name : {"big.png", "big.jpg"}) {
     for (const bool memory_source : {false, true}) {
       SCOPED_TRACE(std::string(name) + (memory_source ? " from memory" : " from a file"));
-      EXPECT_EQ(ConvertWithLittleMemory(dir.File(name), dir.File("out.tga"), memory_source, "out of memory"),
-                TARVELO_STATUS_OUT_OF_MEMORY);
+      const int result =
+          ConvertWithLittleMemory(dir.File(name), dir.File("out.tga"), memory_source, "out of memory");
+      if (result == kLimitNotEnforced) {
+        GTEST_SKIP() << "this system does not enforce RLIMIT_AS (qemu-user keeps the guest's address space)";
+      }
+      EXPECT_EQ(result, TARVELO_STATUS_OUT_OF_MEMORY);
       EXPECT_FALSE(FileExists(dir.File("out.tga")));
     }
   }
