@@ -39,11 +39,12 @@ mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$PWD" "$WINEPREFIX/dosdevices/d:"
 "$server" -k >/dev/null 2>&1 || true
 "$server" -p >/dev/null 2>&1 </dev/null
-"$wine_arm64" cmd /c exit >/dev/null 2>&1 </dev/null || true
+# Bounded, so that an emulated Wine that hangs fails the job instead of stalling CI.
+timeout 900 "$wine_arm64" cmd /c exit >/dev/null 2>&1 </dev/null || true
 echo "windows-arm job: arm64 Wine session ready in $(($(date +%s) - started)) s"
 report=build/windows-arm64/dll_host_tests.xml
 rm -f "$report"
-"$wine_arm64" 'D:\build\windows-arm64\bin\tarvelo_dll_host_tests.exe' --gtest_color=no \
+timeout 900 "$wine_arm64" 'D:\build\windows-arm64\bin\tarvelo_dll_host_tests.exe' --gtest_color=no \
   '--gtest_output=xml:D:\build\windows-arm64\dll_host_tests.xml' </dev/null || true
 /usr/bin/python3 tests/windows/check_gtest_report.py "$report"
 echo "windows-arm job: passed in $(($(date +%s) - started)) s"
