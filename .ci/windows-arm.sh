@@ -38,8 +38,15 @@ mkdir -p "$WINEPREFIX/dosdevices"
 # drive D: is this checkout, the programs' paths and the report's.
 ln -sfn "$PWD" "$WINEPREFIX/dosdevices/d:"
 "$server" -k >/dev/null 2>&1 || true
+# A new prefix is made first, and waited for to the end (the server exits when the
+# set-up's last process has), before the persistent server of the test session
+# starts: a test started while the set-up still runs finds no kernel32.dll. Bounded,
+# so that an emulated Wine that hangs fails the job instead of stalling CI.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  timeout 1200 "$wine_arm64" wineboot -i >/dev/null 2>&1 </dev/null || true
+  timeout 1200 "$server" -w || true
+fi
 "$server" -p >/dev/null 2>&1 </dev/null
-# Bounded, so that an emulated Wine that hangs fails the job instead of stalling CI.
 timeout 900 "$wine_arm64" cmd /c exit >/dev/null 2>&1 </dev/null || true
 echo "windows-arm job: arm64 Wine session ready in $(($(date +%s) - started)) s"
 report=build/windows-arm64/dll_host_tests.xml
