@@ -31,7 +31,7 @@ namespace tarvelo::test {
 namespace {
 
 // The process's address space now, from /proc (0 when unknown).
-rlim_t AddressSpaceInUse() {
+[[maybe_unused]] rlim_t AddressSpaceInUse() {
   std::FILE* statm = std::fopen("/proc/self/statm", "r");
   if (statm == nullptr) {
     return 0;
@@ -42,13 +42,13 @@ rlim_t AddressSpaceInUse() {
   return read == 1 ? static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
-constexpr int kLimitNotEnforced = 101;
+[[maybe_unused]] constexpr int kLimitNotEnforced = 101;
 
 // Converts `source` in a child whose address space may grow by only 8 MiB; the
 // child exits with the status, 100 when the detail is not `expected`, or
 // kLimitNotEnforced when the system does not enforce that limit.
-int ConvertWithLittleMemory(const std::string& source, const std::string& destination, bool memory_source,
-                            const char* expected) {
+[[maybe_unused]] int ConvertWithLittleMemory(const std::string& source, const std::string& destination,
+                                             bool memory_source, const char* expected) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(60);
