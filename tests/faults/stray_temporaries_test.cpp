@@ -19,6 +19,7 @@
 
 #include "TarveloConvert.h"
 #include "child_process.h"
+#include "destination_hook.h"
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
@@ -178,6 +179,53 @@ TEST_F(StraySweepTest, FilesThatAreNotProvablyOurStraysAreKept) {
   for (const std::string& name : kept) {
     EXPECT_TRUE(std::filesystem::exists(name)) << name;
   }
+}
+
+// A writer stopped by the tests' seam exactly between naming its finished file and
+// the rename: while it lives, another conversion's sweep keeps its file; killed
+// there, it leaves the old destination whole and the named file, which the next
+// conversion into the directory removes.
+TEST_F(StraySweepTest, AWriterKilledBetweenNamingAndRenameLeavesTheOldFileAndAStrayThatIsRemoved) {
+  const Image picture = MakeTestImage(4, 4, 3);
+  const std::string destination = out_ + "/a.tga";
+  WriteFileBytes(destination, kOld);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    static int ready_end = ready[1];
+    test_seams::SetTemporaryNamedHook(
+        [](void* /*context*/) {
+          if (write(ready_end, "x", 1) == 1) {
+            pause();
+          }
+          _exit(1);
+        },
+        nullptr);
+    _exit(TarveloConvert(source_.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
+  }
+  close(ready[1]);
+  char signal_byte = 0;
+  const bool stopped = read(ready[0], &signal_byte, 1) == 1;
+  close(ready[0]);
+  if (!stopped) {
+    waitpid(writer, nullptr, 0);
+    FAIL() << "the writer did not reach the rename";
+  }
+  const std::vector<std::string> named = ListDirectory(out_);
+  ASSERT_EQ(named.size(), 2U);
+  const std::string stray = out_ + "/" + named[0];
+  EXPECT_EQ(named[1], "a.tga");
+  std::thread([&] { ConvertInto("b.tga"); }).join();
+  EXPECT_TRUE(std::filesystem::exists(stray)) << "a live writer's file was removed";
+  kill(writer, SIGKILL);
+  ASSERT_EQ(waitpid(writer, nullptr, 0), writer);
+  EXPECT_EQ(ReadFileBytes(destination), kOld);
+  EXPECT_EQ(ReadFileBytes(stray), ExpectedTgaFile(picture));
+  std::thread([&] { ConvertInto("a.tga"); }).join();
+  EXPECT_EQ(ListDirectory(out_), (std::vector<std::string>{"a.tga", "b.tga"}));
+  EXPECT_EQ(ReadFileBytes(destination), ExpectedTgaFile(picture));
 }
 
 // A writer killed at any point of replacing a file: the destination has its old or
