@@ -230,15 +230,32 @@ bool SameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+// Whether the temporary file `name` in `directory` (its lstat `named`) has an owner
+// whose strays this user may remove: this user; and for root also the owner of the
+// file it was made to replace, when that file is still there and theirs. A
+// replacement takes the replaced file's owner (Open), so root killed while
+// replacing another user's file leaves a temporary file of theirs beside it.
+bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named) {
+  const uid_t self = geteuid();
+  if (named.st_uid == self) {
+    return true;
+  }
+  const std::string_view stem = TemporaryStem(name);
+  struct stat replaced {};
+  return self == 0 && !stem.empty() &&
+         fstatat(directory, std::string(stem).c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
+}
+
 // Removes `name` in `directory` when it is a temporary file of ours that its writer
-// left behind: a regular file with no other name, owned by this user, that nobody
-// holds marked as being written (MarkBeingWritten). A writer's mark lasts as long as
-// the writer has the file open, so a mark that can be taken proves the writer gone,
-// whatever became of its process.
+// left behind: a regular file with no other name, owned by this user (OwnerIsOurs),
+// that nobody holds marked as being written (MarkBeingWritten). A writer's mark
+// lasts as long as the writer has the file open, so a mark that can be taken proves
+// the writer gone, whatever became of its process.
 void RemoveIfStray(int directory, const char* name) {
   struct stat named {};
   if (fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
-      named.st_uid != geteuid() || named.st_nlink != 1) {
+      named.st_nlink != 1 || !OwnerIsOurs(directory, name, named)) {
     return;
   }
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;

@@ -82,4 +82,17 @@ bool IsTemporaryName(std::basic_string_view<Char> name) {
   return true;
 }
 
+// The destination's name that the temporary name `name` (IsTemporaryName) was made
+// for; empty when the name was shortened to temporary_name::kMaxStem and so may
+// not be whole.
+template <typename Char>
+std::basic_string_view<Char> TemporaryStem(std::basic_string_view<Char> name) {
+  const size_t tail = temporary_name::kMark.size() + temporary_name::kDigits + temporary_name::kEnd.size();
+  if (name.size() < tail + 2) {
+    return {};
+  }
+  const std::basic_string_view<Char> stem = name.substr(1, name.size() - tail - 1);
+  return stem.size() < temporary_name::kMaxStem ? stem : std::basic_string_view<Char>();
+}
+
 }  // namespace tarvelo
