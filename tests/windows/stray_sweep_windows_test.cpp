@@ -169,6 +169,10 @@ class StraySweepWindowsTest : public ::testing::Test {
   HANDLE writer_ = nullptr;
 };
 
+// Not built for 32-bit Windows: our 32-bit tests run in Wine under qemu-i386, where
+// a test program that starts processes of its own is not run (docs/platforms.md).
+// The 64-bit job runs these two.
+#if defined(_WIN64)
 // Killed between finishing its temporary file and the move: the destination keeps
 // its old bytes, and the temporary file, complete, stays only until the next
 // conversion into the directory.
@@ -203,6 +207,8 @@ TEST_F(StraySweepWindowsTest, ATemporaryHeldByALiveWriterIsKept) {
   EXPECT_EQ(ListDirectory<std::wstring>(out_), (std::vector<std::wstring>{L"a.tga", L"b.tga"}));
   EXPECT_EQ(ReadWideFile(out_ + L"a.tga"), ExpectedTgaFile(picture_));
 }
+
+#endif
 
 TEST_F(StraySweepWindowsTest, AnUnheldTemporaryOfOursIsRemoved) {
   WriteWideFile(out_ + L".a.tga.tarvelo-0123456789ab.tmp", kOld);
