@@ -21,11 +21,13 @@ using NativePath = std::string;
 // until Commit (O_TMPFILE): a new destination is then linked straight to its final
 // name, and one that replaces a file gets a temporary name just before the rename,
 // so that a process killed while writing leaves nothing behind, and one killed
-// between naming and renaming leaves at most that temporary file. A temporary file
-// is held locked (flock) by its writer for its whole life; a later Open in the same
-// directory removes the temporary files of this user that no writer holds any
-// more. Anything short of a successful Commit removes the temporary file and
-// leaves an existing destination untouched.
+// between naming and renaming leaves at most that temporary file; elsewhere the
+// temporary file is named from the start. A temporary file is held by its writer
+// for its whole life (POSIX: locked with flock; Windows: open, sharing only its
+// deletion); a later Open in the same directory removes the temporary files of
+// this user that no writer holds any more (the name: writer/temporary_name.h).
+// Anything short of a successful Commit removes the temporary file and leaves an
+// existing destination untouched.
 //
 // Symbolic links are followed only where the kernel's link protection
 // (fs.protected_symlinks) would follow them: a link in a sticky directory that

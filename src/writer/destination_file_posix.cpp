@@ -20,25 +20,21 @@
 #include <utility>
 
 #include "writer/destination_file.h"
+#include "writer/temporary_name.h"
+#if defined(TARVELO_TEST_SEAMS)
+#include "destination_hook.h"  // the tests' copy of this file only (tests/support)
+#endif
 
 namespace tarvelo {
 namespace {
 
-constexpr int kMaxSymlinkHops = 40;         // as the kernel's own limit for open()
-constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name under NAME_MAX
+constexpr int kMaxSymlinkHops = 40;  // as the kernel's own limit for open()
 constexpr int kTemporaryNameAttempts = 64;
 // A reservation gained nothing for a small new file (bench/RESULTS-pipelines.md)
 // and paid for a large one (bench/RESULTS.md); where between them it starts to pay
 // was not measured, so small files skip it up to this size.
 constexpr uint64_t kPreallocateFrom = uint64_t{1} << 20;
-// A thread looks for stray temporary files in a directory once in this time: a
-// batch writes thousands of files into one directory, and reading it for each
-// would cost more than the conversions.
-constexpr std::chrono::seconds kSweepInterval{60};
 constexpr size_t kCopyBlock = size_t{1} << 18;
-constexpr std::string_view kTemporaryMark = ".tarvelo-";
-constexpr std::string_view kTemporaryEnd = ".tmp";
-constexpr size_t kSuffixDigits = 12;
 
 // Why a temporary file could not be made beside the target when the target itself
 // may still be written: the directory refuses new entries.
@@ -111,32 +107,25 @@ int ResolveTarget(const char* path, std::string& target, struct stat& status, in
 // stream's own buffer, which would only split each and copy part of it once more.
 void WriteUnbuffered(std::FILE* stream) noexcept { (void)std::setvbuf(stream, nullptr, _IONBF, 0); }
 
-std::string RandomSuffix() {
+uint64_t RandomBits() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
     static_assert(sizeof(uintptr_t) <= sizeof(uint64_t));
     bits ^=
         static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bits)) ^ (static_cast<uint64_t>(getpid()) << 32U);
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string suffix(12, '0');
-  for (char& digit : suffix) {
-    digit = kHex[bits & 0xFU];
-    bits >>= 4U;
-  }
-  return suffix;
+  return bits;
 }
 
-// Picks a free name `.<stem>.tarvelo-<random>.tmp` beside `target` and claims it
-// with `claim(name)`, which returns false with errno set when it could not;
-// EEXIST means the name was taken and another is tried. Returns 0 or the errno.
+// Picks a free temporary name beside `target` (TemporaryName) and claims it with
+// `claim(name)`, which returns false with errno set when it could not; EEXIST
+// means the name was taken and another is tried. Returns 0 or the errno.
 template <typename Claim>
 int ClaimTemporaryName(const std::string& target, std::string& temporary, Claim claim) {
   const std::string directory = DirectoryOf(target);
-  const std::string stem = target.substr(directory.size(), kMaxStemInTemporary);
+  const std::string name = target.substr(directory.size());
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary = directory;
-    temporary.append(".").append(stem).append(".tarvelo-").append(RandomSuffix()).append(".tmp");
+    temporary = TemporaryName(directory, name, RandomBits());
     if (claim(temporary)) {
       return 0;
     }
@@ -237,37 +226,36 @@ int NameUnnamed(int descriptor, const std::string& target, std::string& temporar
   });
 }
 
-// `.<stem>.tarvelo-<12 hex digits>.tmp`, as ClaimTemporaryName makes them.
-bool IsTemporaryName(std::string_view name) {
-  const size_t tail = kTemporaryMark.size() + kSuffixDigits + kTemporaryEnd.size();
-  if (name.size() < tail + 2 || name.front() != '.' || !name.ends_with(kTemporaryEnd)) {
-    return false;
-  }
-  const std::string_view marked = name.substr(name.size() - tail);
-  if (!marked.starts_with(kTemporaryMark)) {
-    return false;
-  }
-  for (const char digit : marked.substr(kTemporaryMark.size(), kSuffixDigits)) {
-    if ((digit < '0' || digit > '9') && (digit < 'a' || digit > 'f')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool SameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+// Whether the temporary file `name` in `directory` (its lstat `named`) has an owner
+// whose strays this user may remove: this user; and for root also the owner of the
+// file it was made to replace, when that file is still there and theirs. A
+// replacement takes the replaced file's owner (Open), so root killed while
+// replacing another user's file leaves a temporary file of theirs beside it.
+bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named) {
+  const uid_t self = geteuid();
+  if (named.st_uid == self) {
+    return true;
+  }
+  const std::string_view stem = TemporaryStem(name);
+  struct stat replaced {};
+  return self == 0 && !stem.empty() &&
+         fstatat(directory, std::string(stem).c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
+}
+
 // Removes `name` in `directory` when it is a temporary file of ours that its writer
-// left behind: a regular file with no other name, owned by this user, that nobody
-// holds marked as being written (MarkBeingWritten). A writer's mark lasts as long as
-// the writer has the file open, so a mark that can be taken proves the writer gone,
-// whatever became of its process.
+// left behind: a regular file with no other name, owned by this user (OwnerIsOurs),
+// that nobody holds marked as being written (MarkBeingWritten). A writer's mark
+// lasts as long as the writer has the file open, so a mark that can be taken proves
+// the writer gone, whatever became of its process.
 void RemoveIfStray(int directory, const char* name) {
   struct stat named {};
   if (fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
-      named.st_uid != geteuid() || named.st_nlink != 1) {
+      named.st_nlink != 1 || !OwnerIsOurs(directory, name, named)) {
     return;
   }
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
@@ -307,8 +295,9 @@ void SweepStrays(const std::string& directory) {
   struct stat status {};
   const auto now = std::chrono::steady_clock::now();
   const size_t name_hash = std::hash<std::string>{}(directory);
-  if (fstat(descriptor, &status) != 0 || (status.st_dev == last.device && status.st_ino == last.inode &&
-                                          name_hash == last.name_hash && now - last.when < kSweepInterval)) {
+  if (fstat(descriptor, &status) != 0 ||
+      (status.st_dev == last.device && status.st_ino == last.inode && name_hash == last.name_hash &&
+       now - last.when < temporary_name::kSweepInterval)) {
     close(descriptor);
     return;
   }
@@ -317,7 +306,7 @@ void SweepStrays(const std::string& directory) {
   DIR* listing = fdopendir(dup(descriptor));
   if (listing != nullptr) {
     while (const dirent* entry = readdir(listing)) {
-      if (IsTemporaryName(entry->d_name)) {
+      if (IsTemporaryName(std::string_view(entry->d_name))) {
         RemoveIfStray(descriptor, entry->d_name);
       }
     }
@@ -626,6 +615,9 @@ int DestinationFile::MoveIntoPlace(int complete) {
       return error;
     }
   }
+#if defined(TARVELO_TEST_SEAMS)
+  test_seams::RunTemporaryNamedHook();
+#endif
   if (std::rename(temporary_.c_str(), target_.c_str()) == 0) {
     temporary_.clear();
     return 0;

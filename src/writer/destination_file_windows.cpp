@@ -1,22 +1,30 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "platform/utf8_to_wide_windows.h"
 #include "writer/destination_file.h"
+#include "writer/temporary_name.h"
+#if defined(TARVELO_TEST_SEAMS)
+#include "destination_hook.h"  // the tests' copy of this file only (tests/support)
+#endif
 
 namespace tarvelo {
 namespace {
 
-constexpr size_t kMaxStemInTemporary = 96;  // keeps the temporary name well under 255 characters
 constexpr int kTemporaryNameAttempts = 64;
 constexpr DWORD kCopyBlock = DWORD{1} << 18;
 // OverwriteWithCopy: the target cannot be opened for writing.
@@ -79,17 +87,6 @@ uint64_t NameBits() noexcept {
   return bits;
 }
 
-NativePath RandomSuffix() {
-  static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  uint64_t bits = NameBits();
-  NativePath suffix(12, L'0');
-  for (wchar_t& digit : suffix) {
-    digit = kHex[bits & 0xFU];
-    bits >>= 4U;
-  }
-  return suffix;
-}
-
 // The file that opening `file`'s path reaches, symbolic links followed; `fallback`
 // when the system cannot say.
 NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
@@ -107,16 +104,19 @@ NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
   return final_path;
 }
 
-// Creates a new, empty file beside `target`; its handle, or INVALID_HANDLE_VALUE
-// with `error` set.
+// Creates a new, empty file beside `target` (TemporaryName); its handle, or
+// INVALID_HANDLE_VALUE with `error` set. The handle shares only the file's deletion,
+// which its own move into place needs: while the writer has the file open, nobody
+// else may open its bytes, and a sweep's unshared open fails (RemoveIfStray). The
+// file is held so from its creation, and the hold ends with the writer, however
+// its process ends.
 HANDLE CreateTemporary(const NativePath& target, NativePath& temporary, int& error) {
   const NativePath directory = DirectoryOf(target);
-  const NativePath stem = target.substr(directory.size(), kMaxStemInTemporary);
+  const NativePath name = target.substr(directory.size());
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary = directory;
-    temporary.append(L".").append(stem).append(L".tarvelo-").append(RandomSuffix()).append(L".tmp");
-    HANDLE file =
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    temporary = TemporaryName(directory, name, NameBits());
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       return file;
     }
@@ -173,14 +173,14 @@ bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
   }
 }
 
-// Overwrites `target` in place with the complete file `temporary`, as a plain
-// overwrite would: once no other writer of ours is overwriting it (LockFileEx on
-// the whole file), and with its new size set aside first, so that a full disk
-// fails with the old bytes intact. 0, the errno, or kNotWritable.
-int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
-  HANDLE from = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (from == INVALID_HANDLE_VALUE) {
+// Overwrites `target` in place with the complete file `from` (the writer's handle
+// on its temporary file), as a plain overwrite would: once no other writer of ours
+// is overwriting it (LockFileEx on the whole file), and with its new size set aside
+// first, so that a full disk fails with the old bytes intact. 0, the errno, or
+// kNotWritable.
+int OverwriteWithCopy(HANDLE from, const NativePath& target) {
+  const LARGE_INTEGER start{};
+  if (SetFilePointerEx(from, start, nullptr, FILE_BEGIN) == 0) {
     return LastErrno();
   }
   HANDLE to = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -189,7 +189,6 @@ int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
     if (to != INVALID_HANDLE_VALUE) {
       CloseHandle(to);
     }
-    CloseHandle(from);
     return kNotWritable;
   }
   int error = 0;
@@ -204,7 +203,6 @@ int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
     } else if (size.QuadPart > old_size.QuadPart) {
       // Growing the file first allocates its space: a full disk fails here, before
       // an old byte is overwritten.
-      const LARGE_INTEGER start{};
       if (SetFilePointerEx(to, size, nullptr, FILE_BEGIN) == 0 || SetEndOfFile(to) == 0 ||
           SetFilePointerEx(to, start, nullptr, FILE_BEGIN) == 0) {
         error = LastErrno();
@@ -221,8 +219,88 @@ int OverwriteWithCopy(const NativePath& temporary, const NativePath& target) {
   if (CloseHandle(to) == 0 && error == 0) {
     error = LastErrno();
   }
-  CloseHandle(from);
   return error;
+}
+
+// The user this process runs as (its token's), written into `buffer`; null when it
+// cannot be read.
+PSID ProcessUser(void* buffer, DWORD size) {
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
+    return nullptr;
+  }
+  DWORD needed = 0;
+  const bool read = GetTokenInformation(token, TokenUser, buffer, size, &needed) != 0;
+  CloseHandle(token);
+  return read ? static_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
+}
+
+// Removes `path` when it is a temporary file of ours that its writer left behind: a
+// disk file (no directory, no link) with no other name, owned by `user`, that
+// nobody has open. A writer holds its temporary file open, sharing only its
+// deletion, for as long as it lives (CreateTemporary), so the unshared open below
+// succeeds only once the writer is gone, whatever became of its process; the
+// checks and the removal then go through that one handle.
+void RemoveIfStray(const NativePath& path, PSID user) {
+  HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  BY_HANDLE_FILE_INFORMATION information{};
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR security = nullptr;
+  const bool stray = GetFileType(file) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(file, &information) != 0 &&
+                     (information.dwFileAttributes & kNotPlain) == 0 && information.nNumberOfLinks == 1 &&
+                     GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                     nullptr, nullptr, &security) == ERROR_SUCCESS &&
+                     owner != nullptr && EqualSid(owner, user) != 0;
+  if (security != nullptr) {
+    LocalFree(security);
+  }
+  if (stray) {
+    FILE_DISPOSITION_INFO remove{};
+    remove.DeleteFile = TRUE;
+    (void)SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
+  }
+  CloseHandle(file);
+}
+
+// Removes the stray temporary files of ours in `directory` (RemoveIfStray): those a
+// writer killed before its move into place left behind. Each thread reads a
+// directory at most once in temporary_name::kSweepInterval.
+void SweepStrays(const NativePath& directory) {
+  struct Swept {
+    size_t name_hash = 0;
+    std::chrono::steady_clock::time_point when;
+  };
+  thread_local Swept last;
+  const auto now = std::chrono::steady_clock::now();
+  const size_t name_hash = std::hash<NativePath>{}(directory);
+  if (name_hash == last.name_hash && last.when.time_since_epoch().count() != 0 &&
+      now - last.when < temporary_name::kSweepInterval) {
+    return;
+  }
+  last = {name_hash, now};
+  alignas(TOKEN_USER) unsigned char user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  const PSID user = ProcessUser(user_buffer, sizeof user_buffer);
+  if (user == nullptr) {
+    return;  // whose files are ours cannot be told
+  }
+  WIN32_FIND_DATAW found{};
+  HANDLE listing = FindFirstFileW((directory + L"*").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    if (IsTemporaryName(std::wstring_view(found.cFileName))) {
+      RemoveIfStray(directory + found.cFileName, user);
+    }
+  } while (FindNextFileW(listing, &found) != 0);
+  FindClose(listing);
 }
 
 }  // namespace
@@ -311,6 +389,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
       Abandon();
       return fail(error);
     }
+    SweepStrays(DirectoryOf(target_));
     return true;
   } catch (const std::bad_alloc&) {
     Abandon();
@@ -336,14 +415,30 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
   } else if (std::ferror(stream_) != 0) {
     error = EIO;
   }
+  // The complete file stays held (see CreateTemporary) until it is in place;
+  // closing the stream first still reports a close error before that.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (error == 0 && !temporary_.empty()) {
+    const auto stream_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_)));
+    if (DuplicateHandle(GetCurrentProcess(), stream_handle, GetCurrentProcess(), &held, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS) == 0) {
+      held = INVALID_HANDLE_VALUE;
+      error = LastErrno();
+    }
+  }
   std::FILE* stream = stream_;
   stream_ = nullptr;
   if (std::fclose(stream) != 0 && error == 0) {
     error = errno_or_io();
   }
+#if defined(TARVELO_TEST_SEAMS)
+  if (error == 0 && held != INVALID_HANDLE_VALUE) {
+    test_seams::RunTemporaryNamedHook();
+  }
+#endif
   // Replaces an existing destination in one step; the write-through flag returns
   // only once the move is on the disk.
-  if (error == 0 && !temporary_.empty() &&
+  if (error == 0 && held != INVALID_HANDLE_VALUE &&
       MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
           0) {
     const DWORD refused = GetLastError();
@@ -352,7 +447,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
       // The file may not be replaced (another program has it open without sharing
       // its deletion, or its permissions keep it) yet may be written: overwrite it,
       // as a plain open would.
-      const int overwrite = OverwriteWithCopy(temporary_, target_);
+      const int overwrite = OverwriteWithCopy(held, target_);
       if (overwrite != kNotWritable) {
         error = overwrite;
       }
@@ -360,6 +455,9 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
         DeleteFileW(temporary_.c_str());
       }
     }
+  }
+  if (held != INVALID_HANDLE_VALUE) {
+    CloseHandle(held);
   }
   if (error != 0) {
     Abandon();

@@ -19,6 +19,7 @@
 
 #include "TarveloConvert.h"
 #include "child_process.h"
+#include "destination_hook.h"
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
@@ -178,6 +179,98 @@ TEST_F(StraySweepTest, FilesThatAreNotProvablyOurStraysAreKept) {
   for (const std::string& name : kept) {
     EXPECT_TRUE(std::filesystem::exists(name)) << name;
   }
+}
+
+// Starts a writer converting `source` into `destination` in a child process, and
+// waits until the tests' seam has stopped it between naming its finished file and
+// the rename; the child, or -1 when it did not get there.
+pid_t StartWriterStoppedBeforeRename(const std::string& source, const std::string& destination) {
+  int ready[2];
+  if (pipe(ready) != 0) {
+    return -1;
+  }
+  const pid_t writer = fork();
+  if (writer == 0) {
+    static int ready_end = ready[1];
+    test_seams::SetTemporaryNamedHook(
+        [](void* /*context*/) {
+          if (write(ready_end, "x", 1) == 1) {
+            pause();
+          }
+          _exit(1);
+        },
+        nullptr);
+    _exit(TarveloConvert(source.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
+  }
+  close(ready[1]);
+  char signal_byte = 0;
+  const bool stopped = writer > 0 && read(ready[0], &signal_byte, 1) == 1;
+  close(ready[0]);
+  if (writer > 0 && !stopped) {
+    waitpid(writer, nullptr, 0);
+  }
+  return stopped ? writer : -1;
+}
+
+void KillWriter(pid_t writer) {
+  kill(writer, SIGKILL);
+  EXPECT_EQ(waitpid(writer, nullptr, 0), writer);
+}
+
+// A writer stopped exactly between naming its finished file and the rename: while
+// it lives, another conversion's sweep keeps its file; killed there, it leaves the
+// old destination whole and the named file, which the next conversion into the
+// directory removes.
+TEST_F(StraySweepTest, AWriterKilledBetweenNamingAndRenameLeavesTheOldFileAndAStrayThatIsRemoved) {
+  const std::string destination = out_ + "/a.tga";
+  WriteFileBytes(destination, kOld);
+  const pid_t writer = StartWriterStoppedBeforeRename(source_, destination);
+  ASSERT_GT(writer, 0) << "the writer did not reach the rename";
+  const std::vector<std::string> named = ListDirectory(out_);
+  ASSERT_EQ(named.size(), 2U);
+  const std::string stray = out_ + "/" + named[0];
+  EXPECT_EQ(named[1], "a.tga");
+  std::thread([&] { ConvertInto("b.tga"); }).join();
+  EXPECT_TRUE(std::filesystem::exists(stray)) << "a live writer's file was removed";
+  KillWriter(writer);
+  EXPECT_EQ(ReadFileBytes(destination), kOld);
+  EXPECT_EQ(ReadFileBytes(stray), ExpectedTgaFile(MakeTestImage(4, 4, 3)));
+  std::thread([&] { ConvertInto("a.tga"); }).join();
+  EXPECT_EQ(ListDirectory(out_), (std::vector<std::string>{"a.tga", "b.tga"}));
+  EXPECT_EQ(ReadFileBytes(destination), ExpectedTgaFile(MakeTestImage(4, 4, 3)));
+}
+
+// Root replacing another user's file gives the replacement that user as owner, so a
+// root writer killed before the rename leaves a stray of theirs. Root's sweep
+// removes it while the file it was to replace is still there and theirs; another
+// user's stray beside a file of someone else's, or beside no file, stays.
+TEST_F(StraySweepTest, RootRemovesTheStrayOfAReplacementOfAnotherUsersFile) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to give files to another user";
+  }
+  const std::string destination = out_ + "/a.tga";
+  WriteFileBytes(destination, kOld);
+  ASSERT_EQ(chown(destination.c_str(), kNobody, kNobody), 0);
+  const pid_t writer = StartWriterStoppedBeforeRename(source_, destination);
+  ASSERT_GT(writer, 0) << "the writer did not reach the rename";
+  KillWriter(writer);
+  const std::string stray = out_ + "/" + ListDirectory(out_)[0];
+  struct stat status {};
+  ASSERT_EQ(stat(stray.c_str(), &status), 0);
+  ASSERT_EQ(status.st_uid, kNobody) << "the replacement took the replaced file's owner";
+  // Another user's strays that root cannot tie to a file of theirs.
+  const std::string beside_roots = TemporaryName(out_, "c.tga", "cccccccccccc");
+  WriteFileBytes(out_ + "/c.tga", kOld);
+  const std::string beside_nothing = TemporaryName(out_, "d.tga", "dddddddddddd");
+  for (const std::string& foreign : {beside_roots, beside_nothing}) {
+    WriteFileBytes(foreign, kOld);
+    ASSERT_EQ(chown(foreign.c_str(), kNobody, kNobody), 0);
+  }
+  std::thread([&] { ConvertInto("b.tga"); }).join();
+  EXPECT_FALSE(std::filesystem::exists(stray));
+  EXPECT_TRUE(std::filesystem::exists(beside_roots));
+  EXPECT_TRUE(std::filesystem::exists(beside_nothing));
+  EXPECT_EQ(ReadFileBytes(destination), kOld);
 }
 
 // A writer killed at any point of replacing a file: the destination has its old or

@@ -37,7 +37,9 @@ EXPECTED_EXPORTS = {
     21: b"TarveloLayoutFromName",
 }
 # Lower case; the C runtime is msvcrt.dll, libgcc/libstdc++/winpthread are linked in.
-ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll"}
+# advapi32.dll: the sweep of stray temporary files reads a file's owner and the
+# process's user.
+ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll"}
 LANG_EN_US = 0x409
 # Per machine: the COFF machine type and the optional header's magic.
 MACHINES = {

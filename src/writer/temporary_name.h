@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarvelo {
+
+// The name of a destination's temporary file, on every platform:
+// `.<stem>.tarvelo-<12 lower-case hex digits>.tmp` beside the destination. The writer
+// makes such names (TemporaryName) and the sweep removes only files whose names
+// match (IsTemporaryName), so both read this one pattern.
+namespace temporary_name {
+
+inline constexpr std::string_view kMark = ".tarvelo-";
+inline constexpr std::string_view kEnd = ".tmp";
+inline constexpr size_t kDigits = 12;
+// Keeps the whole name under the 255 characters (or bytes) a name may have.
+inline constexpr size_t kMaxStem = 96;
+
+// A thread looks for stray temporary files in a directory once in this time: a
+// batch writes thousands of files into one directory, and reading it for each
+// would cost more than the conversions.
+inline constexpr std::chrono::seconds kSweepInterval{60};
+
+}  // namespace temporary_name
+
+// `directory` (empty, or ending in its separator) followed by the temporary name
+// for the destination named `name` in it, with `bits` as its digits.
+template <typename Char>
+std::basic_string<Char> TemporaryName(const std::basic_string<Char>& directory,
+                                      const std::basic_string<Char>& name, uint64_t bits) {
+  using temporary_name::kDigits;
+  std::basic_string<Char> path = directory;
+  path.push_back(Char('.'));
+  path.append(name, 0, temporary_name::kMaxStem);
+  for (const char letter : temporary_name::kMark) {
+    path.push_back(Char(letter));
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (size_t digit = 0; digit < kDigits; ++digit) {
+    path.push_back(Char(kHex[bits & 0xFU]));
+    bits >>= 4U;
+  }
+  for (const char letter : temporary_name::kEnd) {
+    path.push_back(Char(letter));
+  }
+  return path;
+}
+
+// Whether `name` (a name in a directory, no directory part) has the temporary
+// pattern.
+template <typename Char>
+bool IsTemporaryName(std::basic_string_view<Char> name) {
+  using temporary_name::kDigits;
+  using temporary_name::kEnd;
+  using temporary_name::kMark;
+  const size_t tail = kMark.size() + kDigits + kEnd.size();
+  if (name.size() < tail + 2 || name.front() != Char('.')) {
+    return false;
+  }
+  const std::basic_string_view<Char> marked = name.substr(name.size() - tail);
+  const auto matches = [&marked](size_t at, std::string_view text) {
+    for (size_t index = 0; index < text.size(); ++index) {
+      if (marked[at + index] != Char(text[index])) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!matches(0, kMark) || !matches(kMark.size() + kDigits, kEnd)) {
+    return false;
+  }
+  for (size_t index = kMark.size(); index < kMark.size() + kDigits; ++index) {
+    const Char digit = marked[index];
+    if ((digit < Char('0') || digit > Char('9')) && (digit < Char('a') || digit > Char('f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The destination's name that the temporary name `name` (IsTemporaryName) was made
+// for; empty when the name was shortened to temporary_name::kMaxStem and so may
+// not be whole.
+template <typename Char>
+std::basic_string_view<Char> TemporaryStem(std::basic_string_view<Char> name) {
+  const size_t tail = temporary_name::kMark.size() + temporary_name::kDigits + temporary_name::kEnd.size();
+  if (name.size() < tail + 2) {
+    return {};
+  }
+  const std::basic_string_view<Char> stem = name.substr(1, name.size() - tail - 1);
+  return stem.size() < temporary_name::kMaxStem ? stem : std::basic_string_view<Char>();
+}
+
+}  // namespace tarvelo
