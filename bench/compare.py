@@ -18,7 +18,11 @@ Sections:
             -j 1 and -j 2, GraphicsMagick's mogrify
   small     2000 tiny PNGs (64 x 64 RGBA), both layouts, one run each: tarvelo-convert
             -j 1 and -j 2 against GraphicsMagick's mogrify, where each file's system
-            calls are the cost
+            calls are the cost; the same 2000 pictures at 640 x 480: tarvelo-convert
+            -j 2 against the floor in one process; with --windows-tool, the Windows
+            tool under Wine: its cost per file in a batch of 200 tiny files at -j 2
+            (a batch of 200 less a batch of 1, over 199), and its bytes against the
+            Linux tool's
   threads   the library's calls at 24 MP and 1 MP: the frozen exports (which
             start no thread), the status call with default options (none either)
             and with helper threads allowed; the exports' cost is their time over
@@ -65,6 +69,9 @@ TARGET_BATCH_OVERHEAD = 0.05
 TARGET_SINGLE_1MP_GEOMEAN = 1.05
 TARGET_SMALL_J1_OF_MOGRIFY = 0.7
 TARGET_SMALL_J2_OF_MOGRIFY = 0.4
+TARGET_SMALL_640_J2_OF_FLOOR = 0.55
+TARGET_WINE_SECONDS_PER_FILE = 0.03
+WINE_BATCH = 200
 
 
 class Runner:
@@ -237,31 +244,92 @@ def run_batch(build, tool, inputs, work, reps, runner):
     return samples, program_names, len(paths)
 
 
-def run_small(tool, inputs, work, reps, runner):
+def run_small(build, tool, windows_tool, inputs, work, reps, runner):
     small_dir = os.path.join(inputs, "small")
     names = sorted(f for f in os.listdir(small_dir) if f.endswith(".png"))
     paths = [os.path.join(small_dir, f) for f in names]
+    large_dir = os.path.join(inputs, "small-640")
+    large_paths = sorted(os.path.join(large_dir, f) for f in os.listdir(large_dir) if f.endswith(".png"))
+    floor = os.path.join(build, "bench", "tarvelo-decode-floor")
     gm = find_program("gm")
     out = os.path.join(work, "small-out")
     samples = Samples()
     programs = {
         "tarvelo -j 1": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "1"] + paths),
         "tarvelo -j 2": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "2"] + paths),
+        "640: floor": lambda layout: ("one", [floor] + large_paths),
+        "640: tarvelo -j 2": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "2"] + large_paths),
     }
     if gm:
         programs["GraphicsMagick mogrify"] = lambda layout: (
             "cwd", [gm, "mogrify", "-output-directory", out, "-format", layout] + names)
+    wine = WineSession(work, windows_tool) if windows_tool else None
+    if wine:
+        wine_out = "Z:" + out
+        for count in (WINE_BATCH, 1):
+            programs[f"Wine: {count}"] = lambda layout, count=count: (
+                "cwd", wine.argv([wine.tool, "--to", layout, "-o", wine_out, "-j", "2"] + names[:count]))
     program_names = list(programs)
-    for rep in range(reps):
-        for index, layout in enumerate(LAYOUTS):
-            for name in rotated(program_names, rep + index):
-                os.makedirs(out, exist_ok=True)
-                kind, argv = programs[name](layout)
-                elapsed, peak = runner.run(argv, cwd=small_dir if kind == "cwd" else None)
-                remove(out)
-                samples.add((layout, name), elapsed, peak)
-        print(f"  small files: repetition {rep + 1} of {reps} done", file=sys.stderr)
-    return samples, program_names, len(paths)
+    try:
+        for rep in range(reps):
+            for index, layout in enumerate(LAYOUTS):
+                for name in rotated(program_names, rep + index):
+                    if name == "640: floor" and layout != LAYOUTS[0]:
+                        continue  # decoding does not depend on the layout
+                    os.makedirs(out, exist_ok=True)
+                    kind, argv = programs[name](layout)
+                    elapsed, peak = runner.run(argv, cwd=small_dir if kind == "cwd" else None)
+                    remove(out)
+                    samples.add((layout, name), elapsed, peak)
+            print(f"  small files: repetition {rep + 1} of {reps} done", file=sys.stderr)
+        same_bytes = wine.same_bytes_as(tool, small_dir, names[:WINE_BATCH], work) if wine else None
+    finally:
+        if wine:
+            wine.stop()
+    return samples, program_names, len(paths), same_bytes
+
+
+class WineSession:
+    """A Wine prefix of the comparison's own, with one server kept running, so that
+    the times are the tool's and not Wine's start."""
+
+    def __init__(self, work, tool):
+        self.tool = tool
+        self.wine = find_program("wine")
+        if not self.wine:
+            raise RuntimeError("--windows-tool needs Wine (wine)")
+        prefix = os.path.join(work, "wine-prefix")
+        os.makedirs(prefix, exist_ok=True)
+        os.environ.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
+        subprocess.run(["wineserver", "-p"], check=True)
+        subprocess.run([self.wine, "wineboot", "-i"], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run([self.wine, "cmd", "/c", "exit"], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def argv(self, command):
+        return [self.wine] + command
+
+    def same_bytes_as(self, tool, small_dir, names, work):
+        """Whether the Windows tool writes the Linux tool's bytes for `names`, both layouts."""
+        for layout in LAYOUTS:
+            linux_out, wine_out = os.path.join(work, "linux-out"), os.path.join(work, "wine-out")
+            for directory in (linux_out, wine_out):
+                os.makedirs(directory, exist_ok=True)
+            subprocess.run([tool, "-q", "--to", layout, "-o", linux_out] + names, cwd=small_dir, check=True)
+            subprocess.run(self.argv([self.tool, "-q", "--to", layout, "-o", "Z:" + wine_out] + names),
+                           cwd=small_dir, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for name in names:
+                output = os.path.splitext(name)[0] + "." + layout
+                with open(os.path.join(linux_out, output), "rb") as a, open(os.path.join(wine_out, output), "rb") as b:
+                    if a.read() != b.read():
+                        return False
+            remove(linux_out)
+            remove(wine_out)
+        return True
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], check=False)
 
 
 THREAD_MODES = ("export", "default", "threads")
@@ -499,28 +567,50 @@ def report_batch(samples, names, count, lines, verdicts):
     lines.append("")
 
 
-def report_small(samples, names, count, lines, verdicts):
-    lines.append(f"Small files: {count} PNGs (64 x 64 RGBA) in one run: median wall seconds, ms per file, "
-                 "peak MiB:")
+def report_small(samples, names, count, same_bytes, lines, verdicts):
+    lines.append(f"Small files: {count} PNGs (64 x 64 RGBA) in one run, and the same pictures at 640 x 480: "
+                 "median wall seconds, ms per file, peak MiB:")
     lines.append("")
     lines.append("| program | tga | bmp | ms/file (tga) | peak MiB |")
     lines.append("|---|---|---|---|---|")
     for name in names:
+        if name.startswith("Wine"):
+            continue
         tga = samples.median(("tga", name))
         bmp = samples.median(("bmp", name))
-        lines.append(f"| {name} | {tga:.3f} | {bmp:.3f} | {tga / count * 1000:.3f} | "
+        bmp_cell = f"{bmp:.3f}" if bmp is not None else "(same)"
+        lines.append(f"| {name} | {tga:.3f} | {bmp_cell} | {tga / count * 1000:.3f} | "
                      f"{samples.peak(('tga', name)):.1f} |")
     lines.append("")
     for layout in LAYOUTS:
         mogrify = samples.median((layout, "GraphicsMagick mogrify"))
-        if not mogrify:
-            continue
-        for name, target in (("tarvelo -j 1", TARGET_SMALL_J1_OF_MOGRIFY),
-                             ("tarvelo -j 2", TARGET_SMALL_J2_OF_MOGRIFY)):
-            ratio = samples.median((layout, name)) / mogrify
-            lines.append(f"{layout}: {name} takes {ratio:.2f}x the time of GraphicsMagick's mogrify "
-                         f"(target <= {target})")
-            verdicts.append((ratio <= target, f"small files, {name} <= {target}x mogrify ({layout}: {ratio:.2f}x)"))
+        if mogrify:
+            for name, target in (("tarvelo -j 1", TARGET_SMALL_J1_OF_MOGRIFY),
+                                 ("tarvelo -j 2", TARGET_SMALL_J2_OF_MOGRIFY)):
+                ratio = samples.median((layout, name)) / mogrify
+                lines.append(f"{layout}: {name} takes {ratio:.2f}x the time of GraphicsMagick's mogrify "
+                             f"(target <= {target})")
+                verdicts.append((ratio <= target,
+                                 f"small files, {name} <= {target}x mogrify ({layout}: {ratio:.2f}x)"))
+        ratio = samples.median((layout, "640: tarvelo -j 2")) / samples.median(("tga", "640: floor"))
+        lines.append(f"{layout}: at 640 x 480, tarvelo -j 2 takes {ratio:.2f}x the time of the floor in one "
+                     f"process (target <= {TARGET_SMALL_640_J2_OF_FLOOR})")
+        verdicts.append((ratio <= TARGET_SMALL_640_J2_OF_FLOOR,
+                         f"640 x 480 files, tarvelo -j 2 <= {TARGET_SMALL_640_J2_OF_FLOOR}x the floor "
+                         f"({layout}: {ratio:.2f}x)"))
+        many = samples.median((layout, f"Wine: {WINE_BATCH}"))
+        if many is not None:
+            one = samples.median((layout, "Wine: 1"))
+            per_file = (many - one) / (WINE_BATCH - 1)
+            lines.append(f"{layout}: under Wine, -j 2: {WINE_BATCH} files {many:.3f} s, 1 file {one:.3f} s: "
+                         f"{per_file * 1000:.1f} ms per file (target <= {TARGET_WINE_SECONDS_PER_FILE * 1000:.0f})")
+            verdicts.append((per_file <= TARGET_WINE_SECONDS_PER_FILE,
+                             f"Windows tool under Wine, -j 2, <= {TARGET_WINE_SECONDS_PER_FILE} s per file "
+                             f"({layout}: {per_file:.4f} s)"))
+    if same_bytes is not None:
+        lines.append(f"Windows tool under Wine writes the Linux tool's bytes for the {WINE_BATCH} files, both "
+                     f"layouts: {'yes' if same_bytes else 'NO'}")
+        verdicts.append((same_bytes, "Windows tool under Wine: the same bytes as on Linux"))
     lines.append("")
 
 
@@ -622,6 +712,7 @@ def main():
     parser.add_argument("--build", required=True, help="build directory with the tool and bench/")
     parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
     parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
+    parser.add_argument("--windows-tool", help="the Windows tarvelo-convert.exe to time under Wine (small section)")
     parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
     parser.add_argument("--sections", default="writer,single,batch,small,threads,decoder",
                         help="comma-separated: writer,single,batch,small,threads,decoder (default all)")
@@ -663,7 +754,7 @@ def main():
         results["batch"] = run_batch(build, tool, inputs, work, args.reps, runner)
     if "small" in sections:
         print("small files ...", file=sys.stderr)
-        results["small"] = run_small(tool, inputs, work, args.reps, runner)
+        results["small"] = run_small(build, tool, args.windows_tool, inputs, work, args.reps, runner)
     if "threads" in sections:
         print("threads ...", file=sys.stderr)
         results["threads"] = run_threads(build, inputs, work, args.reps, runner, sizes)

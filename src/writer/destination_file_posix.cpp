@@ -204,12 +204,9 @@ int CreateUnnamed(const std::string& target) {
   }
   const std::string directory = DirectoryOf(target);
   // Readable too: a replacement that is refused is copied over the target instead.
-  const int descriptor =
-      open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (descriptor >= 0) {
-    MarkBeingWritten(descriptor);  // before it has any name
-  }
-  return descriptor;
+  // Unmarked: nobody can find a file without a name. It is marked as being
+  // written when it gets a temporary one (NameUnnamed).
+  return open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
 #else
   (void)target;
   return -1;
@@ -221,6 +218,7 @@ std::string SelfPath(int descriptor) { return "/proc/self/fd/" + std::to_string(
 // Gives the unnamed file behind `descriptor` a temporary name beside `target`.
 int NameUnnamed(int descriptor, const std::string& target, std::string& temporary) {
   const std::string self = SelfPath(descriptor);
+  MarkBeingWritten(descriptor);  // before it has a name a sweep could find
   return ClaimTemporaryName(target, temporary, [&self](const std::string& name) {
     return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   });
@@ -287,17 +285,21 @@ void SweepStrays(const std::string& directory) {
     std::chrono::steady_clock::time_point when;
   };
   thread_local Swept last;
+  const auto now = std::chrono::steady_clock::now();
+  const size_t name_hash = std::hash<std::string>{}(directory);
+  // A batch writes file after file into one directory: the name and the clock
+  // decide without a system call.
+  if (name_hash == last.name_hash && now - last.when < temporary_name::kSweepInterval) {
+    return;
+  }
   const int descriptor =
       open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) {
     return;
   }
   struct stat status {};
-  const auto now = std::chrono::steady_clock::now();
-  const size_t name_hash = std::hash<std::string>{}(directory);
-  if (fstat(descriptor, &status) != 0 ||
-      (status.st_dev == last.device && status.st_ino == last.inode && name_hash == last.name_hash &&
-       now - last.when < temporary_name::kSweepInterval)) {
+  if (fstat(descriptor, &status) != 0 || (status.st_dev == last.device && status.st_ino == last.inode &&
+                                          now - last.when < temporary_name::kSweepInterval)) {
     close(descriptor);
     return;
   }

@@ -3,6 +3,7 @@
 // that is installed has none and reacts to none of their variables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -98,6 +99,77 @@ TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
   ExpectConverted({"1", "2", "3"});
   EXPECT_GE(elapsed, std::chrono::seconds(1));
   EXPECT_LT(elapsed, std::chrono::seconds(10));
+}
+
+// Enough files that one worker takes them in runs of several: a crash and a hang in
+// the middle of a run cost only their own file, and the rest of each run is still
+// converted (by a fresh worker).
+class IsolationInRuns : public testing::Test {
+ protected:
+  static constexpr int kFiles = 48;
+
+  // f00.png ... f47.png, with the markers in the names of the files asked for.
+  std::vector<std::string> MakeSources(const std::vector<std::pair<int, std::string>>& marked) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < kFiles; ++i) {
+      std::string stem = (i < 10 ? "f0" : "f") + std::to_string(i);
+      for (const auto& [index, marker] : marked) {
+        if (index == i) {
+          stem += "-" + marker;
+        }
+      }
+      EXPECT_TRUE(WritePng(dir_.File(stem + ".png"), MakeTestImage(4 + i % 5, 3, 4)));
+      stems_.push_back(stem);
+      sources.push_back(dir_.File(stem + ".png"));
+    }
+    std::filesystem::create_directory(dir_.File("out"));
+    return sources;
+  }
+
+  // Every file but `failed` converted, byte for byte; the failed ones left nothing.
+  void ExpectAllConvertedBut(const std::vector<int>& failed) const {
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string output = dir_.File("out/" + stems_[static_cast<std::size_t>(i)] + ".tga");
+      if (std::find(failed.begin(), failed.end(), i) != failed.end()) {
+        EXPECT_FALSE(FileExists(output)) << output;
+      } else {
+        EXPECT_EQ(ReadFileBytes(output),
+                  LibraryOutput(dir_.File(stems_[static_cast<std::size_t>(i)] + ".png"), TARVELO_LAYOUT_TGA))
+            << output;
+      }
+    }
+  }
+
+  const TempDir dir_;
+  std::vector<std::string> stems_;
+};
+
+TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
+  const std::vector<std::string> sources = MakeSources({{5, "crash-here"}, {9, "hang-here"}, {10, "crash-here"}});
+  std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "1", "-o", dir_.File("out")};
+  arguments.insert(arguments.end(), sources.begin(), sources.end());
+  const ToolResult result =
+      RunTool(arguments, {.extra_environment = {"TARVELO_TOOL_TEST_CRASH_MARKER=crash-here",
+                                                "TARVELO_TOOL_TEST_HANG_MARKER=hang-here"},
+                          .hooked = true});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + sources[5] + ": decoder crashed (signal 11)\n" +
+                            "tarvelo-convert: " + sources[9] + ": timed out after 1 s\n" +
+                            "tarvelo-convert: " + sources[10] + ": decoder crashed (signal 11)\n");
+  EXPECT_EQ(result.out, "converted 45 of 48 files, 3 failed\n");
+  ExpectAllConvertedBut({5, 9, 10});
+}
+
+// The time limit is a file's, not a run's: two slow files in one run take longer
+// together than the limit allows one file, and both convert.
+TEST_F(IsolationInRuns, TimeLimitCountsForEachFileOfARun) {
+  const std::vector<std::string> sources = MakeSources({{1, "slow-here"}, {2, "slow-here"}});
+  std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "3", "-o", dir_.File("out")};
+  arguments.insert(arguments.end(), sources.begin(), sources.end());
+  const ToolResult result =
+      RunTool(arguments, {.extra_environment = {"TARVELO_TOOL_TEST_SLOW_MARKER=slow-here"}, .hooked = true});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  ExpectAllConvertedBut({});
 }
 
 TEST_F(Isolation, SingleFileModeIsIsolatedToo) {

@@ -216,6 +216,42 @@ TEST_F(ToolHostTest, CrashingAndHangingSourcesCostOnlyTheirFile) {
   EXPECT_EQ(ReadWideFile(output + L"\\\u540e.bmp"), LibraryConversion(rgb_, TARVELO_LAYOUT_BMP));
 }
 
+// Enough files that the one worker takes them in runs of several: a crash and a
+// hang in the middle of a run cost only their own file, the rest of each run is
+// converted by a fresh worker, and the worker is reused from run to run.
+TEST_F(ToolHostTest, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_CRASH_MARKER", L"crash-me");
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_HANG_MARKER", L"hang-me");
+  const std::wstring output = In(L"out");
+  ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+  constexpr int kFiles = 40;
+  std::vector<std::wstring> names;
+  std::vector<std::wstring> arguments = {L"--to", L"tga", L"-o", output, L"-j", L"1", L"--timeout", L"2"};
+  for (int i = 0; i < kFiles; ++i) {
+    std::wstring name = L"f" + std::to_wstring(100 + i);
+    name += i == 3 ? L"-crash-me" : (i == 6 ? L"-hang-me" : L"");
+    names.push_back(name);
+    WriteWideFile(In(name + L".png"), rgb_);
+    arguments.push_back(In(name + L".png"));
+  }
+  const ToolRun run = RunTool(hooked_tool_, arguments, directory_);
+  EXPECT_EQ(run.exit_code, 1U);
+  EXPECT_NE(run.errors.find("f103-crash-me.png: decoder crashed (exception 0xC0000005)"), std::string::npos)
+      << run.errors;
+  EXPECT_NE(run.errors.find("f106-hang-me.png: timed out after 2 s"), std::string::npos) << run.errors;
+  EXPECT_NE(std::string(run.output.begin(), run.output.end()).find("converted 38 of 40 files, 2 failed"),
+            std::string::npos);
+  const Bytes expected = LibraryConversion(rgb_, TARVELO_LAYOUT_TGA);
+  for (int i = 0; i < kFiles; ++i) {
+    const std::wstring converted = output + L"\\" + names[static_cast<std::size_t>(i)] + L".tga";
+    if (i == 3 || i == 6) {
+      EXPECT_FALSE(WideFileExists(converted));
+    } else {
+      EXPECT_EQ(ReadWideFile(converted), expected) << i;
+    }
+  }
+}
+
 // A single file converts in the tool's own process, guarded the same way.
 TEST_F(ToolHostTest, SingleFileCrashAndHangAreReported) {
   SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_CRASH_MARKER", L"crash-me");

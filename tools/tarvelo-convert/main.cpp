@@ -158,7 +158,7 @@ int main() {
     // the error mode) that would hold it until the time limit.
     (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     (void)SetUnhandledExceptionFilter(EndWorkerAtCrash);
-    tarvelo::cli::RunWorker(0, 1);
+    tarvelo::cli::RunWindowsWorker();
   }
   if (arguments.empty()) {
     arguments.emplace_back("tarvelo-convert");

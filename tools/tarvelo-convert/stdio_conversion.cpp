@@ -73,10 +73,11 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
       status.st_size <= kReadWholeUpTo) {
-    // One byte more than the size: a file that grew meanwhile is left to the library.
+    // One read of one byte more than the size: a regular file reads short only at
+    // its end, so getting exactly the size shows the whole file was read. A file
+    // that grew or shrank meanwhile is left to the library.
     std::string buffer(static_cast<std::size_t>(status.st_size) + 1, '\0');
-    if (ReadFully(fd, buffer.data(), static_cast<std::size_t>(status.st_size)) &&
-        ReadSome(fd, buffer.data() + status.st_size, 1) == 0) {
+    if (ReadSome(fd, buffer.data(), buffer.size()) == status.st_size) {
       buffer.pop_back();
       bytes = std::move(buffer);
     }

@@ -14,18 +14,24 @@ namespace tarvelo::cli {
 // Converts files in worker processes, so that a decoder that crashes or hangs on
 // one file costs only that file.
 //
-// Hands the files out to a row of worker slots (worker_slots.h), waits on the busy
-// ones with the nearest deadline as timeout and records each file's outcome. A
-// worker that dies fails its file with "decoder crashed (signal N)" (Windows:
-// "exception 0x..."); one still busy at its file's deadline is killed and fails it
-// with "timed out after N s". Either way a fresh worker takes its slot for the
-// remaining files.
+// Hands the files out to a row of worker slots (worker_slots.h) in runs: several
+// small files go in one request, so that a batch of small files costs one wake-up
+// per run rather than two context switches per file; a large file goes alone, and
+// runs shorten as the batch nears its end, so every worker stays busy to the end.
+// Waits on the busy slots with the nearest deadline as timeout and records each
+// file's outcome. A worker that dies fails the file it was converting with
+// "decoder crashed (signal N)" (Windows: "exception 0x..."); one still busy at a
+// file's deadline (the time limit counts per file) is killed and fails that file
+// with "timed out after N s". Either way the files of the run it had finished
+// count, the rest of its run goes back to be handed out again, and a fresh worker
+// takes its slot.
 //
-// An interrupt (interrupt.h) ends the run early: no file is handed out any more,
-// and the files being converted get `interrupt_grace` to finish, as a worker killed
-// while it puts its output in place could leave a temporary file behind instead.
-// Those that finish are recorded as usual; the rest are killed, and the files not
-// completed are left to the caller.
+// An interrupt (interrupt.h) ends the batch early: no file is handed out any more,
+// the workers end their runs after their current file, and the files being
+// converted get `interrupt_grace` to finish, as a worker killed while it puts its
+// output in place could leave a temporary file behind instead. Those that finish
+// are recorded as usual; the rest are killed, and the files not completed are left
+// to the caller.
 //
 // Not thread-safe; meant for a single-threaded tool (it forks). On POSIX systems it
 // ignores SIGPIPE for the process, so a worker that vanishes makes writes fail
@@ -41,10 +47,17 @@ class WorkerPool {
 
  private:
   using Clock = WorkerSlots::Clock;
-  struct Busy {
-    std::size_t job_index = 0;
-    Clock::time_point deadline;
-  };
+  using FileRun = std::vector<std::size_t>;  // job indexes, in the order converted
+
+  // The next run from the pending jobs (at least one job; pending not empty).
+  FileRun TakeRun(const std::vector<ConversionJob>& jobs);
+  // Records the replies of `run`'s first files; returns how many there were.
+  static std::size_t FinishReplied(const FileRun& run, const std::vector<ConversionReply>& replies,
+                                   const std::vector<ConversionJob>& jobs, const Completion& finish);
+  // After a worker ended in the middle of `run`: the file it was on fails with
+  // `reason`, the files after it go back to be handed out again.
+  void FailAndRequeue(const FileRun& run, std::size_t failed, const std::string& reason,
+                      const std::vector<ConversionJob>& jobs, const Completion& finish);
 
   // Hands out pending jobs to the idle slots. False when a worker could not be
   // started.
@@ -59,7 +72,7 @@ class WorkerPool {
   [[nodiscard]] Clock::time_point NearestDeadline() const;
 
   WorkerSlots slots_;
-  std::vector<std::optional<Busy>> busy_;  // per slot: the job it converts
+  std::vector<std::optional<FileRun>> busy_;  // per slot: the run it converts
   std::vector<std::size_t> pending_;       // job indexes not handed out, next last
   std::chrono::seconds time_limit_;
   std::chrono::seconds interrupt_grace_;

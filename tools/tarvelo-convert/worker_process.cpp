@@ -31,19 +31,32 @@ void KeepMemoryForTheNextFile() {
 
 }  // namespace
 
-void RunWorker(int requests, int replies) {
-  ConversionRequest request;
-  for (int files = 0; ReceiveRequest(requests, &request); ++files) {
-    if (files == 1) {
-      KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
+void RunWorker(const WorkerChannels& channels) {
+  ReplyBoard* board = channels.board;
+  std::vector<ConversionRequest> run;
+  std::size_t files = 0;
+  while (ReceiveRun(channels.requests, &run)) {
+    uint32_t posted = 0;
+    for (const ConversionRequest& request : run) {
+      if (board->stop_after_current.load(std::memory_order_acquire) != 0) {
+        break;
+      }
+      if (++files == 2) {
+        KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
+      }
+      MarkFileStarted(board, SteadyNowNs());
+      InjectTestFault(request.source);
+      char detail[1024] = "";
+      ConversionReply reply;
+      reply.status = ConvertJob({request.source, request.destination, request.layout, request.max_pixels},
+                                nullptr, detail, sizeof detail);
+      reply.detail = detail;
+      if (!PostReply(board, reply)) {
+        break;
+      }
+      ++posted;
     }
-    InjectTestFault(request.source);
-    char detail[1024] = "";
-    ConversionReply reply;
-    reply.status = ConvertJob({request.source, request.destination, request.layout, request.max_pixels},
-                              nullptr, detail, sizeof detail);
-    reply.detail = detail;
-    if (!SendReply(replies, reply)) {
+    if (!channels.run_done(posted)) {
       break;
     }
   }

@@ -11,17 +11,18 @@
 namespace tarvelo::cli {
 
 // The platform layer under the batch scheduler (worker_pool.h): a fixed row of
-// slots, each holding at most one worker process, and the four things the
-// scheduler does with them. Everything that differs between systems (how a worker
-// starts, how its request and reply travel, how the tool waits on several at once,
-// how a dead worker's end is told) stays in the two implementations:
-//   worker_slots_posix.cpp    a fork of the tool per slot, on a socket pair, kept
-//                             for file after file;
-//   worker_slots_windows.cpp  the tool started with CreateProcessW per file, the
-//                             request on its standard input and the reply on its
-//                             standard output; its exit completes the reply.
-// Requests and replies are the frames of worker_protocol.h on both, so a slot that
-// keeps its worker for several requests is a matter of the implementation alone.
+// slots, each holding at most one worker process that is kept for run after run of
+// files, and the things the scheduler does with them. Everything that differs
+// between systems (how a worker starts, how a run reaches it, how the tool waits on
+// several at once, how a dead worker's end is told) stays in the two
+// implementations:
+//   worker_slots_posix.cpp    a fork of the tool per slot: runs and run-done frames
+//                             on a socket pair, the reply board in shared memory;
+//   worker_slots_windows.cpp  the tool started with CreateProcessW in its worker
+//                             mode: runs on its standard input, the reply board in
+//                             a shared file mapping, run done as an event.
+// Both post replies on a reply board (reply_board.h), so the tool learns a run's
+// outcome in one wake-up and, after a crash or a time limit, which file it was.
 //
 // Not thread-safe: one scheduler on one thread owns the row.
 class WorkerSlots {
@@ -38,10 +39,10 @@ class WorkerSlots {
 
   struct SendResult {
     enum class Kind {
-      kSent,         // the worker has the request; its reply is awaited
+      kSent,         // the worker has the run; its end is awaited
       kCannotStart,  // no worker could be started (`reason`); the slot stays empty
-      kLost,         // the slot's worker was gone before it took the request (`end`);
-                     // it has been reaped and the slot is empty
+      kLost,         // the slot's worker was gone before it took the run (`end`); it
+                     // has been reaped and the slot is empty
     };
     Kind kind = Kind::kSent;
     std::string reason;
@@ -50,13 +51,16 @@ class WorkerSlots {
 
   struct Collected {
     enum class Kind {
-      kNothingYet,  // part of the reply has arrived, or none
-      kReply,       // the whole reply (`reply`); the slot may keep its worker
+      kNothingYet,  // the run goes on
+      kRunDone,     // the worker says the run is over; the slot keeps its worker
       kMalformed,   // the worker said something else; it has been ended and reaped
-      kLost,        // the worker ended before its reply was whole (`end`); reaped
+      kLost,        // the worker ended before the run was (`end`); reaped
     };
     Kind kind = Kind::kNothingYet;
-    ConversionReply reply;
+    // The replies on the board, in run order: every file's for kRunDone (fewer
+    // only when the run was asked to stop), those completed before the end
+    // otherwise. A reply that could not be read ends the list.
+    std::vector<ConversionReply> replies;
     WorkerEnd end;
   };
 
@@ -71,19 +75,28 @@ class WorkerSlots {
 
   [[nodiscard]] std::size_t size() const;
 
-  // Hands `request` to the worker in `slot`, starting one first when the slot has
-  // none. The slot must not be awaiting a reply.
-  SendResult Send(std::size_t slot, const ConversionRequest& request);
+  // Hands `run` (1 to kMaxRunFiles files) to the worker in `slot`, starting one
+  // first when the slot has none. The slot must not be busy with a run.
+  SendResult Send(std::size_t slot, const std::vector<ConversionRequest>& run);
 
-  // Waits until a slot that awaits a reply has something to collect, an interrupt
-  // arrives (interrupt.h), or `until` passes. Returns the slots to collect from.
+  // Waits until a busy slot has something to collect, an interrupt arrives
+  // (interrupt.h), or `until` passes. Returns the slots to collect from.
   std::vector<std::size_t> WaitForAny(Clock::time_point until);
 
-  // Takes what the worker in `slot` has sent since the last call.
+  // Takes what the worker in `slot` has said since the last call.
   Collected Collect(std::size_t slot);
 
-  // Kills the worker in `slot` and reaps it; the slot is empty afterwards.
-  void Kill(std::size_t slot);
+  // When the busy worker in `slot` began the file it is converting (a file's time
+  // limit counts from there), as its board says; never before the run was sent
+  // nor after now, whatever a confused worker wrote.
+  [[nodiscard]] Clock::time_point FileStarted(std::size_t slot) const;
+
+  // Asks the busy worker in `slot` to end its run after its current file.
+  void StopAfterCurrentFile(std::size_t slot);
+
+  // Kills the worker in `slot` and reaps it; the slot is empty afterwards. Returns
+  // the replies it had posted for its run.
+  std::vector<ConversionReply> Kill(std::size_t slot);
 
  private:
   struct Platform;  // defined by each implementation

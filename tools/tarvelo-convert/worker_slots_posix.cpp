@@ -1,9 +1,11 @@
 // POSIX: each slot's worker is a fork of the tool connected by a socket pair; it is
-// started once and then converts one file after another (worker_process.h), so a
-// file costs one small request and reply, not a process start. The tool waits on
-// all busy workers with poll().
+// started once and then converts run after run of files (worker_process.h), so a
+// file costs a share of one small request and one wake-up, not a process start.
+// The reply board is an anonymous shared mapping made before the fork. The tool
+// waits on all busy workers with poll().
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +31,10 @@ namespace {
 struct Slot {
   pid_t pid = -1;  // -1: the slot has no process
   int channel = -1;
-  bool awaiting_reply = false;
-  std::string received;  // reply bytes read so far
+  ReplyBoard* board = nullptr;
+  std::size_t run_length = 0;  // 0: no run is being converted
+  WorkerSlots::Clock::time_point sent;
+  std::string received;  // run-done bytes read so far
 };
 
 WorkerSlots::WorkerEnd EndOf(int wait_status) {
@@ -54,23 +58,35 @@ struct WorkerSlots::Platform {
   std::vector<Slot> slots;
 
   // Closes the channel, kills the process when asked, reaps it and empties the
-  // slot. Returns how the worker ended.
-  WorkerEnd Stop(Slot* slot, bool kill_first) {
+  // slot. Returns how the worker ended; `replies` gets the replies it had posted
+  // for its run.
+  WorkerEnd Stop(Slot* slot, bool kill_first, std::vector<ConversionReply>* replies = nullptr) {
     close(slot->channel);
     if (kill_first) {
       kill(slot->pid, SIGKILL);
     }
     int wait_status = 0;
     WaitForExit(slot->pid, &wait_status);
+    if (replies != nullptr && slot->run_length > 0) {
+      bool malformed = false;
+      *replies = ReadBoardReplies(*slot->board, slot->run_length, &malformed);
+    }
+    munmap(slot->board, sizeof(ReplyBoard));
     *slot = Slot{};
     return EndOf(wait_status);
   }
 
   // False with the reason when no worker could be started.
   bool Start(Slot* slot, std::string* reason) {
+    void* board = mmap(nullptr, sizeof(ReplyBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (board == MAP_FAILED) {
+      *reason = std::strerror(errno);
+      return false;
+    }
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
       *reason = std::strerror(errno);
+      munmap(board, sizeof(ReplyBoard));
       return false;
     }
     for (const int end : ends) {
@@ -84,6 +100,7 @@ struct WorkerSlots::Platform {
       *reason = std::strerror(errno);
       close(ends[0]);
       close(ends[1]);
+      munmap(board, sizeof(ReplyBoard));
       return false;
     }
     if (pid == 0) {
@@ -104,12 +121,15 @@ struct WorkerSlots::Platform {
 #else
       (void)parent;
 #endif
-      RunWorker(ends[1], ends[1]);
+      const int channel = ends[1];
+      RunWorker({channel, static_cast<ReplyBoard*>(board),
+                 [channel](uint32_t replies) { return SendRunDone(channel, replies); }});
     }
     close(ends[1]);
     *slot = Slot{};
     slot->pid = pid;
     slot->channel = ends[0];
+    slot->board = static_cast<ReplyBoard*>(board);
     return true;
   }
 };
@@ -132,7 +152,7 @@ WorkerSlots::~WorkerSlots() {
     }
     close(slot.channel);
     slot.channel = -1;
-    if (slot.awaiting_reply) {
+    if (slot.run_length > 0) {
       kill(slot.pid, SIGKILL);
     }
   }
@@ -140,26 +160,29 @@ WorkerSlots::~WorkerSlots() {
     if (slot.pid >= 0) {
       int ignored = 0;
       WaitForExit(slot.pid, &ignored);
+      munmap(slot.board, sizeof(ReplyBoard));
     }
   }
 }
 
 std::size_t WorkerSlots::size() const { return platform_->slots.size(); }
 
-WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const ConversionRequest& request) {
+WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const std::vector<ConversionRequest>& run) {
   Slot& slot = platform_->slots[index];
   SendResult result;
   if (slot.pid < 0 && !platform_->Start(&slot, &result.reason)) {
     result.kind = SendResult::Kind::kCannotStart;
     return result;
   }
-  if (!SendRequest(slot.channel, request)) {
-    // The worker died while idle (killed from outside): the file never reached it.
+  slot.sent = Clock::now();
+  ClearBoard(slot.board, SteadyNowNs());
+  if (!SendRun(slot.channel, run)) {
+    // The worker died while idle (killed from outside): the run never reached it.
     result.kind = SendResult::Kind::kLost;
     result.end = platform_->Stop(&slot, true);
     return result;
   }
-  slot.awaiting_reply = true;
+  slot.run_length = run.size();
   slot.received.clear();
   return result;
 }
@@ -168,7 +191,7 @@ std::vector<std::size_t> WorkerSlots::WaitForAny(Clock::time_point until) {
   std::vector<pollfd> watched;
   std::vector<std::size_t> busy;
   for (std::size_t i = 0; i < platform_->slots.size(); ++i) {
-    if (platform_->slots[i].awaiting_reply) {
+    if (platform_->slots[i].run_length > 0) {
       watched.push_back({platform_->slots[i].channel, POLLIN, 0});
       busy.push_back(i);
     }
@@ -201,36 +224,48 @@ std::vector<std::size_t> WorkerSlots::WaitForAny(Clock::time_point until) {
 WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
   Slot& slot = platform_->slots[index];
   Collected collected;
-  char buffer[4096];
+  char buffer[64];
   const long got = ReadSome(slot.channel, buffer, sizeof buffer);
   if (got <= 0) {
-    // End of file or a reset: the worker is gone (or going) mid-conversion. Kill it
-    // in case it merely closed the socket, so that reaping cannot hang.
+    // End of file or a reset: the worker is gone (or going) mid-run. Kill it in
+    // case it merely closed the socket, so that reaping cannot hang.
     collected.kind = Collected::Kind::kLost;
-    collected.end = platform_->Stop(&slot, true);
+    collected.end = platform_->Stop(&slot, true, &collected.replies);
     return collected;
   }
   slot.received.append(buffer, static_cast<std::size_t>(got));
-  switch (ParseReply(slot.received, &collected.reply)) {
-    case ReplyParse::kIncomplete: break;
-    case ReplyParse::kComplete:
-      collected.kind = Collected::Kind::kReply;
-      slot.awaiting_reply = false;
-      slot.received.clear();
-      break;
-    case ReplyParse::kMalformed:
-      collected.kind = Collected::Kind::kMalformed;
-      platform_->Stop(&slot, true);
-      break;
+  if (slot.received.size() < kRunDoneBytes) {
+    return collected;
   }
+  // One run, one run-done frame, saying what the board shows.
+  if (slot.received.size() != kRunDoneBytes ||
+      !ReadFinishedRun(*slot.board, slot.run_length, ParseRunDone(slot.received.data()), &collected.replies)) {
+    collected.kind = Collected::Kind::kMalformed;
+    platform_->Stop(&slot, true);
+    return collected;
+  }
+  collected.kind = Collected::Kind::kRunDone;
+  slot.run_length = 0;
+  slot.received.clear();
   return collected;
 }
 
-void WorkerSlots::Kill(std::size_t index) {
+WorkerSlots::Clock::time_point WorkerSlots::FileStarted(std::size_t index) const {
+  const Slot& slot = platform_->slots[index];
+  return FileStartedOn(*slot.board, slot.sent);
+}
+
+void WorkerSlots::StopAfterCurrentFile(std::size_t index) {
+  platform_->slots[index].board->stop_after_current.store(1, std::memory_order_release);
+}
+
+std::vector<ConversionReply> WorkerSlots::Kill(std::size_t index) {
   Slot& slot = platform_->slots[index];
+  std::vector<ConversionReply> replies;
   if (slot.pid >= 0) {
-    platform_->Stop(&slot, true);
+    platform_->Stop(&slot, true, &replies);
   }
+  return replies;
 }
 
 }  // namespace tarvelo::cli

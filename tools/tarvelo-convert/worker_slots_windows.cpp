@@ -1,18 +1,21 @@
 // Windows: a slot's worker is the tool itself, started with CreateProcessW in its
-// hidden worker mode. The request goes to the worker's standard input and the
-// reply comes back on its standard output, in the same frames as the POSIX
-// workers' socket carries. Windows has no fork, and a process start costs there
-// about what a file's conversion does, so the worker takes one request (its input
-// is closed after it) and its exit, which the tool can wait on together with the
-// other workers and the interrupt event, is the sign that its reply is complete.
+// hidden worker mode and kept for run after run of files, as on POSIX systems. A
+// process start costs there many times a small file's conversion, so it happens
+// once per slot, not once per file. Runs go to the worker's standard input in the
+// frames of worker_protocol.h; its reply board is a file mapping and the end of a
+// run is an event, both handed to the worker with DuplicateHandle and named in a
+// first frame on its input, so no other process inherits them. The tool waits on
+// every busy worker's event and process and on the interrupt event at once.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
+#include "fd_io.h"
 #include "interrupt.h"
 #include "windows_text.h"
 #include "worker_process.h"
@@ -21,18 +24,28 @@
 namespace tarvelo::cli {
 namespace {
 
-// WaitForMultipleObjects waits on at most 64 handles, one of them the interrupt event.
-constexpr std::size_t kMaxSlots = MAXIMUM_WAIT_OBJECTS - 1;
-// Larger than any reply frame, so that a worker never blocks writing its reply
-// while the tool waits for it to end.
-constexpr DWORD kReplyPipeBytes = 64 * 1024;
+// WaitForMultipleObjects waits on at most 64 handles: two per busy worker and the
+// interrupt event.
+constexpr std::size_t kMaxSlots = (MAXIMUM_WAIT_OBJECTS - 1) / 2;
 // Exit codes from here up are exception codes: the process died of an exception
 // no handler caught (0xC0000005 is an access violation).
 constexpr DWORD kFirstExceptionCode = 0xC0000000;
 
+// The first frame on a worker's input: its board's mapping and its run-done
+// event, as handle values in the worker's process.
+struct WorkerHandles {
+  uint64_t board_mapping;
+  uint64_t run_done;
+};
+
 struct Slot {
   HANDLE process = nullptr;  // null: the slot has no process
-  HANDLE replies = nullptr;  // read end of the worker's standard output
+  int requests = -1;         // the write end of the worker's standard input
+  HANDLE mapping = nullptr;
+  ReplyBoard* board = nullptr;
+  HANDLE run_done = nullptr;  // manual-reset: the tool resets it before each run
+  std::size_t run_length = 0;  // 0: no run is being converted
+  WorkerSlots::Clock::time_point sent;
 };
 
 std::string SystemMessage(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
@@ -54,61 +67,92 @@ WorkerSlots::WorkerEnd EndOf(DWORD exit_code) {
   return {false, text};
 }
 
-// Reads what the worker wrote until its end of the pipe is closed.
-std::string ReadReply(HANDLE pipe) {
-  std::string received;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0) {
-    received.append(buffer, got);
+bool Signalled(HANDLE handle) { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
+
+// Ends the worker (killing it when asked), waits for it and empties the slot.
+// Returns how it ended; `replies` gets the replies it had posted for its run.
+WorkerSlots::WorkerEnd Stop(Slot* slot, bool kill_first, std::vector<ConversionReply>* replies = nullptr) {
+  if (slot->requests >= 0) {
+    (void)_close(slot->requests);
   }
-  return received;
+  if (kill_first) {
+    (void)TerminateProcess(slot->process, 1);
+  }
+  (void)WaitForSingleObject(slot->process, INFINITE);
+  DWORD exit_code = 0;
+  (void)GetExitCodeProcess(slot->process, &exit_code);
+  if (replies != nullptr && slot->run_length > 0) {
+    bool malformed = false;
+    *replies = ReadBoardReplies(*slot->board, slot->run_length, &malformed);
+  }
+  (void)UnmapViewOfFile(slot->board);
+  CloseHandle(slot->mapping);
+  CloseHandle(slot->run_done);
+  CloseHandle(slot->process);
+  *slot = Slot{};
+  return EndOf(exit_code);
 }
 
-// Writes the request and closes the pipe: the worker sees the end of its requests.
-bool WriteRequest(HANDLE pipe, const ConversionRequest& request) {
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(pipe);
+// The board and the run-done event of a new worker; false with the reason.
+bool MakeBoard(Slot* slot, std::string* reason) {
+  slot->mapping =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ReplyBoard), nullptr);
+  if (slot->mapping != nullptr) {
+    slot->board = static_cast<ReplyBoard*>(MapViewOfFile(slot->mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  }
+  if (slot->board != nullptr) {
+    slot->run_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  if (slot->run_done == nullptr) {
+    *reason = SystemMessage(GetLastError());
+    if (slot->board != nullptr) {
+      (void)UnmapViewOfFile(slot->board);
+    }
+    if (slot->mapping != nullptr) {
+      CloseHandle(slot->mapping);
+    }
+    *slot = Slot{};
     return false;
   }
-  const bool sent = SendRequest(fd, request);
-  (void)_close(fd);
-  return sent;
+  return true;
 }
 
-void Release(Slot* slot) {
-  CloseHandle(slot->process);
-  CloseHandle(slot->replies);
-  *slot = Slot{};
+// Hands the worker its board and event: duplicated into its process, named in
+// the first frame on its input.
+bool SendHandles(const Slot& slot) {
+  HANDLE mapping = nullptr;
+  HANDLE run_done = nullptr;
+  const HANDLE self = GetCurrentProcess();
+  if (DuplicateHandle(self, slot.mapping, slot.process, &mapping, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0 ||
+      DuplicateHandle(self, slot.run_done, slot.process, &run_done, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0) {
+    return false;
+  }
+  const WorkerHandles handles{reinterpret_cast<uintptr_t>(mapping), reinterpret_cast<uintptr_t>(run_done)};
+  return WriteFully(slot.requests, &handles, sizeof handles);
 }
 
-// Starts a worker with its pipes; false with the reason when it cannot. The
-// request pipe's write end goes to `*request_write`.
-bool Start(Slot* slot, HANDLE* request_write, std::string* reason) {
+// Starts a worker with its pipe, board and event; false with the reason when it
+// cannot.
+bool Start(Slot* slot, std::string* reason) {
   static const std::wstring tool = ToolPath();
   if (tool.empty()) {
     *reason = SystemMessage(GetLastError());
     return false;
   }
+  if (!MakeBoard(slot, reason)) {
+    return false;
+  }
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE request_read = nullptr;
-  HANDLE reply_read = nullptr;
-  HANDLE reply_write = nullptr;
-  if (CreatePipe(&request_read, request_write, &inheritable, 0) == 0) {
+  HANDLE request_write = nullptr;
+  if (CreatePipe(&request_read, &request_write, &inheritable, 0) == 0) {
     *reason = SystemMessage(GetLastError());
+    Stop(slot, false);
     return false;
   }
-  if (CreatePipe(&reply_read, &reply_write, &inheritable, kReplyPipeBytes) == 0) {
-    *reason = SystemMessage(GetLastError());
-    CloseHandle(request_read);
-    CloseHandle(*request_write);
-    return false;
-  }
-  // The tool's own ends stay out of every worker, or a worker would hold another's
-  // pipe open.
-  (void)SetHandleInformation(*request_write, HANDLE_FLAG_INHERIT, 0);
-  (void)SetHandleInformation(reply_read, HANDLE_FLAG_INHERIT, 0);
+  // The tool's own end stays out of every worker, or a worker would hold another's
+  // input open.
+  (void)SetHandleInformation(request_write, HANDLE_FLAG_INHERIT, 0);
   HANDLE error_output = nullptr;
   const HANDLE own_error = GetStdHandle(STD_ERROR_HANDLE);
   if (own_error != nullptr && own_error != INVALID_HANDLE_VALUE) {
@@ -120,7 +164,7 @@ bool Start(Slot* slot, HANDLE* request_write, std::string* reason) {
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = request_read;
-  startup.hStdOutput = reply_write;
+  startup.hStdOutput = nullptr;
   startup.hStdError = error_output;
   std::wstring command_line = L"\"" + tool + L"\" " + WideFromUtf8(kWorkerArgument);
   PROCESS_INFORMATION process{};
@@ -130,23 +174,50 @@ bool Start(Slot* slot, HANDLE* request_write, std::string* reason) {
                                       CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process);
   const DWORD start_failure = GetLastError();
   CloseHandle(request_read);
-  CloseHandle(reply_write);
   if (error_output != nullptr) {
     CloseHandle(error_output);
   }
+  slot->requests = _open_osfhandle(reinterpret_cast<intptr_t>(request_write), _O_WRONLY | _O_BINARY);
+  if (slot->requests < 0) {
+    CloseHandle(request_write);
+  }
   if (started == 0) {
     *reason = SystemMessage(start_failure);
-    CloseHandle(*request_write);
-    CloseHandle(reply_read);
+    if (slot->requests >= 0) {
+      (void)_close(slot->requests);
+    }
+    slot->requests = -1;
+    (void)UnmapViewOfFile(slot->board);
+    CloseHandle(slot->mapping);
+    CloseHandle(slot->run_done);
+    *slot = Slot{};
     return false;
   }
   CloseHandle(process.hThread);
   slot->process = process.hProcess;
-  slot->replies = reply_read;
+  if (slot->requests < 0 || !SendHandles(*slot)) {
+    *reason = SystemMessage(GetLastError());
+    Stop(slot, true);
+    return false;
+  }
   return true;
 }
 
 }  // namespace
+
+void RunWindowsWorker() {
+  WorkerHandles handles{};
+  if (!ReadFully(0, &handles, sizeof handles)) {
+    std::_Exit(0);
+  }
+  const auto mapping = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles.board_mapping));
+  const auto run_done = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles.run_done));
+  auto* board = static_cast<ReplyBoard*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ReplyBoard)));
+  if (board == nullptr) {
+    std::_Exit(2);
+  }
+  RunWorker({0, board, [run_done](uint32_t /*replies*/) { return SetEvent(run_done) != 0; }});
+}
 
 struct WorkerSlots::Platform {
   std::vector<Slot> slots;
@@ -157,30 +228,41 @@ WorkerSlots::WorkerSlots(std::size_t count) : platform_(std::make_unique<Platfor
 }
 
 WorkerSlots::~WorkerSlots() {
-  for (std::size_t i = 0; i < platform_->slots.size(); ++i) {
-    Kill(i);
+  // Idle workers see the end of their input and exit; busy ones are killed.
+  for (Slot& slot : platform_->slots) {
+    if (slot.process != nullptr) {
+      Stop(&slot, slot.run_length > 0);
+    }
   }
 }
 
 std::size_t WorkerSlots::size() const { return platform_->slots.size(); }
 
-WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const ConversionRequest& request) {
+WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const std::vector<ConversionRequest>& run) {
+  Slot& slot = platform_->slots[index];
   SendResult result;
-  HANDLE request_write = nullptr;
-  if (!Start(&platform_->slots[index], &request_write, &result.reason)) {
+  if (slot.process == nullptr && !Start(&slot, &result.reason)) {
     result.kind = SendResult::Kind::kCannotStart;
     return result;
   }
-  // A worker that dies before reading its request fails the write; its exit code
-  // then tells why, when its end is collected.
-  (void)WriteRequest(request_write, request);
+  slot.sent = Clock::now();
+  ClearBoard(slot.board, SteadyNowNs());
+  (void)ResetEvent(slot.run_done);
+  if (!SendRun(slot.requests, run)) {
+    // The worker died while idle (killed from outside): the run never reached it.
+    result.kind = SendResult::Kind::kLost;
+    result.end = Stop(&slot, true);
+    return result;
+  }
+  slot.run_length = run.size();
   return result;
 }
 
 std::vector<std::size_t> WorkerSlots::WaitForAny(Clock::time_point until) {
   std::vector<HANDLE> watched;
   for (const Slot& slot : platform_->slots) {
-    if (slot.process != nullptr) {
+    if (slot.run_length > 0) {
+      watched.push_back(slot.run_done);
       watched.push_back(slot.process);
     }
   }
@@ -192,8 +274,8 @@ std::vector<std::size_t> WorkerSlots::WaitForAny(Clock::time_point until) {
   (void)WaitForMultipleObjects(static_cast<DWORD>(watched.size()), watched.data(), FALSE, timeout_ms);
   std::vector<std::size_t> to_collect;
   for (std::size_t i = 0; i < platform_->slots.size(); ++i) {
-    const HANDLE process = platform_->slots[i].process;
-    if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+    const Slot& slot = platform_->slots[i];
+    if (slot.run_length > 0 && (Signalled(slot.run_done) || Signalled(slot.process))) {
       to_collect.push_back(i);
     }
   }
@@ -203,28 +285,41 @@ std::vector<std::size_t> WorkerSlots::WaitForAny(Clock::time_point until) {
 WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
   Slot& slot = platform_->slots[index];
   Collected collected;
-  DWORD exit_code = 0;
-  (void)GetExitCodeProcess(slot.process, &exit_code);
-  const std::string received = ReadReply(slot.replies);
-  Release(&slot);
-  if (exit_code >= kFirstExceptionCode || received.empty()) {
-    collected.kind = Collected::Kind::kLost;
-    collected.end = EndOf(exit_code);
+  if (Signalled(slot.run_done)) {
+    (void)ResetEvent(slot.run_done);
+    const uint32_t posted = slot.board->replies.load(std::memory_order_acquire);
+    if (!ReadFinishedRun(*slot.board, slot.run_length, posted, &collected.replies)) {
+      collected.kind = Collected::Kind::kMalformed;
+      Stop(&slot, true);
+      return collected;
+    }
+    collected.kind = Collected::Kind::kRunDone;
+    slot.run_length = 0;
     return collected;
   }
-  collected.kind = ParseReply(received, &collected.reply) == ReplyParse::kComplete
-                       ? Collected::Kind::kReply
-                       : Collected::Kind::kMalformed;
+  if (Signalled(slot.process)) {
+    collected.kind = Collected::Kind::kLost;
+    collected.end = Stop(&slot, false, &collected.replies);
+  }
   return collected;
 }
 
-void WorkerSlots::Kill(std::size_t index) {
+WorkerSlots::Clock::time_point WorkerSlots::FileStarted(std::size_t index) const {
+  const Slot& slot = platform_->slots[index];
+  return FileStartedOn(*slot.board, slot.sent);
+}
+
+void WorkerSlots::StopAfterCurrentFile(std::size_t index) {
+  platform_->slots[index].board->stop_after_current.store(1, std::memory_order_release);
+}
+
+std::vector<ConversionReply> WorkerSlots::Kill(std::size_t index) {
   Slot& slot = platform_->slots[index];
+  std::vector<ConversionReply> replies;
   if (slot.process != nullptr) {
-    (void)TerminateProcess(slot.process, 1);
-    (void)WaitForSingleObject(slot.process, INFINITE);
-    Release(&slot);
+    Stop(&slot, true, &replies);
   }
+  return replies;
 }
 
 }  // namespace tarvelo::cli
