@@ -81,9 +81,10 @@ exec "$loader" "\$@"
 SCRIPT
 chmod +x "$directory/bin/wine" "$root/usr/lib/wine/wineserver"
 
-# The prefix is made in a directory of its own that Wine creates (a prefix directory
-# that already exists gets no C: drive), waited for until its server has exited, and
-# kept only when its system DLLs are in place. No Mono or Gecko: the tests need neither.
+# The prefix is made in a directory that Wine creates (Wine makes the C: drive only
+# with a dosdevices directory it creates itself), waited for until its server has
+# exited, as a program started meanwhile may find no system DLLs, and kept only when
+# they are in place. No Mono or Gecko: the tests need neither.
 prefix=$directory/prefix
 prefix_recipe=1
 if [ "$(cat "$prefix/.complete" 2>/dev/null)" != "$prefix_recipe" ]; then
