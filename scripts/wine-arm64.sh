@@ -91,8 +91,9 @@ if [ "$(cat "$prefix/.complete" 2>/dev/null)" != "$prefix_recipe" ]; then
   started=$SECONDS
   export WINEPREFIX=$prefix.new.$$ WINEARCH=win64 WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
   timeout 900 "$directory/bin/wine" wineboot -i >/dev/null 2>&1 </dev/null || true
-  timeout 600 "$directory/bin/wineserver" -w || true
-  if [ ! -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  waited=0
+  timeout 600 "$directory/bin/wineserver" -w || waited=$?
+  if [ "$waited" = 124 ] || [ ! -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
     timeout 60 "$directory/bin/wineserver" -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
     echo "wine-arm64: wineboot did not make the prefix in $WINEPREFIX" >&2
