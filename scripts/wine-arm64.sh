@@ -14,9 +14,15 @@
 #                through qemu-aarch64: the loader re-executes itself and starts
 #                further programs by this path, and the kernel refuses arm64 ones.
 #     bin/wine   that loader, with WINELOADER and WINESERVER set.
-#     bin/wineserver  the arm64 server through qemu. Debian's wineserver script
-#                would start the build machine's x86-64 server, which refuses arm64
-#                clients; WINESERVER names this one instead.
+#     root/usr/lib/wine/wineserver  the arm64 server through qemu. Wine starts its
+#                server by this path before it looks at WINESERVER, and Debian's
+#                script there would start the build machine's x86-64 server, which
+#                refuses arm64 clients.
+#     bin/wineserver  the same server, for WINESERVER and for scripts.
+#     prefix/    a Wine prefix made once by wineboot, remade when its recipe number
+#                (in prefix/.complete) changes. Copy it to use it: its set-up under
+#                emulation is slow, and a test started while it runs finds no
+#                system DLLs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -63,14 +69,43 @@ exec qemu-aarch64 -L "$root" -0 "\$0" "$loader.aarch64" "\$@"
 SCRIPT
 chmod +x "$loader"
 mkdir -p "$directory/bin"
-cat >"$directory/bin/wineserver" <<SCRIPT
+cat >"$root/usr/lib/wine/wineserver" <<SCRIPT
 #!/bin/sh
 exec qemu-aarch64 -L "$root" "$root/usr/lib/wine/wineserver64" "\$@"
 SCRIPT
+ln -sfn "$root/usr/lib/wine/wineserver" "$directory/bin/wineserver"
 cat >"$directory/bin/wine" <<SCRIPT
 #!/bin/sh
 export WINELOADER="$loader" WINESERVER="$directory/bin/wineserver"
 exec "$loader" "\$@"
 SCRIPT
-chmod +x "$directory/bin/wine" "$directory/bin/wineserver"
+chmod +x "$directory/bin/wine" "$root/usr/lib/wine/wineserver"
+
+# The prefix is made in a directory that Wine creates (Wine makes the C: drive only
+# with a dosdevices directory it creates itself), waited for until its server has
+# exited, as a program started meanwhile may find no system DLLs, and kept only when
+# they are in place. No Mono or Gecko: the tests need neither.
+prefix=$directory/prefix
+prefix_recipe=1
+if [ "$(cat "$prefix/.complete" 2>/dev/null)" != "$prefix_recipe" ]; then
+  started=$SECONDS
+  export WINEPREFIX=$prefix.new.$$ WINEARCH=win64 WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
+  timeout 900 "$directory/bin/wine" wineboot -i >/dev/null 2>&1 </dev/null || true
+  waited=0
+  timeout 600 "$directory/bin/wineserver" -w || waited=$?
+  if [ "$waited" = 124 ] || [ ! -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    timeout 60 "$directory/bin/wineserver" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    echo "wine-arm64: wineboot did not make the prefix in $WINEPREFIX" >&2
+    exit 1
+  fi
+  echo "$prefix_recipe" >"$WINEPREFIX/.complete"
+  if [ "$(cat "$prefix/.complete" 2>/dev/null)" = "$prefix_recipe" ]; then
+    rm -rf "$WINEPREFIX" # made meanwhile by another run
+  else
+    rm -rf "$prefix"
+    mv "$WINEPREFIX" "$prefix"
+  fi
+  echo "wine-arm64: prefix made in $((SECONDS - started)) s" >&2
+fi
 echo "$directory/bin/wine"
