@@ -44,6 +44,33 @@ TEST(Interrupt, FilesBeingConvertedFinishAndCount) {
   EXPECT_EQ(result.out, Summary(written.size(), 6, "SIGINT"));
 }
 
+// One worker holding a long run of slow files: an interrupt ends the run after the
+// file being converted, not after the whole run or the grace (which would let two
+// more slow files finish).
+TEST(Interrupt, ARunEndsAfterTheFileBeingConverted) {
+  const TempDir dir;
+  std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "-o", dir.File("out")};
+  constexpr int kFiles = 48;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string stem = (i < 10 ? "f0" : "f") + std::to_string(i) + (i > 0 ? "-slow-here" : "");
+    ASSERT_TRUE(WritePng(dir.File(stem + ".png"), MakeTestImage(6, 5, 3)));
+    arguments.push_back(dir.File(stem + ".png"));
+  }
+  std::filesystem::create_directory(dir.File("out"));
+  ToolSettings settings{.extra_environment = {"TARVELO_TOOL_TEST_SLOW_MARKER=slow-here"}, .hooked = true};
+  settings.signal_when_exists = dir.File("out/f00.tga");
+  settings.signal_number = SIGINT;
+  const ToolResult result = RunTool(arguments, settings);
+  EXPECT_EQ(result.exit_code, 130);
+  const std::vector<std::string> written = ListDirectory(dir.File("out"));
+  EXPECT_LE(written.size(), 2U);  // the first file and the slow one it was on
+  EXPECT_EQ(result.out, Summary(written.size(), kFiles, "SIGINT"));
+  for (const std::string& name : written) {
+    const std::string stem = name.substr(0, name.size() - 4);
+    EXPECT_EQ(ReadFileBytes(dir.File("out/" + name)), LibraryOutput(dir.File(stem + ".png"), TARVELO_LAYOUT_TGA));
+  }
+}
+
 // Many interrupts at different points of a two-worker batch: whatever is left in
 // the output directory is a complete output that the summary counts, and nothing
 // else (no ".NAME.tga.tarvelo-*.tmp").
