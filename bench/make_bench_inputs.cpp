@@ -233,7 +233,6 @@ int main(int argc, char** argv) {
   }
   const std::string directory = argv[1];
   const bool ok = MakeSet(directory, "24mp", kLarge) && MakeSet(directory, "1mp", kSmall) &&
-                  MakeBatch(directory) && MakeSmallBatch(directory) &&
-                  MakeSmallBatchAt640(directory);
+                  MakeBatch(directory) && MakeSmallBatch(directory) && MakeSmallBatchAt640(directory);
   return ok ? 0 : 1;
 }

@@ -67,7 +67,8 @@ TEST(Interrupt, ARunEndsAfterTheFileBeingConverted) {
   EXPECT_EQ(result.out, Summary(written.size(), kFiles, "SIGINT"));
   for (const std::string& name : written) {
     const std::string stem = name.substr(0, name.size() - 4);
-    EXPECT_EQ(ReadFileBytes(dir.File("out/" + name)), LibraryOutput(dir.File(stem + ".png"), TARVELO_LAYOUT_TGA));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/" + name)),
+              LibraryOutput(dir.File(stem + ".png"), TARVELO_LAYOUT_TGA));
   }
 }
 

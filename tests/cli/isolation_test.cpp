@@ -145,7 +145,8 @@ class IsolationInRuns : public testing::Test {
 };
 
 TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
-  const std::vector<std::string> sources = MakeSources({{5, "crash-here"}, {9, "hang-here"}, {10, "crash-here"}});
+  const std::vector<std::string> sources =
+      MakeSources({{5, "crash-here"}, {9, "hang-here"}, {10, "crash-here"}});
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "1", "-o", dir_.File("out")};
   arguments.insert(arguments.end(), sources.begin(), sources.end());
   const ToolResult result =

@@ -1,6 +1,8 @@
 // The frames between the tool and its workers, and the reply board, read as the
 // untrusted input they are: a worker may be confused or may have crashed halfway
 // through writing.
+#include "worker_protocol.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,7 +15,6 @@
 
 #include "fd_io.h"
 #include "reply_board.h"
-#include "worker_protocol.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -68,14 +69,14 @@ TEST_F(Channel, MalformedRunsAreRefused) {
   const std::string one = FileFrame(2, 1, "abc");
   const auto body = static_cast<uint32_t>(one.size());
   const std::vector<std::string> malformed = {
-      U32(body) + U32(0) + one,                                      // no file
-      U32(body) + U32(kMaxRunFiles + 1) + one,                       // too many files
-      U32(body) + U32(2) + one,                                      // fewer files than said
-      U32(body + 1) + U32(1) + one + "x",                            // bytes left over
-      U32(body) + U32(1) + FileFrame(2, 5, "abc"),                   // a name past the body
+      U32(body) + U32(0) + one,                                         // no file
+      U32(body) + U32(kMaxRunFiles + 1) + one,                          // too many files
+      U32(body) + U32(2) + one,                                         // fewer files than said
+      U32(body + 1) + U32(1) + one + "x",                               // bytes left over
+      U32(body) + U32(1) + FileFrame(2, 5, "abc"),                      // a name past the body
       U32(body) + U32(1) + FileFrame(0xFFFFFFFFU, 0xFFFFFFFFU, "abc"),  // lengths that wrap
-      U32(body + 10) + U32(1) + one,                                 // the stream ends early
-      U32(0xFFFFFFFFU) + U32(1) + one,                               // a body too large to be a run
+      U32(body + 10) + U32(1) + one,                                    // the stream ends early
+      U32(0xFFFFFFFFU) + U32(1) + one,                                  // a body too large to be a run
   };
   for (std::size_t i = 0; i < malformed.size(); ++i) {
     SCOPED_TRACE(i);
@@ -99,7 +100,8 @@ struct Board : testing::Test {
 
 TEST_F(Board, RepliesAreReadInOrderAndAFinishedRunIsChecked) {
   ASSERT_TRUE(PostReply(board.get(), {TARVELO_STATUS_CONVERTED, ""}));
-  ASSERT_TRUE(PostReply(board.get(), {TARVELO_STATUS_SOURCE_UNREADABLE, std::string(kMaxDetailBytes + 50, 'x')}));
+  ASSERT_TRUE(
+      PostReply(board.get(), {TARVELO_STATUS_SOURCE_UNREADABLE, std::string(kMaxDetailBytes + 50, 'x')}));
   bool malformed = true;
   std::vector<ConversionReply> replies = ReadBoardReplies(*board, 3, &malformed);
   EXPECT_FALSE(malformed);

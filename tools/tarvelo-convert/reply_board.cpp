@@ -30,10 +30,12 @@ bool PostReply(ReplyBoard* board, const ConversionReply& reply) {
   return true;
 }
 
-std::vector<ConversionReply> ReadBoardReplies(const ReplyBoard& board, std::size_t run_length, bool* malformed) {
+std::vector<ConversionReply> ReadBoardReplies(const ReplyBoard& board, std::size_t run_length,
+                                              bool* malformed) {
   *malformed = false;
   const std::size_t posted = std::min<std::size_t>(board.replies.load(std::memory_order_acquire), run_length);
-  const std::size_t bytes = std::min<std::size_t>(board.bytes.load(std::memory_order_acquire), sizeof board.frames);
+  const std::size_t bytes =
+      std::min<std::size_t>(board.bytes.load(std::memory_order_acquire), sizeof board.frames);
   std::vector<ConversionReply> replies;
   std::size_t at = 0;
   while (replies.size() < posted) {
@@ -58,7 +60,7 @@ bool ReadFinishedRun(const ReplyBoard& board, std::size_t run_length, uint32_t p
 }
 
 std::chrono::steady_clock::time_point FileStartedOn(const ReplyBoard& board,
-                                                   std::chrono::steady_clock::time_point sent) {
+                                                    std::chrono::steady_clock::time_point sent) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point started{std::chrono::duration_cast<Clock::duration>(
       std::chrono::nanoseconds(board.file_started_ns.load(std::memory_order_acquire)))};
@@ -66,7 +68,8 @@ std::chrono::steady_clock::time_point FileStartedOn(const ReplyBoard& board,
 }
 
 int64_t SteadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 

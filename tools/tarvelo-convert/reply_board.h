@@ -51,12 +51,13 @@ bool PostReply(ReplyBoard* board, const ConversionReply& reply);
 // The tool: the replies the board holds, at most `run_length`, each checked as an
 // untrusted reply frame. Stops at the first that does not parse; `*malformed` then
 // says so.
-std::vector<ConversionReply> ReadBoardReplies(const ReplyBoard& board, std::size_t run_length, bool* malformed);
+std::vector<ConversionReply> ReadBoardReplies(const ReplyBoard& board, std::size_t run_length,
+                                              bool* malformed);
 
 // The tool: when the worker began the file it is converting, clamped between
 // `sent` (when the run was handed out) and now.
 std::chrono::steady_clock::time_point FileStartedOn(const ReplyBoard& board,
-                                                   std::chrono::steady_clock::time_point sent);
+                                                    std::chrono::steady_clock::time_point sent);
 
 // The tool, when a worker says its run of `run_length` files is over with `posted`
 // replies: the replies, and false when the word and the board disagree or replies

@@ -48,7 +48,8 @@ WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit
       interrupt_grace_(interrupt_grace) {}
 
 bool WorkerPool::AnyBusy() const {
-  return std::any_of(busy_.begin(), busy_.end(), [](const std::optional<FileRun>& busy) { return busy.has_value(); });
+  return std::any_of(busy_.begin(), busy_.end(),
+                     [](const std::optional<FileRun>& busy) { return busy.has_value(); });
 }
 
 void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete) {
@@ -221,7 +222,8 @@ void WorkerPool::WaitAndCollect(Clock::time_point until, const std::vector<Conve
     const FileRun run = std::move(*busy_[slot]);
     busy_[slot].reset();
     const std::size_t replied = FinishReplied(run, slots_.Kill(slot), jobs, finish);
-    FailAndRequeue(run, replied, "timed out after " + std::to_string(time_limit_.count()) + " s", jobs, finish);
+    FailAndRequeue(run, replied, "timed out after " + std::to_string(time_limit_.count()) + " s", jobs,
+                   finish);
   }
 }
 

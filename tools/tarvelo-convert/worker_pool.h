@@ -73,7 +73,7 @@ class WorkerPool {
 
   WorkerSlots slots_;
   std::vector<std::optional<FileRun>> busy_;  // per slot: the run it converts
-  std::vector<std::size_t> pending_;       // job indexes not handed out, next last
+  std::vector<std::size_t> pending_;          // job indexes not handed out, next last
   std::chrono::seconds time_limit_;
   std::chrono::seconds interrupt_grace_;
   std::string start_error_;  // why the last worker start failed

@@ -9,8 +9,8 @@ namespace tarvelo::cli {
 
 // How a worker process talks to the tool (worker_protocol.h).
 struct WorkerChannels {
-  int requests = -1;             // runs of files arrive here
-  ReplyBoard* board = nullptr;   // each file's reply goes here
+  int requests = -1;            // runs of files arrive here
+  ReplyBoard* board = nullptr;  // each file's reply goes here
   // Tells the tool that a run is over, with the number of replies posted. False
   // when the tool cannot be told (it is gone).
   std::function<bool(uint32_t replies)> run_done;

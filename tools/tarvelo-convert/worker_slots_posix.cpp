@@ -78,7 +78,8 @@ struct WorkerSlots::Platform {
 
   // False with the reason when no worker could be started.
   bool Start(Slot* slot, std::string* reason) {
-    void* board = mmap(nullptr, sizeof(ReplyBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void* board =
+        mmap(nullptr, sizeof(ReplyBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (board == MAP_FAILED) {
       *reason = std::strerror(errno);
       return false;
@@ -239,7 +240,8 @@ WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
   }
   // One run, one run-done frame, saying what the board shows.
   if (slot.received.size() != kRunDoneBytes ||
-      !ReadFinishedRun(*slot.board, slot.run_length, ParseRunDone(slot.received.data()), &collected.replies)) {
+      !ReadFinishedRun(*slot.board, slot.run_length, ParseRunDone(slot.received.data()),
+                       &collected.replies)) {
     collected.kind = Collected::Kind::kMalformed;
     platform_->Stop(&slot, true);
     return collected;

@@ -43,7 +43,7 @@ struct Slot {
   int requests = -1;         // the write end of the worker's standard input
   HANDLE mapping = nullptr;
   ReplyBoard* board = nullptr;
-  HANDLE run_done = nullptr;  // manual-reset: the tool resets it before each run
+  HANDLE run_done = nullptr;   // manual-reset: the tool resets it before each run
   std::size_t run_length = 0;  // 0: no run is being converted
   WorkerSlots::Clock::time_point sent;
 };
@@ -212,7 +212,8 @@ void RunWindowsWorker() {
   }
   const auto mapping = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles.board_mapping));
   const auto run_done = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles.run_done));
-  auto* board = static_cast<ReplyBoard*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ReplyBoard)));
+  auto* board =
+      static_cast<ReplyBoard*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ReplyBoard)));
   if (board == nullptr) {
     std::_Exit(2);
   }
