@@ -22,7 +22,7 @@ struct RunSizing {
   // still holds a long run.
   std::size_t runs_ahead_per_worker;
 };
-constexpr RunSizing kRunSizing{256 * 1024, 1024 * 1024, 4};
+constexpr RunSizing kRunSizing{std::uintmax_t{256} << 10, std::uintmax_t{1} << 20, 4};
 
 // Size of a batch source (one stat); unknown sizes count as small, as the worker
 // will report what is wrong with the file.
