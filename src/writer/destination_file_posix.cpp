@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -279,17 +280,16 @@ void RemoveIfStray(int directory, const char* name) {
 // reads a directory at most once in kSweepInterval.
 void SweepStrays(const std::string& directory) {
   struct Swept {
-    dev_t device = 0;
-    ino_t inode = 0;
     size_t name_hash = 0;
     std::chrono::steady_clock::time_point when;
   };
-  thread_local Swept last;
+  thread_local std::optional<Swept> last;
   const auto now = std::chrono::steady_clock::now();
   const size_t name_hash = std::hash<std::string>{}(directory);
   // A batch writes file after file into one directory: the name and the clock
-  // decide without a system call.
-  if (name_hash == last.name_hash && now - last.when < temporary_name::kSweepInterval) {
+  // decide without a system call. (Not the directory's inode: a new directory may
+  // get the number of one just removed.)
+  if (last && name_hash == last->name_hash && now - last->when < temporary_name::kSweepInterval) {
     return;
   }
   const int descriptor =
@@ -297,13 +297,7 @@ void SweepStrays(const std::string& directory) {
   if (descriptor < 0) {
     return;
   }
-  struct stat status {};
-  if (fstat(descriptor, &status) != 0 || (status.st_dev == last.device && status.st_ino == last.inode &&
-                                          now - last.when < temporary_name::kSweepInterval)) {
-    close(descriptor);
-    return;
-  }
-  last = {status.st_dev, status.st_ino, name_hash, now};
+  last = Swept{name_hash, now};
   // The listing gets its own descriptor: closedir closes it.
   DIR* listing = fdopendir(dup(descriptor));
   if (listing != nullptr) {
