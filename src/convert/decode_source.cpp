@@ -1,6 +1,5 @@
 // Decoding a source safely: the guard, the size check and the decoder read the one
-// opened source (see OpenedSource), in that order, and a file that changes on disk
-// while it is being read is refused.
+// copy of the source in memory (see OpenedSource), in that order.
 #include "convert/decode_source.h"
 
 #include <climits>
@@ -14,14 +13,10 @@
 #include "decode/stb_decoder.h"
 #include "guard/input_guard.h"
 #include "guard/png_chunks.h"
-#if defined(TARVELO_TEST_SEAMS)
-#include "source_check_hook.h"  // the tests' copy of this step only (tests/support)
-#endif
 
 namespace tarvelo {
 namespace {
 
-constexpr const char* kChanged = "source changed while it was being read";
 constexpr const char* kMalformed = "decoder returned an empty or malformed image";
 
 // The decoder's reason for its last failure on `source`.
@@ -93,20 +88,11 @@ void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, De
     NoteMemory(memory, cap, result.failure);
     return;
   }
-#if defined(TARVELO_TEST_SEAMS)
-  test_seams::RunSourceCheckedHook();
-#endif
   {
     const ScopedDecoderThreads threads(settings.allow_threads);
     result.buffer = DecodePixels(source.bytes(), width, height, channels);
   }
   result.decoder_peak = memory.peak();
-  // A change outweighs whatever the decoder made of the changed bytes.
-  if (!source.Unchanged()) {
-    result.buffer.reset();
-    result.failure = {.reason = kChanged};
-    return;
-  }
   if (!result.buffer) {
     result.failure = DecoderFailure(source.bytes(), result.format);
     NoteMemory(memory, cap, result.failure);

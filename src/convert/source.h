@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "decode/source_bytes.h"
-#include "decode/source_file.h"
 
 namespace tarvelo {
 
@@ -27,32 +26,32 @@ struct SourceFailure {
   }
 };
 
-// The one source a conversion reads: a file opened once (and read through that one
-// handle) or bytes in memory. The guard, the size check and the decoder all read
-// bytes(), so that what was checked is what is decoded.
+// The one source a conversion reads: a file's bytes, read once, or a copy of the
+// caller's bytes, held in memory the call owns. The guard, the size check and the
+// decoder all read bytes(), so the decoder decodes exactly the bytes the guard
+// checked, whatever happens to the file or the caller's buffer meanwhile. The cost
+// is the source's size in memory, beside the decoded image.
 class OpenedSource {
  public:
-  // Opens the file at `path` and notes what it holds. False, with `failure`, when it
-  // cannot be opened or is not a regular file.
+  // Reads the regular file at `path` whole. False, with `failure`, when it cannot
+  // be opened or read, is not a regular file, is empty or is larger than the
+  // decoder can count.
   bool OpenFile(const char* path, SourceFailure& failure) noexcept;
-
-  // Reads `size` bytes at `data` in place. False, with `failure`, for no bytes or
-  // more than the decoder can count.
+  // Copies `size` bytes at `data`. False, with `failure`, for no bytes or more than
+  // the decoder can count.
   bool UseMemory(const uint8_t* data, size_t size, SourceFailure& failure) noexcept;
 
   [[nodiscard]] const SourceBytes& bytes() const noexcept { return bytes_; }
 
-  // False when the file changed on disk since it was opened. Memory does not change
-  // under a call that reads it.
-  [[nodiscard]] bool Unchanged() const noexcept;
-
  private:
-  struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { static_cast<void>(std::fclose(file)); }
+  struct Free {
+    void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
   };
+  // Takes a buffer of `size` bytes for the source. False, with `failure`, when the
+  // size cannot be held or the system refuses the memory.
+  bool Allocate(uint64_t size, SourceFailure& failure) noexcept;
 
-  std::unique_ptr<std::FILE, FileCloser> file_;
-  SourceSnapshot opened_;
+  std::unique_ptr<uint8_t, Free> owned_;
   SourceBytes bytes_;
 };
 

@@ -323,6 +323,15 @@ class JpegChecker {
         return Refuse(kUndefinedHuffman);
       }
     }
+    // The decoder visits every block a scan covers, however few bytes the scan holds.
+    uint64_t visited = 0;
+    for (int i = 0; i < count; ++i) {
+      visited += components_[order[i]].blocks_x * components_[order[i]].blocks_y;
+    }
+    scan_blocks_ += visited;
+    if (scan_blocks_ > kJpegScanPasses * ImageBlocks()) {
+      return Refuse("JPEG scans x blocks exceed the work limit");
+    }
     const uint64_t restarts = EntropyCodedData();
     // With a restart interval the decoder leaves the scan at the first interval that
     // does not end in a restart marker, and the blocks after it are never written.
@@ -363,6 +372,17 @@ class JpegChecker {
     return restarts;
   }
 
+  uint64_t ImageBlocks() const {
+    uint64_t blocks = 0;
+    for (int i = 0; i < component_count_; ++i) {
+      blocks += components_[i].blocks_x * components_[i].blocks_y;
+    }
+    return blocks;
+  }
+
+  // Real progressive photos have about ten scans; this many full passes is far beyond any.
+  static constexpr uint64_t kJpegScanPasses = 64;
+  uint64_t scan_blocks_ = 0;
   SourceReader& reader_;
   const char* defect_ = nullptr;
   int pending_ = kNoMarker;

@@ -2,7 +2,7 @@
 # no test seam and the tool no fault hook, while the tests' copies of both do (which
 # shows that the check would see them).
 # Usage: cmake -DSHIPPED=<file;...> -DTEST_COPIES=<file;...> -P check_no_test_seams.cmake
-set(seam_pattern "TARVELO_TOOL_TEST_[A-Z_]+|SourceCheckedHook")
+set(seam_pattern "TARVELO_TOOL_TEST_[A-Z_]+|TemporaryNamedHook")
 foreach(file IN LISTS SHIPPED)
   file(STRINGS ${file} found REGEX "${seam_pattern}")
   if(found)

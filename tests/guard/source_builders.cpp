@@ -593,6 +593,23 @@ std::vector<HostileSource> HostileSources() {
     }
     hostile.push_back({"jpeg-restart-missing.jpg", bytes, "JPEG image data does not cover every component"});
   }
+  {
+    // A scan bomb: a progressive frame with hundreds of tiny DC scans, each of which
+    // the decoder walks over every block of the image, however few bytes it holds.
+    const JpegSegment frame = FindSegment(jpeg, 0xC0);
+    const JpegSegment scan = FindSegment(jpeg, 0xDA);
+    Bytes bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(scan.offset));
+    bytes[frame.offset + 1] = 0xC2;
+    Bytes dc_scan(jpeg.begin() + static_cast<std::ptrdiff_t>(scan.offset),
+                  jpeg.begin() + static_cast<std::ptrdiff_t>(scan.offset + scan.length));
+    dc_scan[scan.length - 2] = 0;  // spectral selection 0-0: DC only
+    for (int i = 0; i < 200; ++i) {
+      bytes.insert(bytes.end(), dc_scan.begin(), dc_scan.end());
+      bytes.insert(bytes.end(), 10, uint8_t{0});
+    }
+    Append(bytes, {0xFF, 0xD9});
+    hostile.push_back({"jpeg-scan-bomb.jpg", bytes, "JPEG scans x blocks exceed the work limit"});
+  }
   const Bytes pic = EncodePic(image, true);
   hostile.push_back({"pic-ends-early.pic", Truncated(pic, pic.size() - 7), "PIC pixel data ends early"});
   hostile.push_back({"pic-packets-end-early.pic", Truncated(pic, 106), "PIC packet list ends early"});
