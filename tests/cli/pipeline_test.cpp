@@ -1,8 +1,10 @@
 // tarvelo-convert in pipelines: '-' for standard input and output, --files-from
 // lists, --skip-existing, -q and -v, and the summary of an interrupted batch.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -12,6 +14,14 @@
 #include "reference_output.h"
 #include "temp_dir.h"
 #include "tool_runner.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TARVELO_UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TARVELO_UNDER_SANITIZER 1
+#endif
+#endif
 
 namespace tarvelo::test {
 namespace {
@@ -186,6 +196,37 @@ TEST_F(Pipeline, InterruptedBatchLeavesNoPartialFilePrintsTheSummaryAndExitsWith
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(ListDirectory(out), std::vector<std::string>{"a.tga"});
   }
+}
+
+// Standard input and a --files-from list are read with a bound, so that an endless
+// or huge stream ends in one line and status 1, not in an abort for lack of memory.
+// The tool runs under a 400 MB address-space limit; a gigabyte of zeros comes in.
+TEST_F(Pipeline, EndlessInputEndsInOneLineAndStatusOne) {
+#if defined(TARVELO_UNDER_SANITIZER)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#else
+  const std::string zeros = dir_.File("zeros");
+  std::filesystem::resize_file((WriteFileBytes(zeros, {}), zeros), std::uintmax_t{1} << 30);
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  for (const bool as_list : {false, true}) {
+    SCOPED_TRACE(as_list);
+    ToolSettings settings;
+    settings.stdin_path = zeros;
+    const std::vector<std::string> arguments =
+        as_list ? std::vector<std::string>{"-0", "--files-from", "-", "--to", "tga", "-o", Out("")}
+                : std::vector<std::string>{"--to", "tga", "-", Out("o.tga")};
+    struct rlimit limited = old;
+    limited.rlim_cur = rlim_t{400} << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &limited), 0);
+    const ToolResult result = RunTool(arguments, settings);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_EQ(result.err.rfind("tarvelo-convert: ", 0), 0U) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(Out("o.tga")));
+  }
+#endif
 }
 
 }  // namespace

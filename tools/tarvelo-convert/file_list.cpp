@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "fd_io.h"
 #if defined(_WIN32)
@@ -20,17 +21,26 @@ namespace tarvelo::cli {
 std::optional<std::string> ReadAll(int fd) {
   std::string text;
   constexpr std::size_t kChunk = std::size_t{64} * 1024;
-  for (;;) {
-    const std::size_t used = text.size();
-    text.resize(used + kChunk);
-    const long got = ReadSome(fd, text.data() + used, kChunk);
-    if (got < 0) {
-      return std::nullopt;
+  try {
+    for (;;) {
+      const std::size_t used = text.size();
+      if (used > kLargestInput) {
+        errno = EFBIG;
+        return std::nullopt;
+      }
+      text.resize(used + kChunk);
+      const long got = ReadSome(fd, text.data() + used, kChunk);
+      if (got < 0) {
+        return std::nullopt;
+      }
+      text.resize(used + static_cast<std::size_t>(got));
+      if (got == 0) {
+        return text;
+      }
     }
-    text.resize(used + static_cast<std::size_t>(got));
-    if (got == 0) {
-      return text;
-    }
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return std::nullopt;
   }
 }
 
@@ -73,7 +83,8 @@ FileList ReadFileList(const std::string& list_path, bool null_separated) {
 #endif
   }
   if (!text) {
-    list.error = std::strerror(error);
+    list.error = error == EFBIG ? kTooLargeInput : std::strerror(error);
+    list.too_large = error == EFBIG || error == ENOMEM;
     return list;
   }
   list.paths = SplitFileList(*text, null_separated);

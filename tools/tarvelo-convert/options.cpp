@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "file_list.h"
@@ -147,10 +148,18 @@ struct Parsed {
   bool jobs_given = false;
 };
 
+// Not a usage error: the command was right, its input too much to read.
+struct InputTooLarge : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 void ResolveBatch(const Parsed& parsed, Options* options) {
   options->sources = parsed.paths;
   if (!parsed.files_from.empty()) {
     FileList list = ReadFileList(parsed.files_from, parsed.null_separated);
+    if (list.too_large) {
+      throw InputTooLarge("cannot read the list " + parsed.files_from + ": " + list.error);
+    }
     if (!list.error.empty()) {
       throw CLI::ValidationError("cannot read the list " + parsed.files_from + ": " + list.error);
     }
@@ -340,6 +349,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     RefuseUnknownOptions(app);
     parsed.jobs_given = jobs->count() > 0;
     Resolve(parsed, &options);
+  } catch (const InputTooLarge& error) {
+    (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());
+    return {std::nullopt, 1};
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error);
     if (code == 0) {
