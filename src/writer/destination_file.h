@@ -93,6 +93,7 @@ class DestinationFile {
   bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
   bool in_place_ = false;  // overwriting the target itself (see the class comment)
   int64_t old_size_ = 0;   // in place: the target's size before Reserve
+  int directory_ = -1;     // the target's directory, opened once (O_PATH); target_ reaches through it
 #endif
 };
 

@@ -47,32 +47,121 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
-// follow the link `link` (its lstat `status`): a link in a sticky directory that
-// everyone may write is followed only when it belongs to the caller or to the
-// directory's owner. Others may plant links there; following theirs would let them
-// aim our writes at any file we may write. 0 or the errno (EACCES).
-int MayFollowLink(const std::string& link, const struct stat& status) {
-  const std::string directory = DirectoryOf(link);
-  struct stat holder {};
-  if (stat(directory.empty() ? "." : directory.c_str(), &holder) != 0) {
+// follow a link whose lstat is `status`, held by the directory `holder` (an open
+// descriptor): a link in a sticky directory that everyone may write is followed only
+// when it belongs to the caller or to the directory's owner. Others may plant links
+// there; following theirs would let them aim our writes at any file we may write.
+// 0 or the errno (EACCES).
+int MayFollowLink(int holder, const struct stat& status) {
+  struct stat directory {};
+  if (fstat(holder, &directory) != 0) {
     return errno;
   }
-  const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
-  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
+  const bool shared = (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+  if (!shared || status.st_uid == geteuid() || status.st_uid == directory.st_uid) {
     return 0;
   }
   return EACCES;
 }
 
+// The text of the link `name` in `directory`. 0 or the errno.
+int ReadLinkAt(int directory, const char* name, std::string& text) {
+  text.assign(PATH_MAX, '\0');
+  const ssize_t length = readlinkat(directory, name, text.data(), text.size());
+  if (length < 0) {
+    return errno;
+  }
+  if (static_cast<size_t>(length) >= text.size()) {
+    return ENAMETOOLONG;
+  }
+  text.resize(static_cast<size_t>(length));
+  return text.empty() ? ENOENT : 0;
+}
+
+// Opens the directory `path` names (empty: the working directory) one component
+// at a time, never letting the kernel follow a link by itself: each link on the way
+// is followed only where MayFollowLink allows, so a link planted in a shared
+// directory cannot lead the walk elsewhere, at any depth. `hops` counts the links
+// followed, as the kernel counts them. The descriptor (O_PATH) or -1 with `error`.
+int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  std::string rest = path;
+  int directory = open(!rest.empty() && rest.front() == '/' ? "/" : ".", kFlags);
+  size_t at = 0;
+  while (directory >= 0) {
+    at = rest.find_first_not_of('/', at);
+    if (at == std::string::npos) {
+      return directory;
+    }
+    const size_t end = std::min(rest.find('/', at), rest.size());
+    const std::string name = rest.substr(at, end - at);
+    at = end;
+    struct stat status {};
+    int next = -1;
+    if (fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      error = errno;
+    } else if (!S_ISLNK(status.st_mode)) {
+      // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
+      next = openat(directory, name.c_str(), kFlags | O_NOFOLLOW);
+      error = next < 0 ? errno : 0;
+    } else if (++hops > kMaxSymlinkHops) {
+      error = ELOOP;
+    } else if ((error = MayFollowLink(directory, status)) == 0) {
+      std::string link;
+      if ((error = ReadLinkAt(directory, name.c_str(), link)) == 0) {
+        rest.replace(0, at, link);
+        at = 0;
+        if (link.front() == '/') {
+          next = open("/", kFlags);
+        } else {
+          next = dup(directory);
+        }
+        error = next < 0 ? errno : 0;
+      }
+    }
+    close(directory);
+    directory = next;
+  }
+  return -1;
+}
+
+// A path that reaches `name` in the open `directory` without looking its
+// directory up by name again (/proc/self/fd), so that a directory renamed or
+// replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
+// is not mounted.
+std::string ViaDescriptor(int directory, const std::string& name, const std::string& textual) {
+  std::string via = "/proc/self/fd/" + std::to_string(directory);
+  if (access(via.c_str(), X_OK) != 0) {
+    return textual;
+  }
+  return via.append("/").append(name);
+}
+
 // The file that open() would create or truncate: symbolic links followed where the
-// kernel would follow them (MayFollowLink), also a dangling one (open creates its
-// target). The last lstat() is the target's own status, which spares the caller a
-// stat(): `status` describes it; `lookup_error` is lstat's errno when there is no
-// file.
-int ResolveTarget(const char* path, std::string& target, struct stat& status, int& lookup_error) {
-  target = path;
-  for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
-    if (lstat(target.c_str(), &status) != 0) {
+// kernel would follow them (MayFollowLink), at every component of the path and also
+// a dangling one (open creates its target). `directory` receives the target's
+// directory, opened once; `target` a path to the target through it (ViaDescriptor)
+// and `directory_name` that directory's own name. The last lstat() is the target's
+// own status: `status` describes it; `lookup_error` is lstat's errno when there is
+// no file.
+int ResolveTarget(const char* path, int& directory, std::string& target, std::string& directory_name,
+                  struct stat& status, int& lookup_error) {
+  std::string textual = path;
+  for (int hops = 0; hops <= kMaxSymlinkHops;) {
+    directory_name = DirectoryOf(textual);
+    const std::string name =
+        textual.size() > directory_name.size() ? textual.substr(directory_name.size()) : std::string(1, '.');
+    int error = 0;
+    const int opened = OpenDirectoryChecked(directory_name, hops, error);
+    if (opened < 0) {
+      return error;
+    }
+    if (directory >= 0) {
+      close(directory);
+    }
+    directory = opened;
+    target = ViaDescriptor(directory, name, textual);
+    if (fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       lookup_error = errno;
       return 0;
     }
@@ -80,26 +169,15 @@ int ResolveTarget(const char* path, std::string& target, struct stat& status, in
       lookup_error = 0;
       return 0;
     }
-    if (const int refused = MayFollowLink(target, status); refused != 0) {
+    if (const int refused = MayFollowLink(directory, status); refused != 0) {
       return refused;
     }
-    std::string link(PATH_MAX, '\0');
-    const ssize_t length = readlink(target.c_str(), link.data(), link.size());
-    if (length < 0) {
-      return errno;
+    std::string link;
+    if (const int unreadable = ReadLinkAt(directory, name.c_str(), link); unreadable != 0) {
+      return unreadable;
     }
-    if (static_cast<size_t>(length) >= link.size()) {
-      return ENAMETOOLONG;
-    }
-    if (length == 0) {
-      return ENOENT;
-    }
-    link.resize(static_cast<size_t>(length));
-    if (link.front() == '/') {
-      target = std::move(link);
-    } else {
-      target = DirectoryOf(target).append(link);
-    }
+    textual = link.front() == '/' ? link : directory_name + link;
+    ++hops;
   }
   return ELOOP;
 }
@@ -278,14 +356,14 @@ void RemoveIfStray(int directory, const char* name) {
 // Removes the stray temporary files of ours in `directory` (RemoveIfStray): those a
 // writer killed between naming its file and the rename left behind. Each thread
 // reads a directory at most once in kSweepInterval.
-void SweepStrays(const std::string& directory) {
+void SweepStrays(const std::string& name, const std::string& directory) {
   struct Swept {
     size_t name_hash = 0;
     std::chrono::steady_clock::time_point when;
   };
   thread_local std::optional<Swept> last;
   const auto now = std::chrono::steady_clock::now();
-  const size_t name_hash = std::hash<std::string>{}(directory);
+  const size_t name_hash = std::hash<std::string>{}(name);
   // A batch writes file after file into one directory: the name and the clock
   // decide without a system call. (Not the directory's inode: a new directory may
   // get the number of one just removed.)
@@ -458,6 +536,10 @@ void DestinationFile::Abandon() noexcept {
   unnamed_ = false;
   in_place_ = false;
   replacing_ = false;
+  if (directory_ >= 0) {
+    close(directory_);
+    directory_ = -1;
+  }
 }
 
 bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
@@ -471,7 +553,9 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   try {
     struct stat existing {};
     int lookup_error = 0;
-    if (const int error = ResolveTarget(path, target_, existing, lookup_error); error != 0) {
+    std::string directory_name;
+    if (const int error = ResolveTarget(path, directory_, target_, directory_name, existing, lookup_error);
+        error != 0) {
       return fail(error);
     }
     bool exists = lookup_error == 0;
@@ -535,7 +619,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
       return fail(error);
     }
     WriteUnbuffered(stream_);
-    SweepStrays(DirectoryOf(target_));
+    SweepStrays(directory_name, DirectoryOf(target_));
     return true;
   } catch (const std::bad_alloc&) {
     Abandon();

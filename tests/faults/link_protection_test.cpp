@@ -74,6 +74,50 @@ TEST_F(LinkProtectionTest, AnotherUsersLinkIsRefused) {
   EXPECT_EQ(ListDirectory(shared_), (std::vector<std::string>{"new.tga", "out.tga"}));
 }
 
+// Every component of the path is checked, not the last one alone: another user's
+// link to a directory, planted in the shared directory, leads nowhere, at any depth.
+TEST_F(LinkProtectionTest, AnotherUsersDirectoryLinkIsRefusedAtAnyDepth) {
+  const std::string home = dir_.File("home");
+  std::filesystem::create_directories(home + "/sub");
+  ASSERT_EQ(chmod(home.c_str(), 0700), 0);
+  const std::string link = Link("outdir", home, kNobody);
+  for (const std::string& destination :
+       {link + "/out.tga", link + "/sub/out.tga", link + "/./sub/../out.tga"}) {
+    SCOPED_TRACE(destination);
+    char detail[256] = "";
+    EXPECT_EQ(TarveloConvert(source_.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail),
+              TARVELO_STATUS_DESTINATION_UNOPENABLE);
+    EXPECT_STREQ(detail, "Permission denied");
+    EXPECT_EQ(BMP2TGA(WidePath(source_).c_str(), WidePath(destination).c_str()), 999);
+  }
+  EXPECT_EQ(ListDirectory(home), std::vector<std::string>{"sub"});
+  EXPECT_TRUE(ListDirectory(home + "/sub").empty());
+}
+
+// A batch's output directory in the shared directory, owned by another user who
+// renames it away part way and puts a link to the caller's private directory in its
+// place: the files after that are refused, none lands in the private directory.
+TEST_F(LinkProtectionTest, AnOutputDirectorySwappedForALinkTakesNoMoreFiles) {
+  const std::string home = dir_.File("home");
+  std::filesystem::create_directory(home);
+  ASSERT_EQ(chmod(home.c_str(), 0700), 0);
+  const std::string out = shared_ + "/shared-out";
+  std::filesystem::create_directory(out);
+  ASSERT_EQ(chown(out.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);
+  EXPECT_EQ(TarveloConvert(source_.c_str(), (out + "/a.tga").c_str(), TARVELO_LAYOUT_TGA, nullptr, 0),
+            TARVELO_STATUS_CONVERTED);
+  std::filesystem::rename(out, out + ".old");
+  Link("shared-out", home, kNobody);
+  char detail[256] = "";
+  EXPECT_EQ(
+      TarveloConvert(source_.c_str(), (out + "/b.tga").c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail),
+      TARVELO_STATUS_DESTINATION_UNOPENABLE);
+  EXPECT_STREQ(detail, "Permission denied");
+  EXPECT_TRUE(ListDirectory(home).empty());
+  EXPECT_EQ(ListDirectory(out + ".old"), std::vector<std::string>{"a.tga"});
+}
+
 // A chain is refused at the first link the rule forbids, even after one it allows.
 TEST_F(LinkProtectionTest, AChainThroughAnotherUsersLinkIsRefused) {
   const std::string planted = Link("planted.tga", victim_, kNobody);
