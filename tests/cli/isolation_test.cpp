@@ -83,6 +83,21 @@ TEST_F(Isolation, CrashingDecoderFailsItsFileAndTheWorkerIsReplaced) {
   EXPECT_FALSE(FileExists(dir_.File("out/crash-here.tga")));
 }
 
+// A worker that says "converted" and writes nothing: the tool counts a file only when
+// it can see the output in place.
+TEST_F(Isolation, AWorkersWordAloneDoesNotMakeAFileConverted) {
+  ASSERT_TRUE(WritePng(dir_.File("lie-here.png"), MakeTestImage(5, 4, 3)));
+  const ToolResult result = RunTool(
+      {"--to", "tga", "-j", "1", "-o", dir_.File("out"), dir_.File("1.png"), dir_.File("lie-here.png")},
+      {.extra_environment = {"TARVELO_TOOL_TEST_LIE_MARKER=lie-here"}, .hooked = true});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("lie-here.png") +
+                            ": worker reported success but left no output at " +
+                            dir_.File("out/lie-here.tga") + "\n");
+  EXPECT_EQ(result.out, "converted 1 of 2 files, 1 failed\n");
+  ExpectConverted({"1"});
+}
+
 TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
   const auto start = std::chrono::steady_clock::now();
   const ToolResult result =

@@ -17,7 +17,7 @@ bool PathHasMarker(const std::string& source, const char* variable) {
 
 }  // namespace
 
-void InjectTestFault(const std::string& source) {
+bool InjectTestFault(const std::string& source) {
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_CRASH_MARKER")) {
     const rlimit no_core{0, 0};  // a deliberate crash leaves no core file behind
     setrlimit(RLIMIT_CORE, &no_core);
@@ -37,6 +37,7 @@ void InjectTestFault(const std::string& source) {
       pause();
     }
   }
+  return PathHasMarker(source, "TARVELO_TOOL_TEST_LIE_MARKER");
 }
 
 }  // namespace tarvelo::cli

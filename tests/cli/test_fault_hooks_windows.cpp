@@ -17,7 +17,7 @@ bool PathHasMarker(const std::string& source, const char* variable) {
 // Windows: the crash is an access violation that no handler catches, as a decoder
 // fault would be; the hang sleeps until the tool terminates the process, the slow
 // file sleeps two seconds before it converts.
-void InjectTestFault(const std::string& source) {
+bool InjectTestFault(const std::string& source) {
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_CRASH_MARKER")) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   }
@@ -29,6 +29,7 @@ void InjectTestFault(const std::string& source) {
       Sleep(INFINITE);
     }
   }
+  return PathHasMarker(source, "TARVELO_TOOL_TEST_LIE_MARKER");
 }
 
 }  // namespace tarvelo::cli

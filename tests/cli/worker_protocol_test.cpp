@@ -94,7 +94,7 @@ TEST_F(Channel, MalformedRunsAreRefused) {
 }
 
 struct Board : testing::Test {
-  Board() : board(std::make_unique<ReplyBoard>()) { ClearBoard(board.get(), SteadyNowNs()); }
+  Board() : board(std::make_unique<ReplyBoard>()) { ClearBoard(board.get()); }
   std::unique_ptr<ReplyBoard> board;
 };
 
@@ -117,7 +117,7 @@ TEST_F(Board, RepliesAreReadInOrderAndAFinishedRunIsChecked) {
   EXPECT_EQ(ReadBoardReplies(*board, 1, &malformed).size(), 1U);  // never more than the run
 
   // A full board takes no more.
-  ClearBoard(board.get(), SteadyNowNs());
+  ClearBoard(board.get());
   for (std::size_t i = 0; i < kMaxRunFiles; ++i) {
     ASSERT_TRUE(PostReply(board.get(), {TARVELO_STATUS_CONVERTED, std::string(kMaxDetailBytes, 'y')}));
   }
@@ -137,7 +137,7 @@ TEST_F(Board, AScribbledBoardIsReadWithinItsBounds) {
   EXPECT_EQ(replies[0].detail, "ok");
 
   // A last frame whose detail runs one byte past what the board says it holds.
-  ClearBoard(board.get(), SteadyNowNs());
+  ClearBoard(board.get());
   for (std::size_t i = 0; i < kMaxRunFiles; ++i) {
     ASSERT_TRUE(PostReply(board.get(), {TARVELO_STATUS_CONVERTED, std::string(kMaxDetailBytes, 'y')}));
   }
@@ -147,16 +147,14 @@ TEST_F(Board, AScribbledBoardIsReadWithinItsBounds) {
   EXPECT_EQ(replies.size(), kMaxRunFiles - 1);
 }
 
-TEST_F(Board, TheStartOfAFileIsClampedBetweenTheRunsStartAndNow) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point sent = Clock::now() - std::chrono::seconds(5);
-  board->file_started_ns.store(INT64_MAX);  // the future: would never time out
-  const Clock::time_point started = FileStartedOn(*board, sent);
-  EXPECT_LE(started, Clock::now());
-  board->file_started_ns.store(INT64_MIN);  // before the run: would time out at once
-  EXPECT_EQ(FileStartedOn(*board, sent), sent);
-  MarkFileStarted(board.get(), SteadyNowNs());
-  EXPECT_GT(FileStartedOn(*board, sent), sent);
+// The count of replies restarts the tool's clock for a file: a scribbled count can
+// stretch a run's time to one limit per file of the run, never more.
+TEST_F(Board, TheReplyCountIsNeverMoreThanTheRun) {
+  EXPECT_EQ(RepliesPosted(*board, 3), 0U);
+  ASSERT_TRUE(PostReply(board.get(), {TARVELO_STATUS_CONVERTED, ""}));
+  EXPECT_EQ(RepliesPosted(*board, 3), 1U);
+  board->replies.store(0xFFFFFFFFU);
+  EXPECT_EQ(RepliesPosted(*board, 3), 3U);
 }
 
 }  // namespace

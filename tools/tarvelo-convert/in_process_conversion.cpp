@@ -30,7 +30,7 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::
                  : std::string();
 
   ArmInProcessGuard(crash_prefix, timeout_line, time_limit);
-  InjectTestFault(job.source);
+  (void)InjectTestFault(job.source);
   char detail[1024] = "";
   const TarveloStatus status =
       ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, sizeof detail);

@@ -6,15 +6,10 @@
 
 namespace tarvelo::cli {
 
-void ClearBoard(ReplyBoard* board, int64_t now_ns) {
+void ClearBoard(ReplyBoard* board) {
   board->stop_after_current.store(0, std::memory_order_relaxed);
   board->replies.store(0, std::memory_order_relaxed);
   board->bytes.store(0, std::memory_order_relaxed);
-  board->file_started_ns.store(now_ns, std::memory_order_release);
-}
-
-void MarkFileStarted(ReplyBoard* board, int64_t now_ns) {
-  board->file_started_ns.store(now_ns, std::memory_order_release);
 }
 
 bool PostReply(ReplyBoard* board, const ConversionReply& reply) {
@@ -59,18 +54,8 @@ bool ReadFinishedRun(const ReplyBoard& board, std::size_t run_length, uint32_t p
   return !unreadable && posted == replies->size() && (posted == run_length || stopped);
 }
 
-std::chrono::steady_clock::time_point FileStartedOn(const ReplyBoard& board,
-                                                    std::chrono::steady_clock::time_point sent) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point started{std::chrono::duration_cast<Clock::duration>(
-      std::chrono::nanoseconds(board.file_started_ns.load(std::memory_order_acquire)))};
-  return std::clamp(started, sent, std::max(sent, Clock::now()));
-}
-
-int64_t SteadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+std::size_t RepliesPosted(const ReplyBoard& board, std::size_t run_length) {
+  return std::min<std::size_t>(board.replies.load(std::memory_order_acquire), run_length);
 }
 
 }  // namespace tarvelo::cli

@@ -29,21 +29,15 @@ struct ReplyBoard {
   // after its bytes are written.
   std::atomic<uint32_t> replies;
   std::atomic<uint32_t> bytes;
-  // When the worker began the file it is converting: nanoseconds of the steady
-  // clock, which both processes share. A file's time limit counts from here.
-  std::atomic<int64_t> file_started_ns;
   // Reply frames (worker_protocol.h) back to back, room for a whole run's.
   char frames[kMaxRunFiles * kMaxReplyFrameBytes];
 };
 
-static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+static_assert(std::atomic<uint32_t>::is_always_lock_free,
               "the board is shared between processes, so its atomics may not hide a lock");
 
 // The tool, before it hands out a run.
-void ClearBoard(ReplyBoard* board, int64_t now_ns);
-
-// The worker, as it begins a file.
-void MarkFileStarted(ReplyBoard* board, int64_t now_ns);
+void ClearBoard(ReplyBoard* board);
 // The worker, when a file is done. False when the reply does not fit (a run is
 // never longer than the board holds, so only a confused worker gets false).
 bool PostReply(ReplyBoard* board, const ConversionReply& reply);
@@ -54,18 +48,16 @@ bool PostReply(ReplyBoard* board, const ConversionReply& reply);
 std::vector<ConversionReply> ReadBoardReplies(const ReplyBoard& board, std::size_t run_length,
                                               bool* malformed);
 
-// The tool: when the worker began the file it is converting, clamped between
-// `sent` (when the run was handed out) and now.
-std::chrono::steady_clock::time_point FileStartedOn(const ReplyBoard& board,
-                                                    std::chrono::steady_clock::time_point sent);
+// The tool: how many replies the board says are complete, at most `run_length`
+// whatever a confused or hostile worker wrote. The tool's clock for a file restarts
+// when it sees this grow, so a worker can stretch a run's time at most to one time
+// limit per file of the run.
+std::size_t RepliesPosted(const ReplyBoard& board, std::size_t run_length);
 
 // The tool, when a worker says its run of `run_length` files is over with `posted`
 // replies: the replies, and false when the word and the board disagree or replies
 // are missing from a run the tool did not ask to stop.
 bool ReadFinishedRun(const ReplyBoard& board, std::size_t run_length, uint32_t posted,
                      std::vector<ConversionReply>* replies);
-
-// Nanoseconds of the steady clock, as the board stores them.
-int64_t SteadyNowNs();
 
 }  // namespace tarvelo::cli

@@ -11,11 +11,13 @@ namespace tarvelo::cli {
 // TARVELO_TOOL_TEST_CRASH_MARKER raises SIGSEGV; one whose path contains
 // TARVELO_TOOL_TEST_HANG_MARKER sleeps until it is killed (having first created the
 // file TARVELO_TOOL_TEST_HANG_NOTE names, if set, POSIX only); one whose path contains
-// TARVELO_TOOL_TEST_SLOW_MARKER sleeps two seconds, then converts the file. The
-// installed tool has no hooks and reads none of these variables.
-void InjectTestFault(const std::string& source);
+// TARVELO_TOOL_TEST_SLOW_MARKER sleeps two seconds, then converts the file; one whose
+// path contains TARVELO_TOOL_TEST_LIE_MARKER reports the file converted without
+// writing anything (true: skip the conversion). The installed tool has no hooks and
+// reads none of these variables.
+bool InjectTestFault(const std::string& source);
 #else
-inline void InjectTestFault(const std::string& /*source*/) {}
+inline bool InjectTestFault(const std::string& /*source*/) { return false; }
 #endif
 
 }  // namespace tarvelo::cli

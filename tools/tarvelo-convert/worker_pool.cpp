@@ -33,6 +33,13 @@ std::uintmax_t SourceBytes(const std::string& source) {
   return error ? 0 : size;
 }
 
+// Whether a regular file is at `destination`, as a conversion leaves it.
+bool OutputInPlace(const std::string& destination) {
+  std::error_code error;
+  const std::u8string name(destination.begin(), destination.end());
+  return std::filesystem::is_regular_file(std::filesystem::path(name), error);
+}
+
 // Why a file failed whose worker died while converting it.
 std::string LostWorkerReason(const WorkerSlots::WorkerEnd& end) {
   return (end.crashed ? "decoder crashed (" : "worker process ended unexpectedly (") + end.how + ")";
@@ -44,6 +51,7 @@ WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit
                        std::chrono::seconds interrupt_grace)
     : slots_(worker_count),
       busy_(slots_.size()),
+      clocks_(slots_.size()),
       time_limit_(time_limit),
       interrupt_grace_(interrupt_grace) {}
 
@@ -110,7 +118,13 @@ std::size_t WorkerPool::FinishReplied(const FileRun& run, const std::vector<Conv
                                       const std::vector<ConversionJob>& jobs, const Completion& finish) {
   const std::size_t replied = std::min(run.size(), replies.size());
   for (std::size_t i = 0; i < replied; ++i) {
-    finish(run[i], OutcomeOfStatus(jobs[run[i]], replies[i].status, replies[i].detail));
+    const ConversionJob& job = jobs[run[i]];
+    // A worker's word alone does not make a file converted: its output must be there.
+    if (replies[i].status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
+      finish(run[i], FailedSource(job, "worker reported success but left no output at " + job.destination));
+      continue;
+    }
+    finish(run[i], OutcomeOfStatus(job, replies[i].status, replies[i].detail));
   }
   return replied;
 }
@@ -147,11 +161,20 @@ void WorkerPool::LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, cons
   pending_.clear();
 }
 
-WorkerPool::Clock::time_point WorkerPool::NearestDeadline() const {
+WorkerPool::Clock::time_point WorkerPool::Deadline(std::size_t slot) {
+  FileClock& clock = clocks_[slot];
+  const std::size_t replies = slots_.RepliesPosted(slot);
+  if (replies > clock.replies_seen) {
+    clock = {Clock::now(), replies};
+  }
+  return clock.since + time_limit_;
+}
+
+WorkerPool::Clock::time_point WorkerPool::NearestDeadline() {
   Clock::time_point nearest = Clock::time_point::max();
   for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
     if (busy_[slot]) {
-      nearest = std::min(nearest, slots_.FileStarted(slot) + time_limit_);
+      nearest = std::min(nearest, Deadline(slot));
     }
   }
   return nearest;
@@ -172,7 +195,10 @@ bool WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completi
     }
     const WorkerSlots::SendResult sent = slots_.Send(slot, requests);
     switch (sent.kind) {
-      case WorkerSlots::SendResult::Kind::kSent: busy_[slot] = run; break;
+      case WorkerSlots::SendResult::Kind::kSent:
+        busy_[slot] = run;
+        clocks_[slot] = {Clock::now(), 0};
+        break;
       case WorkerSlots::SendResult::Kind::kCannotStart:
         // The run waits for a slot whose worker did start.
         for (std::size_t i = run.size(); i > 0; --i) {
@@ -216,7 +242,7 @@ void WorkerPool::WaitAndCollect(Clock::time_point until, const std::vector<Conve
   }
   const Clock::time_point now = Clock::now();
   for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
-    if (!busy_[slot] || now < slots_.FileStarted(slot) + time_limit_) {
+    if (!busy_[slot] || now < Deadline(slot)) {
       continue;
     }
     const FileRun run = std::move(*busy_[slot]);

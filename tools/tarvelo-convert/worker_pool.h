@@ -69,11 +69,21 @@ class WorkerPool {
   // After an interrupt: waits out the grace for the busy workers, then kills them.
   void LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, const Completion& finish);
   [[nodiscard]] bool AnyBusy() const;
-  [[nodiscard]] Clock::time_point NearestDeadline() const;
+  // When the file the worker in `slot` is converting runs out of time, on the
+  // tool's own clock: the limit counts from when the run was handed out or from when
+  // the tool saw the worker's previous reply, whichever is later. Nothing the worker
+  // writes moves it back.
+  Clock::time_point Deadline(std::size_t slot);
+  Clock::time_point NearestDeadline();
 
   WorkerSlots slots_;
   std::vector<std::optional<FileRun>> busy_;  // per slot: the run it converts
-  std::vector<std::size_t> pending_;          // job indexes not handed out, next last
+  struct FileClock {
+    Clock::time_point since;   // the current file's time counts from here
+    std::size_t replies_seen;  // replies of the run seen when `since` was set
+  };
+  std::vector<FileClock> clocks_;     // per slot, for its run
+  std::vector<std::size_t> pending_;  // job indexes not handed out, next last
   std::chrono::seconds time_limit_;
   std::chrono::seconds interrupt_grace_;
   std::string start_error_;  // why the last worker start failed

@@ -44,12 +44,13 @@ void RunWorker(const WorkerChannels& channels) {
       if (++files == 2) {
         KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
       }
-      MarkFileStarted(board, SteadyNowNs());
-      InjectTestFault(request.source);
       char detail[1024] = "";
       ConversionReply reply;
-      reply.status = ConvertJob({request.source, request.destination, request.layout, request.max_pixels},
-                                nullptr, detail, sizeof detail);
+      reply.status =
+          InjectTestFault(request.source)
+              ? TARVELO_STATUS_CONVERTED
+              : ConvertJob({request.source, request.destination, request.layout, request.max_pixels}, nullptr,
+                           detail, sizeof detail);
       reply.detail = detail;
       if (!PostReply(board, reply)) {
         break;

@@ -86,10 +86,9 @@ class WorkerSlots {
   // Takes what the worker in `slot` has said since the last call.
   Collected Collect(std::size_t slot);
 
-  // When the busy worker in `slot` began the file it is converting (a file's time
-  // limit counts from there), as its board says; never before the run was sent
-  // nor after now, whatever a confused worker wrote.
-  [[nodiscard]] Clock::time_point FileStarted(std::size_t slot) const;
+  // How many files of its run the busy worker in `slot` has replied for, as its
+  // board says, never more than the run holds (RepliesPosted in reply_board.h).
+  [[nodiscard]] std::size_t RepliesPosted(std::size_t slot) const;
 
   // Asks the busy worker in `slot` to end its run after its current file.
   void StopAfterCurrentFile(std::size_t slot);

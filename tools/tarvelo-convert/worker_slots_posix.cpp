@@ -33,8 +33,7 @@ struct Slot {
   int channel = -1;
   ReplyBoard* board = nullptr;
   std::size_t run_length = 0;  // 0: no run is being converted
-  WorkerSlots::Clock::time_point sent;
-  std::string received;  // run-done bytes read so far
+  std::string received;        // run-done bytes read so far
 };
 
 WorkerSlots::WorkerEnd EndOf(int wait_status) {
@@ -175,8 +174,7 @@ WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const std::vector<C
     result.kind = SendResult::Kind::kCannotStart;
     return result;
   }
-  slot.sent = Clock::now();
-  ClearBoard(slot.board, SteadyNowNs());
+  ClearBoard(slot.board);
   if (!SendRun(slot.channel, run)) {
     // The worker died while idle (killed from outside): the run never reached it.
     result.kind = SendResult::Kind::kLost;
@@ -252,9 +250,9 @@ WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
   return collected;
 }
 
-WorkerSlots::Clock::time_point WorkerSlots::FileStarted(std::size_t index) const {
+std::size_t WorkerSlots::RepliesPosted(std::size_t index) const {
   const Slot& slot = platform_->slots[index];
-  return FileStartedOn(*slot.board, slot.sent);
+  return cli::RepliesPosted(*slot.board, slot.run_length);
 }
 
 void WorkerSlots::StopAfterCurrentFile(std::size_t index) {

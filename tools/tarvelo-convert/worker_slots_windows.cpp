@@ -45,7 +45,6 @@ struct Slot {
   ReplyBoard* board = nullptr;
   HANDLE run_done = nullptr;   // manual-reset: the tool resets it before each run
   std::size_t run_length = 0;  // 0: no run is being converted
-  WorkerSlots::Clock::time_point sent;
 };
 
 std::string SystemMessage(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
@@ -246,8 +245,7 @@ WorkerSlots::SendResult WorkerSlots::Send(std::size_t index, const std::vector<C
     result.kind = SendResult::Kind::kCannotStart;
     return result;
   }
-  slot.sent = Clock::now();
-  ClearBoard(slot.board, SteadyNowNs());
+  ClearBoard(slot.board);
   (void)ResetEvent(slot.run_done);
   if (!SendRun(slot.requests, run)) {
     // The worker died while idle (killed from outside): the run never reached it.
@@ -305,9 +303,9 @@ WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
   return collected;
 }
 
-WorkerSlots::Clock::time_point WorkerSlots::FileStarted(std::size_t index) const {
+std::size_t WorkerSlots::RepliesPosted(std::size_t index) const {
   const Slot& slot = platform_->slots[index];
-  return FileStartedOn(*slot.board, slot.sent);
+  return cli::RepliesPosted(*slot.board, slot.run_length);
 }
 
 void WorkerSlots::StopAfterCurrentFile(std::size_t index) {
