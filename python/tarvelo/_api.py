@@ -9,11 +9,13 @@ from __future__ import annotations
 
 import ctypes
 import enum
+import errno
+import io
 import os
 from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, Union
 
 from . import _library
-from .errors import ImageTooLarge, InvalidArgument, Status, error_for
+from .errors import ImageTooLarge, InvalidArgument, Status, WriteFailed, error_for
 
 StrPath = Union[str, "os.PathLike[str]"]
 BytesLike = Union[bytes, bytearray, memoryview]
@@ -255,12 +257,23 @@ def _convert_file_to_bytes(source: StrPath, layout: Layout) -> bytes:
 
 
 def _write_all(destination: BinaryIO, data: bytes) -> None:
+    """Writes every byte by the io module's rules: a count is the bytes taken and the rest
+    is offered again; None is "would block, nothing taken" from a raw stream and "all
+    taken" from any other object; anything else is the object's fault, never a loop."""
     view = memoryview(data)
     while view:
         written = destination.write(view)
-        # A raw (unbuffered) file may take less than asked; None means it would block.
         if written is None:
-            raise BlockingIOError(0, "the destination file object would block", _file_name(destination))
+            if isinstance(destination, io.RawIOBase):
+                raise BlockingIOError(errno.EAGAIN, "the destination file object would block", _file_name(destination))
+            return
+        if isinstance(written, bool) or not isinstance(written, int) or not 0 < written <= len(view):
+            raise WriteFailed(
+                Status.WRITE_FAILED,
+                "write failed",
+                f"the destination's write() returned {written!r} for {len(view)} bytes",
+                _file_name(destination),
+            )
         view = view[written:]
 
 

@@ -134,6 +134,63 @@ def test_a_failed_conversion_writes_nothing_to_a_file_object(tmp_path):
         tarvelo.convert(io.StringIO("text"), out, "tga")
 
 
+class Taker:
+    """A file-like object whose write() answers from a script of results."""
+
+    def __init__(self, results, raw=False):
+        self.results = list(results)
+        self.taken = bytearray()
+
+    def write(self, data):
+        answer = self.results.pop(0) if self.results else len(data)
+        if answer is None:
+            self.taken += data
+        elif isinstance(answer, int) and answer > 0:
+            self.taken += bytes(data[:answer])
+        return answer
+
+
+class OneByteRaw(io.RawIOBase):
+    """An unbuffered stream that takes one byte a call, and then would block."""
+
+    def __init__(self, blocks_after):
+        self.taken = bytearray()
+        self.left = blocks_after
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        if self.left == 0:
+            return None
+        self.left -= 1
+        self.taken += bytes(data[:1])
+        return 1
+
+
+def test_a_file_objects_write_results_are_read_by_the_io_rules():
+    data = png(pattern(3, 2, 4))
+    expected = expected_bmp(pattern(3, 2, 4))
+    # Short writes are offered again with the rest, never twice.
+    raw = OneByteRaw(blocks_after=10**6)
+    tarvelo.convert_bytes(data, raw, "bmp")
+    assert bytes(raw.taken) == expected
+    taker = Taker([5, 1, 7])
+    tarvelo.convert_bytes(data, taker, "bmp")
+    assert bytes(taker.taken) == expected
+    # None from an object that is no raw stream: it took everything.
+    taker = Taker([None])
+    tarvelo.convert_bytes(data, taker, "bmp")
+    assert bytes(taker.taken) == expected
+    # None from a raw stream: it would block, having taken nothing of that block.
+    with pytest.raises(BlockingIOError):
+        tarvelo.convert_bytes(data, OneByteRaw(blocks_after=3), "bmp")
+    # Nothing taken, a negative count, more than was offered, not a count: an error, never a loop.
+    for answer in (0, -1, 10**9, "x", True):
+        with pytest.raises(tarvelo.WriteFailed, match=r"write\(\) returned"):
+            tarvelo.convert_bytes(data, Taker([answer]), "bmp")
+
+
 def test_bytes_are_data_and_str_a_path_in_every_call(tmp_path, monkeypatch):
     pixels = pattern(3, 4, 3)
     monkeypatch.chdir(tmp_path)

@@ -98,6 +98,21 @@ TEST_F(Isolation, AWorkersWordAloneDoesNotMakeAFileConverted) {
   ExpectConverted({"1"});
 }
 
+#if !defined(_WIN32)
+// A worker that closes its channel is reported as that, not as the kill the tool
+// then sends it.
+TEST_F(Isolation, AWorkerThatClosesItsChannelIsReportedAsSuch) {
+  ASSERT_TRUE(WritePng(dir_.File("close-here.png"), MakeTestImage(5, 4, 3)));
+  const ToolResult result = RunTool(
+      {"--to", "tga", "-j", "1", "-o", dir_.File("out"), dir_.File("close-here.png"), dir_.File("1.png")},
+      {.extra_environment = {"TARVELO_TOOL_TEST_CLOSE_MARKER=close-here"}, .hooked = true});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("close-here.png") +
+                            ": worker process ended unexpectedly (it closed its channel)\n");
+  ExpectConverted({"1"});
+}
+#endif
+
 TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
   const auto start = std::chrono::steady_clock::now();
   const ToolResult result =

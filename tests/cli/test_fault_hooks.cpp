@@ -29,6 +29,15 @@ bool InjectTestFault(const std::string& source) {
       left = sleep(left);
     }
   }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_CLOSE_MARKER")) {
+    // A worker that closes its channel to the tool and lingers, alive.
+    for (int descriptor = 3; descriptor < 1024; ++descriptor) {
+      close(descriptor);
+    }
+    for (;;) {
+      pause();
+    }
+  }
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
     if (const char* note = std::getenv("TARVELO_TOOL_TEST_HANG_NOTE")) {
       close(open(note, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));

@@ -14,7 +14,8 @@ namespace tarvelo::cli {
 // TARVELO_TOOL_TEST_SLOW_MARKER sleeps two seconds, then converts the file; one whose
 // path contains TARVELO_TOOL_TEST_LIE_MARKER reports the file converted without
 // writing anything (true: skip the conversion). The installed tool has no hooks and
-// reads none of these variables.
+// reads none of these variables. POSIX also has TARVELO_TOOL_TEST_CLOSE_MARKER: the
+// worker closes its channel to the tool and waits to be killed.
 bool InjectTestFault(const std::string& source);
 #else
 inline bool InjectTestFault(const std::string& /*source*/) { return false; }

@@ -58,20 +58,36 @@ struct WorkerSlots::Platform {
 
   // Closes the channel, kills the process when asked, reaps it and empties the
   // slot. Returns how the worker ended; `replies` gets the replies it had posted
-  // for its run.
-  WorkerEnd Stop(Slot* slot, bool kill_first, std::vector<ConversionReply>* replies = nullptr) {
+  // for its run. `lost`: the worker closed its channel unasked; one that is exiting
+  // does so before it can be reaped, so it gets a moment to end by itself and its
+  // own end is reported, not the kill that follows.
+  WorkerEnd Stop(Slot* slot, bool kill_first, std::vector<ConversionReply>* replies = nullptr,
+                 bool lost = false) {
     close(slot->channel);
-    if (kill_first) {
+    int wait_status = 0;
+    bool reaped = false;
+    for (int tries = 0; lost && tries < 20 && !reaped; ++tries) {
+      reaped = waitpid(slot->pid, &wait_status, WNOHANG) == slot->pid;
+      if (!reaped) {
+        usleep(5000);
+      }
+    }
+    const bool killed = kill_first && !reaped;
+    if (killed) {
       kill(slot->pid, SIGKILL);
     }
-    int wait_status = 0;
-    WaitForExit(slot->pid, &wait_status);
+    if (!reaped) {
+      WaitForExit(slot->pid, &wait_status);
+    }
     if (replies != nullptr && slot->run_length > 0) {
       bool malformed = false;
       *replies = ReadBoardReplies(*slot->board, slot->run_length, &malformed);
     }
     munmap(slot->board, sizeof(ReplyBoard));
     *slot = Slot{};
+    if (lost && killed) {
+      return {false, "it closed its channel"};
+    }
     return EndOf(wait_status);
   }
 
@@ -229,7 +245,7 @@ WorkerSlots::Collected WorkerSlots::Collect(std::size_t index) {
     // End of file or a reset: the worker is gone (or going) mid-run. Kill it in
     // case it merely closed the socket, so that reaping cannot hang.
     collected.kind = Collected::Kind::kLost;
-    collected.end = platform_->Stop(&slot, true, &collected.replies);
+    collected.end = platform_->Stop(&slot, true, &collected.replies, true);
     return collected;
   }
   slot.received.append(buffer, static_cast<std::size_t>(got));
