@@ -265,7 +265,9 @@ def _write_all(destination: BinaryIO, data: bytes) -> None:
         written = destination.write(view)
         if written is None:
             if isinstance(destination, io.RawIOBase):
-                raise BlockingIOError(errno.EAGAIN, "the destination file object would block", _file_name(destination))
+                raise BlockingIOError(
+                    errno.EAGAIN, "the destination file object would block", _file_name(destination)
+                )
             return
         if isinstance(written, bool) or not isinstance(written, int) or not 0 < written <= len(view):
             raise WriteFailed(
