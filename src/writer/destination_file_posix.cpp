@@ -47,27 +47,42 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
-// follow a link whose lstat is `status`, held by the directory `holder` (an open
-// descriptor): a link in a sticky directory that everyone may write is followed only
-// when it belongs to the caller or to the directory's owner. Others may plant links
-// there; following theirs would let them aim our writes at any file we may write.
-// 0 or the errno (EACCES).
-int MayFollowLink(int holder, const struct stat& status) {
-  struct stat directory {};
-  if (fstat(holder, &directory) != 0) {
-    return errno;
-  }
-  const bool shared = (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
-  if (!shared || status.st_uid == geteuid() || status.st_uid == directory.st_uid) {
+// follow a link whose lstat is `status`, held by a directory whose stat is `holder`:
+// a link in a sticky directory that everyone may write is followed only when it
+// belongs to the caller or to the directory's owner. Others may plant links there;
+// following theirs would let them aim our writes at any file we may write. 0 or
+// the errno (EACCES).
+int MayFollowLink(const struct stat& holder, const struct stat& status) {
+  const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
+  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
     return 0;
   }
   return EACCES;
 }
 
-// The text of the link `name` in `directory`. 0 or the errno.
-int ReadLinkAt(int directory, const char* name, std::string& text) {
+// The root directory is reached by absolute names ("/tmp"), not through a
+// descriptor of "/": an emulator that maps "/" onto a system root of its own
+// (qemu-user's -L) maps only the names that exist there.
+constexpr int kRoot = -2;
+
+// A directory of the walk below, as the *at() calls take it: `directory` and the
+// name of an entry in it.
+struct Entry {
+  int base;
+  std::string name;
+};
+Entry EntryIn(int directory, const std::string& name) {
+  return directory == kRoot ? Entry{AT_FDCWD, "/" + name} : Entry{directory, name};
+}
+
+int StatDirectory(int directory, struct stat& status) {
+  return (directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0 ? 0 : errno;
+}
+
+// The text of the link `entry`. 0 or the errno.
+int ReadLinkAt(const Entry& entry, std::string& text) {
   text.assign(PATH_MAX, '\0');
-  const ssize_t length = readlinkat(directory, name, text.data(), text.size());
+  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), text.data(), text.size());
   if (length < 0) {
     return errno;
   }
@@ -86,40 +101,48 @@ int ReadLinkAt(int directory, const char* name, std::string& text) {
 int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
   constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
   std::string rest = path;
-  int directory = open(!rest.empty() && rest.front() == '/' ? "/" : ".", kFlags);
+  int directory = !rest.empty() && rest.front() == '/' ? kRoot : open(".", kFlags);
+  error = directory == -1 ? errno : 0;
   size_t at = 0;
-  while (directory >= 0) {
+  while (directory != -1) {
     at = rest.find_first_not_of('/', at);
     if (at == std::string::npos) {
+      if (directory == kRoot && (directory = open("/", kFlags)) < 0) {
+        error = errno;
+      }
       return directory;
     }
     const size_t end = std::min(rest.find('/', at), rest.size());
-    const std::string name = rest.substr(at, end - at);
+    const Entry entry = EntryIn(directory, rest.substr(at, end - at));
     at = end;
     struct stat status {};
+    struct stat holder {};
     int next = -1;
-    if (fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
     } else if (!S_ISLNK(status.st_mode)) {
       // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
-      next = openat(directory, name.c_str(), kFlags | O_NOFOLLOW);
+      next = openat(entry.base, entry.name.c_str(), kFlags | O_NOFOLLOW);
       error = next < 0 ? errno : 0;
     } else if (++hops > kMaxSymlinkHops) {
       error = ELOOP;
-    } else if ((error = MayFollowLink(directory, status)) == 0) {
+    } else if ((error = StatDirectory(directory, holder)) == 0 &&
+               (error = MayFollowLink(holder, status)) == 0) {
       std::string link;
-      if ((error = ReadLinkAt(directory, name.c_str(), link)) == 0) {
+      if ((error = ReadLinkAt(entry, link)) == 0) {
         rest.replace(0, at, link);
         at = 0;
         if (link.front() == '/') {
-          next = open("/", kFlags);
+          next = kRoot;
         } else {
-          next = dup(directory);
+          next = directory == kRoot ? kRoot : dup(directory);
+          error = next == -1 ? errno : 0;
         }
-        error = next < 0 ? errno : 0;
       }
     }
-    close(directory);
+    if (directory >= 0) {
+      close(directory);
+    }
     directory = next;
   }
   return -1;
@@ -169,11 +192,15 @@ int ResolveTarget(const char* path, int& directory, std::string& target, std::st
       lookup_error = 0;
       return 0;
     }
-    if (const int refused = MayFollowLink(directory, status); refused != 0) {
+    struct stat holder {};
+    if (fstat(directory, &holder) != 0) {
+      return errno;
+    }
+    if (const int refused = MayFollowLink(holder, status); refused != 0) {
       return refused;
     }
     std::string link;
-    if (const int unreadable = ReadLinkAt(directory, name.c_str(), link); unreadable != 0) {
+    if (const int unreadable = ReadLinkAt({directory, name}, link); unreadable != 0) {
       return unreadable;
     }
     textual = link.front() == '/' ? link : directory_name + link;
