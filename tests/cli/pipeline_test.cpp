@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -219,6 +220,13 @@ TEST_F(Pipeline, EndlessInputEndsInOneLineAndStatusOne) {
     struct rlimit limited = old;
     limited.rlim_cur = rlim_t{400} << 20;
     ASSERT_EQ(setrlimit(RLIMIT_AS, &limited), 0);
+    // qemu-user keeps the guest's address space its own and does not enforce the
+    // limit: a block past it is then granted, and the case cannot be shown here.
+    if (void* volatile probe = std::malloc(std::size_t{600} << 20U); probe != nullptr) {
+      std::free(probe);
+      ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+      GTEST_SKIP() << "this system does not enforce RLIMIT_AS";
+    }
     const ToolResult result = RunTool(arguments, settings);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
     EXPECT_EQ(result.exit_code, 1) << result.err;
