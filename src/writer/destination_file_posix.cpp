@@ -132,12 +132,10 @@ int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
       if ((error = ReadLinkAt(entry, link)) == 0) {
         rest.replace(0, at, link);
         at = 0;
-        if (link.front() == '/') {
-          next = kRoot;
-        } else {
-          next = directory == kRoot ? kRoot : dup(directory);
-          error = next == -1 ? errno : 0;
+        if (link.front() != '/') {
+          continue;  // a relative link goes on from the directory that holds it
         }
+        next = kRoot;
       }
     }
     if (directory >= 0) {
