@@ -16,6 +16,12 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
-  "${as_root[@]}" apt-get update -qq
+  # A mirror in mid-sync fails the update for a minute or two; the install below
+  # then reports what is really missing.
+  for attempt in 1 2 3 4; do
+    "${as_root[@]}" apt-get update -qq && break
+    echo "apt-get update failed (attempt $attempt); retrying in 30 s" >&2
+    sleep 30
+  done
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -48,7 +48,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root=()
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)
   "${as_root[@]}" dpkg --add-architecture i386
-  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get update -qq || true  # install-deps below retries
 fi
 bash scripts/install-deps.sh wine wine64 qemu-user libwine:i386 >&2
 
