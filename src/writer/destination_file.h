@@ -2,18 +2,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
-
+#include "platform/file_system.h"
 #include "writer/write_failure.h"
 
 namespace tarvelo {
-
-// Paths as the system's file calls take them: UTF-16 on Windows, bytes elsewhere.
-#if defined(_WIN32)
-using NativePath = std::wstring;
-#else
-using NativePath = std::string;
-#endif
 
 // A destination that is replaced only once every byte is written. Bytes go to a
 // temporary file beside the final target (after following symbolic links); Commit
@@ -28,6 +20,8 @@ using NativePath = std::string;
 // this user that no writer holds any more (the name: writer/temporary_name.h).
 // Anything short of a successful Commit removes the temporary file and leaves an
 // existing destination untouched.
+//
+// The algorithm is written once, over the file primitives of platform/file_system.h.
 //
 // Symbolic links are followed only where the kernel's link protection
 // (fs.protected_symlinks) would follow them: a link in a sticky directory that
@@ -79,22 +73,19 @@ class DestinationFile {
 
  private:
   void Abandon() noexcept;
-#if !defined(_WIN32)
   bool OpenInPlace(WriteFailure& failure) noexcept;
-  // Gives the complete file behind `complete` the target's name. 0 or the errno.
-  int MoveIntoPlace(int complete);
-#endif
+  // Gives the complete file `complete` (`size` bytes) the target's name. 0 or the errno.
+  int MoveIntoPlace(platform::Handle complete, int64_t size) noexcept;
+  void SweepStrays() noexcept;
 
   std::FILE* stream_ = nullptr;
-  NativePath target_;       // the final path, symbolic links resolved
-  NativePath temporary_;    // empty when writing the target directly or while unnamed
+  platform::Located found_;    // the target's directory (held) and name
+  platform::NativePath target_;     // found_'s directory path and name
+  platform::NativePath temporary_;  // empty when writing the target directly or while unnamed
   bool replacing_ = false;  // a file was there when opened
-#if !defined(_WIN32)
-  bool unnamed_ = false;   // Linux: created with O_TMPFILE, named only in Commit
-  bool in_place_ = false;  // overwriting the target itself (see the class comment)
-  int64_t old_size_ = 0;   // in place: the target's size before Reserve
-  int directory_ = -1;     // the target's directory, opened once (O_PATH); target_ reaches through it
-#endif
+  bool unnamed_ = false;    // created without a name (O_TMPFILE), named only in Commit
+  bool in_place_ = false;   // overwriting the target itself (see the class comment)
+  int64_t old_size_ = 0;    // in place: the target's size before Reserve
 };
 
 }  // namespace tarvelo

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,7 +22,7 @@ inline constexpr size_t kMaxStem = 96;
 // A thread looks for stray temporary files in a directory once in this time: a
 // batch writes thousands of files into one directory, and reading it for each
 // would cost more than the conversions.
-inline constexpr std::chrono::seconds kSweepInterval{60};
+inline constexpr uint64_t kSweepSeconds = 60;
 
 }  // namespace temporary_name
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_system.h"
+
 namespace tarvelo {
 
 // Why a write did not produce the destination. The writer's own result stays 1/0
@@ -11,9 +13,7 @@ enum class WriteFailureKind {
   kTooLarge,     // the image does not fit the layout's header fields
 };
 
-// An error_number that no errno value describes: the destination is a pipe that
-// nobody reads.
-inline constexpr int kPipeWithoutReader = -2;
+using platform::kPipeWithoutReader;
 
 struct WriteFailure {
   WriteFailureKind kind = WriteFailureKind::kNone;

@@ -193,13 +193,12 @@ pid_t StartWriterStoppedBeforeRename(const std::string& source, const std::strin
   if (writer == 0) {
     static int ready_end = ready[1];
     test_seams::SetTemporaryNamedHook(
-        [](void* /*context*/) {
+        [] {
           if (write(ready_end, "x", 1) == 1) {
             pause();
           }
           _exit(1);
-        },
-        nullptr);
+        });
     _exit(TarveloConvert(source.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
   }
   close(ready[1]);

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace tarvelo::platform {
+
+// Paths as the system's file calls take them: UTF-16 on Windows, bytes elsewhere.
+#if defined(_WIN32)
+using NativePath = std::wstring;
+#else
+using NativePath = std::string;
+#endif
+
+// An open file or directory: a descriptor, or a HANDLE's bits.
+using Handle = intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// An error number that no errno value describes: the destination is a pipe that
+// nobody reads.
+inline constexpr int kPipeWithoutReader = -2;
+
+enum class FileKind { kMissing, kRegular, kDirectory, kSpecial };
+
+// A destination as `locate` found it.
+struct Located {
+  Handle directory = kNoHandle;  // held while the file is written (POSIX); close() it
+  NativePath directory_path;     // reaches that directory; empty or ending in a separator
+  NativePath name;               // the destination's name in it
+  NativePath directory_name;     // the directory as the path names it
+  FileKind kind = FileKind::kMissing;
+  uint32_t owner = 0;  // of an existing file (POSIX): a replacement keeps them
+  uint32_t group = 0;
+  uint32_t mode = 0;
+};
+
+// The file primitives that the destination's replace algorithm
+// (writer/destination_file.cpp) is written over, one table per system. Calls return
+// 0 or an errno value. Paths are `directory_path + name` of a Located, so that on
+// POSIX they reach the directory through its descriptor, never by its name again.
+//
+// The table is writable so that the fault tests can put a failing or stopping call
+// in one slot and drive the real algorithm through it.
+struct FileSystem {
+  // Finds the file that opening `path` (UTF-8) for writing would reach. Links are
+  // followed only where the kernel's link protection would follow them, at every
+  // component; the directory is opened once. An existing file must be writable.
+  int (*locate)(const char* path, Located& found);
+  // Opens an existing special file (pipe, terminal, device) at `path` for writing,
+  // without waiting for a reader; kPipeWithoutReader for a pipe nobody reads.
+  int (*open_special)(const char* path, std::FILE*& stream);
+  // Whether the existing file at `path` may be written.
+  int (*check_writable)(const NativePath& path);
+  // A new file without a name in the directory (Linux's O_TMPFILE), or kNoHandle
+  // where the system has none.
+  Handle (*create_unnamed)(const Located& found);
+  // Creates `path`, which must not exist (EEXIST), held as being written until
+  // closed: a sweep does not remove a held file.
+  int (*create_new)(const NativePath& path, Handle& file);
+  // Gives the unnamed `file` the name `path`, which must not exist (EEXIST); held.
+  int (*name_unnamed)(Handle file, const NativePath& path);
+  // Moves `from` over `to` in one step.
+  int (*replace)(const NativePath& from, const NativePath& to);
+  int (*remove)(const NativePath& path);
+  // Gives a replacement the owner and the permissions of the file it replaces.
+  void (*keep_owner)(Handle file, const Located& found);
+  // Opens the existing regular file at `path` for writing in place, once no other
+  // writer of ours is writing it in place (a lock on it, released on close);
+  // `size` is its size then.
+  int (*open_in_place)(const NativePath& path, Handle& file, int64_t& size);
+  // In place (`old_size` >= 0): sets aside `bytes` before an old byte is
+  // overwritten, or leaves the file as it was. New (`old_size` < 0): a hint.
+  int (*reserve)(Handle file, uint64_t bytes, int64_t old_size);
+  int (*truncate)(Handle file, int64_t size);
+  int (*read_at)(Handle file, void* data, size_t size, int64_t at, size_t& got);
+  int (*write_at)(Handle file, const void* data, size_t size, int64_t at, size_t& put);
+  // An unbuffered stream on `file`, which it then owns; null with errno (the
+  // handle closed) when it cannot be made.
+  std::FILE* (*stream)(Handle file);
+  // The handle under `stream` (still the stream's), and a new one on its file.
+  Handle (*handle_of)(std::FILE* stream);
+  Handle (*duplicate)(Handle file);
+  int (*close)(Handle file);
+  // Calls `visit(context, name)` for each name in the directory.
+  void (*list)(const Located& found, void (*visit)(void* context, const NativePath& name), void* context);
+  // Removes `name` when it is a temporary file of ours that its writer left: a
+  // regular file with one name, of this user, that nobody holds.
+  void (*remove_if_stray)(const Located& found, const NativePath& name);
+  uint64_t (*random_bits)();
+  uint64_t (*seconds_now)();  // a monotonic clock
+};
+
+extern FileSystem files;
+
+}  // namespace tarvelo::platform

@@ -1,0 +1,499 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "writer/temporary_name.h"
+
+namespace tarvelo::platform {
+namespace {
+
+constexpr int kOpenExisting = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+int Result(bool done) { return done ? 0 : errno; }
+
+// Ends a failed Locate: nothing stays open.
+int Fail(Located& found, int error) {
+  if (found.directory >= 0) {
+    close(static_cast<int>(found.directory));
+  }
+  found = Located{};
+  return error;
+}
+
+constexpr int kMaxSymlinkHops = 40;  // as the kernel's own limit for open()
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Whether the kernel's link protection (fs.protected_symlinks) lets the caller
+// follow a link whose lstat is `status`, held by a directory whose stat is `holder`:
+// a link in a sticky directory that everyone may write is followed only when it
+// belongs to the caller or to the directory's owner. Others may plant links there;
+// following theirs would let them aim our writes at any file we may write. 0 or
+// the errno (EACCES).
+int MayFollowLink(const struct stat& holder, const struct stat& status) {
+  const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
+  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
+    return 0;
+  }
+  return EACCES;
+}
+
+// The root directory is reached by absolute names ("/tmp"), not through a
+// descriptor of "/": an emulator that maps "/" onto a system root of its own
+// (qemu-user's -L) maps only the names that exist there.
+constexpr int kRoot = -2;
+
+// A directory of the walk below, as the *at() calls take it: `directory` and the
+// name of an entry in it.
+struct Entry {
+  int base;
+  std::string name;
+};
+Entry EntryIn(int directory, const std::string& name) {
+  return directory == kRoot ? Entry{AT_FDCWD, "/" + name} : Entry{directory, name};
+}
+
+int StatDirectory(int directory, struct stat& status) {
+  return (directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0 ? 0 : errno;
+}
+
+// The text of the link `entry`. 0 or the errno.
+int ReadLinkAt(const Entry& entry, std::string& text) {
+  text.assign(PATH_MAX, '\0');
+  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), text.data(), text.size());
+  if (length < 0) {
+    return errno;
+  }
+  if (static_cast<size_t>(length) >= text.size()) {
+    return ENAMETOOLONG;
+  }
+  text.resize(static_cast<size_t>(length));
+  return text.empty() ? ENOENT : 0;
+}
+
+// Opens the directory `path` names (empty: the working directory) one component
+// at a time, never letting the kernel follow a link by itself: each link on the way
+// is followed only where MayFollowLink allows, so a link planted in a shared
+// directory cannot lead the walk elsewhere, at any depth. `hops` counts the links
+// followed, as the kernel counts them. The descriptor (O_PATH) or -1 with `error`.
+int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  std::string rest = path;
+  int directory = !rest.empty() && rest.front() == '/' ? kRoot : open(".", kFlags);
+  error = directory == -1 ? errno : 0;
+  size_t at = 0;
+  while (directory != -1) {
+    at = rest.find_first_not_of('/', at);
+    if (at == std::string::npos) {
+      if (directory == kRoot && (directory = open("/", kFlags)) < 0) {
+        error = errno;
+      }
+      return directory;
+    }
+    const size_t end = std::min(rest.find('/', at), rest.size());
+    const Entry entry = EntryIn(directory, rest.substr(at, end - at));
+    at = end;
+    struct stat status {};
+    struct stat holder {};
+    int next = -1;
+    if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      error = errno;
+    } else if (!S_ISLNK(status.st_mode)) {
+      // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
+      next = openat(entry.base, entry.name.c_str(), kFlags | O_NOFOLLOW);
+      error = next < 0 ? errno : 0;
+    } else if (++hops > kMaxSymlinkHops) {
+      error = ELOOP;
+    } else if ((error = StatDirectory(directory, holder)) == 0 &&
+               (error = MayFollowLink(holder, status)) == 0) {
+      std::string link;
+      if ((error = ReadLinkAt(entry, link)) == 0) {
+        rest.replace(0, at, link);
+        at = 0;
+        if (link.front() != '/') {
+          continue;  // a relative link goes on from the directory that holds it
+        }
+        next = kRoot;
+      }
+    }
+    if (directory >= 0) {
+      close(directory);
+    }
+    directory = next;
+  }
+  return -1;
+}
+
+// A path prefix that reaches names in the open `directory` without looking the
+// directory up by name again (/proc/self/fd), so that a directory renamed or
+// replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
+// is not mounted.
+std::string ViaDescriptor(int directory, const std::string& textual) {
+  std::string via = "/proc/self/fd/" + std::to_string(directory);
+  return access(via.c_str(), X_OK) == 0 ? via + "/" : textual;
+}
+
+int CheckWritable(const std::string& path) {
+  const int probe = open(path.c_str(), O_WRONLY | kOpenExisting);
+  if (probe < 0) {
+    return errno == ELOOP ? EEXIST : errno;  // a link that appeared there
+  }
+  close(probe);
+  return 0;
+}
+
+// The file that open() would create or truncate: symbolic links followed where the
+// kernel would follow them (MayFollowLink), at every component of the path and also
+// a dangling one (open creates its target).
+int Locate(const char* path, Located& found) {
+  found = Located{};
+  std::string textual = path;
+  struct stat status {};
+  for (int hops = 0;; ++hops) {
+    if (hops > kMaxSymlinkHops) {
+      return Fail(found, ELOOP);
+    }
+    found.directory_name = DirectoryOf(textual);
+    found.name = textual.size() > found.directory_name.size() ? textual.substr(found.directory_name.size())
+                                                               : std::string(1, '.');
+    int error = 0;
+    const int opened = OpenDirectoryChecked(found.directory_name, hops, error);
+    if (opened < 0) {
+      return Fail(found, error);
+    }
+    if (found.directory >= 0) {
+      close(static_cast<int>(found.directory));
+    }
+    found.directory = opened;
+    found.directory_path = ViaDescriptor(opened, found.directory_name);
+    if (fstatat(opened, found.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) {
+        return Fail(found, errno);
+      }
+      // A link in /proc/self/fd (what /dev/stdout leads to) reads "pipe:[N]" when
+      // followed by hand: only the kernel's own lookup finds the pipe.
+      const bool special = stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+      found.kind = special ? FileKind::kSpecial : FileKind::kMissing;
+      return 0;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      break;
+    }
+    struct stat holder {};
+    if (fstat(opened, &holder) != 0) {
+      return Fail(found, errno);
+    }
+    std::string link;
+    if ((error = MayFollowLink(holder, status)) != 0 || (error = ReadLinkAt({opened, found.name}, link)) != 0) {
+      return Fail(found, error);
+    }
+    textual = link.front() == '/' ? link : found.directory_name + link;
+  }
+  found.kind = S_ISDIR(status.st_mode)   ? FileKind::kDirectory
+               : S_ISREG(status.st_mode) ? FileKind::kRegular
+                                         : FileKind::kSpecial;
+  found.owner = status.st_uid;
+  found.group = status.st_gid;
+  found.mode = status.st_mode & 07777;
+  // Replacing must need the same right as truncating: write access to the file.
+  const int refused = found.kind == FileKind::kRegular ? CheckWritable(found.directory_path + found.name) : 0;
+  return refused == 0 ? 0 : Fail(found, refused);
+}
+
+// The writer hands over whole blocks, larger than the stream's own buffer, which
+// would only split each and copy part of it once more.
+std::FILE* Stream(Handle file) {
+  std::FILE* stream = fdopen(static_cast<int>(file), "wb");
+  if (stream == nullptr) {
+    const int error = errno;
+    close(static_cast<int>(file));
+    errno = error;
+    return nullptr;
+  }
+  (void)std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
+
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Whether the temporary file `name` in `directory` (its lstat `named`) has an owner
+// whose strays this user may remove: this user; and for root also the owner of the
+// file it was made to replace, when that file is still there and theirs. A
+// replacement takes the replaced file's owner (Open), so root killed while
+// replacing another user's file leaves a temporary file of theirs beside it.
+bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named) {
+  const uid_t self = geteuid();
+  if (named.st_uid == self) {
+    return true;
+  }
+  const std::string_view stem = TemporaryStem(name);
+  struct stat replaced {};
+  return self == 0 && !stem.empty() &&
+         fstatat(directory, std::string(stem).c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
+}
+
+// Removes `name` in `directory` when it is a temporary file of ours that its writer
+// left behind: a regular file with no other name, owned by this user (OwnerIsOurs),
+// that nobody holds marked as being written (MarkBeingWritten). A writer's mark
+// lasts as long as the writer has the file open, so a mark that can be taken proves
+// the writer gone, whatever became of its process.
+void RemoveIfStray(const Located& found, const std::string& path_name) {
+  const int directory = static_cast<int>(found.directory);
+  const char* const name = path_name.c_str();
+  struct stat named {};
+  if (fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+      named.st_nlink != 1 || !OwnerIsOurs(directory, name, named)) {
+    return;
+  }
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int descriptor = openat(directory, name, O_RDONLY | kFlags);
+  if (descriptor < 0 && errno == EACCES) {
+    descriptor = openat(directory, name, O_WRONLY | kFlags);  // a write-only copy of a write-only file
+  }
+  if (descriptor < 0) {
+    return;
+  }
+  struct stat opened {};
+  struct stat again {};
+  if (fstat(descriptor, &opened) == 0 && SameFile(opened, named) &&
+      flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(again, named)) {
+    (void)unlinkat(directory, name, 0);
+  }
+  close(descriptor);
+}
+
+// Opens an existing special file (a pipe, a terminal, a device) for writing without
+// waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
+int OpenSpecial(const char* path, std::FILE*& stream) {
+  int descriptor = -1;
+  descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    struct stat status {};
+    if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
+      return kPipeWithoutReader;
+    }
+    return errno;
+  }
+  struct stat status {};
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (fstat(descriptor, &status) != 0 || S_ISREG(status.st_mode) || flags < 0 ||
+      fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // A regular file that took the special file's place would be overwritten
+    // without the replacement's guarantees.
+    const int error = S_ISREG(status.st_mode) ? EAGAIN : errno;
+    close(descriptor);
+    return error;
+  }
+  stream = Stream(descriptor);
+  return stream != nullptr ? 0 : errno;
+}
+
+// Takes the lock that marks a temporary file as being written (see RemoveIfStray).
+// Held on the open file, so it ends with the writer, however the writer ends.
+void MarkBeingWritten(int descriptor) {
+  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+  }
+}
+
+// A new, empty file with the permissions a plain open() would give a new file
+// (0666 less the umask), marked as being written. A sweep in another process may
+// find the name before the mark is taken and remove it: EEXIST, so that another
+// name is tried.
+int CreateNew(const std::string& path, Handle& file) {
+  const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  if (descriptor < 0) {
+    return errno;
+  }
+  struct stat opened {};
+  struct stat named {};
+  if ((flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK && errno != EOPNOTSUPP) ||
+      fstat(descriptor, &opened) != 0 || lstat(path.c_str(), &named) != 0 || !SameFile(opened, named)) {
+    close(descriptor);  // a sweep holds it, or removed it before the mark was taken
+    return EEXIST;
+  }
+  file = descriptor;
+  return 0;
+}
+
+// Where the kernel and file system allow it (Linux 3.11+, ext4, xfs, btrfs, tmpfs),
+// the file is created without a name, so a process killed while writing leaves
+// nothing behind. Naming it later goes through /proc/self/fd, which must be there.
+Handle CreateUnnamed(const Located& found) {
+#if defined(O_TMPFILE)
+  // Whether /proc is there does not change while a batch runs: asked once. A race
+  // between threads only asks twice.
+  static std::atomic<int> proc_fd_usable{-1};
+  int usable = proc_fd_usable.load(std::memory_order_relaxed);
+  if (usable < 0) {
+    usable = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
+    proc_fd_usable.store(usable, std::memory_order_relaxed);
+  }
+  // Readable too: a replacement that is refused is copied over the target instead.
+  // Unmarked: nobody can find a file without a name (NameUnnamed marks it).
+  const int descriptor =
+      usable == 0 ? -1 : openat(static_cast<int>(found.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  return descriptor < 0 ? kNoHandle : descriptor;
+#else
+  (void)found;
+  return kNoHandle;
+#endif
+}
+
+int NameUnnamed(Handle file, const std::string& path) {
+  MarkBeingWritten(static_cast<int>(file));  // before it has a name a sweep could find
+  const std::string self = "/proc/self/fd/" + std::to_string(file);
+  return Result(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0);
+}
+
+void KeepOwner(Handle file, const Located& found) {
+  (void)!fchown(static_cast<int>(file), found.owner, found.group);
+  (void)!fchmod(static_cast<int>(file), found.mode);
+}
+
+// Waits for the lock that serialises writers of one file in place.
+int LockForWriting(int descriptor) {
+  while (flock(descriptor, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      // A file system without locks: the write goes ahead unserialised, as before.
+      return errno == ENOLCK || errno == EOPNOTSUPP ? 0 : errno;
+    }
+  }
+  return 0;
+}
+
+int OpenInPlace(const std::string& path, Handle& file, int64_t& size) {
+  // No O_TRUNC: the old bytes stay until the new ones have room.
+  const int descriptor = open(path.c_str(), O_WRONLY | kOpenExisting);
+  if (descriptor < 0) {
+    return errno;
+  }
+  struct stat status {};
+  int error = fstat(descriptor, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EAGAIN);
+  if (error == 0 && (error = LockForWriting(descriptor)) == 0) {
+    error = Result(fstat(descriptor, &status) == 0);
+  }
+  if (error != 0) {
+    close(descriptor);
+    return error;
+  }
+  file = descriptor;
+  size = status.st_size;
+  return 0;
+}
+
+int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
+  const int descriptor = static_cast<int>(file);
+  if (old_size < 0) {
+#if defined(__linux__)
+    // The size stays at what is written (FALLOC_FL_KEEP_SIZE).
+    (void)fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+#endif
+    return 0;
+  }
+  // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
+  // before a byte is written; the old bytes inside the range keep their values.
+  int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
+  if (error == EOPNOTSUPP || error == EINVAL) {
+    // No reservation on this file system: growing the file is the best there is.
+    error = bytes > static_cast<uint64_t>(old_size) ? Result(ftruncate(descriptor, static_cast<off_t>(bytes)) == 0)
+                                                    : 0;
+  }
+  if (error != 0) {
+    (void)!ftruncate(descriptor, old_size);  // a reservation that failed part way may have grown the file
+  }
+  return error;
+}
+
+int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
+  ssize_t done = 0;
+  while ((done = pread(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
+  }
+  got = done > 0 ? static_cast<size_t>(done) : 0;
+  return done > 0 ? 0 : (done < 0 ? errno : EIO);
+}
+
+int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
+  ssize_t done = 0;
+  while ((done = pwrite(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
+  }
+  put = done > 0 ? static_cast<size_t>(done) : 0;
+  return done > 0 ? 0 : (done < 0 ? errno : EIO);
+}
+
+void List(const Located& found, void (*visit)(void* context, const std::string& name), void* context) {
+  const int descriptor = openat(static_cast<int>(found.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = descriptor < 0 ? nullptr : fdopendir(descriptor);
+  if (listing == nullptr) {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(listing)) {
+    visit(context, entry->d_name);
+  }
+  closedir(listing);
+}
+
+uint64_t RandomBits() {
+  uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    bits ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bits)) ^ (static_cast<uint64_t>(getpid()) << 32U);
+  }
+  return bits;
+}
+
+uint64_t SecondsNow() {
+  timespec now{};
+  (void)clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec);
+}
+
+}  // namespace
+
+FileSystem files = {
+    Locate,
+    OpenSpecial,
+    CheckWritable,
+    CreateUnnamed,
+    CreateNew,
+    NameUnnamed,
+    [](const std::string& from, const std::string& to) { return Result(std::rename(from.c_str(), to.c_str()) == 0); },
+    [](const std::string& path) { return Result(unlink(path.c_str()) == 0); },
+    KeepOwner,
+    OpenInPlace,
+    Reserve,
+    [](Handle file, int64_t size) { return Result(ftruncate(static_cast<int>(file), size) == 0); },
+    ReadAt,
+    WriteAt,
+    Stream,
+    [](std::FILE* stream) -> Handle { return fileno(stream); },
+    [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
+    [](Handle file) { return Result(close(static_cast<int>(file)) == 0); },
+    List,
+    RemoveIfStray,
+    RandomBits,
+    SecondsNow,
+};
+
+}  // namespace tarvelo::platform

@@ -1,0 +1,311 @@
+#include "writer/destination_file.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include "writer/temporary_name.h"
+
+namespace tarvelo {
+namespace {
+
+using platform::files;
+using platform::Handle;
+using platform::kNoHandle;
+using platform::NativePath;
+
+constexpr int kTemporaryNameAttempts = 64;
+// A reservation gained nothing for a small new file (bench/RESULTS-pipelines.md)
+// and paid for a large one (bench/RESULTS.md); where between them it starts to pay
+// was not measured, so small files skip it up to this size.
+constexpr uint64_t kPreallocateFrom = uint64_t{1} << 20;
+constexpr size_t kCopyBlock = size_t{1} << 18;
+
+// Why a temporary file could not be made beside the target when the target itself
+// may still be written: the directory refuses new entries.
+bool DirectoryRefusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// Picks a free temporary name beside the target (TemporaryName) and claims it with
+// `claim(path)`; EEXIST means the name was taken and another is tried. 0 or the
+// errno; `temporary` is empty unless claimed.
+template <typename Claim>
+int ClaimTemporaryName(const platform::Located& found, NativePath& temporary, Claim claim) {
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    temporary = TemporaryName(found.directory_path, found.name, files.random_bits());
+    const int error = claim(temporary);
+    if (error != EEXIST) {
+      if (error != 0) {
+        temporary.clear();
+      }
+      return error;
+    }
+  }
+  temporary.clear();
+  return EEXIST;
+}
+
+// Copies the `size` bytes of `from` over the start of `to`.
+int CopyBytes(Handle from, Handle to, int64_t size) {
+  void* const heap = std::malloc(kCopyBlock);
+  char fallback[4096];
+  char* const block = heap != nullptr ? static_cast<char*>(heap) : fallback;
+  const size_t capacity = heap != nullptr ? kCopyBlock : sizeof fallback;
+  int error = 0;
+  for (int64_t at = 0; at < size && error == 0;) {
+    size_t got = 0;
+    error = files.read_at(from, block, capacity, at, got);
+    for (size_t put = 0; error == 0 && put < got;) {
+      size_t wrote = 0;
+      error = files.write_at(to, block + put, got - put, at + static_cast<int64_t>(put), wrote);
+      put += wrote;
+    }
+    at += static_cast<int64_t>(got);
+  }
+  std::free(heap);
+  return error;
+}
+
+// The replacement was refused (a sticky directory: another user's file; on
+// Windows a file another program holds), yet the file may be written: its bytes
+// are overwritten with the complete new file `complete`, as a plain overwrite
+// would. 0, or the errno when the overwrite failed part way; `refused` when the
+// target cannot be written at all.
+int OverwriteWithCopy(const NativePath& target, Handle complete, int64_t size, int refused) {
+  Handle file = kNoHandle;
+  int64_t old_size = 0;
+  if (files.open_in_place(target, file, old_size) != 0) {
+    return refused;
+  }
+  int error = files.reserve(file, static_cast<uint64_t>(size), old_size);
+  if (error == 0) {
+    error = CopyBytes(complete, file, size);
+  }
+  if (error == 0) {
+    error = files.truncate(file, size);
+  }
+  const int closed = files.close(file);
+  return error != 0 ? error : closed;
+}
+
+}  // namespace
+
+DestinationFile::~DestinationFile() { Abandon(); }
+
+void DestinationFile::Abandon() noexcept {
+  if (stream_ != nullptr && in_place_ && std::ftell(stream_) == 0) {
+    // Nothing overwritten yet: undo what Reserve may have added.
+    (void)files.truncate(files.handle_of(stream_), old_size_);
+  }
+  if (stream_ != nullptr) {
+    (void)std::fclose(stream_);  // abandoned: its result no longer matters
+    stream_ = nullptr;
+  }
+  if (!temporary_.empty()) {
+    (void)files.remove(temporary_);
+    temporary_.clear();
+  }
+  unnamed_ = false;
+  in_place_ = false;
+  replacing_ = false;
+  if (found_.directory != kNoHandle) {
+    (void)files.close(found_.directory);
+    found_.directory = kNoHandle;
+  }
+}
+
+bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
+  const auto fail = [this, &failure](int error) {
+    Abandon();
+    failure = {WriteFailureKind::kOpenFailed, error};
+    return false;
+  };
+  if (path == nullptr || *path == '\0') {
+    return fail(ENOENT);
+  }
+  if (const int error = files.locate(path, found_); error != 0) {
+    return fail(error);
+  }
+  if (found_.kind == platform::FileKind::kDirectory) {
+    return fail(EISDIR);
+  }
+  if (found_.kind == platform::FileKind::kSpecial) {
+    // A terminal, a pipe or a device has no file to protect: written directly.
+    const int error = files.open_special(path, stream_);
+    return error == 0 || fail(error);
+  }
+  target_ = found_.directory_path + found_.name;
+  replacing_ = found_.kind == platform::FileKind::kRegular;
+  Handle file = files.create_unnamed(found_);
+  unnamed_ = file != kNoHandle;
+  if (!unnamed_) {
+    const int error = ClaimTemporaryName(found_, temporary_,
+                                         [&file](const NativePath& name) { return files.create_new(name, file); });
+    if (error != 0) {
+      return replacing_ && DirectoryRefusesNewFiles(error) ? OpenInPlace(failure) : fail(error);
+    }
+  }
+  if (replacing_) {
+    files.keep_owner(file, found_);
+  }
+  stream_ = files.stream(file);
+  if (stream_ == nullptr) {
+    return fail(errno);
+  }
+  SweepStrays();
+  return true;
+}
+
+bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
+  Handle file = kNoHandle;
+  int error = files.open_in_place(target_, file, old_size_);
+  if (error == 0 && (stream_ = files.stream(file)) == nullptr) {
+    error = errno;
+  }
+  if (error != 0) {
+    Abandon();
+    failure = {WriteFailureKind::kOpenFailed, error};
+    return false;
+  }
+  in_place_ = true;
+  return true;
+}
+
+// Removes the stray temporary files of ours in the directory: those a writer killed
+// before its file was in place left behind. A batch writes file after file into one
+// directory, and reading it for each would cost more than the conversions: each
+// thread reads a directory at most once in kSweepSeconds, told by its name and the
+// clock without a system call (not by its identity: a new directory may get the
+// number of one just removed).
+void DestinationFile::SweepStrays() noexcept {
+  struct Swept {
+    size_t name_hash = 0;
+    uint64_t when = 0;
+  };
+  thread_local Swept last;
+  size_t name_hash = 14695981039346656037U;  // FNV-1a
+  for (const auto unit : found_.directory_name) {
+    name_hash = (name_hash ^ static_cast<size_t>(unit)) * 1099511628211U;
+  }
+  const uint64_t now = files.seconds_now();
+  if (last.when != 0 && name_hash == last.name_hash && now - last.when < temporary_name::kSweepSeconds) {
+    return;
+  }
+  last = {name_hash, now + (now == 0 ? 1 : 0)};
+  files.list(
+      found_,
+      [](void* context, const NativePath& name) {
+        if (IsTemporaryName(std::basic_string_view<NativePath::value_type>(name))) {
+          files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
+        }
+      },
+      &found_);
+}
+
+bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
+  if (stream_ == nullptr || bytes == 0 || (!in_place_ && !unnamed_ && temporary_.empty())) {
+    return true;  // a device or pipe written directly has no blocks
+  }
+  if (bytes > INT64_MAX) {
+    failure = {WriteFailureKind::kWriteFailed, EFBIG};
+    return false;
+  }
+  if (!in_place_) {
+    // A hint: failure (a file system without it, no space) is left to the writes.
+    if (bytes >= kPreallocateFrom) {
+      (void)files.reserve(files.handle_of(stream_), bytes, -1);
+    }
+    return true;
+  }
+  if (const int error = files.reserve(files.handle_of(stream_), bytes, old_size_); error != 0) {
+    failure = {WriteFailureKind::kWriteFailed, error};
+    return false;
+  }
+  return true;
+}
+
+int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
+  if (unnamed_ && !replacing_) {
+    // Nothing to replace: the file gets its final name at once, and a process
+    // killed now leaves either nothing or the complete file.
+    const int error = files.name_unnamed(complete, target_);
+    if (error != EEXIST) {
+      return error;
+    }
+    // A file appeared meanwhile: it is replaced as one that was there from the
+    // start would be, if it may be written.
+    if (const int refused = files.check_writable(target_); refused != 0) {
+      return refused;
+    }
+    replacing_ = true;
+  }
+  if (unnamed_) {
+    const int error = ClaimTemporaryName(
+        found_, temporary_, [complete](const NativePath& name) { return files.name_unnamed(complete, name); });
+    if (error != 0) {
+      return error;
+    }
+  }
+  const int refused = files.replace(temporary_, target_);
+  if (refused == 0) {
+    temporary_.clear();
+    return 0;
+  }
+  if (!replacing_ || (refused != EPERM && refused != EACCES)) {
+    return refused;
+  }
+  const int error = OverwriteWithCopy(target_, complete, size, refused);
+  if (error == 0) {
+    (void)files.remove(temporary_);
+    temporary_.clear();
+  }
+  return error;
+}
+
+bool DestinationFile::Commit(WriteFailure& failure) noexcept {
+  if (stream_ == nullptr) {
+    failure = {WriteFailureKind::kWriteFailed, EBADF};
+    return false;
+  }
+  errno = 0;
+  int error = 0;
+  if (std::fflush(stream_) != 0) {
+    error = errno != 0 ? errno : EIO;
+  } else if (std::ferror(stream_) != 0) {
+    error = EIO;
+  }
+  if (error == 0 && in_place_) {
+    // The new file may be shorter than the old one.
+    const long end = std::ftell(stream_);
+    error = end < 0 ? errno : files.truncate(files.handle_of(stream_), end);
+  }
+  // The complete file stays open (and held as being written) until it is in
+  // place; the stream is closed first, so that a close error still counts.
+  Handle complete = kNoHandle;
+  if (error == 0 && (unnamed_ || !temporary_.empty())) {
+    complete = files.duplicate(files.handle_of(stream_));
+    if (complete == kNoHandle) {
+      error = errno != 0 ? errno : EIO;
+    }
+  }
+  const long size = std::ftell(stream_);
+  if (std::fclose(stream_) != 0 && error == 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  stream_ = nullptr;
+  if (error == 0 && complete != kNoHandle) {
+    error = size < 0 ? errno : MoveIntoPlace(complete, size);
+  }
+  if (complete != kNoHandle) {
+    (void)files.close(complete);
+  }
+  if (error != 0) {
+    Abandon();
+    failure = {WriteFailureKind::kWriteFailed, error};
+    return false;
+  }
+  temporary_.clear();
+  Abandon();  // closes the directory
+  return true;
+}
+
+}  // namespace tarvelo
