@@ -1,0 +1,390 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/utf8_to_wide_windows.h"
+
+namespace tarvelo::platform {
+namespace {
+
+// The errno value of a system error, so that failures read as they do elsewhere.
+int ErrnoFromSystemError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    default: return EIO;
+  }
+}
+
+int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
+
+// The directory part of `path` with its separator; "C:" for "C:name", "" for a bare name.
+NativePath DirectoryOf(const NativePath& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator != NativePath::npos) {
+    return path.substr(0, separator + 1);
+  }
+  if (path.size() >= 2 && path[1] == L':') {
+    return path.substr(0, 2);
+  }
+  return {};
+}
+
+// Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
+// clash between threads and processes unlikely.
+uint64_t NameBits() noexcept {
+  static std::atomic<uint64_t> counter{0};
+  LARGE_INTEGER ticks{};
+  QueryPerformanceCounter(&ticks);
+  uint64_t bits = static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
+                  GetCurrentThreadId() ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15U);
+  // splitmix64's finaliser spreads every input bit over the whole value.
+  bits ^= bits >> 30U;
+  bits *= 0xBF58476D1CE4E5B9U;
+  bits ^= bits >> 27U;
+  bits *= 0x94D049BB133111EBU;
+  bits ^= bits >> 31U;
+  return bits;
+}
+
+// The file that opening `file`'s path reaches, symbolic links followed; `fallback`
+// when the system cannot say.
+NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
+  const DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (needed == 0) {
+    return fallback;
+  }
+  NativePath final_path(needed, L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(file, final_path.data(), needed, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= needed) {
+    return fallback;
+  }
+  final_path.resize(length);
+  return final_path;
+}
+
+int Result(bool done) { return done ? 0 : LastErrno(); }
+
+HANDLE Native(Handle file) { return reinterpret_cast<HANDLE>(file); }
+
+void Split(const NativePath& target, Located& found) {
+  found.directory_path = DirectoryOf(target);
+  found.name = target.substr(found.directory_path.size());
+  found.directory_name = found.directory_path;
+}
+
+// The file that opening `path` for writing reaches: a missing one, a directory, a
+// disk file (behind its symbolic links) or a device. Windows refuses to write a
+// read-only file, and so does the replacement; the check is explicit, as a file
+// system that lets a privileged user write it anyway (Wine run as root) must not
+// change the outcome. Opening the file for writing is the right a replacement
+// needs, as truncating would.
+int Locate(const char* path, Located& found) {
+  found = Located{};
+  NativePath target;
+  if (!Utf8ToWide(path, target)) {
+    return EINVAL;
+  }
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    // A missing directory shows when the temporary file cannot be created.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return ErrnoFromSystemError(error);
+    }
+    Split(target, found);
+    return 0;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    found.kind = FileKind::kDirectory;
+    return 0;
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return EACCES;
+  }
+  HANDLE existing = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (existing == INVALID_HANDLE_VALUE) {
+    return LastErrno();
+  }
+  const bool disk_file = GetFileType(existing) == FILE_TYPE_DISK;
+  if (disk_file && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    target = FinalPathOf(existing, target);
+  }
+  CloseHandle(existing);
+  found.kind = disk_file ? FileKind::kRegular : FileKind::kSpecial;
+  Split(target, found);
+  return 0;
+}
+
+int OpenSpecial(const char* path, std::FILE*& stream) {
+  NativePath target;
+  if (!Utf8ToWide(path, target)) {
+    return EINVAL;
+  }
+  stream = _wfopen(target.c_str(), L"wb");
+  return stream != nullptr ? 0 : errno;
+}
+
+int CheckWritable(const NativePath& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return EACCES;
+  }
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file != INVALID_HANDLE_VALUE && CloseHandle(file) != 0 ? 0 : LastErrno();
+}
+
+// The handle shares only the file's deletion, which its own move into place needs:
+// while the writer has the file open, nobody else may open its bytes, and a sweep's
+// unshared open fails (RemoveIfStray). The file is held so from its creation, and
+// the hold ends with the writer, however its process ends.
+int CreateNew(const NativePath& path, Handle& file) {
+  HANDLE created = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  file = reinterpret_cast<Handle>(created);
+  return created != INVALID_HANDLE_VALUE ? 0 : LastErrno();
+}
+
+// Waits for the lock on the whole of `file` that writers overwriting it in place
+// take in turn. Asked for without waiting, and again after a moment: not every
+// system waits for a lock on a handle opened for synchronous use (Wine reports the
+// wait as not implemented).
+bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
+  for (;;) {
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole) != 0) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      return false;
+    }
+    Sleep(1);
+  }
+}
+
+int OpenInPlace(const NativePath& path, Handle& file, int64_t& size) {
+  HANDLE opened = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    return LastErrno();
+  }
+  OVERLAPPED whole{};
+  LARGE_INTEGER old_size{};
+  const int error = GetFileType(opened) != FILE_TYPE_DISK ? EAGAIN
+                    : !LockWholeFile(opened, whole) || GetFileSizeEx(opened, &old_size) == 0 ? LastErrno()
+                                                                                              : 0;
+  if (error != 0) {
+    CloseHandle(opened);
+    return error;
+  }
+  file = reinterpret_cast<Handle>(opened);
+  size = old_size.QuadPart;
+  return 0;
+}
+
+// Sets the end of `file`; its position (a stream's) stays where it was.
+int Truncate(Handle file, int64_t size) {
+  LARGE_INTEGER end{};
+  LARGE_INTEGER position{};
+  end.QuadPart = size;
+  const bool done = SetFilePointerEx(Native(file), LARGE_INTEGER{}, &position, FILE_CURRENT) != 0 &&
+                    SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(Native(file)) != 0;
+  const int error = Result(done);
+  (void)SetFilePointerEx(Native(file), position, nullptr, FILE_BEGIN);
+  return error;
+}
+
+// In place, growing the file first allocates its space: a full disk fails here,
+// before an old byte is overwritten. A new file grows as it is written.
+int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
+  if (old_size < 0 || bytes <= static_cast<uint64_t>(old_size)) {
+    return 0;
+  }
+  const int error = Truncate(file, static_cast<int64_t>(bytes));
+  if (error != 0) {
+    (void)Truncate(file, old_size);
+  }
+  return error;
+}
+
+OVERLAPPED At(int64_t at) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(static_cast<uint64_t>(at));
+  position.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(at) >> 32U);
+  return position;
+}
+
+int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
+  OVERLAPPED position = At(at);
+  DWORD done = 0;
+  const BOOL read = ReadFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done,
+                             &position);
+  got = read != 0 ? done : 0;
+  return read == 0 ? LastErrno() : (done == 0 ? EIO : 0);
+}
+
+int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
+  OVERLAPPED position = At(at);
+  DWORD done = 0;
+  const BOOL wrote = WriteFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done,
+                               &position);
+  put = wrote != 0 ? done : 0;
+  return wrote == 0 ? LastErrno() : (done == 0 ? EIO : 0);
+}
+
+std::FILE* Stream(Handle file) {
+  const int descriptor = _open_osfhandle(file, _O_WRONLY | _O_BINARY);
+  if (descriptor < 0) {
+    const int error = errno;
+    CloseHandle(Native(file));
+    errno = error;
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, "wb");
+  if (stream == nullptr) {
+    const int error = errno;
+    _close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  // The writer hands over whole blocks, larger than the stream's own buffer.
+  (void)std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
+
+Handle Duplicate(Handle file) {
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (DuplicateHandle(GetCurrentProcess(), Native(file), GetCurrentProcess(), &copy, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS) == 0) {
+    errno = LastErrno();
+    return kNoHandle;
+  }
+  return reinterpret_cast<Handle>(copy);
+}
+
+void List(const Located& found, void (*visit)(void* context, const NativePath& name), void* context) {
+  WIN32_FIND_DATAW entry{};
+  HANDLE listing = FindFirstFileW((found.directory_path + L"*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    visit(context, entry.cFileName);
+  } while (FindNextFileW(listing, &entry) != 0);
+  FindClose(listing);
+}
+
+// The user this process runs as (its token's), written into `buffer`; null when it
+// cannot be read.
+PSID ProcessUser(void* buffer, DWORD size) {
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
+    return nullptr;
+  }
+  DWORD needed = 0;
+  const bool read = GetTokenInformation(token, TokenUser, buffer, size, &needed) != 0;
+  CloseHandle(token);
+  return read ? static_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
+}
+
+// Removes `path` when it is a temporary file of ours that its writer left behind: a
+// disk file (no directory, no link) with no other name, owned by `user`, that
+// nobody has open. A writer holds its temporary file open, sharing only its
+// deletion, for as long as it lives (CreateTemporary), so the unshared open below
+// succeeds only once the writer is gone, whatever became of its process; the
+// checks and the removal then go through that one handle.
+void RemoveIfStray(const Located& found, const NativePath& name) {
+  alignas(TOKEN_USER) unsigned char user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  const PSID user = ProcessUser(user_buffer, sizeof user_buffer);
+  if (user == nullptr) {
+    return;  // whose files are ours cannot be told
+  }
+  const NativePath path = found.directory_path + name;
+  HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  BY_HANDLE_FILE_INFORMATION information{};
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR security = nullptr;
+  const bool stray = GetFileType(file) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(file, &information) != 0 &&
+                     (information.dwFileAttributes & kNotPlain) == 0 && information.nNumberOfLinks == 1 &&
+                     GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                     nullptr, nullptr, &security) == ERROR_SUCCESS &&
+                     owner != nullptr && EqualSid(owner, user) != 0;
+  if (security != nullptr) {
+    LocalFree(security);
+  }
+  if (stray) {
+    FILE_DISPOSITION_INFO remove{};
+    remove.DeleteFile = TRUE;
+    (void)SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
+  }
+  CloseHandle(file);
+}
+
+}  // namespace
+
+FileSystem files = {
+    Locate,
+    OpenSpecial,
+    CheckWritable,
+    [](const Located&) { return kNoHandle; },
+    CreateNew,
+    [](Handle, const NativePath&) { return ENOSYS; },
+    // Replaces an existing destination in one step; the write-through flag returns
+    // only once the move is on the disk.
+    [](const NativePath& from, const NativePath& to) {
+      return Result(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
+    },
+    [](const NativePath& path) { return Result(DeleteFileW(path.c_str()) != 0); },
+    [](Handle, const Located&) {},  // a new file's owner and permissions come from its directory
+    OpenInPlace,
+    Reserve,
+    Truncate,
+    ReadAt,
+    WriteAt,
+    Stream,
+    [](std::FILE* stream) { return static_cast<Handle>(_get_osfhandle(_fileno(stream))); },
+    Duplicate,
+    [](Handle file) { return Result(CloseHandle(Native(file)) != 0); },
+    List,
+    RemoveIfStray,
+    NameBits,
+    [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
+};
+
+}  // namespace tarvelo::platform
