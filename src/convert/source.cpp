@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "decode/source_file.h"
+#include "platform/file_system.h"
 
 namespace tarvelo {
 
@@ -34,7 +34,7 @@ bool OpenedSource::OpenFile(const char* path, SourceFailure& failure) noexcept {
   }
   errno = 0;
   bool not_regular = false;
-  std::FILE* file = OpenSourceFile(path, not_regular);
+  std::FILE* file = platform::OpenSourceFile(path, not_regular);
   if (not_regular) {
     failure.reason = "source is not a regular file";
     return false;
@@ -44,18 +44,18 @@ bool OpenedSource::OpenFile(const char* path, SourceFailure& failure) noexcept {
     return false;
   }
   errno = 0;
-  SourceSnapshot opened;
+  uint64_t size = 0;
   size_t got = 0;
-  if (!TakeSourceSnapshot(file, opened)) {
+  if (!platform::SourceFileSize(file, size)) {
     if (errno == EISDIR) {
       failure.error_number = EISDIR;
     } else {
       failure.reason = "source is not a regular file";
     }
-  } else if (Allocate(opened.size, failure)) {
+  } else if (Allocate(size, failure)) {
     // A file that shrank meanwhile gives what it still holds; one that grew, the
     // bytes it had when it was opened. Either way what was read is what is checked.
-    got = std::fread(owned_.get(), 1, static_cast<size_t>(opened.size), file);
+    got = std::fread(owned_.get(), 1, static_cast<size_t>(size), file);
     if (got == 0) {
       if (std::ferror(file) != 0) {
         failure.error_number = errno != 0 ? errno : EIO;

@@ -171,7 +171,7 @@ int Locate(const char* path, Located& found) {
     }
     found.directory_name = DirectoryOf(textual);
     found.name = textual.size() > found.directory_name.size() ? textual.substr(found.directory_name.size())
-                                                               : std::string(1, '.');
+                                                              : std::string(1, '.');
     int error = 0;
     const int opened = OpenDirectoryChecked(found.directory_name, hops, error);
     if (opened < 0) {
@@ -200,7 +200,8 @@ int Locate(const char* path, Located& found) {
       return Fail(found, errno);
     }
     std::string link;
-    if ((error = MayFollowLink(holder, status)) != 0 || (error = ReadLinkAt({opened, found.name}, link)) != 0) {
+    if ((error = MayFollowLink(holder, status)) != 0 ||
+        (error = ReadLinkAt({opened, found.name}, link)) != 0) {
       return Fail(found, error);
     }
     textual = link.front() == '/' ? link : found.directory_name + link;
@@ -415,8 +416,9 @@ int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
   if (error == EOPNOTSUPP || error == EINVAL) {
     // No reservation on this file system: growing the file is the best there is.
-    error = bytes > static_cast<uint64_t>(old_size) ? Result(ftruncate(descriptor, static_cast<off_t>(bytes)) == 0)
-                                                    : 0;
+    error = bytes > static_cast<uint64_t>(old_size)
+                ? Result(ftruncate(descriptor, static_cast<off_t>(bytes)) == 0)
+                : 0;
   }
   if (error != 0) {
     (void)!ftruncate(descriptor, old_size);  // a reservation that failed part way may have grown the file
@@ -458,7 +460,8 @@ void List(const Located& found, void (*visit)(void* context, const std::string& 
 uint64_t RandomBits() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
-    bits ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bits)) ^ (static_cast<uint64_t>(getpid()) << 32U);
+    bits ^=
+        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bits)) ^ (static_cast<uint64_t>(getpid()) << 32U);
   }
   return bits;
 }
@@ -478,7 +481,9 @@ FileSystem files = {
     CreateUnnamed,
     CreateNew,
     NameUnnamed,
-    [](const std::string& from, const std::string& to) { return Result(std::rename(from.c_str(), to.c_str()) == 0); },
+    [](const std::string& from, const std::string& to) {
+      return Result(std::rename(from.c_str(), to.c_str()) == 0);
+    },
     [](const std::string& path) { return Result(unlink(path.c_str()) == 0); },
     KeepOwner,
     OpenInPlace,
@@ -495,5 +500,50 @@ FileSystem files = {
     RandomBits,
     SecondsNow,
 };
+
+std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+  not_regular = false;
+  // A special file is not even opened where it can be told from its name: opening
+  // some devices does something.
+  struct stat status {};
+  if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    not_regular = true;
+    return nullptr;
+  }
+  // O_NONBLOCK: a pipe put in the file's place meanwhile must not block open().
+  const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  const bool known = fstat(descriptor, &status) == 0;
+  if (!known || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) || flags < 0 ||
+      fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    not_regular = known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+    close(descriptor);
+    errno = error;
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(descriptor);
+    errno = error;
+  }
+  return file;
+}
+
+bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    if (S_ISDIR(status.st_mode)) {
+      errno = EISDIR;  // opening a directory for reading succeeds here
+    }
+    return false;
+  }
+  size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
 
 }  // namespace tarvelo::platform

@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
@@ -129,8 +131,9 @@ int Locate(const char* path, Located& found) {
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return EACCES;
   }
-  HANDLE existing = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE existing =
+      CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (existing == INVALID_HANDLE_VALUE) {
     return LastErrno();
   }
@@ -158,8 +161,9 @@ int CheckWritable(const NativePath& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return EACCES;
   }
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file != INVALID_HANDLE_VALUE && CloseHandle(file) != 0 ? 0 : LastErrno();
 }
 
@@ -168,8 +172,8 @@ int CheckWritable(const NativePath& path) {
 // unshared open fails (RemoveIfStray). The file is held so from its creation, and
 // the hold ends with the writer, however its process ends.
 int CreateNew(const NativePath& path, Handle& file) {
-  HANDLE created = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE created = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   file = reinterpret_cast<Handle>(created);
   return created != INVALID_HANDLE_VALUE ? 0 : LastErrno();
 }
@@ -199,9 +203,9 @@ int OpenInPlace(const NativePath& path, Handle& file, int64_t& size) {
   }
   OVERLAPPED whole{};
   LARGE_INTEGER old_size{};
-  const int error = GetFileType(opened) != FILE_TYPE_DISK ? EAGAIN
+  const int error = GetFileType(opened) != FILE_TYPE_DISK                                    ? EAGAIN
                     : !LockWholeFile(opened, whole) || GetFileSizeEx(opened, &old_size) == 0 ? LastErrno()
-                                                                                              : 0;
+                                                                                             : 0;
   if (error != 0) {
     CloseHandle(opened);
     return error;
@@ -217,7 +221,8 @@ int Truncate(Handle file, int64_t size) {
   LARGE_INTEGER position{};
   end.QuadPart = size;
   const bool done = SetFilePointerEx(Native(file), LARGE_INTEGER{}, &position, FILE_CURRENT) != 0 &&
-                    SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(Native(file)) != 0;
+                    SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) != 0 &&
+                    SetEndOfFile(Native(file)) != 0;
   const int error = Result(done);
   (void)SetFilePointerEx(Native(file), position, nullptr, FILE_BEGIN);
   return error;
@@ -246,8 +251,8 @@ OVERLAPPED At(int64_t at) {
 int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
   OVERLAPPED position = At(at);
   DWORD done = 0;
-  const BOOL read = ReadFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done,
-                             &position);
+  const BOOL read =
+      ReadFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done, &position);
   got = read != 0 ? done : 0;
   return read == 0 ? LastErrno() : (done == 0 ? EIO : 0);
 }
@@ -255,8 +260,8 @@ int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
 int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
   OVERLAPPED position = At(at);
   DWORD done = 0;
-  const BOOL wrote = WriteFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done,
-                               &position);
+  const BOOL wrote =
+      WriteFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done, &position);
   put = wrote != 0 ? done : 0;
   return wrote == 0 ? LastErrno() : (done == 0 ? EIO : 0);
 }
@@ -368,7 +373,8 @@ FileSystem files = {
     // Replaces an existing destination in one step; the write-through flag returns
     // only once the move is on the disk.
     [](const NativePath& from, const NativePath& to) {
-      return Result(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
+      return Result(
+          MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
     },
     [](const NativePath& path) { return Result(DeleteFileW(path.c_str()) != 0); },
     [](Handle, const Located&) {},  // a new file's owner and permissions come from its directory
@@ -386,5 +392,62 @@ FileSystem files = {
     NameBits,
     [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
 };
+
+// The library's paths are UTF-8; Windows opens the file by its UTF-16 name, so that
+// names outside the ANSI code page work too. Opening a named pipe or a device does
+// not wait; reading it would, so anything but a disk file is refused before a byte
+// is read.
+std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+  not_regular = false;
+  std::wstring wide;
+  if (!Utf8ToWide(path, wide)) {
+    errno = EINVAL;  // not UTF-8, or longer than a path may be
+    return nullptr;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return nullptr;
+  }
+  HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // The C library's own open gives the errno that callers expect.
+    std::FILE* file = _wfopen(wide.c_str(), L"rb");
+    if (file != nullptr) {
+      std::fclose(file);
+      errno = EACCES;
+    }
+    return nullptr;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    not_regular = true;
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    _close(descriptor);
+  }
+  return file;
+}
+
+bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
+  struct _stat64 status {};
+  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG || status.st_size < 0) {
+    if ((status.st_mode & _S_IFMT) == _S_IFDIR) {
+      errno = EISDIR;
+    }
+    return false;
+  }
+  size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
 
 }  // namespace tarvelo::platform

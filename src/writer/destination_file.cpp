@@ -138,8 +138,8 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   Handle file = files.create_unnamed(found_);
   unnamed_ = file != kNoHandle;
   if (!unnamed_) {
-    const int error = ClaimTemporaryName(found_, temporary_,
-                                         [&file](const NativePath& name) { return files.create_new(name, file); });
+    const int error = ClaimTemporaryName(
+        found_, temporary_, [&file](const NativePath& name) { return files.create_new(name, file); });
     if (error != 0) {
       return replacing_ && DirectoryRefusesNewFiles(error) ? OpenInPlace(failure) : fail(error);
     }
@@ -239,8 +239,9 @@ int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
     replacing_ = true;
   }
   if (unnamed_) {
-    const int error = ClaimTemporaryName(
-        found_, temporary_, [complete](const NativePath& name) { return files.name_unnamed(complete, name); });
+    const int error = ClaimTemporaryName(found_, temporary_, [complete](const NativePath& name) {
+      return files.name_unnamed(complete, name);
+    });
     if (error != 0) {
       return error;
     }

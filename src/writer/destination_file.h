@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+
 #include "platform/file_system.h"
 #include "writer/write_failure.h"
 
@@ -79,13 +80,13 @@ class DestinationFile {
   void SweepStrays() noexcept;
 
   std::FILE* stream_ = nullptr;
-  platform::Located found_;    // the target's directory (held) and name
+  platform::Located found_;         // the target's directory (held) and name
   platform::NativePath target_;     // found_'s directory path and name
   platform::NativePath temporary_;  // empty when writing the target directly or while unnamed
-  bool replacing_ = false;  // a file was there when opened
-  bool unnamed_ = false;    // created without a name (O_TMPFILE), named only in Commit
-  bool in_place_ = false;   // overwriting the target itself (see the class comment)
-  int64_t old_size_ = 0;    // in place: the target's size before Reserve
+  bool replacing_ = false;          // a file was there when opened
+  bool unnamed_ = false;            // created without a name (O_TMPFILE), named only in Commit
+  bool in_place_ = false;           // overwriting the target itself (see the class comment)
+  int64_t old_size_ = 0;            // in place: the target's size before Reserve
 };
 
 }  // namespace tarvelo

@@ -192,13 +192,12 @@ pid_t StartWriterStoppedBeforeRename(const std::string& source, const std::strin
   const pid_t writer = fork();
   if (writer == 0) {
     static int ready_end = ready[1];
-    test_seams::SetTemporaryNamedHook(
-        [] {
-          if (write(ready_end, "x", 1) == 1) {
-            pause();
-          }
-          _exit(1);
-        });
+    test_seams::SetTemporaryNamedHook([] {
+      if (write(ready_end, "x", 1) == 1) {
+        pause();
+      }
+      _exit(1);
+    });
     _exit(TarveloConvert(source.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
   }
   close(ready[1]);

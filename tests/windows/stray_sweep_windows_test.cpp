@@ -51,13 +51,12 @@ TEST(StrayWriterWindowsChild, DISABLED_StopsBeforeTheMove) {
   if (ready.empty() || go.empty() || source.empty() || destination.empty()) {
     GTEST_SKIP() << "started by StraySweepWindowsTest only";
   }
-  test_seams::SetTemporaryNamedHook(
-      [] {
-        CloseHandle(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        while (!WideFileExists(go)) {
-          Sleep(10);
-        }
-      });
+  test_seams::SetTemporaryNamedHook([] {
+    CloseHandle(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    while (!WideFileExists(go)) {
+      Sleep(10);
+    }
+  });
   char detail[256] = "";
   EXPECT_EQ(TarveloConvert(ToUtf8(source).c_str(), ToUtf8(destination).c_str(), TARVELO_LAYOUT_TGA, detail,
                            sizeof detail),
