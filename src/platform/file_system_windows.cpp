@@ -241,29 +241,25 @@ int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   return error;
 }
 
-OVERLAPPED At(int64_t at) {
+// ReadFile or WriteFile of up to `size` bytes at offset `at`; none done is EIO.
+template <typename Call, typename Data>
+int Transfer(Call call, Handle file, Data data, size_t size, int64_t at, size_t& done) {
   OVERLAPPED position{};
   position.Offset = static_cast<DWORD>(static_cast<uint64_t>(at));
   position.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(at) >> 32U);
-  return position;
+  DWORD moved = 0;
+  const BOOL ok =
+      call(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &moved, &position);
+  done = ok != 0 ? moved : 0;
+  return ok == 0 ? LastErrno() : (moved == 0 ? EIO : 0);
 }
 
 int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
-  OVERLAPPED position = At(at);
-  DWORD done = 0;
-  const BOOL read =
-      ReadFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done, &position);
-  got = read != 0 ? done : 0;
-  return read == 0 ? LastErrno() : (done == 0 ? EIO : 0);
+  return Transfer(ReadFile, file, data, size, at, got);
 }
 
 int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
-  OVERLAPPED position = At(at);
-  DWORD done = 0;
-  const BOOL wrote =
-      WriteFile(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &done, &position);
-  put = wrote != 0 ? done : 0;
-  return wrote == 0 ? LastErrno() : (done == 0 ? EIO : 0);
+  return Transfer(WriteFile, file, data, size, at, put);
 }
 
 std::FILE* Stream(Handle file) {
