@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <new>
-
 namespace tarvelo {
 
 bool Utf8ToWide(const char* utf8, std::wstring& wide) noexcept {
@@ -15,11 +13,7 @@ bool Utf8ToWide(const char* utf8, std::wstring& wide) noexcept {
   if (units <= 0) {
     return false;
   }
-  try {
-    wide.resize(static_cast<size_t>(units));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  wide.resize(static_cast<size_t>(units));
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide.data(), units) != units) {
     wide.clear();
     return false;

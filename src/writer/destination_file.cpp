@@ -1,5 +1,6 @@
 #include "writer/destination_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -172,25 +173,24 @@ bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
 
 // Removes the stray temporary files of ours in the directory: those a writer killed
 // before its file was in place left behind. A batch writes file after file into one
-// directory, and reading it for each would cost more than the conversions: each
-// thread reads a directory at most once in kSweepSeconds, told by its name and the
+// directory, and reading it for each would cost more than the conversions: a
+// process reads a directory at most once in kSweepSeconds, told by its name and the
 // clock without a system call (not by its identity: a new directory may get the
-// number of one just removed).
+// number of one just removed). One word for the whole process, with no lock: two
+// threads that race at worst both sweep, or skip a sweep that the next one makes.
 void DestinationFile::SweepStrays() noexcept {
-  struct Swept {
-    size_t name_hash = 0;
-    uint64_t when = 0;
-  };
-  thread_local Swept last;
-  size_t name_hash = 14695981039346656037U;  // FNV-1a
+  static std::atomic<uint64_t> last_sweep{0};  // the name's hash, then the time
+  uint32_t name_hash = 2166136261U;            // FNV-1a
   for (const auto unit : found_.directory_name) {
-    name_hash = (name_hash ^ static_cast<size_t>(unit)) * 1099511628211U;
+    name_hash = (name_hash ^ static_cast<uint32_t>(unit)) * 16777619U;
   }
-  const uint64_t now = files.seconds_now();
-  if (last.when != 0 && name_hash == last.name_hash && now - last.when < temporary_name::kSweepSeconds) {
+  const auto now = static_cast<uint32_t>(files.seconds_now());
+  const uint64_t last = last_sweep.load(std::memory_order_relaxed);
+  if (last != 0 && static_cast<uint32_t>(last >> 32U) == name_hash &&
+      now - static_cast<uint32_t>(last) < temporary_name::kSweepSeconds) {
     return;
   }
-  last = {name_hash, now + (now == 0 ? 1 : 0)};
+  last_sweep.store((uint64_t{name_hash} << 32U) | now, std::memory_order_relaxed);
   files.list(
       found_,
       [](void* context, const NativePath& name) {

@@ -19,7 +19,7 @@ inline constexpr size_t kDigits = 12;
 // Keeps the whole name under the 255 characters (or bytes) a name may have.
 inline constexpr size_t kMaxStem = 96;
 
-// A thread looks for stray temporary files in a directory once in this time: a
+// A process looks for stray temporary files in a directory once in this time (seconds): a
 // batch writes thousands of files into one directory, and reading it for each
 // would cost more than the conversions.
 inline constexpr uint64_t kSweepSeconds = 60;

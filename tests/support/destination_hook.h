@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "writer/temporary_name.h"
 
 namespace tarvelo::test_seams {
 
@@ -18,6 +19,15 @@ inline void SetTemporaryNamedHook(void (*hook)()) noexcept {
     }
     return replace(from, to);
   };
+}
+
+// Moves the library's clock on past the sweep interval, so that the next
+// conversion into any directory looks for strays there.
+inline void ForceNextSweep() noexcept {
+  static uint64_t ahead = 0;
+  static auto* const now = platform::files.seconds_now;
+  ahead += temporary_name::kSweepSeconds;
+  platform::files.seconds_now = [] { return now() + ahead; };
 }
 
 }  // namespace tarvelo::test_seams

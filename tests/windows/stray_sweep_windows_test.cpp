@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,16 +75,15 @@ class StraySweepWindowsTest : public ::testing::Test {
   }
   void TearDown() override { StopWriter(); }
 
-  // One conversion into the directory, on a thread of its own: each thread reads a
-  // directory for strays only now and then.
+  // One conversion into the directory, which looks for strays there: a process
+  // reads a directory for strays only now and then, and the clock is moved on.
   void ConvertInto(const std::wstring& name) const {
-    std::thread([&] {
-      char detail[256] = "";
-      EXPECT_EQ(TarveloConvert(ToUtf8(source_).c_str(), ToUtf8(out_ + name).c_str(), TARVELO_LAYOUT_TGA,
-                               detail, sizeof detail),
-                TARVELO_STATUS_CONVERTED)
-          << detail;
-    }).join();
+    test_seams::ForceNextSweep();
+    char detail[256] = "";
+    EXPECT_EQ(TarveloConvert(ToUtf8(source_).c_str(), ToUtf8(out_ + name).c_str(), TARVELO_LAYOUT_TGA, detail,
+                             sizeof detail),
+              TARVELO_STATUS_CONVERTED)
+        << detail;
   }
 
   // Starts this program once more as a writer into out_ + `name`, and waits until
