@@ -71,6 +71,10 @@ TARGET_SMALL_J1_OF_MOGRIFY = 0.7
 TARGET_SMALL_J2_OF_MOGRIFY = 0.4
 TARGET_SMALL_640_J2_OF_FLOOR = 0.55
 TARGET_WINE_SECONDS_PER_FILE = 0.03
+# Against the tool of an earlier commit (--baseline-tool), timed in the same run.
+TARGET_BASELINE_GEOMEAN = 1.03
+TARGET_BASELINE_WORST = 1.10
+BASELINE = "tarvelo (before)"
 WINE_BATCH = 200
 
 
@@ -143,13 +147,14 @@ def find_program(name):
 
 # ---------------------------------------------------------------- programs
 
-def single_programs(build, tool, missing):
+def single_programs(build, tool, baseline, missing):
     """Program name -> function(source, destination, layout) -> argv."""
     bench = os.path.join(build, "bench")
     programs = {
         "floor": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-floor"), s],
         "library decode": lambda s, d, layout: [os.path.join(bench, "tarvelo-decode-library"), s],
         "tarvelo": lambda s, d, layout: [tool, s, d],
+        **({BASELINE: lambda s, d, layout: [baseline, s, d]} if baseline else {}),
         "stb_image_write": lambda s, d, layout: [os.path.join(bench, "tarvelo-stb-write-convert"), s, d],
     }
     convert, gm, vips = find_program("convert"), find_program("gm"), find_program("vips")
@@ -185,8 +190,8 @@ def run_writer(build, quick):
     return rows
 
 
-def run_single(build, tool, inputs, work, reps, runner, missing, sizes):
-    programs = single_programs(build, tool, missing)
+def run_single(build, tool, baseline, inputs, work, reps, runner, missing, sizes):
+    programs = single_programs(build, tool, baseline, missing)
     names = list(programs)
     out = os.path.join(work, "out")
     os.makedirs(out, exist_ok=True)
@@ -244,7 +249,7 @@ def run_batch(build, tool, inputs, work, reps, runner):
     return samples, program_names, len(paths)
 
 
-def run_small(build, tool, windows_tool, inputs, work, reps, runner):
+def run_small(build, tool, baseline, windows_tool, inputs, work, reps, runner):
     small_dir = os.path.join(inputs, "small")
     names = sorted(f for f in os.listdir(small_dir) if f.endswith(".png"))
     paths = [os.path.join(small_dir, f) for f in names]
@@ -260,6 +265,10 @@ def run_small(build, tool, windows_tool, inputs, work, reps, runner):
         "640: floor": lambda layout: ("one", [floor] + large_paths),
         "640: tarvelo -j 2": lambda layout: ("one", [tool, "--to", layout, "-o", out, "-j", "2"] + large_paths),
     }
+    if baseline:
+        for jobs in ("1", "2"):
+            programs[f"{BASELINE} -j {jobs}"] = lambda layout, jobs=jobs: (
+                "one", [baseline, "--to", layout, "-o", out, "-j", jobs] + paths)
     if gm:
         programs["GraphicsMagick mogrify"] = lambda layout: (
             "cwd", [gm, "mogrify", "-output-directory", out, "-format", layout] + names)
@@ -527,6 +536,19 @@ def report_single(samples, names, cases, lines, verdicts):
                          f"geometric mean {geomean(over_decode[size]):.3f}, worst {max(over_decode[size]):.3f}")
     if png_colour:
         lines.append("colour PNG, tarvelo against the best peer: " + "; ".join(png_colour))
+    if BASELINE in names:
+        against = {(size, source, layout): samples.median((size, source, layout, "tarvelo")) /
+                   samples.median((size, source, layout, BASELINE)) for size, source, layout in cases}
+        slowest = max(against, key=against.get)
+        mean = geomean(list(against.values()))
+        lines.append(f"tarvelo / {BASELINE}: geometric mean {mean:.3f}, worst {against[slowest]:.3f} "
+                     f"({slowest[0]} {slowest[1]} -> {slowest[2]})")
+        verdicts.append((mean <= TARGET_BASELINE_GEOMEAN,
+                         f"single conversions within {TARGET_BASELINE_GEOMEAN - 1:.0%} of the earlier tool "
+                         f"(geometric mean {mean:.3f})"))
+        verdicts.append((against[slowest] <= TARGET_BASELINE_WORST,
+                         f"no single conversion {TARGET_BASELINE_WORST - 1:.0%} slower than with the earlier tool "
+                         f"(worst {against[slowest]:.3f})"))
     lines.append("")
     if ratios["1mp"]:
         verdicts.append((geomean(ratios["1mp"]) <= TARGET_SINGLE_1MP_GEOMEAN,
@@ -603,6 +625,11 @@ def report_small(samples, names, count, same_bytes, lines, verdicts):
                              f"(target <= {target})")
                 verdicts.append((ratio <= target,
                                  f"small files, {name} <= {target}x mogrify ({layout}: {ratio:.2f}x)"))
+        for jobs in ("1", "2"):
+            before = samples.median((layout, f"{BASELINE} -j {jobs}"))
+            if before:
+                ours = samples.median((layout, f"tarvelo -j {jobs}"))
+                lines.append(f"{layout}: tarvelo -j {jobs} takes {ours / before:.2f}x the time of {BASELINE}")
         ratio = samples.median((layout, "640: tarvelo -j 2")) / samples.median(("tga", "640: floor"))
         lines.append(f"{layout}: at 640 x 480, tarvelo -j 2 takes {ratio:.2f}x the time of the floor in one "
                      f"process (target <= {TARGET_SMALL_640_J2_OF_FLOOR})")
@@ -723,6 +750,7 @@ def main():
     parser.add_argument("--build", required=True, help="build directory with the tool and bench/")
     parser.add_argument("--tool", help="tarvelo-convert to time (default: the one in the build tree)")
     parser.add_argument("--work", help="directory for inputs and outputs (default BUILD/compare)")
+    parser.add_argument("--baseline-tool", help="an earlier tarvelo-convert to time beside --tool (single, small)")
     parser.add_argument("--windows-tool", help="the Windows tarvelo-convert.exe to time under Wine (small section)")
     parser.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
     parser.add_argument("--sections", default="writer,single,batch,small,threads,decoder",
@@ -736,6 +764,7 @@ def main():
     build = os.path.abspath(args.build)
     tool = os.path.abspath(args.tool or os.path.join(build, "tools", "tarvelo-convert", "tarvelo-convert"))
     work = os.path.abspath(args.work or os.path.join(build, "compare"))
+    baseline = os.path.abspath(args.baseline_tool) if args.baseline_tool else None
     inputs = os.path.join(work, "inputs")
     os.makedirs(inputs, exist_ok=True)
     sections = set(args.sections.split(","))
@@ -759,13 +788,13 @@ def main():
         results["writer"] = run_writer(build, quick)
     if "single" in sections:
         print("single conversions ...", file=sys.stderr)
-        results["single"] = run_single(build, tool, inputs, work, args.reps, runner, missing, sizes)
+        results["single"] = run_single(build, tool, baseline, inputs, work, args.reps, runner, missing, sizes)
     if "batch" in sections:
         print("batch ...", file=sys.stderr)
         results["batch"] = run_batch(build, tool, inputs, work, args.reps, runner)
     if "small" in sections:
         print("small files ...", file=sys.stderr)
-        results["small"] = run_small(build, tool, args.windows_tool, inputs, work, args.reps, runner)
+        results["small"] = run_small(build, tool, baseline, args.windows_tool, inputs, work, args.reps, runner)
     if "threads" in sections:
         print("threads ...", file=sys.stderr)
         results["threads"] = run_threads(build, inputs, work, args.reps, runner, sizes)

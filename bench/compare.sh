@@ -8,19 +8,23 @@
 # build-tree library search path); makes its own inputs there once. The Windows
 # tool (windows preset, build/windows) is built too and timed under Wine.
 #
-# Usage: bash bench/compare.sh [--quick] [compare.py options, e.g. --reps 3]
-#   --quick   one repetition instead of five (about a fifth of the time)
+# Usage: bash bench/compare.sh [--quick] [--baseline REV] [compare.py options, e.g. --reps 3]
+#   --quick         one repetition instead of five (about a fifth of the time)
+#   --baseline REV  also times the tool built from commit REV (in build/bench-baseline),
+#                   beside this tree's, in the single and small sections
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build/bench
 options=()
-for argument in "$@"; do
-  if [ "$argument" = "--quick" ]; then
-    options+=(--reps 1)
-  else
-    options+=("$argument")
-  fi
+baseline=""
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --quick) options+=(--reps 1) ;;
+    --baseline) baseline=${2:?--baseline needs a commit}; shift ;;
+    *) options+=("$1") ;;
+  esac
+  shift
 done
 
 bash scripts/install-deps.sh imagemagick graphicsmagick libvips-tools python3-pil python3 \
@@ -31,6 +35,17 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target tarvelo-convert
 stage=$(cd "$build_dir" && pwd)/stage
 cmake --install "$build_dir" --prefix "$stage" >/dev/null
+if [ -n "$baseline" ]; then
+  # The earlier tool, built the same way from a checkout of its own.
+  baseline_dir=$PWD/build/bench-baseline
+  rm -rf "$baseline_dir/source"
+  git worktree prune
+  git worktree add --detach "$baseline_dir/source" "$baseline" >/dev/null
+  (cd "$baseline_dir/source" && cmake --preset bench >/dev/null &&
+    cmake --build --preset bench -j "$(nproc)" --target tarvelo-convert &&
+    cmake --install build/bench --prefix "$baseline_dir/stage" >/dev/null)
+  options+=(--baseline-tool "$baseline_dir/stage/bin/tarvelo-convert")
+fi
 TARVELO_BENCH_COMMAND="bash bench/compare.sh${*:+ $*}" \
   exec /usr/bin/python3 bench/compare.py --build "$build_dir" --tool "$stage/bin/tarvelo-convert" \
   --windows-tool "$PWD/build/windows/bin/tarvelo-convert.exe" "${options[@]}"
