@@ -92,6 +92,14 @@ int OverwriteWithCopy(const NativePath& target, Handle complete, int64_t size, i
 
 DestinationFile::~DestinationFile() { Abandon(); }
 
+void DestinationFile::Changing() noexcept {
+  if (before_change_ != nullptr) {
+    void (*const call)(void*) = before_change_;
+    before_change_ = nullptr;
+    call(change_context_);
+  }
+}
+
 void DestinationFile::Abandon() noexcept {
   if (stream_ != nullptr && in_place_ && std::ftell(stream_) == 0) {
     // Nothing overwritten yet: undo what Reserve may have added.
@@ -132,7 +140,11 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   if (found_.kind == platform::FileKind::kSpecial) {
     // A terminal, a pipe or a device has no file to protect: written directly.
     const int error = files.open_special(path, stream_);
-    return error == 0 || fail(error);
+    if (error != 0) {
+      return fail(error);
+    }
+    Changing();
+    return true;
   }
   target_ = found_.directory_path + found_.name;
   replacing_ = found_.kind == platform::FileKind::kRegular;
@@ -168,6 +180,7 @@ bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
     return false;
   }
   in_place_ = true;
+  Changing();
   return true;
 }
 
@@ -224,6 +237,7 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
 }
 
 int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
+  Changing();
   if (unnamed_ && !replacing_) {
     // Nothing to replace: the file gets its final name at once, and a process
     // killed now leaves either nothing or the complete file.

@@ -54,6 +54,15 @@ class DestinationFile {
   // sets `failure`.
   bool Open(const char* path, WriteFailure& failure) noexcept;
 
+  // Has `call(context)` called once, just before the destination itself first
+  // changes: before a complete file is given its name or moved over it, or before
+  // the first byte written in place or to a special file. What follows it is only
+  // the file system's work; a caller's time limit must not cut it short.
+  void BeforeChanging(void (*call)(void* context), void* context) noexcept {
+    before_change_ = call;
+    change_context_ = context;
+  }
+
   [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
 
   // Tells the file system that `bytes`, the file's exact size, are coming.
@@ -78,6 +87,7 @@ class DestinationFile {
   // Gives the complete file `complete` (`size` bytes) the target's name. 0 or the errno.
   int MoveIntoPlace(platform::Handle complete, int64_t size) noexcept;
   void SweepStrays() noexcept;
+  void Changing() noexcept;
 
   std::FILE* stream_ = nullptr;
   platform::Located found_;         // the target's directory (held) and name
@@ -87,6 +97,8 @@ class DestinationFile {
   bool unnamed_ = false;            // created without a name (O_TMPFILE), named only in Commit
   bool in_place_ = false;           // overwriting the target itself (see the class comment)
   int64_t old_size_ = 0;            // in place: the target's size before Reserve
+  void (*before_change_)(void*) = nullptr;
+  void* change_context_ = nullptr;
 };
 
 }  // namespace tarvelo

@@ -14,8 +14,13 @@ namespace tarvelo {
 // destroyed without a successful Finish leaves the destination as it was.
 class DestinationOutput final : public ByteOutput {
  public:
-  // `path` (UTF-8) must outlive the output.
-  explicit DestinationOutput(const char* path) noexcept : path_(path) {}
+  // `path` (UTF-8) must outlive the output. `before_change`, when set, is called as
+  // DestinationFile::BeforeChanging says.
+  explicit DestinationOutput(const char* path, void (*before_change)(void*) = nullptr,
+                             void* context = nullptr) noexcept
+      : path_(path) {
+    file_.BeforeChanging(before_change, context);
+  }
 
   bool Begin(uint64_t size, WriteFailure& failure) noexcept override;
   int Write(const uint8_t* data, size_t size) noexcept override;

@@ -1,6 +1,7 @@
-// Each file primitive under the replace algorithm made to fail in turn, while an
-// existing destination is replaced and while a new one is written: the call
-// reports the failure, the old bytes stay and no temporary file is left.
+// The replace algorithm through its file primitives. Each primitive made to fail
+// in turn, while an existing destination is replaced and while a new one is
+// written: the call reports the failure, the old bytes stay and no temporary file
+// is left. And the notice before the destination changes.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,6 +14,9 @@
 #include "platform/file_system.h"
 #include "temp_dir.h"
 #include "test_images.h"
+#include "writer/destination_output.h"
+#include "writer/image_file_writer.h"
+#include "writer/output_layouts.h"
 
 namespace tarvelo::test {
 namespace {
@@ -98,6 +102,53 @@ TEST_P(FileSystemFaultTest, AFailingPrimitiveLeavesWhatWasThereAndNothingElse) {
   if (name == "replace" || name == "stream" || name == "duplicate") {
     EXPECT_EQ(replaced_result, 0) << "a replacement that failed was reported as done";
   }
+}
+
+// The notice before the destination changes comes once, while the old bytes (or no
+// file) are still there, on every path: a new file, a replacement, in place.
+TEST(BeforeChangingTest, ComesOnceWhileTheDestinationIsStillAsItWas) {
+  TempDir dir;
+  const Image picture = MakeTestImage(4, 3, 3);
+  const DecodedImage image = {.width = 4, .height = 3, .channels = 3, .pixels = picture.pixels.data()};
+  struct Seen {
+    std::string path;
+    int calls = 0;
+    bool existed = false;
+    Bytes bytes;
+  };
+  const auto write = [&image](Seen& seen) {
+    LayoutPlan plan;
+    EXPECT_TRUE(LayoutOf(Layout::kTga).plan(image, plan));
+    DestinationOutput output(
+        seen.path.c_str(),
+        [](void* context) {
+          auto& noticed = *static_cast<Seen*>(context);
+          ++noticed.calls;
+          noticed.existed = FileExists(noticed.path);
+          noticed.bytes = noticed.existed ? ReadFileBytes(noticed.path) : Bytes{};
+        },
+        &seen);
+    WriteFailure failure;
+    return WritePlan(plan, image, output, &failure);
+  };
+  Seen fresh;
+  fresh.path = dir.File("new.tga");
+  ASSERT_EQ(write(fresh), 1);
+  EXPECT_EQ(fresh.calls, 1);
+  EXPECT_FALSE(fresh.existed);
+  Seen replaced;
+  replaced.path = dir.File("old.tga");
+  WriteFileBytes(replaced.path, {'o', 'l', 'd'});
+  // In place: the rename is refused, as in a sticky directory for another user's file.
+  const FileSystem saved = files;
+  files.replace = [](const NativePath&, const NativePath&) { return EACCES; };
+  const int result = write(replaced);
+  files = saved;
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(replaced.calls, 1);
+  EXPECT_EQ(replaced.bytes, (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(ReadFileBytes(replaced.path), ReadFileBytes(fresh.path));
+  EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"new.tga", "old.tga"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachPrimitive, FileSystemFaultTest, ::testing::ValuesIn(kFaults),
