@@ -3,16 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
+
+#include "platform/path_text.h"
 
 namespace tarvelo::platform {
 
 // Paths as the system's file calls take them: UTF-16 on Windows, bytes elsewhere.
 #if defined(_WIN32)
-using NativePath = std::wstring;
+using NativeChar = wchar_t;
 #else
-using NativePath = std::string;
+using NativeChar = char;
 #endif
+using NativePath = PathText<NativeChar>;
 
 // An open file or directory: a descriptor, or a HANDLE's bits.
 using Handle = intptr_t;

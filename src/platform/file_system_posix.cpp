@@ -12,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -35,9 +34,18 @@ int Fail(Located& found, int error) {
 }
 
 constexpr int kMaxSymlinkHops = 40;  // as the kernel's own limit for open()
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+using Text = NativePath;
+
+Text DirectoryOf(const Text& path) {
+  const size_t slash = path.FindLast('/', '/');
+  return slash == Text::npos ? Text() : path.Slice(0, slash + 1);
+}
+
+// A descriptor's number as text ("/proc/self/fd/" and it).
+Text SelfPath(long number) {
+  char digits[24];
+  (void)std::snprintf(digits, sizeof digits, "%ld", number);
+  return Text("/proc/self/fd/").Append(digits);
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
@@ -63,10 +71,10 @@ constexpr int kRoot = -2;
 // name of an entry in it.
 struct Entry {
   int base;
-  std::string name;
+  Text name;
 };
-Entry EntryIn(int directory, const std::string& name) {
-  return directory == kRoot ? Entry{AT_FDCWD, "/" + name} : Entry{directory, name};
+Entry EntryIn(int directory, const Text& name) {
+  return directory == kRoot ? Entry{AT_FDCWD, Text("/").Append(name)} : Entry{directory, name};
 }
 
 int StatDirectory(int directory, struct stat& status) {
@@ -74,17 +82,18 @@ int StatDirectory(int directory, struct stat& status) {
 }
 
 // The text of the link `entry`. 0 or the errno.
-int ReadLinkAt(const Entry& entry, std::string& text) {
-  text.assign(PATH_MAX, '\0');
-  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), text.data(), text.size());
+int ReadLinkAt(const Entry& entry, Text& text) {
+  char link[PATH_MAX];
+  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), link, sizeof link);
   if (length < 0) {
     return errno;
   }
-  if (static_cast<size_t>(length) >= text.size()) {
+  if (static_cast<size_t>(length) >= sizeof link) {
     return ENAMETOOLONG;
   }
-  text.resize(static_cast<size_t>(length));
-  return text.empty() ? ENOENT : 0;
+  text.Clear();
+  text.Append(link, static_cast<size_t>(length));
+  return text.failed() ? ENOMEM : (text.empty() ? ENOENT : 0);
 }
 
 // Opens the directory `path` names (empty: the working directory) one component
@@ -92,27 +101,29 @@ int ReadLinkAt(const Entry& entry, std::string& text) {
 // is followed only where MayFollowLink allows, so a link planted in a shared
 // directory cannot lead the walk elsewhere, at any depth. `hops` counts the links
 // followed, as the kernel counts them. The descriptor (O_PATH) or -1 with `error`.
-int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
+int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
   constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  std::string rest = path;
+  Text rest = path;
   int directory = !rest.empty() && rest.front() == '/' ? kRoot : open(".", kFlags);
   error = directory == -1 ? errno : 0;
   size_t at = 0;
   while (directory != -1) {
-    at = rest.find_first_not_of('/', at);
-    if (at == std::string::npos) {
+    at = rest.FindOther('/', at);
+    if (at == Text::npos) {
       if (directory == kRoot && (directory = open("/", kFlags)) < 0) {
         error = errno;
       }
       return directory;
     }
-    const size_t end = std::min(rest.find('/', at), rest.size());
-    const Entry entry = EntryIn(directory, rest.substr(at, end - at));
+    const size_t end = std::min(rest.Find('/', at), rest.size());
+    const Entry entry = EntryIn(directory, rest.Slice(at, end - at));
     at = end;
     struct stat status {};
     struct stat holder {};
     int next = -1;
-    if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (entry.name.failed()) {
+      error = ENOMEM;
+    } else if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
     } else if (!S_ISLNK(status.st_mode)) {
       // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
@@ -122,9 +133,9 @@ int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
       error = ELOOP;
     } else if ((error = StatDirectory(directory, holder)) == 0 &&
                (error = MayFollowLink(holder, status)) == 0) {
-      std::string link;
+      Text link;
       if ((error = ReadLinkAt(entry, link)) == 0) {
-        rest.replace(0, at, link);
+        rest = link + rest.Slice(at);
         at = 0;
         if (link.front() != '/') {
           continue;  // a relative link goes on from the directory that holds it
@@ -144,12 +155,12 @@ int OpenDirectoryChecked(const std::string& path, int& hops, int& error) {
 // directory up by name again (/proc/self/fd), so that a directory renamed or
 // replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
 // is not mounted.
-std::string ViaDescriptor(int directory, const std::string& textual) {
-  std::string via = "/proc/self/fd/" + std::to_string(directory);
-  return access(via.c_str(), X_OK) == 0 ? via + "/" : textual;
+Text ViaDescriptor(int directory, const Text& textual) {
+  Text via = SelfPath(directory);
+  return access(via.c_str(), X_OK) == 0 ? via.Append('/') : textual;
 }
 
-int CheckWritable(const std::string& path) {
+int CheckWritable(const Text& path) {
   const int probe = open(path.c_str(), O_WRONLY | kOpenExisting);
   if (probe < 0) {
     return errno == ELOOP ? EEXIST : errno;  // a link that appeared there
@@ -163,16 +174,19 @@ int CheckWritable(const std::string& path) {
 // a dangling one (open creates its target).
 int Locate(const char* path, Located& found) {
   found = Located{};
-  std::string textual = path;
+  Text textual = path;
   struct stat status {};
   for (int hops = 0;; ++hops) {
     if (hops > kMaxSymlinkHops) {
       return Fail(found, ELOOP);
     }
     found.directory_name = DirectoryOf(textual);
-    found.name = textual.size() > found.directory_name.size() ? textual.substr(found.directory_name.size())
-                                                              : std::string(1, '.');
-    int error = 0;
+    found.name =
+        textual.size() > found.directory_name.size() ? textual.Slice(found.directory_name.size()) : Text(".");
+    int error = textual.failed() || found.name.failed() ? ENOMEM : 0;
+    if (error != 0) {
+      return Fail(found, error);
+    }
     const int opened = OpenDirectoryChecked(found.directory_name, hops, error);
     if (opened < 0) {
       return Fail(found, error);
@@ -199,7 +213,7 @@ int Locate(const char* path, Located& found) {
     if (fstat(opened, &holder) != 0) {
       return Fail(found, errno);
     }
-    std::string link;
+    Text link;
     if ((error = MayFollowLink(holder, status)) != 0 ||
         (error = ReadLinkAt({opened, found.name}, link)) != 0) {
       return Fail(found, error);
@@ -212,6 +226,9 @@ int Locate(const char* path, Located& found) {
   found.owner = status.st_uid;
   found.group = status.st_gid;
   found.mode = status.st_mode & 07777;
+  if (found.directory_path.failed()) {
+    return Fail(found, ENOMEM);
+  }
   // Replacing must need the same right as truncating: write access to the file.
   const int refused = found.kind == FileKind::kRegular ? CheckWritable(found.directory_path + found.name) : 0;
   return refused == 0 ? 0 : Fail(found, refused);
@@ -248,7 +265,8 @@ bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named)
   const std::string_view stem = TemporaryStem(name);
   struct stat replaced {};
   return self == 0 && !stem.empty() &&
-         fstatat(directory, std::string(stem).c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstatat(directory, Text().Append(stem.data(), stem.size()).c_str(), &replaced,
+                 AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
 }
 
@@ -257,7 +275,7 @@ bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named)
 // that nobody holds marked as being written (MarkBeingWritten). A writer's mark
 // lasts as long as the writer has the file open, so a mark that can be taken proves
 // the writer gone, whatever became of its process.
-void RemoveIfStray(const Located& found, const std::string& path_name) {
+void RemoveIfStray(const Located& found, const Text& path_name) {
   const int directory = static_cast<int>(found.directory);
   const char* const name = path_name.c_str();
   struct stat named {};
@@ -320,7 +338,7 @@ void MarkBeingWritten(int descriptor) {
 // (0666 less the umask), marked as being written. A sweep in another process may
 // find the name before the mark is taken and remove it: EEXIST, so that another
 // name is tried.
-int CreateNew(const std::string& path, Handle& file) {
+int CreateNew(const Text& path, Handle& file) {
   const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
   if (descriptor < 0) {
     return errno;
@@ -360,9 +378,9 @@ Handle CreateUnnamed(const Located& found) {
 #endif
 }
 
-int NameUnnamed(Handle file, const std::string& path) {
+int NameUnnamed(Handle file, const Text& path) {
   MarkBeingWritten(static_cast<int>(file));  // before it has a name a sweep could find
-  const std::string self = "/proc/self/fd/" + std::to_string(file);
+  const Text self = SelfPath(static_cast<long>(file));
   return Result(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0);
 }
 
@@ -382,7 +400,7 @@ int LockForWriting(int descriptor) {
   return 0;
 }
 
-int OpenInPlace(const std::string& path, Handle& file, int64_t& size) {
+int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
   // No O_TRUNC: the old bytes stay until the new ones have room.
   const int descriptor = open(path.c_str(), O_WRONLY | kOpenExisting);
   if (descriptor < 0) {
@@ -442,7 +460,7 @@ int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put)
   return done > 0 ? 0 : (done < 0 ? errno : EIO);
 }
 
-void List(const Located& found, void (*visit)(void* context, const std::string& name), void* context) {
+void List(const Located& found, void (*visit)(void* context, const Text& name), void* context) {
   const int descriptor = openat(static_cast<int>(found.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* listing = descriptor < 0 ? nullptr : fdopendir(descriptor);
   if (listing == nullptr) {
@@ -481,10 +499,8 @@ FileSystem files = {
     CreateUnnamed,
     CreateNew,
     NameUnnamed,
-    [](const std::string& from, const std::string& to) {
-      return Result(std::rename(from.c_str(), to.c_str()) == 0);
-    },
-    [](const std::string& path) { return Result(unlink(path.c_str()) == 0); },
+    [](const Text& from, const Text& to) { return Result(std::rename(from.c_str(), to.c_str()) == 0); },
+    [](const Text& path) { return Result(unlink(path.c_str()) == 0); },
     KeepOwner,
     OpenInPlace,
     Reserve,

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 
 #include "platform/file_system.h"
 #include "platform/utf8_to_wide_windows.h"
@@ -48,12 +48,12 @@ int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
 
 // The directory part of `path` with its separator; "C:" for "C:name", "" for a bare name.
 NativePath DirectoryOf(const NativePath& path) {
-  const size_t separator = path.find_last_of(L"\\/");
+  const size_t separator = path.FindLast(L'\\', L'/');
   if (separator != NativePath::npos) {
-    return path.substr(0, separator + 1);
+    return path.Slice(0, separator + 1);
   }
   if (path.size() >= 2 && path[1] == L':') {
-    return path.substr(0, 2);
+    return path.Slice(0, 2);
   }
   return {};
 }
@@ -82,24 +82,26 @@ NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
   if (needed == 0) {
     return fallback;
   }
-  NativePath final_path(needed, L'\0');
-  const DWORD length =
-      GetFinalPathNameByHandleW(file, final_path.data(), needed, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= needed) {
-    return fallback;
-  }
-  final_path.resize(length);
-  return final_path;
+  auto* const buffer = static_cast<wchar_t*>(std::malloc(needed * sizeof(wchar_t)));
+  const DWORD length = buffer == nullptr ? 0
+                                         : GetFinalPathNameByHandleW(file, buffer, needed,
+                                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  NativePath final_path;
+  final_path.Append(buffer, length < needed ? length : 0);
+  std::free(buffer);
+  return final_path.empty() ? fallback : final_path;
 }
 
 int Result(bool done) { return done ? 0 : LastErrno(); }
 
 HANDLE Native(Handle file) { return reinterpret_cast<HANDLE>(file); }
 
-void Split(const NativePath& target, Located& found) {
+// 0, or ENOMEM when the parts could not be kept.
+int Split(const NativePath& target, Located& found) {
   found.directory_path = DirectoryOf(target);
-  found.name = target.substr(found.directory_path.size());
+  found.name = target.Slice(found.directory_path.size());
   found.directory_name = found.directory_path;
+  return found.directory_path.failed() || found.name.failed() || found.directory_name.failed() ? ENOMEM : 0;
 }
 
 // The file that opening `path` for writing reaches: a missing one, a directory, a
@@ -121,8 +123,7 @@ int Locate(const char* path, Located& found) {
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
       return ErrnoFromSystemError(error);
     }
-    Split(target, found);
-    return 0;
+    return Split(target, found);
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     found.kind = FileKind::kDirectory;
@@ -143,8 +144,7 @@ int Locate(const char* path, Located& found) {
   }
   CloseHandle(existing);
   found.kind = disk_file ? FileKind::kRegular : FileKind::kSpecial;
-  Split(target, found);
-  return 0;
+  return Split(target, found);
 }
 
 int OpenSpecial(const char* path, std::FILE*& stream) {
@@ -395,7 +395,7 @@ FileSystem files = {
 // is read.
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
   not_regular = false;
-  std::wstring wide;
+  NativePath wide;
   if (!Utf8ToWide(path, wide)) {
     errno = EINVAL;  // not UTF-8, or longer than a path may be
     return nullptr;

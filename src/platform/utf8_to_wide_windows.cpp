@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace tarvelo {
 
-bool Utf8ToWide(const char* utf8, std::wstring& wide) noexcept {
-  wide.clear();
+bool Utf8ToWide(const char* utf8, platform::PathText<wchar_t>& wide) noexcept {
+  wide.Clear();
   if (utf8 == nullptr) {
     return false;
   }
@@ -13,13 +15,14 @@ bool Utf8ToWide(const char* utf8, std::wstring& wide) noexcept {
   if (units <= 0) {
     return false;
   }
-  wide.resize(static_cast<size_t>(units));
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide.data(), units) != units) {
-    wide.clear();
-    return false;
+  auto* const buffer = static_cast<wchar_t*>(std::malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
+  const bool converted = buffer != nullptr &&
+                         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, buffer, units) == units;
+  if (converted) {
+    wide.Append(buffer, static_cast<size_t>(units) - 1);  // without the terminator the conversion wrote
   }
-  wide.pop_back();  // the terminator the conversion wrote
-  return true;
+  std::free(buffer);
+  return converted && !wide.failed();
 }
 
 }  // namespace tarvelo

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include "platform/path_text.h"
 
 namespace tarvelo {
 
@@ -8,6 +8,6 @@ namespace tarvelo {
 // names, so that any name works, not only those of the ANSI code page. Converts
 // zero-terminated UTF-8 into `wide`; false when the text is not valid UTF-8 or
 // memory runs out.
-bool Utf8ToWide(const char* utf8, std::wstring& wide) noexcept;
+bool Utf8ToWide(const char* utf8, platform::PathText<wchar_t>& wide) noexcept;
 
 }  // namespace tarvelo

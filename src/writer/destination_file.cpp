@@ -33,15 +33,15 @@ template <typename Claim>
 int ClaimTemporaryName(const platform::Located& found, NativePath& temporary, Claim claim) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     temporary = TemporaryName(found.directory_path, found.name, files.random_bits());
-    const int error = claim(temporary);
+    const int error = temporary.failed() ? ENOMEM : claim(temporary);
     if (error != EEXIST) {
       if (error != 0) {
-        temporary.clear();
+        temporary.Clear();
       }
       return error;
     }
   }
-  temporary.clear();
+  temporary.Clear();
   return EEXIST;
 }
 
@@ -111,7 +111,7 @@ void DestinationFile::Abandon() noexcept {
   }
   if (!temporary_.empty()) {
     (void)files.remove(temporary_);
-    temporary_.clear();
+    temporary_.Clear();
   }
   unnamed_ = false;
   in_place_ = false;
@@ -147,6 +147,9 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
     return true;
   }
   target_ = found_.directory_path + found_.name;
+  if (target_.failed()) {
+    return fail(ENOMEM);
+  }
   replacing_ = found_.kind == platform::FileKind::kRegular;
   Handle file = files.create_unnamed(found_);
   unnamed_ = file != kNoHandle;
@@ -207,7 +210,7 @@ void DestinationFile::SweepStrays() noexcept {
   files.list(
       found_,
       [](void* context, const NativePath& name) {
-        if (IsTemporaryName(std::basic_string_view<NativePath::value_type>(name))) {
+        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.data(), name.size()))) {
           files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
         }
       },
@@ -262,7 +265,7 @@ int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
   }
   const int refused = files.replace(temporary_, target_);
   if (refused == 0) {
-    temporary_.clear();
+    temporary_.Clear();
     return 0;
   }
   if (!replacing_ || (refused != EPERM && refused != EACCES)) {
@@ -271,7 +274,7 @@ int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
   const int error = OverwriteWithCopy(target_, complete, size, refused);
   if (error == 0) {
     (void)files.remove(temporary_);
-    temporary_.clear();
+    temporary_.Clear();
   }
   return error;
 }
@@ -318,7 +321,7 @@ bool DestinationFile::Commit(WriteFailure& failure) noexcept {
     failure = {WriteFailureKind::kWriteFailed, error};
     return false;
   }
-  temporary_.clear();
+  temporary_.Clear();
   Abandon();  // closes the directory
   return true;
 }

@@ -2,8 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
+
+#include "platform/path_text.h"
 
 namespace tarvelo {
 
@@ -29,22 +30,22 @@ inline constexpr uint64_t kSweepSeconds = 60;
 // `directory` (empty, or ending in its separator) followed by the temporary name
 // for the destination named `name` in it, with `bits` as its digits.
 template <typename Char>
-std::basic_string<Char> TemporaryName(const std::basic_string<Char>& directory,
-                                      const std::basic_string<Char>& name, uint64_t bits) {
+platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory,
+                                       const platform::PathText<Char>& name, uint64_t bits) {
   using temporary_name::kDigits;
-  std::basic_string<Char> path = directory;
-  path.push_back(Char('.'));
-  path.append(name, 0, temporary_name::kMaxStem);
+  platform::PathText<Char> path = directory;
+  path.Append(Char('.'));
+  path.Append(name.data(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
   for (const char letter : temporary_name::kMark) {
-    path.push_back(Char(letter));
+    path.Append(Char(letter));
   }
   static constexpr char kHex[] = "0123456789abcdef";
   for (size_t digit = 0; digit < kDigits; ++digit) {
-    path.push_back(Char(kHex[bits & 0xFU]));
+    path.Append(Char(kHex[bits & 0xFU]));
     bits >>= 4U;
   }
   for (const char letter : temporary_name::kEnd) {
-    path.push_back(Char(letter));
+    path.Append(Char(letter));
   }
   return path;
 }
@@ -60,7 +61,7 @@ bool IsTemporaryName(std::basic_string_view<Char> name) {
   if (name.size() < tail + 2 || name.front() != Char('.')) {
     return false;
   }
-  const std::basic_string_view<Char> marked = name.substr(name.size() - tail);
+  const std::basic_string_view<Char> marked(name.data() + name.size() - tail, tail);
   const auto matches = [&marked](size_t at, std::string_view text) {
     for (size_t index = 0; index < text.size(); ++index) {
       if (marked[at + index] != Char(text[index])) {
@@ -90,7 +91,7 @@ std::basic_string_view<Char> TemporaryStem(std::basic_string_view<Char> name) {
   if (name.size() < tail + 2) {
     return {};
   }
-  const std::basic_string_view<Char> stem = name.substr(1, name.size() - tail - 1);
+  const std::basic_string_view<Char> stem(name.data() + 1, name.size() - tail - 1);
   return stem.size() < temporary_name::kMaxStem ? stem : std::basic_string_view<Char>();
 }
 

@@ -11,11 +11,11 @@ namespace tarvelo {
 namespace {
 
 TEST(TemporaryNameTest, WhatTheWriterMakesTheSweepRecognisesInBothWidths) {
-  const std::string narrow = TemporaryName<char>("dir/", "out.tga", 0xfedcba9876543210U);
+  const std::string narrow = TemporaryName<char>("dir/", "out.tga", 0xfedcba9876543210U).c_str();
   EXPECT_EQ(narrow, "dir/.out.tga.tarvelo-0123456789ab.tmp");
   EXPECT_TRUE(IsTemporaryName(std::string_view(narrow).substr(4)));
   EXPECT_EQ(TemporaryStem(std::string_view(narrow).substr(4)), "out.tga");
-  const std::wstring wide = TemporaryName<wchar_t>(L"C:\\d\\", L"\u0416.tga", 0xfedcba9876543210U);
+  const std::wstring wide = TemporaryName<wchar_t>(L"C:\\d\\", L"\u0416.tga", 0xfedcba9876543210U).c_str();
   EXPECT_EQ(wide, L"C:\\d\\.\u0416.tga.tarvelo-0123456789ab.tmp");
   EXPECT_TRUE(IsTemporaryName(std::wstring_view(wide).substr(5)));
   EXPECT_EQ(TemporaryStem(std::wstring_view(wide).substr(5)), L"\u0416.tga");
@@ -34,7 +34,7 @@ TEST(TemporaryNameTest, NamesNearThePatternAreNotOurs) {
 // names the destination for certain.
 TEST(TemporaryNameTest, AShortenedStemNamesNoFile) {
   const std::string name(200, 'n');
-  const std::string temporary = TemporaryName<char>("", name, 1);
+  const std::string temporary = TemporaryName<char>("", name.c_str(), 1).c_str();
   EXPECT_LT(temporary.size(), 255U);
   EXPECT_TRUE(IsTemporaryName(std::string_view(temporary)));
   EXPECT_TRUE(TemporaryStem(std::string_view(temporary)).empty());

@@ -1,0 +1,39 @@
+// A path that ran out of memory names no file: it stays empty, whatever is added
+// later, so that it can never stand for a shorter, different path.
+#include "platform/path_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarvelo::platform {
+namespace {
+
+TEST(PathTextTest, AFailedPathStaysEmptyAndSaysSo) {
+  PathText<char> path("/tmp/out/");
+  path.Append("x", PathText<char>::npos / 2);  // more than memory can hold
+  EXPECT_TRUE(path.failed());
+  path.Append("a.tga");
+  EXPECT_STREQ(path.c_str(), "");
+  EXPECT_TRUE((path + "b.tga").failed());
+  EXPECT_TRUE((PathText<char>("/tmp/") + path).failed());
+  EXPECT_TRUE(path.Slice(0).failed());
+}
+
+TEST(PathTextTest, PiecesAndJoinsKeepEveryUnit) {
+  const PathText<wchar_t> path(L"C:\\d/\u0416.tga");
+  const size_t slash = path.FindLast(L'\\', L'/');
+  EXPECT_EQ(slash, 4U);
+  EXPECT_EQ(std::wstring(path.Slice(0, slash + 1).c_str()), L"C:\\d/");
+  EXPECT_EQ(std::wstring((path.Slice(slash + 1) + L".tmp").c_str()), L"\u0416.tga.tmp");
+  PathText<char> grown("ab");
+  grown.Append(grown.c_str() + 1, 1);  // a piece of itself, across a move
+  for (int i = 0; i < 10; ++i) {
+    grown.Append(grown);
+  }
+  EXPECT_EQ(grown.size(), 3U << 10U);
+  EXPECT_EQ(std::string(grown.c_str()).substr(0, 6), "abbabb");
+}
+
+}  // namespace
+}  // namespace tarvelo::platform
