@@ -52,8 +52,6 @@ struct Prefault {
   std::atomic<bool> stop{false};
   std::thread helper;
 };
-#elif defined(TARVELO_PREFAULT)
-constexpr bool t_threads_allowed = false;  // no helper exists, so there is nothing to allow
 #endif
 
 #if defined(TARVELO_PREFAULT)
@@ -105,12 +103,6 @@ void StartPrefault(BlockHeader* header) noexcept {
   if (g_populate_refused.load(std::memory_order_relaxed) || !WholePages(header, begin, end)) {
     return;
   }
-  if (header->size >= kPrefaultFrom && !t_threads_allowed) {
-    // Without a helper that stops when the block is freed, a large block stays
-    // plain: a decoder that gives up early on a corrupt file must not pay for (or
-    // hold) pages it never needed.
-    return;
-  }
   if (header->size < kPrefaultFrom) {
     // Not worth a thread, but one call that maps every page costs less than a fault
     // for each.
@@ -118,7 +110,13 @@ void StartPrefault(BlockHeader* header) noexcept {
     Populate(begin, end, &never);
     return;
   }
+  // Without a helper that stops when the block is freed, a large block stays plain:
+  // a decoder that gives up early on a corrupt file must not pay for (or hold)
+  // pages it never needed.
 #if defined(TARVELO_PREFAULT_HELPER)
+  if (!t_threads_allowed) {
+    return;
+  }
   auto* prefault = new (std::nothrow) Prefault;
   if (prefault == nullptr) {
     return;
@@ -133,8 +131,12 @@ void StartPrefault(BlockHeader* header) noexcept {
 #endif
 }
 
-void StopPrefault([[maybe_unused]] BlockHeader* header) noexcept {
+#else
+void StartPrefault(BlockHeader* /*header*/) noexcept {}
+#endif
+
 #if defined(TARVELO_PREFAULT_HELPER)
+void StopPrefault(BlockHeader* header) noexcept {
   if (header->prefault == nullptr) {
     return;
   }
@@ -142,14 +144,9 @@ void StopPrefault([[maybe_unused]] BlockHeader* header) noexcept {
   header->prefault->helper.join();
   delete header->prefault;
   header->prefault = nullptr;
-#endif
 }
-
 #else
-
-void StartPrefault(BlockHeader* /*header*/) noexcept {}
 void StopPrefault(BlockHeader* /*header*/) noexcept {}
-
 #endif
 
 }  // namespace

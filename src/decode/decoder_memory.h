@@ -41,7 +41,7 @@ class ScopedDecoderThreads {
   explicit ScopedDecoderThreads(bool allow) noexcept;
   ScopedDecoderThreads(const ScopedDecoderThreads&) = delete;
   ScopedDecoderThreads& operator=(const ScopedDecoderThreads&) = delete;
-  ~ScopedDecoderThreads();
+  ~ScopedDecoderThreads();  // NOLINT(performance-trivially-destructible): not where helpers exist
 
  private:
   [[maybe_unused]] bool previous_;
