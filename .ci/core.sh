@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The core as a system without a C++ runtime builds it (core preset, into
-# build/core): the library's objects compiled with -fno-exceptions -fno-rtti and
-# the helper threads left out. Then checks that no object of the library asks for
+# build/core): the library's objects (tarvelo_objects; the destination file, still
+# compiled apart for the tests' seam, is not among them yet) compiled with
+# -fno-exceptions -fno-rtti and the helper threads left out. Then checks that no
+# object of them asks for
 # the C++ runtime (operator new and delete, exception and RTTI support, guarded
 # statics, pure-virtual traps, the C++ library's own functions) or for thread-local
 # storage, and runs the whole test suite against these objects.
