@@ -2,11 +2,10 @@
 # The core as a system without a C++ runtime builds it (core preset, into
 # build/core): the library's objects (tarvelo_objects; the destination file, still
 # compiled apart for the tests' seam, is not among them yet) compiled with
-# -fno-exceptions -fno-rtti and the helper threads left out. Then checks that no
-# object of them asks for
-# the C++ runtime (operator new and delete, exception and RTTI support, guarded
-# statics, pure-virtual traps, the C++ library's own functions) or for thread-local
-# storage, and runs the whole test suite against these objects.
+# -fno-exceptions -fno-rtti and the helper threads left out. Then checks that none
+# of them asks for the C++ runtime (operator new and delete, exception and RTTI
+# support, guarded statics, pure-virtual traps, the C++ library's own functions)
+# or for thread-local storage, and runs the whole test suite against them.
 # Usage: .ci/core.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
