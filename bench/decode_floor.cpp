@@ -1,5 +1,6 @@
-// The floor of every conversion: decoding alone. Loads each source with the decoder
-// (stbi_load with the channels the file has) and frees it, writing nothing. Which
+// The floor of every conversion: decoding alone. Reads each source whole and decodes
+// it from memory with the channels the file has, as the library does, and frees
+// it, writing nothing. Which
 // copy of the decoder it runs is decided at link time (see CMakeLists.txt), so the
 // same program measures the library's build of the decoder and the alternatives.
 //
@@ -7,6 +8,8 @@
 #include <stb/stb_image.h>
 
 #include <cstdio>
+
+#include "load_whole.h"
 
 #if defined(TARVELO_LIBRARY_DECODER)
 // On the library's objects it decodes as tarvelo-convert does, helper threads allowed.
@@ -22,7 +25,7 @@ int main(int argc, char** argv) {
     int width = 0;
     int height = 0;
     int channels = 0;
-    stbi_uc* pixels = stbi_load(argv[i], &width, &height, &channels, 0);
+    stbi_uc* pixels = LoadWhole(argv[i], &width, &height, &channels);
     if (pixels == nullptr) {
       (void)std::fprintf(stderr, "%s: %s\n", argv[i], stbi_failure_reason());
       failed = 1;

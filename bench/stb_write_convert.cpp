@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "decode/decoder_memory.h"
+#include "load_whole.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   int width = 0;
   int height = 0;
   int channels = 0;
-  stbi_uc* pixels = stbi_load(argv[1], &width, &height, &channels, 0);
+  stbi_uc* pixels = LoadWhole(argv[1], &width, &height, &channels);
   if (pixels == nullptr) {
     (void)std::fprintf(stderr, "%s: %s\n", argv[1], stbi_failure_reason());
     return 1;

@@ -1,18 +1,21 @@
 #include "decode/decoder_memory.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 
-#if defined(__linux__) && !defined(TARVELO_NO_PREFAULT)
+#if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#define TARVELO_PREFAULT 1
+#endif
+#if defined(TARVELO_PREFAULT) && !defined(TARVELO_NO_HELPER_THREADS)
+#include <new>
 #include <system_error>
 #include <thread>
-#define TARVELO_PREFAULT 1
+#define TARVELO_PREFAULT_HELPER 1
 #endif
 
 namespace tarvelo {
@@ -24,9 +27,10 @@ struct Prefault;
 // alignment malloc guarantees, which the decoder relies on. It asks for no more
 // alignment than that: 32-bit Windows' malloc gives 8 bytes, and a header aligned
 // beyond what malloc gives would be misaligned there.
-struct BlockHeader {
+struct alignas(kDecoderBlockAlignment) BlockHeader {
   size_t size;
   Prefault* prefault;  // null: no helper
+  size_t scope;        // the serial of the scope that counts the block; 0: none
 };
 static_assert(sizeof(BlockHeader) % kDecoderBlockAlignment == 0);
 static_assert(alignof(BlockHeader) <= kDecoderBlockAlignment);
@@ -39,11 +43,18 @@ void* BlockOf(BlockHeader* header) noexcept {
   return reinterpret_cast<uint8_t*>(header) + sizeof(BlockHeader);
 }
 
-#if defined(TARVELO_PREFAULT)
-
+#if defined(TARVELO_PREFAULT_HELPER)
 // The permission of ScopedDecoderThreads: per thread, so that it needs no lock and
 // one caller's choice never reaches another's conversion.
 thread_local bool t_threads_allowed = false;
+
+struct Prefault {
+  std::atomic<bool> stop{false};
+  std::thread helper;
+};
+#endif
+
+#if defined(TARVELO_PREFAULT)
 
 // The helper works in steps so that freeing the block stops it soon: a decoder
 // that gives up early on a corrupt file must not wait for, or pay for, pages it
@@ -51,13 +62,8 @@ thread_local bool t_threads_allowed = false;
 constexpr size_t kPrefaultStep = size_t{2} << 20;
 
 // Kernels before 5.14 do not know MADV_POPULATE_WRITE; after the first refusal no
-// more helpers are started.
+// more blocks are mapped ahead.
 std::atomic<bool> g_populate_refused{false};
-
-struct Prefault {
-  std::atomic<bool> stop{false};
-  std::thread helper;
-};
 
 void Populate(uint8_t* begin, uint8_t* end, const std::atomic<bool>* stop) noexcept {
   for (uint8_t* at = begin; at < end && !stop->load(std::memory_order_relaxed); at += kPrefaultStep) {
@@ -75,7 +81,7 @@ void Populate(uint8_t* begin, uint8_t* end, const std::atomic<bool>* stop) noexc
 // The whole pages inside a block: the partial ones at its ends are shared with
 // other heap memory, which must not be touched. False when there are none.
 bool WholePages(BlockHeader* header, uint8_t*& begin, uint8_t*& end) noexcept {
-  static const auto kPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto kPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   if (kPage == 0 || (kPage & (kPage - 1)) != 0) {
     return false;
   }
@@ -97,17 +103,18 @@ void StartPrefault(BlockHeader* header) noexcept {
   if (g_populate_refused.load(std::memory_order_relaxed) || !WholePages(header, begin, end)) {
     return;
   }
-  if (header->size >= kPrefaultFrom && !t_threads_allowed) {
-    // Without a helper that stops when the block is freed, a large block stays
-    // plain: a decoder that gives up early on a corrupt file must not pay for (or
-    // hold) pages it never needed.
-    return;
-  }
   if (header->size < kPrefaultFrom) {
     // Not worth a thread, but one call that maps every page costs less than a fault
     // for each.
     const std::atomic<bool> never{false};
     Populate(begin, end, &never);
+    return;
+  }
+  // Without a helper that stops when the block is freed, a large block stays plain:
+  // a decoder that gives up early on a corrupt file must not pay for (or hold)
+  // pages it never needed.
+#if defined(TARVELO_PREFAULT_HELPER)
+  if (!t_threads_allowed) {
     return;
   }
   auto* prefault = new (std::nothrow) Prefault;
@@ -121,8 +128,14 @@ void StartPrefault(BlockHeader* header) noexcept {
     return;
   }
   header->prefault = prefault;
+#endif
 }
 
+#else
+void StartPrefault(BlockHeader* /*header*/) noexcept {}
+#endif
+
+#if defined(TARVELO_PREFAULT_HELPER)
 void StopPrefault(BlockHeader* header) noexcept {
   if (header->prefault == nullptr) {
     return;
@@ -132,23 +145,47 @@ void StopPrefault(BlockHeader* header) noexcept {
   delete header->prefault;
   header->prefault = nullptr;
 }
-
 #else
-
-struct Prefault {};
-void StartPrefault(BlockHeader* /*header*/) noexcept {}
 void StopPrefault(BlockHeader* /*header*/) noexcept {}
-
 #endif
 
 }  // namespace
 
 // The calling thread's decode accounting (see DecoderMemoryScope): per thread, so
 // that it takes no lock and conversions on other threads neither see nor change it.
+// A build without helper threads has no thread-local storage either: its account
+// is the process's, and a scope holds it until it ends (see DecoderMemoryScope).
+// Each scope has a serial that the blocks it counts carry, so that a block freed
+// or grown later, by whichever thread, changes no other scope's count.
 struct DecoderMemoryAccount {
+  static inline std::atomic<size_t> g_last_serial{0};
+#if defined(TARVELO_NO_HELPER_THREADS)
+  static inline DecoderMemoryScope::State g_account;
+  static inline std::atomic_flag g_account_held;
+#endif
+
   static DecoderMemoryScope::State& Current() noexcept {
+#if defined(TARVELO_NO_HELPER_THREADS)
+    return g_account;
+#else
     thread_local DecoderMemoryScope::State state;
     return state;
+#endif
+  }
+
+  static void Hold() noexcept {
+#if defined(TARVELO_NO_HELPER_THREADS)
+    while (g_account_held.test_and_set(std::memory_order_acquire)) {
+      while (g_account_held.test(std::memory_order_relaxed)) {
+      }
+    }
+#endif
+  }
+
+  static void Let() noexcept {
+#if defined(TARVELO_NO_HELPER_THREADS)
+    g_account_held.clear(std::memory_order_release);
+#endif
   }
 
   // False when the block may not grow by `more` bytes; records why.
@@ -174,13 +211,29 @@ struct DecoderMemoryAccount {
   }
 
   static void Refused() noexcept { Current().out_of_memory = true; }
+
+  static void Mark(BlockHeader* header) noexcept {
+    const DecoderMemoryScope::State& state = Current();
+    header->scope = state.active ? state.serial : 0;
+  }
+
+  static bool Counts(const BlockHeader* header) noexcept {
+    const DecoderMemoryScope::State& state = Current();
+    return state.active && header->scope == state.serial;
+  }
 };
 
-DecoderMemoryScope::DecoderMemoryScope(size_t budget) noexcept : previous_(DecoderMemoryAccount::Current()) {
-  DecoderMemoryAccount::Current() = State{.budget = budget, .active = true};
+DecoderMemoryScope::DecoderMemoryScope(size_t budget) noexcept {
+  DecoderMemoryAccount::Hold();
+  previous_ = DecoderMemoryAccount::Current();
+  DecoderMemoryAccount::Current() =
+      State{.budget = budget, .active = true, .serial = DecoderMemoryAccount::g_last_serial.fetch_add(1) + 1};
 }
 
-DecoderMemoryScope::~DecoderMemoryScope() { DecoderMemoryAccount::Current() = previous_; }
+DecoderMemoryScope::~DecoderMemoryScope() {
+  DecoderMemoryAccount::Current() = previous_;
+  DecoderMemoryAccount::Let();
+}
 
 bool DecoderMemoryScope::out_of_memory() const noexcept {
   return DecoderMemoryAccount::Current().out_of_memory;
@@ -188,7 +241,7 @@ bool DecoderMemoryScope::out_of_memory() const noexcept {
 bool DecoderMemoryScope::over_budget() const noexcept { return DecoderMemoryAccount::Current().over_budget; }
 size_t DecoderMemoryScope::peak() const noexcept { return DecoderMemoryAccount::Current().peak; }
 
-#if defined(TARVELO_PREFAULT)
+#if defined(TARVELO_PREFAULT_HELPER)
 ScopedDecoderThreads::ScopedDecoderThreads(bool allow) noexcept : previous_(t_threads_allowed) {
   t_threads_allowed = allow;
 }
@@ -197,7 +250,6 @@ ScopedDecoderThreads::~ScopedDecoderThreads() { t_threads_allowed = previous_; }
 
 bool DecoderThreadsAllowed() noexcept { return t_threads_allowed; }
 #else
-// No helper exists here, so there is nothing to allow.
 ScopedDecoderThreads::ScopedDecoderThreads(bool /*allow*/) noexcept : previous_(false) {}
 ScopedDecoderThreads::~ScopedDecoderThreads() = default;
 bool DecoderThreadsAllowed() noexcept { return false; }
@@ -219,6 +271,7 @@ void* AllocateDecoderMemory(size_t size) noexcept {
   }
   header->size = size;
   header->prefault = nullptr;
+  DecoderMemoryAccount::Mark(header);
   if (size >= kPopulateFrom) {
     StartPrefault(header);
   }
@@ -235,19 +288,20 @@ void* ResizeDecoderMemory(void* block, size_t size) noexcept {
   }
   BlockHeader* header = HeaderOf(block);
   const size_t old_size = header->size;
-  if (size > old_size && !DecoderMemoryAccount::Reserve(size - old_size)) {
+  const bool counted = DecoderMemoryAccount::Counts(header);
+  if (counted && size > old_size && !DecoderMemoryAccount::Reserve(size - old_size)) {
     return nullptr;  // the old block stays valid
   }
   StopPrefault(header);  // the block may move
   auto* resized = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (resized == nullptr) {
-    if (size > old_size) {
+    if (counted && size > old_size) {
       DecoderMemoryAccount::Release(size - old_size);
     }
     DecoderMemoryAccount::Refused();
     return nullptr;  // the old block stays valid, as realloc's contract says
   }
-  if (size < old_size) {
+  if (counted && size < old_size) {
     DecoderMemoryAccount::Release(old_size - size);
   }
   resized->size = size;
@@ -260,7 +314,9 @@ void FreeDecoderMemory(void* block) noexcept {
   }
   BlockHeader* header = HeaderOf(block);
   StopPrefault(header);
-  DecoderMemoryAccount::Release(header->size);
+  if (DecoderMemoryAccount::Counts(header)) {
+    DecoderMemoryAccount::Release(header->size);
+  }
   std::free(header);
 }
 

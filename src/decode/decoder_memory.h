@@ -41,7 +41,7 @@ class ScopedDecoderThreads {
   explicit ScopedDecoderThreads(bool allow) noexcept;
   ScopedDecoderThreads(const ScopedDecoderThreads&) = delete;
   ScopedDecoderThreads& operator=(const ScopedDecoderThreads&) = delete;
-  ~ScopedDecoderThreads();
+  ~ScopedDecoderThreads();  // NOLINT(performance-trivially-destructible): not where helpers exist
 
  private:
   [[maybe_unused]] bool previous_;
@@ -58,7 +58,16 @@ void FreeDecoderMemory(void* block) noexcept;
 // up cleanly), and is recorded as over the budget. A refusal by the system is
 // recorded too, so that the caller can report "out of memory" whatever reason the
 // decoder left behind. Scopes nest; the inner one counts alone and the outer one
-// resumes when it ends. Blocks freed after their scope ended are not counted.
+// resumes when it ends. A block counts only in the scope that allocated it: freed
+// or grown anywhere else (after its scope ended, in a nested scope) it changes no
+// count.
+//
+// A build without helper threads (TARVELO_NO_HELPER_THREADS) has no thread-local
+// storage: there the account, and the decoder's reason for its last failure, are
+// the process's. A scope then holds them until it ends, so decodes on several
+// threads take turns, the others waiting (spinning) meanwhile, and scopes do not
+// nest. Every decoder call that allocates then belongs inside a scope: one outside
+// it, on another thread, would be counted in the scope that holds the account.
 class DecoderMemoryScope {
  public:
   explicit DecoderMemoryScope(size_t budget) noexcept;
@@ -81,6 +90,7 @@ class DecoderMemoryScope {
     bool out_of_memory = false;
     bool over_budget = false;
     bool active = false;
+    size_t serial = 0;  // without thread-local storage: the mark of the blocks this scope counts
   };
   State previous_;
   friend struct DecoderMemoryAccount;

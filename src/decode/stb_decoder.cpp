@@ -10,7 +10,6 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -21,6 +20,13 @@
 #define STBI_MALLOC(size) tarvelo::AllocateDecoderMemory(size)
 #define STBI_REALLOC(block, size) tarvelo::ResizeDecoderMemory(block, size)
 #define STBI_FREE(block) tarvelo::FreeDecoderMemory(block)
+// Sources are read whole into memory first, so the decoder never reads a file.
+#define STBI_NO_STDIO
+// A build without helper threads has no thread-local storage: the decoder keeps
+// its reason for the last failure for the process (see DecoderMemoryScope).
+#if defined(TARVELO_NO_HELPER_THREADS)
+#define STBI_NO_THREAD_LOCALS
+#endif
 
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility push(hidden)
@@ -65,17 +71,8 @@ SourceFormat IdentifyContext(stbi__context& context) noexcept {
   return format;
 }
 
-// Points a decoder context at the source's first byte: the one place where a file
-// and bytes in memory part ways.
+// Points a decoder context at the source's first byte.
 bool StartContext(const SourceBytes& source, stbi__context& context) noexcept {
-  if (source.file != nullptr) {
-    std::clearerr(source.file);
-    if (std::fseek(source.file, 0, SEEK_SET) != 0) {
-      return false;
-    }
-    stbi__start_file(&context, source.file);
-    return true;
-  }
   if (source.data == nullptr || source.size == 0 || source.size > INT_MAX) {
     return false;
   }

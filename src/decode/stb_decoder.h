@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "decode/source_bytes.h"
@@ -38,8 +37,9 @@ bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& ch
 // count. Null when the decoder fails (see DecoderFailureReason).
 DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept;
 
-// The decoder's terse reason for the last failure on this thread ("outofdata",
-// "bad huffman code"); null when it gave none. Static text.
+// The decoder's terse reason for the last failure on this thread (in a build without
+// helper threads, in the process: see DecoderMemoryScope) ("outofdata", "bad
+// huffman code"); null when it gave none. Static text.
 const char* DecoderFailureReason() noexcept;
 
 // Inflates a zlib stream (or a raw deflate stream when `zlib_header` is false)

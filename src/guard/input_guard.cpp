@@ -9,9 +9,6 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
   if (reader.size() == 0) {
     return "source is empty";
   }
-  if (!reader.ready()) {
-    return kCheckOutOfMemory;
-  }
   const char* defect = nullptr;
   switch (format) {
     case SourceFormat::kJpeg: defect = CheckJpeg(reader); break;
@@ -25,9 +22,7 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
     case SourceFormat::kPng: defect = CheckPng(reader); break;
     case SourceFormat::kUnknown: defect = CheckUnread(reader); break;  // else refused by the decoder
   }
-  // A file that delivers fewer bytes than its size is changing under us: what was
-  // checked would not be what is decoded.
-  return reader.short_read() ? "source changed while it was being read" : defect;
+  return defect;
 }
 
 uint64_t ClaimedSourcePixels(SourceFormat format, SourceReader& reader) noexcept {

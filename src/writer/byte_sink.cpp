@@ -1,27 +1,27 @@
 #include "writer/byte_sink.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#if !defined(TARVELO_NO_HELPER_THREADS)
 #include <system_error>
+#endif
 
 namespace tarvelo {
 
-ByteSink::ByteSink(std::FILE* stream, Mode mode) noexcept : stream_output_(stream), output_(&stream_output_) {
-  Start(mode);
-}
-
 ByteSink::ByteSink(ByteOutput& output, Mode mode) noexcept : output_(&output) { Start(mode); }
 
-void ByteSink::Start(Mode mode) noexcept {
+void ByteSink::Start([[maybe_unused]] Mode mode) noexcept {
+#if defined(TARVELO_NO_HELPER_THREADS)
+  const size_t count = 1;
+#else
   const size_t count = mode == Mode::kOverlapped ? kOverlappedBuffers : 1;
-  buffers_.reset(new (std::nothrow) uint8_t[count * kCapacity]);
-  if (buffers_ == nullptr) {
-    return;
-  }
-  current_ = buffers_.get();
-  if (count > 1) {
+#endif
+  buffers_ = static_cast<uint8_t*>(std::malloc(count * kCapacity));
+  current_ = buffers_;
+#if !defined(TARVELO_NO_HELPER_THREADS)
+  if (buffers_ != nullptr && count > 1) {
     for (size_t i = 1; i < count; ++i) {
-      spare_[spare_count_++] = buffers_.get() + i * kCapacity;
+      spare_[spare_count_++] = buffers_ + i * kCapacity;
     }
     try {
       writer_ = std::thread(&ByteSink::WriterLoop, this);
@@ -29,9 +29,13 @@ void ByteSink::Start(Mode mode) noexcept {
       spare_count_ = 0;  // no thread to spare: write from this one
     }
   }
+#endif
 }
 
-ByteSink::~ByteSink() { StopWriter(); }
+ByteSink::~ByteSink() {
+  StopWriter();
+  std::free(buffers_);
+}
 
 uint8_t* ByteSink::Reserve(size_t bytes) noexcept {
   if (kCapacity - used_ < bytes) {
@@ -74,6 +78,7 @@ void ByteSink::HandOver() noexcept {
     used_ = 0;
     return;
   }
+#if !defined(TARVELO_NO_HELPER_THREADS)
   if (used_ == 0) {
     return;
   }
@@ -84,8 +89,10 @@ void ByteSink::HandOver() noexcept {
   spare_changed_.wait(lock, [this] { return spare_count_ > 0; });
   current_ = spare_[--spare_count_];
   used_ = 0;
+#endif
 }
 
+#if !defined(TARVELO_NO_HELPER_THREADS)
 void ByteSink::WriterLoop() noexcept {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -106,16 +113,21 @@ void ByteSink::WriterLoop() noexcept {
   }
 }
 
+#endif
+
 bool ByteSink::Flush() noexcept {
   HandOver();
+#if !defined(TARVELO_NO_HELPER_THREADS)
   if (overlapped()) {
     std::unique_lock lock(mutex_);
     spare_changed_.wait(lock, [this] { return queued_count_ == 0 && !writing_; });
   }
+#endif
   return !failed();
 }
 
 void ByteSink::StopWriter() noexcept {
+#if !defined(TARVELO_NO_HELPER_THREADS)
   if (!overlapped()) {
     return;
   }
@@ -125,6 +137,7 @@ void ByteSink::StopWriter() noexcept {
     queued_changed_.notify_one();
   }
   writer_.join();
+#endif
 }
 
 }  // namespace tarvelo

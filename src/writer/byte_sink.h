@@ -1,13 +1,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#if !defined(TARVELO_NO_HELPER_THREADS)
+#include <condition_variable>
 #include <mutex>
 #include <thread>
+#endif
 
 #include "writer/byte_output.h"
 
@@ -21,7 +21,8 @@ namespace tarvelo {
 // the pixel routines fill the next one, so that the kernel's copy into the file and
 // the pixel work run side by side on two cores instead of one after the other.
 // Either way the output receives the same bytes in the same order. Direct mode
-// starts no thread and takes no lock.
+// starts no thread and takes no lock; a build without helper threads
+// (TARVELO_NO_HELPER_THREADS) has direct mode alone.
 class ByteSink {
  public:
   // Each hand-over is one write to the file, and every write costs the file system
@@ -43,15 +44,17 @@ class ByteSink {
   // kOverlapped falls back to kDirect when no thread can be started. The output
   // must outlive the sink.
   explicit ByteSink(ByteOutput& output, Mode mode = Mode::kDirect) noexcept;
-  // Writes to a stdio stream.
-  explicit ByteSink(std::FILE* stream, Mode mode = Mode::kDirect) noexcept;
   ByteSink(const ByteSink&) = delete;
   ByteSink& operator=(const ByteSink&) = delete;
   ~ByteSink();
 
   // False when the staging buffer could not be allocated.
   [[nodiscard]] bool ready() const noexcept { return buffers_ != nullptr; }
+#if defined(TARVELO_NO_HELPER_THREADS)
+  [[nodiscard]] static bool overlapped() noexcept { return false; }
+#else
   [[nodiscard]] bool overlapped() const noexcept { return writer_.joinable(); }
+#endif
 
   // Room for at least `bytes` (<= kCapacity) more bytes, handing the full buffer
   // over first if needed. Returns the write position; the caller advances it with
@@ -79,15 +82,16 @@ class ByteSink {
   void Start(Mode mode) noexcept;
   void HandOver() noexcept;
   void WriteBlock(const Block& block) noexcept;
-  void WriterLoop() noexcept;
   void StopWriter() noexcept;
 
-  StreamOutput stream_output_{nullptr};  // used by the stream constructor only
   ByteOutput* output_;
-  std::unique_ptr<uint8_t[]> buffers_;
+  uint8_t* buffers_ = nullptr;  // from malloc
   uint8_t* current_ = nullptr;
   size_t used_ = 0;
   std::atomic<int> error_number_{0};
+
+#if !defined(TARVELO_NO_HELPER_THREADS)
+  void WriterLoop() noexcept;
 
   // Overlapped mode: blocks travel from `queued_` to the writing thread and come
   // back through `spare_`, both rings of buffer pointers guarded by `mutex_`.
@@ -102,6 +106,7 @@ class ByteSink {
   bool writing_ = false;
   bool stopping_ = false;
   std::thread writer_;
+#endif
 };
 
 }  // namespace tarvelo

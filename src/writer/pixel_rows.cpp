@@ -95,15 +95,8 @@ inline uint32_t PackColour(const uint8_t* src) {
 // same functions with the same results.
 #if defined(TARVELO_PIXEL_BLOCKS_SSE2)
 namespace vector_blocks = sse2;
-inline constexpr bool kHaveBlocks = true;
-inline constexpr const char* kBlocksName = "sse2";
 #elif defined(TARVELO_PIXEL_BLOCKS_NEON)
 namespace vector_blocks = neon;
-inline constexpr bool kHaveBlocks = true;
-inline constexpr const char* kBlocksName = "neon";
-#else
-inline constexpr bool kHaveBlocks = false;
-inline constexpr const char* kBlocksName = "portable";
 #endif
 
 // Converts the leading whole blocks of a run with the vector routine for the
@@ -128,18 +121,14 @@ size_t EmitPixelBlocks([[maybe_unused]] const uint8_t* src, [[maybe_unused]] uin
   return 0;
 }
 
-// `Blocks` false is the portable routine alone.
-template <int Channels, int Direction, int AlphaPlacement, bool Blocks>
+template <int Channels, int Direction, int AlphaPlacement>
 uint8_t* EmitPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
   constexpr size_t kOutBytes = AlphaPlacement == 0 ? 3 : 4;
   if constexpr (Channels == 3 && Direction > 0 && AlphaPlacement == 0) {
     std::memcpy(dst, src, count * 3);  // already in output order
     return dst + count * 3;
   }
-  size_t blocks = 0;
-  if constexpr (Blocks) {
-    blocks = EmitPixelBlocks<Channels, Direction, AlphaPlacement>(src, dst, count);
-  }
+  const size_t blocks = EmitPixelBlocks<Channels, Direction, AlphaPlacement>(src, dst, count);
   src += blocks * Channels;
   dst += blocks * kOutBytes;
   for (size_t i = blocks; i < count; ++i, src += Channels, dst += kOutBytes) {
@@ -156,24 +145,22 @@ uint8_t* EmitPixels(const uint8_t* src, uint8_t* dst, size_t count) noexcept {
   return dst;
 }
 
-template <int Channels, int Direction, bool Blocks>
-constexpr std::array<PixelRoutine, 3> kByAlpha = {&EmitPixels<Channels, Direction, -1, Blocks>,
-                                                  &EmitPixels<Channels, Direction, 0, Blocks>,
-                                                  &EmitPixels<Channels, Direction, 1, Blocks>};
+template <int Channels, int Direction>
+constexpr std::array<PixelRoutine, 3> kByAlpha = {&EmitPixels<Channels, Direction, -1>,
+                                                  &EmitPixels<Channels, Direction, 0>,
+                                                  &EmitPixels<Channels, Direction, 1>};
 
-template <int Channels, bool Blocks>
-constexpr std::array<std::array<PixelRoutine, 3>, 2> kByDirection = {kByAlpha<Channels, -1, Blocks>,
-                                                                     kByAlpha<Channels, 1, Blocks>};
+template <int Channels>
+constexpr std::array<std::array<PixelRoutine, 3>, 2> kByDirection = {kByAlpha<Channels, -1>,
+                                                                     kByAlpha<Channels, 1>};
 
-template <bool Blocks>
 constexpr std::array<std::array<std::array<PixelRoutine, 3>, 2>, 4> kRoutines = {
-    kByDirection<1, Blocks>, kByDirection<2, Blocks>, kByDirection<3, Blocks>, kByDirection<4, Blocks>};
+    kByDirection<1>, kByDirection<2>, kByDirection<3>, kByDirection<4>};
 
-PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels, bool blocks) {
+PixelRoutine SelectRoutine(const PixelStreamParams& params, int channels) {
   const size_t direction = params.channel_direction > 0 ? 1 : 0;
   const size_t alpha = params.alpha_mode < 0 ? 0 : (params.alpha_mode == 0 ? 1 : 2);
-  const auto& routines = blocks ? kRoutines<kHaveBlocks> : kRoutines<false>;
-  return routines[static_cast<size_t>(channels - 1)][direction][alpha];
+  return kRoutines[static_cast<size_t>(channels - 1)][direction][alpha];
 }
 
 bool Writable(const DecodedImage& image) {
@@ -196,14 +183,11 @@ uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& imag
   return row * static_cast<uint64_t>(image.height);
 }
 
-namespace {
-
-void EmitRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image,
-              bool blocks) noexcept {
+void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
   if (!Writable(image)) {
     return;
   }
-  const PixelRoutine routine = SelectRoutine(params, image.channels, blocks);
+  const PixelRoutine routine = SelectRoutine(params, image.channels);
   const size_t out_pixel_bytes = OutPixelBytes(params);
   const size_t row_pad = RowPad(params);
   const auto width = static_cast<size_t>(image.width);
@@ -232,18 +216,5 @@ void EmitRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImag
     }
   }
 }
-
-}  // namespace
-
-void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept {
-  EmitRows(sink, params, image, true);
-}
-
-void EmitPixelRowsPortable(ByteSink& sink, const PixelStreamParams& params,
-                           const DecodedImage& image) noexcept {
-  EmitRows(sink, params, image, false);
-}
-
-const char* PixelBlocksName() noexcept { return kBlocksName; }
 
 }  // namespace tarvelo

@@ -25,20 +25,11 @@ inline constexpr uint8_t kBackgroundBlue = 255;
 // channel, and a 4-channel pixel under alpha mode 0 is flattened against the
 // background: p = bg + ((d - bg) * alpha) / 255, truncating toward zero.
 // A height of 0 writes nothing; a width of 0 writes just the pad of every row.
-// The pixel routine is chosen once per image, not per pixel. Channel counts
-// outside 1-4 and negative sizes write nothing.
+// The pixel routine is chosen once per image, not per pixel; it uses the
+// processor's vector blocks where the build has them (SSE2 on x86-64, NEON on ARM;
+// none in the TARVELO_PORTABLE_PIXELS build). Channel counts outside 1-4 and
+// negative sizes write nothing.
 void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const DecodedImage& image) noexcept;
-
-// The same bytes as EmitPixelRows from the portable routine alone, without the
-// processor's vector blocks: what processors without them run, so that every
-// build can compare the two paths.
-void EmitPixelRowsPortable(ByteSink& sink, const PixelStreamParams& params,
-                           const DecodedImage& image) noexcept;
-
-// The vector blocks EmitPixelRows uses in this build: "sse2" (x86-64), "neon"
-// (64-bit ARM, or 32-bit ARM built for NEON) or "portable" (none, or the
-// TARVELO_PORTABLE_PIXELS build).
-const char* PixelBlocksName() noexcept;
 
 // The number of bytes EmitPixelRows writes for this image.
 uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& image) noexcept;

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,9 +19,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 #endif
 
 namespace tarvelo {
@@ -144,6 +144,9 @@ TEST(DecoderMemory, BlocksBecomeResidentWithoutBeingWritten) {
   const auto [small_resident, small_pages] = ResidentPages(small, middle);
   FreeDecoderMemory(small);
   EXPECT_EQ(small_pages, small_resident);
+#if defined(TARVELO_NO_HELPER_THREADS)
+  GTEST_SKIP() << "a build without helper threads maps no large block ahead";
+#endif
 
   const size_t size = kPrefaultFrom * 4;
   auto* block = static_cast<uint8_t*>(AllocateDecoderMemory(size));
@@ -196,6 +199,7 @@ TEST(DecoderMemory, FreeingStopsTheHelper) { ExpectFreedHugeBlocksStayUnmapped(t
 
 TEST(DecoderMemory, LargeBlocksStayPlainWithoutPermission) { ExpectFreedHugeBlocksStayUnmapped(false); }
 
+#if !defined(TARVELO_NO_HELPER_THREADS)
 // The permission belongs to the thread that set it, and ends with its scope.
 TEST(DecoderMemory, PermissionIsPerThreadAndScoped) {
   EXPECT_FALSE(DecoderThreadsAllowed());
@@ -213,6 +217,7 @@ TEST(DecoderMemory, PermissionIsPerThreadAndScoped) {
   }
   EXPECT_FALSE(DecoderThreadsAllowed());
 }
+#endif
 
 #endif  // __linux__
 
@@ -251,13 +256,16 @@ TEST(DecoderMemoryScope, RefusedAllocationIsOutOfMemory) {
   EXPECT_FALSE(scope.over_budget());
 }
 
-// Scopes nest, each counting alone; outside any scope nothing is counted or
-// refused, and a block from outside freed inside takes nothing from the count.
+// Outside any scope nothing is counted or refused, and a block from outside freed
+// inside takes nothing from the count. Where scopes nest, each counts alone.
 TEST(DecoderMemoryScope, ScopesNestAndBlocksFromOutsideDoNotCount) {
   void* outside = AllocateDecoderMemory(5000);
   ASSERT_NE(outside, nullptr);
   const DecoderMemoryScope outer(10000);
   void* held = AllocateDecoderMemory(4000);
+#if defined(TARVELO_NO_HELPER_THREADS)
+  FreeDecoderMemory(outside);
+#else
   {
     const DecoderMemoryScope inner(100);
     EXPECT_EQ(AllocateDecoderMemory(200), nullptr);
@@ -265,6 +273,7 @@ TEST(DecoderMemoryScope, ScopesNestAndBlocksFromOutsideDoNotCount) {
     FreeDecoderMemory(outside);
     EXPECT_EQ(inner.peak(), 0U);
   }
+#endif
   EXPECT_FALSE(outer.over_budget());
   void* more = AllocateDecoderMemory(6000);
   EXPECT_NE(more, nullptr);
@@ -273,6 +282,57 @@ TEST(DecoderMemoryScope, ScopesNestAndBlocksFromOutsideDoNotCount) {
   FreeDecoderMemory(more);
   FreeDecoderMemory(held);
 }
+
+// A block counts only in the scope that allocated it: the decoded image, freed
+// after its conversion ended, takes nothing from the next conversion's count.
+TEST(DecoderMemoryScope, ABlockFreedAfterItsScopeTakesNothingFromTheNext) {
+  void* earlier = nullptr;
+  {
+    const DecoderMemoryScope first(10000);
+    earlier = AllocateDecoderMemory(5000);
+    ASSERT_NE(earlier, nullptr);
+  }
+  const DecoderMemoryScope second(10000);
+  void* held = AllocateDecoderMemory(6000);
+  ASSERT_NE(held, nullptr);
+  FreeDecoderMemory(earlier);
+  earlier = ResizeDecoderMemory(AllocateDecoderMemory(1), 4000);
+  ASSERT_NE(earlier, nullptr);
+  EXPECT_EQ(AllocateDecoderMemory(1), nullptr);  // 6000 + 4000 still held
+  EXPECT_EQ(second.peak(), 10000U);
+  FreeDecoderMemory(earlier);
+  FreeDecoderMemory(held);
+}
+
+#if defined(TARVELO_NO_HELPER_THREADS)
+// Without thread-local storage the account is the process's: a second thread's
+// scope waits until the first one ends, so neither counts the other's blocks.
+TEST(DecoderMemoryScope, ScopesOnTwoThreadsTakeTurns) {
+  std::atomic<bool> started{false};
+  std::atomic<bool> entered{false};
+  std::thread other;
+  {
+    const DecoderMemoryScope scope(1000);
+    void* mine = AllocateDecoderMemory(800);
+    other = std::thread([&] {
+      started = true;
+      const DecoderMemoryScope theirs(100);
+      entered = true;
+      EXPECT_EQ(theirs.peak(), 0U);
+      EXPECT_FALSE(theirs.over_budget());
+    });
+    while (!started) {
+      std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(entered);
+    EXPECT_EQ(scope.peak(), 800U);
+    FreeDecoderMemory(mine);
+  }
+  other.join();
+  EXPECT_TRUE(entered);
+}
+#endif
 
 }  // namespace
 }  // namespace tarvelo

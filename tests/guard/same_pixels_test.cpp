@@ -5,44 +5,27 @@
 
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "convert/decode_source.h"
 #include "file_bytes.h"
+#include "reference_decoder.h"
 #include "source_builders.h"
 #include "temp_dir.h"
-
-#if defined(__GNUC__)
-#pragma GCC visibility push(hidden)
-#endif
-#include <stb/stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC visibility pop
-#endif
 
 namespace tarvelo::test {
 namespace {
 
-struct StbFree {
-  void operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
-};
-
 void ExpectSamePixels(const std::string& path) {
   SCOPED_TRACE(path);
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  const std::unique_ptr<unsigned char, StbFree> plain(stbi_load(path.c_str(), &width, &height, &channels, 0));
-  ASSERT_NE(plain, nullptr) << "not a valid source: " << stbi_failure_reason();
+  Image plain;
+  ASSERT_TRUE(DecodeReference(path, plain)) << "not a valid source";
   const DecodeResult guarded = DecodeImageFile(path.c_str());
   ASSERT_TRUE(guarded.ok()) << (guarded.failure.reason != nullptr ? guarded.failure.reason : "");
-  ASSERT_EQ(guarded.image.width, width);
-  ASSERT_EQ(guarded.image.height, height);
-  ASSERT_EQ(guarded.image.channels, channels);
-  const size_t bytes =
-      static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels);
-  EXPECT_EQ(std::memcmp(guarded.image.pixels, plain.get(), bytes), 0);
+  ASSERT_EQ(guarded.image.width, plain.width);
+  ASSERT_EQ(guarded.image.height, plain.height);
+  ASSERT_EQ(guarded.image.channels, plain.channels);
+  EXPECT_EQ(std::memcmp(guarded.image.pixels, plain.pixels.data(), plain.pixels.size()), 0);
 }
 
 TEST(SamePixels, EveryValidSourceOfEveryFormatDecodesAlikeWithAndWithoutTheGuard) {
