@@ -33,6 +33,9 @@
 
 #include "decode/stb_decoder.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace tarvelo {
 
 void DecoderBufferDeleter::operator()(unsigned char* pixels) const noexcept { stbi_image_free(pixels); }
@@ -104,6 +107,83 @@ DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, i
 }
 
 const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
+
+namespace {
+
+enum class Kind { kPlain, kUnsupported, kCorrupt };
+
+struct TerseReason {
+  const char* terse;
+  Kind kind;
+  const char* plain;  // kPlain only
+};
+
+// The decoder's reasons that say something other than "this data is corrupt"; any
+// reason not listed here is reported as corrupt data. The plain text for "unknown
+// image type" names the formats the decoder reads.
+constexpr TerseReason kReasons[] = {
+    {"outofdata", Kind::kPlain, "file ends early"},
+    {"bad file", Kind::kPlain, "file ends early"},
+    {"unknown image type", Kind::kPlain,
+     "not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)"},
+    {"outofmem", Kind::kPlain, "out of memory"},
+    {"too large", Kind::kPlain, "image too large for the decoder"},
+    {"can't fopen", Kind::kPlain, "source cannot be opened"},
+    {"only 8-bit", Kind::kUnsupported, nullptr},
+    {"1/2/4/8/16-bit only", Kind::kUnsupported, nullptr},
+    {"bad bits_per_channel", Kind::kUnsupported, nullptr},
+    {"unsupported bit depth", Kind::kUnsupported, nullptr},
+    {"max value > 65535", Kind::kUnsupported, nullptr},
+    {"BMP JPEG/PNG", Kind::kUnsupported, nullptr},
+    {"BMP RLE", Kind::kUnsupported, nullptr},
+    {"unknown BMP", Kind::kUnsupported, nullptr},
+    {"unsupported format", Kind::kUnsupported, nullptr},
+    {"unsupported data layout", Kind::kUnsupported, nullptr},
+    {"unsupported", Kind::kUnsupported, nullptr},
+    {"wrong channel count", Kind::kUnsupported, nullptr},
+    {"wrong color format", Kind::kUnsupported, nullptr},
+    {"wrong version", Kind::kUnsupported, nullptr},
+    {"no header height", Kind::kUnsupported, nullptr},
+    {"bad format", Kind::kUnsupported, nullptr},
+};
+
+}  // namespace
+
+void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason, char* out,
+                            size_t size) noexcept {
+  if (out == nullptr || size == 0) {
+    return;
+  }
+  const char* format = SourceFormatName(source_format);
+  if (terse_reason == nullptr || *terse_reason == '\0') {
+    (void)std::snprintf(out, size, "the decoder could not read the %s data", format);
+    return;
+  }
+  Kind kind = Kind::kCorrupt;
+  for (const TerseReason& reason : kReasons) {
+    if (std::strcmp(reason.terse, terse_reason) == 0) {
+      if (reason.kind == Kind::kPlain) {
+        (void)std::snprintf(out, size, "%s", reason.plain);
+        return;
+      }
+      kind = reason.kind;
+      break;
+    }
+  }
+  if (kind == Kind::kUnsupported) {
+    (void)std::snprintf(out, size, "a kind of %s this library does not read (%s)", format, terse_reason);
+  } else {
+    (void)std::snprintf(out, size, "corrupt %s data (%s)", format, terse_reason);
+  }
+  // Some reasons quote bytes of the file (a PNG chunk's name): keep the line one
+  // line of plain text.
+  for (char* at = out; *at != '\0'; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte < 0x20 || byte >= 0x7F) {
+      *at = '?';
+    }
+  }
+}
 
 const char* SourceFormatName(SourceFormat format) noexcept {
   switch (format) {
