@@ -16,8 +16,8 @@ static int Report(const char* what, const TarveloResult* result) {
   if (result->status == TARVELO_STATUS_CONVERTED) {
     return 0;
   }
-  fprintf(stderr, "%s: %s%s%s\n", what, TarveloStatusMessage(result->status), result->detail[0] != '\0' ? ": " : "",
-          result->detail);
+  fprintf(stderr, "%s: %s%s%s\n", what, TarveloStatusMessage(result->status),
+          result->detail[0] != '\0' ? ": " : "", result->detail);
   return 1;
 }
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/path_narrow.h"
 #include "fuzz_target.h"
+#include "platform/path_narrow.h"
 
 namespace {
 

@@ -98,9 +98,8 @@ TARVELO_API const char* TARVELO_CALL TarveloLibraryVersion(void);
  *   TarveloOutput output = {0};
  *   output.kind = TARVELO_OUTPUT_BUFFER;
  *   TarveloResult result;
- *   if (TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, NULL, &result) == TARVELO_STATUS_CONVERTED) {
- *     use(output.buffer, output.size);
- *     TarveloFree(output.buffer);
+ *   if (TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, NULL, &result) == TARVELO_STATUS_CONVERTED)
+ * { use(output.buffer, output.size); TarveloFree(output.buffer);
  *   }
  *
  * Common rules:
@@ -233,7 +232,8 @@ typedef struct TarveloImageInfo {
  * file over 4 GiB: TARVELO_STATUS_IMAGE_TOO_LARGE, before anything is written.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertImage(const TarveloSource* source, TarveloOutput* output,
-                                                           TarveloLayout layout, const TarveloOptions* options,
+                                                           TarveloLayout layout,
+                                                           const TarveloOptions* options,
                                                            TarveloResult* result);
 
 /* Releases a TARVELO_OUTPUT_BUFFER's buffer. NULL is ignored. Use this, not free():

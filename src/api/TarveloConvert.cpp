@@ -91,10 +91,12 @@ TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLa
   return TARVELO_STATUS_CONVERTED;
 }
 
-TARVELO_API TarveloStatus TarveloLayoutNames(TarveloLayout layout, const char** name, const char** extension) {
+TARVELO_API TarveloStatus TarveloLayoutNames(TarveloLayout layout, const char** name,
+                                             const char** extension) {
   int value = 0;
   std::memcpy(&value, &layout, sizeof value);
-  return tarvelo::LayoutNames(value, name, extension) ? TARVELO_STATUS_CONVERTED : TARVELO_STATUS_INVALID_ARGUMENT;
+  return tarvelo::LayoutNames(value, name, extension) ? TARVELO_STATUS_CONVERTED
+                                                      : TARVELO_STATUS_INVALID_ARGUMENT;
 }
 
 }  // extern "C"

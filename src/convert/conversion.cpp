@@ -38,7 +38,8 @@ bool Refuse(TarveloResult& result, const char* why) noexcept {
 // Why a source was not decoded, in one line: "out of memory", the size limit naming
 // its cap, the system's message for an errno, a reason in plain words, or the
 // decoder's reason put in plain words by the decoder room.
-TarveloStatus ReportSource(const SourceFailure& failure, SourceFormat format, TarveloResult& result) noexcept {
+TarveloStatus ReportSource(const SourceFailure& failure, SourceFormat format,
+                           TarveloResult& result) noexcept {
   Report(result, failure.out_of_memory ? TARVELO_STATUS_OUT_OF_MEMORY : TARVELO_STATUS_SOURCE_UNREADABLE,
          failure.reason);
   result.error_number = failure.error_number;
@@ -55,7 +56,8 @@ TarveloStatus ReportSource(const SourceFailure& failure, SourceFormat format, Ta
   return result.status;
 }
 
-TarveloStatus ReportWrite(const WriteFailure& failure, const LayoutEntry& layout, TarveloResult& result) noexcept {
+TarveloStatus ReportWrite(const WriteFailure& failure, const LayoutEntry& layout,
+                          TarveloResult& result) noexcept {
   switch (failure.kind) {
     case WriteFailureKind::kNone: return Report(result, TARVELO_STATUS_CONVERTED, nullptr);
     case WriteFailureKind::kTooLarge: return Report(result, TARVELO_STATUS_IMAGE_TOO_LARGE, layout.too_large);
@@ -292,7 +294,9 @@ TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, Tarv
   if (read.failure.failed()) {
     return ReportSource(read.failure, read.format, result);
   }
-  info = {.width = read.width, .height = read.height, .channels = read.channels,
+  info = {.width = read.width,
+          .height = read.height,
+          .channels = read.channels,
           .format = SourceFormatName(read.format)};
   return result.status;
 }

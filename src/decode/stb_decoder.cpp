@@ -31,10 +31,10 @@
 #pragma GCC visibility pop
 #endif
 
-#include "decode/stb_decoder.h"
-
 #include <cstdio>
 #include <cstring>
+
+#include "decode/stb_decoder.h"
 
 namespace tarvelo {
 

@@ -25,7 +25,8 @@ constexpr size_t kMaxPathUnits = 32767;
 // call; null when the text cannot be converted or memory runs out.
 wchar_t* AnsiToWide(const char* ansi) noexcept {
   const int units = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-  auto* wide = static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
+  auto* wide =
+      static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
   if (wide != nullptr && MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, units) == 0) {
     std::free(wide);
     return nullptr;

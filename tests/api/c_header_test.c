@@ -80,7 +80,8 @@ static void CheckProgramsApi(const unsigned char* pixels, const unsigned char* p
   source.width = 3;
   source.height = 2;
   source.channels = 3;
-  Check(TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, &result) == TARVELO_STATUS_CONVERTED &&
+  Check(TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, &result) ==
+                TARVELO_STATUS_CONVERTED &&
             output.size == tga_size && memcmp(output.buffer, tga, tga_size) == 0,
         "raw pixels to a buffer");
   TarveloFree(output.buffer);
@@ -92,9 +93,10 @@ static void CheckProgramsApi(const unsigned char* pixels, const unsigned char* p
   output.kind = TARVELO_OUTPUT_FUNC;
   output.write = Collect;
   output.context = &collected;
-  Check(TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, NULL, &result) == TARVELO_STATUS_CONVERTED &&
-            collected.size == bmp_size && memcmp(collected.bytes, bmp, bmp_size) == 0,
-        "bytes in memory to a callback");
+  Check(
+      TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, NULL, &result) == TARVELO_STATUS_CONVERTED &&
+          collected.size == bmp_size && memcmp(collected.bytes, bmp, bmp_size) == 0,
+      "bytes in memory to a callback");
   Check(TarveloReadInfo(&source, &info, NULL) == TARVELO_STATUS_CONVERTED && info.width == 3 &&
             info.height == 2 && info.channels == 3 && strcmp(info.format, "PNM") == 0,
         "info from memory");

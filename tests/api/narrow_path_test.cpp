@@ -1,6 +1,4 @@
 // Wide paths become UTF-8 whatever the locale, up to the system's longest path.
-#include "platform/path_narrow.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -12,6 +10,7 @@
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
+#include "platform/path_narrow.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_path.h"

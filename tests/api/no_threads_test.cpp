@@ -145,7 +145,8 @@ class NoThreads : public testing::Test {
     TarveloOutput output{};
     output.kind = TARVELO_OUTPUT_FILE;
     output.path = source_.c_str();
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, nullptr, nullptr));
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED,
+              TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, nullptr, nullptr));
   }
 
   TempDir dir_;
@@ -177,7 +178,8 @@ TEST_F(NoThreads, DefaultOptionsStartNoThreadAndTakeNoLock) {
     memory.size = source.size();
     TarveloOutput buffer{};
     buffer.kind = TARVELO_OUTPUT_BUFFER;
-    EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertImage(&memory, &buffer, TARVELO_LAYOUT_BMP, nullptr, nullptr));
+    EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+              TarveloConvertImage(&memory, &buffer, TARVELO_LAYOUT_BMP, nullptr, nullptr));
     TarveloFree(buffer.buffer);
   });
   EXPECT_EQ(0, witness.created);
@@ -198,7 +200,8 @@ TEST_F(NoThreads, AllowingThreadsStartsThem) {
     TarveloOutput output{};
     output.kind = TARVELO_OUTPUT_FILE;
     output.path = destination_.c_str();
-    EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, nullptr));
+    EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+              TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, nullptr));
   });
   EXPECT_GE(witness.created, 1);
   EXPECT_GT(witness.locks, 0);

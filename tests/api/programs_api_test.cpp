@@ -144,11 +144,13 @@ TEST(PixelSources, EveryChannelCountAndLayoutIsByteExactEverywhere) {
         const Bytes expected = Expected(image, layout);
         for (const size_t extra : {size_t{0}, size_t{3}}) {
           const Bytes pixels = extra == 0 ? image.pixels : WithStride(image, extra);
-          const TarveloSource source = PixelSource(pixels.data(), width, 6, channels, extra == 0 ? 0 : row + extra);
+          const TarveloSource source =
+              PixelSource(pixels.data(), width, 6, channels, extra == 0 ? 0 : row + extra);
           const std::string path = dir.File("out-" + std::to_string(extra));
           TarveloResult result;
           std::memset(&result, 'x', sizeof result);
-          ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(source, path, layout, nullptr, &result)) << result.detail;
+          ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(source, path, layout, nullptr, &result))
+              << result.detail;
           EXPECT_EQ(TARVELO_STATUS_CONVERTED, result.status);
           EXPECT_EQ(0, result.error_number);
           EXPECT_STREQ("", result.detail);
@@ -217,8 +219,10 @@ TEST(PixelSources, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
               TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, nullptr, &result));
     EXPECT_NE("", std::string(result.detail));
   }
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloConvertImage(nullptr, outputs, TARVELO_LAYOUT_TGA, nullptr, nullptr));
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloConvertImage(&source, nullptr, TARVELO_LAYOUT_TGA, nullptr, nullptr));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+            TarveloConvertImage(nullptr, outputs, TARVELO_LAYOUT_TGA, nullptr, nullptr));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+            TarveloConvertImage(&source, nullptr, TARVELO_LAYOUT_TGA, nullptr, nullptr));
 }
 
 // Too large for the layout: refused before any output sees a byte, and an existing
@@ -255,7 +259,8 @@ TEST(WriteCallback, RefusalAtEveryOffsetStopsTheWrite) {
         Collector collector;
         collector.refuse_from = refuse_from;
         TarveloResult result;
-        ASSERT_EQ(TARVELO_STATUS_WRITE_FAILED, ToFunc(source, collector, layout, nullptr, &result)) << refuse_from;
+        ASSERT_EQ(TARVELO_STATUS_WRITE_FAILED, ToFunc(source, collector, layout, nullptr, &result))
+            << refuse_from;
         EXPECT_STREQ("the write callback reported a failure", result.detail);
         EXPECT_EQ(0, result.error_number);
         EXPECT_EQ(0, collector.calls_after_refusal) << refuse_from;
@@ -291,7 +296,8 @@ TEST_F(MemorySources, EverySourceGivesTheSameBytesToEveryOutput) {
     for (const TarveloLayout layout : kLayouts) {
       SCOPED_TRACE(name + " layout " + std::to_string(layout));
       const std::string reference = dir_.File("reference.out");
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvert(path.c_str(), reference.c_str(), layout, nullptr, 0));
+      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
+                TarveloConvert(path.c_str(), reference.c_str(), layout, nullptr, 0));
       const Bytes expected = ReadFileBytes(reference);
       for (const TarveloSource& source : {FileSource(path), MemorySource(bytes.data(), bytes.size())}) {
         const std::string out = dir_.File("out");
@@ -318,7 +324,8 @@ TEST_F(MemorySources, EveryTruncationIsRefusedOrConvertedWhole) {
       Bytes out;
       TarveloResult result;
       // The pointer stays valid for length 0: only the size says "empty".
-      const TarveloStatus status = ToBuffer(MemorySource(source.data(), length), out, TARVELO_LAYOUT_TGA, nullptr, &result);
+      const TarveloStatus status =
+          ToBuffer(MemorySource(source.data(), length), out, TARVELO_LAYOUT_TGA, nullptr, &result);
       if (status == TARVELO_STATUS_CONVERTED) {
         ASSERT_GE(out.size(), 18U) << name << " cut at " << length;
         const size_t pixel_bytes = out[16] / 8U;
@@ -354,14 +361,16 @@ TEST_F(MemorySources, RefusalsNameTheirCause) {
   };
   for (const Case& c : cases) {
     TarveloResult result;
-    EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, ToFile(c.source, dir_.File("x.tga"), TARVELO_LAYOUT_TGA, nullptr, &result));
+    EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
+              ToFile(c.source, dir_.File("x.tga"), TARVELO_LAYOUT_TGA, nullptr, &result));
     EXPECT_STREQ(c.detail, result.detail);
     EXPECT_EQ(c.error_number, result.error_number) << c.detail;
   }
   // The destination's system error.
   TarveloResult result;
   EXPECT_EQ(TARVELO_STATUS_DESTINATION_UNOPENABLE,
-            ToFile(MemorySource(png.data(), png.size()), dir_.File("missing/x.tga"), TARVELO_LAYOUT_TGA, nullptr, &result));
+            ToFile(MemorySource(png.data(), png.size()), dir_.File("missing/x.tga"), TARVELO_LAYOUT_TGA,
+                   nullptr, &result));
   EXPECT_EQ(ENOENT, result.error_number);
   EXPECT_STREQ("No such file or directory", result.detail);
   EXPECT_FALSE(FileExists(dir_.File("x.tga")));
@@ -376,7 +385,8 @@ TEST_F(MemorySources, DecodedSizeCapIsPerCall) {
     options.max_decoded_pixels = cap;
     Bytes out;
     TarveloResult result;
-    const TarveloStatus status = ToBuffer(MemorySource(png.data(), png.size()), out, TARVELO_LAYOUT_TGA, &options, &result);
+    const TarveloStatus status =
+        ToBuffer(MemorySource(png.data(), png.size()), out, TARVELO_LAYOUT_TGA, &options, &result);
     if (cap == 62) {
       EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, status);
       EXPECT_STREQ("image exceeds the decoded-size limit (62 pixels)", result.detail);
@@ -403,14 +413,16 @@ TEST(Threads, OnAndOffGiveTheSameBytes) {
       SCOPED_TRACE(threads ? "threads allowed" : "no threads");
       const TarveloOptions options = Options(threads);
       Bytes buffer;
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToBuffer(MemorySource(source.data(), source.size()), buffer, layout, &options));
+      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
+                ToBuffer(MemorySource(source.data(), source.size()), buffer, layout, &options));
       EXPECT_TRUE(expected == buffer);
       const std::string path = dir.File("out");
       ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(FileSource(dir.File("big.tga")), path, layout, &options));
       EXPECT_TRUE(expected == ReadFileBytes(path));
       Collector collector;
       ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                ToFunc(PixelSource(picture.pixels.data(), picture.width, picture.height, 4), collector, layout, &options));
+                ToFunc(PixelSource(picture.pixels.data(), picture.width, picture.height, 4), collector,
+                       layout, &options));
       EXPECT_TRUE(expected == collector.bytes);
     }
   }
@@ -448,7 +460,9 @@ TEST(ImageInfo, ReportsWhatAConversionDecodes) {
     const char* name;
     int channels;
     const char* format;
-  } expected[] = {{"ga.png", 2, "PNG"}, {"grey.jpg", 3, "JPEG"}, {"light.hdr", 3, "HDR"}};  // the test's JPEG encoder always stores colour
+  } expected[] = {{"ga.png", 2, "PNG"},
+                  {"grey.jpg", 3, "JPEG"},
+                  {"light.hdr", 3, "HDR"}};  // the test's JPEG encoder always stores colour
   TarveloImageInfo info;
   for (const auto& e : expected) {
     const std::string path = dir.File(e.name);
@@ -570,7 +584,8 @@ TEST(LayoutNames, TheLibraryListsEveryLayout) {
   const char* extension = "untouched";
   std::vector<std::string> listed;
   int value = 0;
-  for (; TarveloLayoutNames(static_cast<TarveloLayout>(value), &name, &extension) == TARVELO_STATUS_CONVERTED; ++value) {
+  for (; TarveloLayoutNames(static_cast<TarveloLayout>(value), &name, &extension) == TARVELO_STATUS_CONVERTED;
+       ++value) {
     listed.push_back(std::string(name) + " " + extension);
     TarveloLayout back = TARVELO_LAYOUT_TGA;
     ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloLayoutFromName(name, &back));
@@ -581,7 +596,8 @@ TEST(LayoutNames, TheLibraryListsEveryLayout) {
   EXPECT_EQ((std::vector<std::string>{"tga .tga", "bmp .bmp"}), listed);
   EXPECT_STREQ("bmp", name);  // left as the last layout gave them
   EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloLayoutNames(TARVELO_LAYOUT_TGA, nullptr, nullptr));
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloLayoutNames(static_cast<TarveloLayout>(-1), &name, &extension));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+            TarveloLayoutNames(static_cast<TarveloLayout>(-1), &name, &extension));
 }
 
 TEST(Version, HeaderAndLibraryAgree) { EXPECT_STREQ(TARVELO_VERSION_STRING, TarveloLibraryVersion()); }

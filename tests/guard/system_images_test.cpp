@@ -143,8 +143,9 @@ TEST(SystemImages, EveryImageTheDecoderReadsConvertsToItsPixels) {
     output.kind = TARVELO_OUTPUT_BUFFER;
     TarveloResult result{};
     const char* detail = result.detail;
-    const TarveloStatus status = source.empty() ? TARVELO_STATUS_SOURCE_UNREADABLE
-                                                : TarveloConvertImage(&memory, &output, TARVELO_LAYOUT_TGA, nullptr, &result);
+    const TarveloStatus status =
+        source.empty() ? TARVELO_STATUS_SOURCE_UNREADABLE
+                       : TarveloConvertImage(&memory, &output, TARVELO_LAYOUT_TGA, nullptr, &result);
     void* buffer = output.buffer;
     const size_t size = output.size;
     if (!readable) {
