@@ -5,6 +5,7 @@
 
 #include "convert/conversion.h"
 #include "platform/text_copy.h"
+#include "writer/output_layouts.h"
 
 extern "C" {
 
@@ -83,11 +84,11 @@ TARVELO_API void TarveloInitOptions(TarveloOptions* options) {
 TARVELO_API void TarveloFree(void* buffer) { std::free(buffer); }
 
 TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLayout* layout) {
-  int value = 0;
-  if (layout == nullptr || !tarvelo::LayoutFromName(file_name, value)) {
+  const tarvelo::LayoutEntry* entry = tarvelo::FindLayoutByName(file_name);
+  if (entry == nullptr || layout == nullptr) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }
-  *layout = static_cast<TarveloLayout>(value);
+  *layout = static_cast<TarveloLayout>(entry->layout);
   return TARVELO_STATUS_CONVERTED;
 }
 
@@ -95,8 +96,17 @@ TARVELO_API TarveloStatus TarveloLayoutNames(TarveloLayout layout, const char** 
                                              const char** extension) {
   int value = 0;
   std::memcpy(&value, &layout, sizeof value);
-  return tarvelo::LayoutNames(value, name, extension) ? TARVELO_STATUS_CONVERTED
-                                                      : TARVELO_STATUS_INVALID_ARGUMENT;
+  const tarvelo::LayoutEntry* entry = tarvelo::FindLayout(value);
+  if (entry == nullptr) {
+    return TARVELO_STATUS_INVALID_ARGUMENT;
+  }
+  if (name != nullptr) {
+    *name = entry->name;
+  }
+  if (extension != nullptr) {
+    *extension = entry->extension;
+  }
+  return TARVELO_STATUS_CONVERTED;
 }
 
 }  // extern "C"

@@ -116,6 +116,16 @@ const char* CheckPixels(const TarveloSource& source) noexcept {
   return source.row_stride != 0 && source.row_stride < row ? "row stride is shorter than a row" : nullptr;
 }
 
+// Null when the source can be read, else the reason.
+const char* CheckSource(const TarveloSource& source) noexcept {
+  switch (RawValue(source.kind)) {
+    case TARVELO_SOURCE_FILE: return source.path == nullptr ? "source path is null" : nullptr;
+    case TARVELO_SOURCE_MEMORY: return source.data == nullptr ? "source data is null" : nullptr;
+    case TARVELO_SOURCE_PIXELS: return CheckPixels(source);
+    default: return "unknown source kind";
+  }
+}
+
 // Null when the output can be written to, else the reason.
 const char* CheckOutput(const TarveloOutput& output) noexcept {
   switch (RawValue(output.kind)) {
@@ -183,31 +193,21 @@ TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* de
 
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
                TarveloResult& result) noexcept {
-  switch (RawValue(source.kind)) {
-    case TARVELO_SOURCE_FILE:
-      if (source.path == nullptr) {
-        return Refuse(result, "source path is null");
-      }
-      image = DecodeImageFile(source.path, settings);
-      break;
-    case TARVELO_SOURCE_MEMORY:
-      if (source.data == nullptr) {
-        return Refuse(result, "source data is null");
-      }
-      image = DecodeImageMemory(static_cast<const uint8_t*>(source.data), source.size, settings);
-      break;
-    case TARVELO_SOURCE_PIXELS:
-      if (const char* problem = CheckPixels(source); problem != nullptr) {
-        return Refuse(result, problem);
-      }
-      image.image = {.width = source.width,
-                     .height = source.height,
-                     .channels = source.channels,
-                     .pixels = static_cast<const uint8_t*>(source.data),
-                     .row_stride = source.row_stride};
-      return true;
-    default: return Refuse(result, "unknown source kind");
+  if (const char* problem = CheckSource(source); problem != nullptr) {
+    return Refuse(result, problem);
   }
+  const int kind = RawValue(source.kind);
+  if (kind == TARVELO_SOURCE_PIXELS) {
+    image.image = {.width = source.width,
+                   .height = source.height,
+                   .channels = source.channels,
+                   .pixels = static_cast<const uint8_t*>(source.data),
+                   .row_stride = source.row_stride};
+    return true;
+  }
+  image = kind == TARVELO_SOURCE_FILE
+              ? DecodeImageFile(source.path, settings)
+              : DecodeImageMemory(static_cast<const uint8_t*>(source.data), source.size, settings);
   if (!image.ok()) {
     ReportSource(image.failure, image.format, result);
     return false;
@@ -275,22 +275,16 @@ TarveloStatus Convert(const TarveloSource* source, TarveloOutput& output, int la
 
 TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, TarveloResult& result) noexcept {
   Report(result, TARVELO_STATUS_CONVERTED, nullptr);
-  SourceInfo read;
-  switch (RawValue(source.kind)) {
-    case TARVELO_SOURCE_FILE:
-      if (source.path == nullptr) {
-        return Invalid(result, "source path is null");
-      }
-      read = ReadSourceInfoFile(source.path);
-      break;
-    case TARVELO_SOURCE_MEMORY:
-      if (source.data == nullptr) {
-        return Invalid(result, "source data is null");
-      }
-      read = ReadSourceInfoMemory(static_cast<const uint8_t*>(source.data), source.size);
-      break;
-    default: return Invalid(result, "only a file or memory source has information to read");
+  const int kind = RawValue(source.kind);
+  if (kind == TARVELO_SOURCE_PIXELS) {
+    return Invalid(result, "only a file or memory source has information to read");
   }
+  if (const char* problem = CheckSource(source); problem != nullptr) {
+    return Invalid(result, problem);
+  }
+  const SourceInfo read = kind == TARVELO_SOURCE_FILE
+                              ? ReadSourceInfoFile(source.path)
+                              : ReadSourceInfoMemory(static_cast<const uint8_t*>(source.data), source.size);
   if (read.failure.failed()) {
     return ReportSource(read.failure, read.format, result);
   }
@@ -299,25 +293,6 @@ TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, Tarv
           .channels = read.channels,
           .format = SourceFormatName(read.format)};
   return result.status;
-}
-
-bool LayoutFromName(const char* name, int& layout) noexcept {
-  const LayoutEntry* entry = FindLayoutByName(name);
-  if (entry != nullptr) {
-    layout = static_cast<int>(entry->layout);
-  }
-  return entry != nullptr;
-}
-
-bool LayoutNames(int layout, const char** name, const char** extension) noexcept {
-  const LayoutEntry* entry = FindLayout(layout);
-  if (entry != nullptr && name != nullptr) {
-    *name = entry->name;
-  }
-  if (entry != nullptr && extension != nullptr) {
-    *extension = entry->extension;
-  }
-  return entry != nullptr;
 }
 
 }  // namespace tarvelo

@@ -29,11 +29,6 @@ TarveloStatus Convert(const TarveloSource* source, TarveloOutput& output, int la
 // The source's size, channels and format, as TarveloReadInfo reports them.
 TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, TarveloResult& result) noexcept;
 
-// The layout table's answers for the API: the layout a name asks for (see
-// FindLayoutByName), and a layout's name and extension (either pointer may be null).
-bool LayoutFromName(const char* name, int& layout) noexcept;
-bool LayoutNames(int layout, const char** name, const char** extension) noexcept;
-
 // Sets `result` to `status` with `detail` (null: "") and no system error; returns `status`.
 TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* detail) noexcept;
 
