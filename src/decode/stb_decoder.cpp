@@ -110,41 +110,35 @@ const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
 
 namespace {
 
-enum class Kind { kPlain, kUnsupported, kCorrupt };
-
-struct TerseReason {
-  const char* terse;
-  Kind kind;
-  const char* plain;  // kPlain only
-};
-
-// The decoder's reasons that say something other than "this data is corrupt"; any
-// reason not listed here is reported as corrupt data. The plain text for "unknown
-// image type" names the formats the decoder reads.
-constexpr TerseReason kReasons[] = {
-    {"outofdata", Kind::kPlain, "file ends early"},
-    {"bad file", Kind::kPlain, "file ends early"},
-    {"unknown image type", Kind::kPlain,
+// The decoder's reasons that have plain words of their own (the text for "unknown
+// image type" names the formats the decoder reads), and those that name a kind of
+// image it does not read; any other reason is reported as corrupt data.
+constexpr const char* kPlainReasons[][2] = {
+    {"outofdata", "file ends early"},
+    {"bad file", "file ends early"},
+    {"unknown image type",
      "not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)"},
-    {"outofmem", Kind::kPlain, "out of memory"},
-    {"too large", Kind::kPlain, "image too large for the decoder"},
-    {"can't fopen", Kind::kPlain, "source cannot be opened"},
-    {"only 8-bit", Kind::kUnsupported, nullptr},
-    {"1/2/4/8/16-bit only", Kind::kUnsupported, nullptr},
-    {"bad bits_per_channel", Kind::kUnsupported, nullptr},
-    {"unsupported bit depth", Kind::kUnsupported, nullptr},
-    {"max value > 65535", Kind::kUnsupported, nullptr},
-    {"BMP JPEG/PNG", Kind::kUnsupported, nullptr},
-    {"BMP RLE", Kind::kUnsupported, nullptr},
-    {"unknown BMP", Kind::kUnsupported, nullptr},
-    {"unsupported format", Kind::kUnsupported, nullptr},
-    {"unsupported data layout", Kind::kUnsupported, nullptr},
-    {"unsupported", Kind::kUnsupported, nullptr},
-    {"wrong channel count", Kind::kUnsupported, nullptr},
-    {"wrong color format", Kind::kUnsupported, nullptr},
-    {"wrong version", Kind::kUnsupported, nullptr},
-    {"no header height", Kind::kUnsupported, nullptr},
-    {"bad format", Kind::kUnsupported, nullptr},
+    {"outofmem", "out of memory"},
+    {"too large", "image too large for the decoder"},
+    {"can't fopen", "source cannot be opened"},
+};
+constexpr const char* kUnsupportedReasons[] = {
+    "only 8-bit",
+    "1/2/4/8/16-bit only",
+    "bad bits_per_channel",
+    "unsupported bit depth",
+    "max value > 65535",
+    "BMP JPEG/PNG",
+    "BMP RLE",
+    "unknown BMP",
+    "unsupported format",
+    "unsupported",
+    "unsupported data layout",
+    "wrong channel count",
+    "wrong color format",
+    "wrong version",
+    "no header height",
+    "bad format",
 };
 
 }  // namespace
@@ -159,22 +153,19 @@ void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason
     (void)std::snprintf(out, size, "the decoder could not read the %s data", format);
     return;
   }
-  Kind kind = Kind::kCorrupt;
-  for (const TerseReason& reason : kReasons) {
-    if (std::strcmp(reason.terse, terse_reason) == 0) {
-      if (reason.kind == Kind::kPlain) {
-        (void)std::snprintf(out, size, "%s", reason.plain);
-        return;
-      }
-      kind = reason.kind;
-      break;
+  for (const auto& reason : kPlainReasons) {
+    if (std::strcmp(reason[0], terse_reason) == 0) {
+      (void)std::snprintf(out, size, "%s", reason[1]);
+      return;
     }
   }
-  if (kind == Kind::kUnsupported) {
-    (void)std::snprintf(out, size, "a kind of %s this library does not read (%s)", format, terse_reason);
-  } else {
-    (void)std::snprintf(out, size, "corrupt %s data (%s)", format, terse_reason);
+  bool unsupported = false;
+  for (const char* reason : kUnsupportedReasons) {
+    unsupported = unsupported || std::strcmp(reason, terse_reason) == 0;
   }
+  (void)std::snprintf(out, size,
+                      unsupported ? "a kind of %s this library does not read (%s)" : "corrupt %s data (%s)",
+                      format, terse_reason);
   // Some reasons quote bytes of the file (a PNG chunk's name): keep the line one
   // line of plain text.
   for (char* at = out; *at != '\0'; ++at) {
