@@ -196,8 +196,7 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
   if (const char* problem = CheckSource(source); problem != nullptr) {
     return Refuse(result, problem);
   }
-  const int kind = RawValue(source.kind);
-  if (kind == TARVELO_SOURCE_PIXELS) {
+  if (RawValue(source.kind) == TARVELO_SOURCE_PIXELS) {
     image.image = {.width = source.width,
                    .height = source.height,
                    .channels = source.channels,
@@ -205,9 +204,7 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
                    .row_stride = source.row_stride};
     return true;
   }
-  image = kind == TARVELO_SOURCE_FILE
-              ? DecodeImageFile(source.path, settings)
-              : DecodeImageMemory(static_cast<const uint8_t*>(source.data), source.size, settings);
+  image = DecodeSource(source, settings);
   if (!image.ok()) {
     ReportSource(image.failure, image.format, result);
     return false;
@@ -275,16 +272,13 @@ TarveloStatus Convert(const TarveloSource* source, TarveloOutput& output, int la
 
 TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, TarveloResult& result) noexcept {
   Report(result, TARVELO_STATUS_CONVERTED, nullptr);
-  const int kind = RawValue(source.kind);
-  if (kind == TARVELO_SOURCE_PIXELS) {
+  if (RawValue(source.kind) == TARVELO_SOURCE_PIXELS) {
     return Invalid(result, "only a file or memory source has information to read");
   }
   if (const char* problem = CheckSource(source); problem != nullptr) {
     return Invalid(result, problem);
   }
-  const SourceInfo read = kind == TARVELO_SOURCE_FILE
-                              ? ReadSourceInfoFile(source.path)
-                              : ReadSourceInfoMemory(static_cast<const uint8_t*>(source.data), source.size);
+  const SourceInfo read = ReadSourceInfo(source);
   if (read.failure.failed()) {
     return ReportSource(read.failure, read.format, result);
   }

@@ -8,7 +8,7 @@
 namespace tarvelo {
 
 // The image of `source`: decoded from a file or from bytes (open, guard, cap,
-// decode: see DecodeImageFile), or the caller's pixels as they are. False, with
+// decode: see DecodeSource), or the caller's pixels as they are. False, with
 // `result` set, when there is none.
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
                TarveloResult& result) noexcept;

@@ -16,6 +16,14 @@
 namespace tarvelo::test {
 namespace {
 
+DecodeResult DecodeImageMemory(const Bytes& bytes, const DecodeSettings& settings = {}) {
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_MEMORY;
+  source.data = bytes.data();
+  source.size = bytes.size();
+  return DecodeSource(source, settings);
+}
+
 std::string Reason(const DecodeResult& result) {
   const SourceFailure& failure = result.failure;
   return std::string(failure.reason != nullptr ? failure.reason : "") + " errno " +
@@ -54,7 +62,7 @@ TEST(DecoderPeak, EveryFormatStaysInsideTheCapsByteBound) {
   };
   for (const Case& source : cases) {
     SCOPED_TRACE(source.name);
-    const DecodeResult measured = DecodeImageMemory(source.bytes.data(), source.bytes.size());
+    const DecodeResult measured = DecodeImageMemory(source.bytes);
     ASSERT_TRUE(measured.ok()) << Reason(measured);
     std::printf("%-28s %5.2f bytes per pixel at its peak\n", source.name,
                 static_cast<double>(measured.decoder_peak) / static_cast<double>(kPixels));
@@ -62,8 +70,8 @@ TEST(DecoderPeak, EveryFormatStaysInsideTheCapsByteBound) {
     EXPECT_EQ(measured.decoder_peak <= DecoderByteBudget(kPixels), source.within);
     // Capped at exactly its size, where the byte bound is at its tightest: past the
     // bound the decoder's allocation is refused and the refusal names the cap.
-    const DecodeResult capped = DecodeImageMemory(source.bytes.data(), source.bytes.size(),
-                                                  DecodeSettings{.max_decoded_pixels = kPixels});
+    const DecodeResult capped =
+        DecodeImageMemory(source.bytes, DecodeSettings{.max_decoded_pixels = kPixels});
     if (source.within) {
       EXPECT_TRUE(capped.ok()) << Reason(capped);
     } else {
@@ -71,9 +79,7 @@ TEST(DecoderPeak, EveryFormatStaysInsideTheCapsByteBound) {
       EXPECT_FALSE(capped.failure.out_of_memory);
       EXPECT_EQ(capped.failure.over_cap, kPixels) << Reason(capped);
       // Raising the cap lets it through.
-      EXPECT_TRUE(DecodeImageMemory(source.bytes.data(), source.bytes.size(),
-                                    DecodeSettings{.max_decoded_pixels = 2 * kPixels})
-                      .ok());
+      EXPECT_TRUE(DecodeImageMemory(source.bytes, DecodeSettings{.max_decoded_pixels = 2 * kPixels}).ok());
     }
   }
 }

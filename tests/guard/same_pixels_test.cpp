@@ -35,7 +35,10 @@ void ExpectSamePixels(const std::string& path) {
   int channels = 0;
   const std::unique_ptr<unsigned char, StbFree> plain(stbi_load(path.c_str(), &width, &height, &channels, 0));
   ASSERT_NE(plain, nullptr) << "not a valid source: " << stbi_failure_reason();
-  const DecodeResult guarded = DecodeImageFile(path.c_str());
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_FILE;
+  source.path = path.c_str();
+  const DecodeResult guarded = DecodeSource(source);
   ASSERT_TRUE(guarded.ok()) << (guarded.failure.reason != nullptr ? guarded.failure.reason : "");
   ASSERT_EQ(guarded.image.width, width);
   ASSERT_EQ(guarded.image.height, height);
