@@ -44,7 +44,8 @@ typedef enum TarveloStatus {
  * `destination` (UTF-8 path) in the given layout.
  *
  * `detail` may be NULL. Otherwise it receives a zero-terminated one-line
- * explanation, truncated to `detail_size` bytes, e.g. why the source
+ * explanation, truncated to `detail_size` bytes (it is never longer than a
+ * TarveloResult's detail, 255 characters), e.g. why the source
  * could not be read ("No such file or directory", "file ends early"), the input guard's ("JPEG Huffman table
  * counts exceed 256", "image exceeds the decoded-size limit"; SECURITY.md lists
  * them) or the system's error text ("No space left on device"); it is set to ""
