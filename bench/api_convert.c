@@ -4,8 +4,8 @@
 
    Usage: tarvelo-api-convert MODE SOURCE DESTINATION
      export   BMP2TGA or TGA2BMP (by the destination's extension), as hosts call them
-     default  TarveloConvertWithOptions with NULL options (no threads)
-     threads  TarveloConvertWithOptions with allow_threads = 1
+     default  TarveloConvertImage, file to file, with NULL options (no threads)
+     threads  TarveloConvertImage, file to file, with allow_threads = 1
    Exit status 0 when the conversion succeeded (for export: when the destination
    exists afterwards). Paths are ASCII here. */
 #include <stdio.h>
@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
   TarveloOptions options;
   FILE* written = NULL;
-  char detail[256] = "";
+  TarveloSource from = {.kind = TARVELO_SOURCE_FILE};
+  TarveloOutput to = {.kind = TARVELO_OUTPUT_FILE};
+  TarveloResult result;
   if (argc != 4 || TarveloLayoutFromName(argv[3], &layout) != TARVELO_STATUS_CONVERTED) {
     fprintf(stderr, "usage: %s export|default|threads SOURCE DESTINATION.tga|.bmp\n", argv[0]);
     return 2;
@@ -54,9 +56,11 @@ int main(int argc, char** argv) {
   }
   TarveloInitOptions(&options);
   options.allow_threads = strcmp(argv[1], "threads") == 0;
-  if (TarveloConvertWithOptions(argv[2], argv[3], layout, strcmp(argv[1], "default") == 0 ? NULL : &options,
-                                detail, sizeof detail) != TARVELO_STATUS_CONVERTED) {
-    fprintf(stderr, "%s: %s\n", argv[2], detail);
+  from.path = argv[2];
+  to.path = argv[3];
+  if (TarveloConvertImage(&from, &to, layout, strcmp(argv[1], "default") == 0 ? NULL : &options, &result) !=
+      TARVELO_STATUS_CONVERTED) {
+    fprintf(stderr, "%s: %s\n", argv[2], result.detail);
     return 1;
   }
   return 0;

@@ -12,11 +12,12 @@
 
 #include "TarveloConvert.h"
 
-static int Report(const char* what, TarveloStatus status, const char* detail) {
-  if (status == TARVELO_STATUS_CONVERTED) {
+static int Report(const char* what, const TarveloResult* result) {
+  if (result->status == TARVELO_STATUS_CONVERTED) {
     return 0;
   }
-  fprintf(stderr, "%s: %s%s%s\n", what, TarveloStatusMessage(status), detail[0] != '\0' ? ": " : "", detail);
+  fprintf(stderr, "%s: %s%s%s\n", what, TarveloStatusMessage(result->status),
+          result->detail[0] != '\0' ? ": " : "", result->detail);
   return 1;
 }
 
@@ -43,14 +44,13 @@ static unsigned char* ReadAll(const char* path, size_t* size) {
 int main(int argc, char** argv) {
   enum { kWidth = 64, kHeight = 48 };
   static unsigned char rgba[kWidth * kHeight * 4];
-  char detail[256] = "";
   char path[4096];
-  unsigned char* source = NULL;
-  size_t source_size = 0;
-  void* bmp = NULL;
-  size_t bmp_size = 0;
+  unsigned char* bytes = NULL;
+  size_t bytes_size = 0;
+  TarveloSource source = {.kind = TARVELO_SOURCE_PIXELS};
+  TarveloOutput output = {.kind = TARVELO_OUTPUT_FILE};
+  TarveloResult result;
   TarveloImageInfo info;
-  TarveloStatus status;
   FILE* out = NULL;
   int x = 0;
   int y = 0;
@@ -71,47 +71,53 @@ int main(int argc, char** argv) {
     }
   }
   snprintf(path, sizeof path, "%s/gradient.tga", argv[2]);
-  status =
-      TarveloWritePixels(rgba, kWidth, kHeight, 4, 0, path, TARVELO_LAYOUT_TGA, NULL, detail, sizeof detail);
-  if (Report(path, status, detail) != 0) {
+  source.data = rgba;
+  source.width = kWidth;
+  source.height = kHeight;
+  source.channels = 4;
+  output.path = path;
+  if (TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, NULL, &result) != TARVELO_STATUS_CONVERTED &&
+      Report(path, &result) != 0) {
     return 1;
   }
   printf("wrote %s\n", path);
 
   /* 2. Bytes in memory: what they hold, then a BMP in a buffer. */
-  source = ReadAll(argv[1], &source_size);
-  if (source == NULL) {
+  bytes = ReadAll(argv[1], &bytes_size);
+  if (bytes == NULL) {
     fprintf(stderr, "%s: cannot read it\n", argv[1]);
     return 1;
   }
-  status = TarveloReadInfoMemory(source, source_size, &info, detail, sizeof detail);
-  if (Report(argv[1], status, detail) != 0) {
-    free(source);
+  source.kind = TARVELO_SOURCE_MEMORY;
+  source.data = bytes;
+  source.size = bytes_size;
+  if (TarveloReadInfo(&source, &info, &result) != TARVELO_STATUS_CONVERTED && Report(argv[1], &result) != 0) {
+    free(bytes);
     return 1;
   }
   printf("%s: %s, %d x %d, %d channel%s\n", argv[1], info.format, info.width, info.height, info.channels,
          info.channels == 1 ? "" : "s");
-  status = TarveloConvertMemoryToBuffer(source, source_size, TARVELO_LAYOUT_BMP, &bmp, &bmp_size, NULL,
-                                        detail, sizeof detail);
-  free(source);
-  if (Report(argv[1], status, detail) != 0) {
+  output.kind = TARVELO_OUTPUT_BUFFER;
+  TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, NULL, &result);
+  free(bytes);
+  if (Report(argv[1], &result) != 0) {
     return 1;
   }
   snprintf(path, sizeof path, "%s/source.bmp", argv[2]);
   out = fopen(path, "wb");
-  if (out == NULL || fwrite(bmp, 1, bmp_size, out) != bmp_size) {
+  if (out == NULL || fwrite(output.buffer, 1, output.size, out) != output.size) {
     fprintf(stderr, "%s: cannot write it\n", path);
     if (out != NULL) {
       fclose(out);
     }
-    TarveloFree(bmp);
+    TarveloFree(output.buffer);
     return 1;
   }
-  TarveloFree(bmp);
+  TarveloFree(output.buffer);
   if (fclose(out) != 0) {
     fprintf(stderr, "%s: cannot write it\n", path);
     return 1;
   }
-  printf("wrote %s (%lu bytes)\n", path, (unsigned long)bmp_size);
+  printf("wrote %s (%lu bytes)\n", path, (unsigned long)output.size);
   return 0;
 }

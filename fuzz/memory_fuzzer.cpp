@@ -65,19 +65,30 @@ struct Sink {
   }
 };
 
-void Check(const uint8_t* data, size_t size, const std::string& source_file, TarveloLayout layout,
+TarveloStatus ToSink(const TarveloSource& source, TarveloLayout layout, Sink& sink) {
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_FUNC;
+  output.write = Sink::Write;
+  output.context = &sink;
+  return TarveloConvertImage(&source, &output, layout, nullptr, nullptr);
+}
+
+void Check(const TarveloSource& memory, const std::string& source_file, TarveloLayout layout,
            const TarveloImageInfo& info, TarveloStatus info_status) {
-  void* buffer = nullptr;
-  size_t buffer_size = 0;
-  char detail[256] = "";
-  const TarveloStatus status =
-      TarveloConvertMemoryToBuffer(data, size, layout, &buffer, &buffer_size, nullptr, detail, sizeof detail);
-  if (std::strchr(detail, '\n') != nullptr) {
-    Fail("detail is more than one line", detail);
+  TarveloOutput to_buffer{};
+  to_buffer.kind = TARVELO_OUTPUT_BUFFER;
+  TarveloResult result;
+  const TarveloStatus status = TarveloConvertImage(&memory, &to_buffer, layout, nullptr, &result);
+  if (std::strchr(result.detail, '\n') != nullptr) {
+    Fail("detail is more than one line", result.detail);
   }
+  void* buffer = to_buffer.buffer;
+  const size_t buffer_size = to_buffer.size;
+  TarveloSource file{};
+  file.kind = TARVELO_SOURCE_FILE;
+  file.path = source_file.c_str();
   Sink from_file;
-  const TarveloStatus file_status =
-      TarveloConvertToFunc(source_file.c_str(), layout, Sink::Write, &from_file, nullptr, nullptr, 0);
+  const TarveloStatus file_status = ToSink(file, layout, from_file);
   if (status != file_status) {
     Fail("memory and file sources disagree", TarveloStatusMessage(status));
   }
@@ -105,9 +116,8 @@ void Check(const uint8_t* data, size_t size, const std::string& source_file, Tar
   }
   // A refusal somewhere inside the output, chosen by the input.
   Sink refusing;
-  refusing.limit = (size * 7919U) % output.size();
-  if (TarveloConvertMemoryToFunc(data, size, layout, Sink::Write, &refusing, nullptr, nullptr, 0) !=
-      TARVELO_STATUS_WRITE_FAILED) {
+  refusing.limit = (memory.size * 7919U) % output.size();
+  if (ToSink(memory, layout, refusing) != TARVELO_STATUS_WRITE_FAILED) {
     Fail("a refusing callback did not fail the write", std::to_string(refusing.limit));
   }
   if (refusing.calls_after_refusal != 0 || refusing.bytes.size() > refusing.limit ||
@@ -129,9 +139,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     std::abort();
   }
+  TarveloSource memory{};
+  memory.kind = TARVELO_SOURCE_MEMORY;
+  memory.data = data;
+  memory.size = size;
   TarveloImageInfo info;
-  const TarveloStatus info_status = TarveloReadInfoMemory(data, size, &info, nullptr, 0);
-  Check(data, size, source, TARVELO_LAYOUT_TGA, info, info_status);
-  Check(data, size, source, TARVELO_LAYOUT_BMP, info, info_status);
+  const TarveloStatus info_status = TarveloReadInfo(&memory, &info, nullptr);
+  Check(memory, source, TARVELO_LAYOUT_TGA, info, info_status);
+  Check(memory, source, TARVELO_LAYOUT_BMP, info, info_status);
   return 0;
 }

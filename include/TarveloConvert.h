@@ -44,7 +44,8 @@ typedef enum TarveloStatus {
  * `destination` (UTF-8 path) in the given layout.
  *
  * `detail` may be NULL. Otherwise it receives a zero-terminated one-line
- * explanation, truncated to `detail_size` bytes, e.g. why the source
+ * explanation, truncated to `detail_size` bytes (it is never longer than a
+ * TarveloResult's detail, 255 characters), e.g. why the source
  * could not be read ("No such file or directory", "file ends early"), the input guard's ("JPEG Huffman table
  * counts exceed 256", "image exceeds the decoded-size limit"; SECURITY.md lists
  * them) or the system's error text ("No space left on device"); it is set to ""
@@ -67,7 +68,8 @@ typedef enum TarveloStatus {
  *
  * Thread safety: calls on different threads share nothing; the detail buffer is
  * the caller's. The call starts no thread and takes no lock (as BMP2TGA and
- * TGA2BMP); TarveloConvertWithOptions can allow helper threads.
+ * TGA2BMP); TarveloConvertImage can allow helper threads. TarveloConvert is
+ * TarveloConvertImage from a file to a file with default options.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloConvert(const char* source, const char* destination,
                                                       TarveloLayout layout, char* detail, size_t detail_size);
@@ -86,24 +88,38 @@ TARVELO_API const char* TARVELO_CALL TarveloStatusMessage(TarveloStatus status);
 TARVELO_API const char* TARVELO_CALL TarveloLibraryVersion(void);
 
 /* ------------------------------------------------------------------------------
- * Programs' entry points: raw pixels, bytes in memory, write callbacks, options.
+ * Programs' entry: one call over a source and an output, each given once.
  *
- * Common rules for every call below:
- * - The result is a TarveloStatus; `detail` (may be NULL) receives a one-line
- *   reason as for TarveloConvert, "" when there is nothing to add.
+ * A source is a file, encoded bytes in memory or pixels the caller holds; an output
+ * is a file, a write function or a new buffer. Any source goes to any output:
+ *
+ *   TarveloSource source = {0};   (C++: {}; then set the fields of its kind)
+ *   source.kind = TARVELO_SOURCE_MEMORY;
+ *   source.data = bytes; source.size = size;
+ *   TarveloOutput output = {0};
+ *   output.kind = TARVELO_OUTPUT_BUFFER;
+ *   TarveloResult result;
+ *   if (TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, NULL, &result) == TARVELO_STATUS_CONVERTED)
+ * { use(output.buffer, output.size); TarveloFree(output.buffer);
+ *   }
+ *
+ * Common rules:
+ * - `result` may be NULL. Otherwise it receives the status, the system's error
+ *   number (errno) when a system call failed (0 otherwise), and a one-line detail as
+ *   for TarveloConvert ("" when there is nothing to add).
  * - `options` may be NULL: the defaults (no helper threads, the default decoded-
  *   size cap). With default options a call starts no thread and takes no lock.
  * - Sources in memory are checked exactly as files are: the input guard and the
  *   decoded-size cap apply, and a refusal is TARVELO_STATUS_SOURCE_UNREADABLE.
- *   The library only reads `data` and keeps no pointer to it after the call.
- * - A destination path gets the file guarantees of TarveloConvert: bytes go to a
+ *   The library only reads the caller's bytes and keeps no pointer to them.
+ * - A file output gets the file guarantees of TarveloConvert: bytes go to a
  *   temporary file that replaces the destination only when complete; on failure
  *   nothing is created and an existing destination keeps its bytes.
- * - A write callback receives the file's bytes in order, in blocks of any size
+ * - A write function receives the file's bytes in order, in blocks of any size
  *   (never 0), on the calling thread (or, with allow_threads, possibly on a helper
  *   thread, one call at a time). Nothing is written before the image is known to
- *   fit the layout. When the callback returns 0 no further call is made and the
- *   result is TARVELO_STATUS_WRITE_FAILED; the bytes already given stay given.
+ *   fit the layout. When it returns 0 no further call is made and the result is
+ *   TARVELO_STATUS_WRITE_FAILED; the bytes already given stay given.
  * ------------------------------------------------------------------------------ */
 
 /*
@@ -141,6 +157,68 @@ typedef struct TarveloOptions {
 /* Fills `*options` with the defaults and sets struct_size. NULL is ignored. */
 TARVELO_API void TARVELO_CALL TarveloInitOptions(TarveloOptions* options);
 
+/* What a call reports besides its status. */
+typedef struct TarveloResult {
+  TarveloStatus status; /* the call's result */
+  int error_number;     /* errno of the system call that failed ("No such file or directory":
+                           ENOENT); 0 when the failure was not the system's */
+  char detail[256];     /* one line, zero-terminated; "" when there is nothing to add */
+} TarveloResult;
+
+typedef enum TarveloSourceKind {
+  TARVELO_SOURCE_FILE = 0,   /* `path`: a file (UTF-8 path), any format the decoder reads */
+  TARVELO_SOURCE_MEMORY = 1, /* `data`, `size`: an encoded image in memory */
+  TARVELO_SOURCE_PIXELS = 2  /* `data`, `width`, `height`, `channels`, `row_stride` */
+} TarveloSourceKind;
+
+/*
+ * What a call reads; only the fields of its kind are read.
+ *
+ * MEMORY: NULL data is TARVELO_STATUS_INVALID_ARGUMENT; a size of 0, or over
+ * 2^31 - 1 bytes (the decoder's limit), is TARVELO_STATUS_SOURCE_UNREADABLE.
+ *
+ * PIXELS: `width` x `height` pixels, `channels` bytes each (1 grey, 2 grey+alpha,
+ * 3 RGB, 4 RGBA; 8 bits per channel, interleaved), top row first, each row starting
+ * `row_stride` bytes after the previous one (0: rows packed, width * channels). They
+ * are converted exactly as decoded ones are (grey repeated, BMP flattening against
+ * magenta; see TarveloImageTGA.h). Width or height below 1, channels outside 1-4, a
+ * row_stride below width * channels or NULL data: TARVELO_STATUS_INVALID_ARGUMENT.
+ * Only width * channels bytes of each row are read, never changed; they must stay
+ * valid and unchanged during the call.
+ */
+typedef struct TarveloSource {
+  TarveloSourceKind kind;
+  const char* path;
+  const void* data;
+  size_t size;
+  int width;
+  int height;
+  int channels;
+  size_t row_stride;
+} TarveloSource;
+
+typedef enum TarveloOutputKind {
+  TARVELO_OUTPUT_FILE = 0,  /* `path`: the destination file (UTF-8 path) */
+  TARVELO_OUTPUT_FUNC = 1,  /* `write` with `context`: the file's bytes, in order */
+  TARVELO_OUTPUT_BUFFER = 2 /* the library sets `buffer` and `size` */
+} TarveloOutputKind;
+
+/*
+ * Where a call writes; only the fields of its kind are read. BUFFER: on
+ * TARVELO_STATUS_CONVERTED `buffer` points to `size` bytes, allocated once at the
+ * file's exact size, that the caller releases with TarveloFree; on any other status
+ * `buffer` is NULL and `size` 0. A NULL path or write function is
+ * TARVELO_STATUS_INVALID_ARGUMENT, and the function is never called.
+ */
+typedef struct TarveloOutput {
+  TarveloOutputKind kind;
+  const char* path;
+  TarveloWriteFunc write;
+  void* context;
+  void* buffer;
+  size_t size;
+} TarveloOutput;
+
 /* What TarveloReadInfo reports. */
 typedef struct TarveloImageInfo {
   int width;          /* pixels, > 0 */
@@ -150,102 +228,28 @@ typedef struct TarveloImageInfo {
 } TarveloImageInfo;
 
 /*
- * As TarveloConvert, with options (NULL: defaults, the same as TarveloConvert).
+ * Converts `source` into `output` in `layout`. NULL source or output, an unknown
+ * kind or layout: TARVELO_STATUS_INVALID_ARGUMENT. A side over 65535 (TGA) or a BMP
+ * file over 4 GiB: TARVELO_STATUS_IMAGE_TOO_LARGE, before anything is written.
  */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertWithOptions(const char* source, const char* destination,
-                                                                 TarveloLayout layout,
-                                                                 const TarveloOptions* options, char* detail,
-                                                                 size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertImage(const TarveloSource* source, TarveloOutput* output,
+                                                           TarveloLayout layout,
+                                                           const TarveloOptions* options,
+                                                           TarveloResult* result);
 
-/*
- * Converts the image file at `source` (UTF-8 path) and hands the output file's
- * bytes to `write` (with `context`) instead of writing a file.
- * NULL source or write: TARVELO_STATUS_INVALID_ARGUMENT, and `write` is never called.
- */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertToFunc(const char* source, TarveloLayout layout,
-                                                            TarveloWriteFunc write, void* context,
-                                                            const TarveloOptions* options, char* detail,
-                                                            size_t detail_size);
-
-/*
- * Converts the encoded image held in memory (`size` bytes at `data`, any format the
- * decoder reads) into the file `destination` (UTF-8 path).
- * NULL data (with any size) or destination: TARVELO_STATUS_INVALID_ARGUMENT. A size of
- * 0, or over 2^31 - 1 bytes (the decoder's limit), is TARVELO_STATUS_SOURCE_UNREADABLE.
- */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemory(const void* data, size_t size,
-                                                            const char* destination, TarveloLayout layout,
-                                                            const TarveloOptions* options, char* detail,
-                                                            size_t detail_size);
-
-/* As TarveloConvertMemory, handing the output to `write` instead of a file. */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemoryToFunc(const void* data, size_t size,
-                                                                  TarveloLayout layout,
-                                                                  TarveloWriteFunc write, void* context,
-                                                                  const TarveloOptions* options, char* detail,
-                                                                  size_t detail_size);
-
-/*
- * As TarveloConvertMemory, returning the output file in a new buffer: on
- * TARVELO_STATUS_CONVERTED `*output` points to `*output_size` bytes that the caller
- * releases with TarveloFree. On any other status `*output` is NULL and `*output_size`
- * 0. NULL output or output_size: TARVELO_STATUS_INVALID_ARGUMENT. The buffer is
- * allocated once, at the output's exact size.
- */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloConvertMemoryToBuffer(const void* data, size_t size,
-                                                                    TarveloLayout layout, void** output,
-                                                                    size_t* output_size,
-                                                                    const TarveloOptions* options,
-                                                                    char* detail, size_t detail_size);
-
-/*
- * Writes pixels the caller holds: `width` x `height` pixels, `channels` bytes each
- * (1 grey, 2 grey+alpha, 3 RGB, 4 RGBA; 8 bits per channel, interleaved), top row
- * first, each row starting `row_stride` bytes after the previous one (0: rows packed,
- * width * channels). The pixels are converted exactly as decoded ones are (grey
- * repeated, BMP flattening against magenta; see TarveloImageTGA.h).
- * Width or height below 1, channels outside 1-4, a row_stride below width * channels,
- * NULL pixels or destination, an unknown layout: TARVELO_STATUS_INVALID_ARGUMENT.
- * A side over 65535 (TGA) or a BMP file over 4 GiB: TARVELO_STATUS_IMAGE_TOO_LARGE.
- * Only width * channels bytes of each row are read. The pixels are read, never
- * changed; they must stay valid and unchanged during the call.
- */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixels(const void* pixels, int width, int height,
-                                                          int channels, size_t row_stride,
-                                                          const char* destination, TarveloLayout layout,
-                                                          const TarveloOptions* options, char* detail,
-                                                          size_t detail_size);
-
-/* As TarveloWritePixels, handing the output to `write` instead of a file. */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixelsToFunc(const void* pixels, int width, int height,
-                                                                int channels, size_t row_stride,
-                                                                TarveloLayout layout, TarveloWriteFunc write,
-                                                                void* context, const TarveloOptions* options,
-                                                                char* detail, size_t detail_size);
-
-/* As TarveloWritePixels, returning a new buffer as TarveloConvertMemoryToBuffer does. */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloWritePixelsToBuffer(
-    const void* pixels, int width, int height, int channels, size_t row_stride, TarveloLayout layout,
-    void** output, size_t* output_size, const TarveloOptions* options, char* detail, size_t detail_size);
-
-/* Releases a buffer from a *ToBuffer call. NULL is ignored. Use this, not free():
+/* Releases a TARVELO_OUTPUT_BUFFER's buffer. NULL is ignored. Use this, not free():
  * on Windows the library and the caller may use different C runtimes. */
 TARVELO_API void TARVELO_CALL TarveloFree(void* buffer);
 
 /*
- * Reads the size, channel count and format of the image file at `source` (UTF-8
- * path) without decoding its pixels. The source is checked as a conversion checks it:
- * a source the conversion would refuse (including one over the default decoded-size
- * cap) gives TARVELO_STATUS_SOURCE_UNREADABLE and leaves `*info` zeroed.
- * NULL source or info: TARVELO_STATUS_INVALID_ARGUMENT.
+ * Reads the size, channel count and format of a file or memory source without
+ * decoding its pixels. The source is checked as a conversion checks it: a source the
+ * conversion would refuse (including one over the default decoded-size cap) gives
+ * TARVELO_STATUS_SOURCE_UNREADABLE and leaves `*info` zeroed. NULL source or info,
+ * or a pixels source: TARVELO_STATUS_INVALID_ARGUMENT.
  */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfo(const char* source, TarveloImageInfo* info,
-                                                       char* detail, size_t detail_size);
-
-/* As TarveloReadInfo, for an encoded image held in memory (rules of TarveloConvertMemory). */
-TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, size_t size,
-                                                             TarveloImageInfo* info, char* detail,
-                                                             size_t detail_size);
+TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfo(const TarveloSource* source, TarveloImageInfo* info,
+                                                       TarveloResult* result);
 
 /*
  * The layout a name asks for, case-insensitively. TARVELO_LAYOUT_TGA for the
@@ -257,6 +261,14 @@ TARVELO_API TarveloStatus TARVELO_CALL TarveloReadInfoMemory(const void* data, s
  * names through this call.
  */
 TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutFromName(const char* file_name, TarveloLayout* layout);
+
+/*
+ * A layout's name ("tga") and file extension (".tga"), static text, for layouts 0, 1,
+ * ... in turn: TARVELO_STATUS_INVALID_ARGUMENT past the last one (the outputs are then
+ * left as they were). Either output may be NULL.
+ */
+TARVELO_API TarveloStatus TARVELO_CALL TarveloLayoutNames(TarveloLayout layout, const char** name,
+                                                          const char** extension);
 
 #ifdef __cplusplus
 }

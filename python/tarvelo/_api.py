@@ -12,7 +12,7 @@ import enum
 import errno
 import io
 import os
-from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, Union
+from typing import Any, BinaryIO, NamedTuple, Optional, Tuple, Union
 
 from . import _library
 from .errors import ImageTooLarge, InvalidArgument, Status, WriteFailed, error_for
@@ -25,8 +25,6 @@ Source = Union[StrPath, BytesLike, BinaryIO]
 Destination = Union[StrPath, BinaryIO]
 _DATA_TYPES = (bytes, bytearray, memoryview)
 
-# Long enough for any reason the library gives; a longer one is truncated by it.
-_DETAIL_SIZE = 512
 _INT_MAX = 2**31 - 1
 
 
@@ -92,28 +90,29 @@ def _file_name(value: Any) -> Optional[str]:
     return os.fsdecode(name) if _is_path(name) else None
 
 
-def _detail() -> "ctypes.Array[ctypes.c_char]":
-    return ctypes.create_string_buffer(_DETAIL_SIZE)
-
-
-def _check(status: int, detail: "ctypes.Array[ctypes.c_char]", source: Any = None, destination: Any = None) -> None:
-    if status != Status.CONVERTED:
-        message = _library.get().TarveloStatusMessage(status).decode("utf-8", "replace")
-        concerned = source if status == Status.SOURCE_UNREADABLE else destination
+def _check(result: _library.ResultStruct, source: Any = None, destination: Any = None) -> None:
+    if result.status != Status.CONVERTED:
+        message = _library.get().TarveloStatusMessage(result.status).decode("utf-8", "replace")
+        concerned = source if result.status == Status.SOURCE_UNREADABLE else destination
         filename = _file_name(concerned) if concerned is not None else None
-        raise error_for(status, message, detail.value.decode("utf-8", "replace"), filename)
+        detail = result.detail.decode("utf-8", "replace")
+        raise error_for(result.status, message, detail, filename, result.error_number or None)
 
 
 def _layout_by_library(name: str) -> Optional[Layout]:
-    lib = _library.get()
-    if lib.TarveloLayoutFromName is None:  # a library before the programs' API
-        extension = os.path.splitext(name)[1] or name
-        member = Layout.__members__.get(extension.lstrip(".").upper())
-        return member
     value = ctypes.c_int(-1)
-    if lib.TarveloLayoutFromName(os.fsencode(name), ctypes.byref(value)) == Status.CONVERTED:
+    if _library.get().require("TarveloLayoutFromName")(os.fsencode(name), ctypes.byref(value)) == Status.CONVERTED:
         return Layout(value.value)
     return None
+
+
+def layout_extension(layout: LayoutLike) -> str:
+    """The file extension of a layout (".tga"), as the library's layout table gives it."""
+    chosen = _layout(layout)
+    for value, _name, extension in _library.get().layouts:
+        if value == chosen:
+            return extension
+    raise _invalid(f"the loaded library has no layout {int(chosen)}")
 
 
 def layout_from_name(name: StrPath) -> Layout:
@@ -139,7 +138,8 @@ def _layout(layout: Any) -> Layout:
             return found
     elif isinstance(layout, int) and not isinstance(layout, bool) and layout in Layout._value2member_map_:
         return Layout(layout)
-    raise _invalid(f"unknown layout {layout!r}: use 'tga' or 'bmp'")
+    names = " or ".join(repr(name) for _value, name, _extension in _library.get().layouts)
+    raise _invalid(f"unknown layout {layout!r}: use {names}")
 
 
 def _chosen_layout(destination: Any, layout: Optional[LayoutLike]) -> Layout:
@@ -209,51 +209,65 @@ def _readable(data: Any) -> Tuple[Any, int]:
     return (ctypes.c_char * view.nbytes).from_buffer(view), view.nbytes
 
 
-def _take_buffer(output: ctypes.c_void_p, size: ctypes.c_size_t) -> bytes:
+def _address(data: Any) -> Optional[int]:
+    """The address of the bytes of `data` (bytes, a ctypes array or a numpy array), kept alive by the caller."""
+    if isinstance(data, bytes):
+        return ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p).value
+    if isinstance(data, ctypes.Array):
+        return ctypes.addressof(data)
+    return int(data.ctypes.data)
+
+
+class _Source:
+    """A TarveloSource and the Python objects whose memory it points to."""
+
+    def __init__(self, source: Any) -> None:
+        self.given = source
+        self.struct = _library.SourceStruct()
+        self._keep: Any = None
+        if _is_path(source):
+            self.struct.kind = _library.SOURCE_FILE
+            self.struct.path = _path(source, "source")
+        else:
+            self._keep, self.struct.size = _readable(_source_data(source))
+            self.struct.kind = _library.SOURCE_MEMORY
+            self.struct.data = _address(self._keep)
+
+    @classmethod
+    def pixels(cls, pixels: Any) -> "_Source":
+        made = cls.__new__(cls)
+        made.given = None
+        made.struct = _library.SourceStruct()
+        made._keep, height, width, channels, row_stride = _pixel_source(pixels)
+        made.struct.kind = _library.SOURCE_PIXELS
+        made.struct.data = _address(made._keep)
+        made.struct.width, made.struct.height, made.struct.channels = width, height, channels
+        made.struct.row_stride = row_stride
+        return made
+
+
+def _run(source: _Source, output: _library.OutputStruct, layout: Layout, destination: Any = None) -> None:
+    """The library's one conversion call; raises the exception for a failure."""
+    result = _library.ResultStruct()
+    function = _library.get().require("TarveloConvertImage")
+    function(ctypes.byref(source.struct), ctypes.byref(output), int(layout), None, ctypes.byref(result))
+    _check(result, source=source.given, destination=destination)
+
+
+def _to_file(source: _Source, destination: StrPath, layout: Layout) -> None:
+    output = _library.OutputStruct(kind=_library.OUTPUT_FILE, path=_path(destination, "destination"))
+    _run(source, output, layout, destination)
+
+
+def _to_bytes(source: _Source, layout: Layout) -> bytes:
+    """The output file in a buffer the library allocates at its exact size; nothing is
+    written anywhere."""
+    output = _library.OutputStruct(kind=_library.OUTPUT_BUFFER)
+    _run(source, output, layout)
     try:
-        return ctypes.string_at(output.value, size.value) if size.value else b""
+        return ctypes.string_at(output.buffer, output.size) if output.size else b""
     finally:
-        _library.get().TarveloFree(output)
-
-
-def _buffer_call(call: Callable[[Any, Any, Any], int], source: Any = None) -> bytes:
-    """Runs a *ToBuffer call (given the output pointer, size and detail) and returns its bytes."""
-    output, output_size = ctypes.c_void_p(), ctypes.c_size_t()
-    detail = _detail()
-    status = call(ctypes.byref(output), ctypes.byref(output_size), detail)
-    _check(status, detail, source=source)
-    return _take_buffer(output, output_size)
-
-
-def _convert_memory_to_bytes(data: Any, layout: Layout, source: Any = None) -> bytes:
-    function = _library.get().require("TarveloConvertMemoryToBuffer")
-    pointer, size = _readable(data)
-    return _buffer_call(
-        lambda output, output_size, detail: function(
-            pointer, size, int(layout), output, output_size, None, detail, _DETAIL_SIZE
-        ),
-        source,
-    )
-
-
-def _convert_file_to_bytes(source: StrPath, layout: Layout) -> bytes:
-    """The library reads the file (so its checks on sources apply) and hands the output
-    to a callback that keeps it; nothing is written anywhere until the call succeeded."""
-    function = _library.get().require("TarveloConvertToFunc")
-    blocks: List[bytes] = []
-
-    def take(_context: Any, data: int, size: int) -> int:
-        try:
-            blocks.append(ctypes.string_at(data, size))
-        except MemoryError:
-            return 0
-        return 1
-
-    callback = _library.WRITE_FUNC(take)
-    detail = _detail()
-    status = function(_path(source, "source"), int(layout), callback, None, None, detail, _DETAIL_SIZE)
-    _check(status, detail, source=source)
-    return b"".join(blocks)
+        _library.get().TarveloFree(output.buffer)
 
 
 def _write_all(destination: BinaryIO, data: bytes) -> None:
@@ -307,21 +321,9 @@ def convert(source: Source, destination: Destination, layout: Optional[LayoutLik
         _path(destination, "destination")  # raises the TypeError that says why
     chosen = _chosen_layout(destination, layout)
     if not _is_path(destination):
-        if _is_path(source):
-            output = _convert_file_to_bytes(source, chosen)
-        else:
-            output = _convert_memory_to_bytes(_source_data(source), chosen, source)
-        _write_all(destination, output)
+        _write_all(destination, _to_bytes(_Source(source), chosen))
         return
-    lib = _library.get()
-    target = _path(destination, "destination")
-    detail = _detail()
-    if _is_path(source):
-        status = lib.TarveloConvert(_path(source, "source"), target, int(chosen), detail, _DETAIL_SIZE)
-    else:
-        pointer, size = _readable(_source_data(source))
-        status = lib.require("TarveloConvertMemory")(pointer, size, target, int(chosen), None, detail, _DETAIL_SIZE)
-    _check(status, detail, source=source, destination=destination)
+    _to_file(_Source(source), destination, chosen)
 
 
 def convert_bytes(
@@ -356,7 +358,7 @@ def convert_bytes(
     if destination is None:
         if layout is None:
             raise _invalid("no destination and no layout: pass a destination, or layout='tga' or 'bmp'")
-        return _convert_memory_to_bytes(data, _layout(layout))
+        return _to_bytes(_Source(data), _layout(layout))
     _refuse_layout_as_destination(destination)
     convert(data, destination, layout)
     return None
@@ -416,12 +418,6 @@ def _pixels_from_buffer(pixels: Any) -> Tuple[Any, int, int, int, int]:
     return view.tobytes(), height, width, channels, 0
 
 
-def _pointer(source: Any) -> Any:
-    if isinstance(source, bytes):
-        return source
-    return ctypes.c_void_p(source.ctypes.data)
-
-
 def encode(pixels: Any, layout: LayoutLike) -> bytes:
     """Writes pixels held in memory as a TGA or BMP file; returns the file's bytes.
 
@@ -438,24 +434,7 @@ def encode(pixels: Any, layout: LayoutLike) -> bytes:
         InvalidArgument: not uint8, wrong shape, empty.
         ImageTooLarge: a TGA side over 65535, or a BMP file over 4 GiB.
     """
-    chosen = _layout(layout)
-    function = _library.get().require("TarveloWritePixelsToBuffer")
-    source, height, width, channels, row_stride = _pixel_source(pixels)
-    return _buffer_call(
-        lambda output, output_size, detail: function(
-            _pointer(source),
-            width,
-            height,
-            channels,
-            row_stride,
-            int(chosen),
-            output,
-            output_size,
-            None,
-            detail,
-            _DETAIL_SIZE,
-        )
-    )
+    return _to_bytes(_Source.pixels(pixels), _layout(layout))
 
 
 def save(pixels: Any, destination: Destination, layout: Optional[LayoutLike] = None) -> None:
@@ -481,23 +460,7 @@ def save(pixels: Any, destination: Destination, layout: Optional[LayoutLike] = N
             _path(destination, "destination")  # raises the TypeError that says why
         _write_all(destination, encode(pixels, _chosen_layout(destination, layout)))
         return
-    chosen = _chosen_layout(destination, layout)
-    function = _library.get().require("TarveloWritePixels")
-    source, height, width, channels, row_stride = _pixel_source(pixels)
-    detail = _detail()
-    status = function(
-        _pointer(source),
-        width,
-        height,
-        channels,
-        row_stride,
-        _path(destination, "destination"),
-        int(chosen),
-        None,
-        detail,
-        _DETAIL_SIZE,
-    )
-    _check(status, detail, destination=destination)
+    _to_file(_Source.pixels(pixels), destination, _chosen_layout(destination, layout))
 
 
 def info(source: Source) -> ImageInfo:
@@ -511,15 +474,9 @@ def info(source: Source) -> ImageInfo:
         SourceUnreadable: missing, corrupt or unsupported, or refused as a conversion
             would refuse it (an OSError; FileNotFoundError etc. when the system said so).
     """
-    lib = _library.get()
-    result = _library.ImageInfoStruct()
-    detail = _detail()
-    if _is_path(source):
-        function = lib.require("TarveloReadInfo")
-        status = function(_path(source, "source"), ctypes.byref(result), detail, _DETAIL_SIZE)
-    else:
-        function = lib.require("TarveloReadInfoMemory")
-        pointer, size = _readable(_source_data(source))
-        status = function(pointer, size, ctypes.byref(result), detail, _DETAIL_SIZE)
-    _check(status, detail, source=source)
-    return ImageInfo(result.width, result.height, result.channels, (result.format or b"").decode("ascii"))
+    read = _Source(source)
+    found = _library.ImageInfoStruct()
+    result = _library.ResultStruct()
+    _library.get().require("TarveloReadInfo")(ctypes.byref(read.struct), ctypes.byref(found), ctypes.byref(result))
+    _check(result, source=source)
+    return ImageInfo(found.width, found.height, found.channels, (found.format or b"").decode("ascii"))

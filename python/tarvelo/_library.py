@@ -12,7 +12,7 @@ import ctypes.util
 import os
 import sys
 import threading
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 ENVIRONMENT_VARIABLE = "TARVELO_LIBRARY"
 
@@ -139,53 +139,74 @@ class OptionsStruct(ctypes.Structure):
     ]
 
 
-_c_status = ctypes.c_int
-_c_detail = [ctypes.c_char_p, ctypes.c_size_t]
-_c_buffer_out = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t)]
-_c_options = ctypes.POINTER(OptionsStruct)
+class ResultStruct(ctypes.Structure):
+    """TarveloResult: the status, the system's errno (0: none) and the detail line."""
+
+    _fields_ = [
+        ("status", ctypes.c_int),
+        ("error_number", ctypes.c_int),
+        ("detail", ctypes.c_char * 256),
+    ]
+
 
 #: TarveloWriteFunc: (context, data, size) -> nonzero when taken. cdecl on every
 #: platform (TARVELO_CALL is the C default).
 WRITE_FUNC = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
 
-# name: (result type, argument types). All of them appeared together in version 1.0.0
-# of the library, except TarveloConvert and TarveloStatusMessage, which are older.
+# TarveloSourceKind and TarveloOutputKind.
+SOURCE_FILE, SOURCE_MEMORY, SOURCE_PIXELS = 0, 1, 2
+OUTPUT_FILE, OUTPUT_FUNC, OUTPUT_BUFFER = 0, 1, 2
+
+
+class SourceStruct(ctypes.Structure):
+    _fields_ = [
+        ("kind", ctypes.c_int),
+        ("path", ctypes.c_char_p),
+        ("data", ctypes.c_void_p),
+        ("size", ctypes.c_size_t),
+        ("width", ctypes.c_int),
+        ("height", ctypes.c_int),
+        ("channels", ctypes.c_int),
+        ("row_stride", ctypes.c_size_t),
+    ]
+
+
+class OutputStruct(ctypes.Structure):
+    _fields_ = [
+        ("kind", ctypes.c_int),
+        ("path", ctypes.c_char_p),
+        ("write", WRITE_FUNC),
+        ("context", ctypes.c_void_p),
+        ("buffer", ctypes.c_void_p),
+        ("size", ctypes.c_size_t),
+    ]
+
+
+_c_status = ctypes.c_int
+_c_text = ctypes.POINTER(ctypes.c_char_p)
+
+# name: (result type, argument types).
 _SIGNATURES = {
-    "TarveloConvert": (_c_status, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int] + _c_detail),
+    "TarveloConvert": (_c_status, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t]),
     "TarveloStatusMessage": (ctypes.c_char_p, [ctypes.c_int]),
     "TarveloLibraryVersion": (ctypes.c_char_p, []),
     "TarveloLayoutFromName": (_c_status, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int)]),
-    "TarveloConvertToFunc": (
+    "TarveloLayoutNames": (_c_status, [ctypes.c_int, _c_text, _c_text]),
+    "TarveloConvertImage": (
         _c_status,
-        [ctypes.c_char_p, ctypes.c_int, WRITE_FUNC, ctypes.c_void_p, _c_options] + _c_detail,
+        [
+            ctypes.POINTER(SourceStruct),
+            ctypes.POINTER(OutputStruct),
+            ctypes.c_int,
+            ctypes.POINTER(OptionsStruct),
+            ctypes.POINTER(ResultStruct),
+        ],
     ),
-    "TarveloConvertMemory": (
+    "TarveloReadInfo": (
         _c_status,
-        [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int, _c_options] + _c_detail,
-    ),
-    "TarveloWritePixels": (
-        _c_status,
-        [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int]
-        + [_c_options]
-        + _c_detail,
-    ),
-    "TarveloConvertMemoryToBuffer": (
-        _c_status,
-        [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int] + _c_buffer_out + [_c_options] + _c_detail,
-    ),
-    "TarveloWritePixelsToBuffer": (
-        _c_status,
-        [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_size_t, ctypes.c_int]
-        + _c_buffer_out
-        + [_c_options]
-        + _c_detail,
+        [ctypes.POINTER(SourceStruct), ctypes.POINTER(ImageInfoStruct), ctypes.POINTER(ResultStruct)],
     ),
     "TarveloFree": (None, [ctypes.c_void_p]),
-    "TarveloReadInfo": (_c_status, [ctypes.c_char_p, ctypes.POINTER(ImageInfoStruct)] + _c_detail),
-    "TarveloReadInfoMemory": (
-        _c_status,
-        [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(ImageInfoStruct)] + _c_detail,
-    ),
 }
 
 
@@ -207,6 +228,17 @@ class Library:
             setattr(self, name, function)
         if self.TarveloConvert is None or self.TarveloStatusMessage is None:
             raise LibraryNotFound(f"{self.path} is not the TarveloImageTGA library (no TarveloConvert)")
+        self.layouts = self._layouts()
+
+    def _layouts(self) -> List[Tuple[int, str, str]]:
+        """(value, name, extension) of every layout, from the library's layout table."""
+        if self.TarveloLayoutNames is None:
+            return []
+        found = []
+        name, extension = ctypes.c_char_p(), ctypes.c_char_p()
+        while self.TarveloLayoutNames(len(found), ctypes.byref(name), ctypes.byref(extension)) == 0:
+            found.append((len(found), (name.value or b"").decode("ascii"), (extension.value or b"").decode("ascii")))
+        return found
 
     def require(self, name: str):  # type: ignore[no-untyped-def]
         """The function `name`, or an ImportError-free explanation of why it is missing."""

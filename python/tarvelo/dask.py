@@ -22,8 +22,6 @@ from typing import Dict, Iterable, List, Sequence, Tuple, Union
 from . import _api
 from .errors import Error
 
-_EXTENSIONS = {_api.Layout.TGA: ".tga", _api.Layout.BMP: ".bmp"}
-
 
 @dataclass
 class Summary:
@@ -80,7 +78,7 @@ def plan(
     pairs: List[Tuple[str, str]] = []
     failed: Dict[str, str] = {}
     owner: Dict[str, str] = {}
-    extension = _EXTENSIONS[layout]
+    extension = _api.layout_extension(layout)
     for source in sources:
         stem = os.path.splitext(os.path.basename(source))[0]
         destination = os.path.join(output_dir, stem + extension)

@@ -11,8 +11,6 @@ that errno (FileNotFoundError, PermissionError, IsADirectoryError, ...), with
 from __future__ import annotations
 
 import enum
-import errno as _errno
-import os
 from typing import Any, Dict, Optional, Tuple, Type
 
 
@@ -110,20 +108,6 @@ _BY_STATUS: Dict[int, Type[Error]] = {
 }
 
 
-def _errno_by_text() -> Dict[str, int]:
-    # The library reports a system error as its strerror text only; the same C
-    # library in the same process gives the same text, so the text names the errno.
-    table: Dict[str, int] = {}
-    for number in sorted(_errno.errorcode):
-        try:
-            table.setdefault(os.strerror(number), number)
-        except ValueError:  # pragma: no cover - a number the platform has no text for
-            continue
-    return table
-
-
-_ERRNO_BY_TEXT = _errno_by_text()
-
 # (status class, OSError subclass) -> the class that is both, made on first use.
 _COMBINED: Dict[Tuple[Type[Error], Type[OSError]], Type[Error]] = {}
 
@@ -143,19 +127,15 @@ def _class_for(status: int, error_number: Optional[int]) -> Type[Error]:
     return combined
 
 
-def system_error_number(status: int, detail: str) -> Optional[int]:
-    """The errno whose text `detail` is, for a status that can be the system's doing."""
-    if status in (Status.SOURCE_UNREADABLE, Status.DESTINATION_UNOPENABLE, Status.WRITE_FAILED):
-        return _ERRNO_BY_TEXT.get(detail)
-    return None
-
-
 def _rebuild(
     status: int, message: str, detail: str, filename: Optional[str], error_number: Optional[int]
 ) -> Error:
     return _class_for(status, error_number)(status, message, detail, filename, error_number)
 
 
-def error_for(status: int, message: str, detail: str, filename: Optional[str] = None) -> Error:
-    """The exception for a status other than CONVERTED; `filename` is the file it concerns."""
-    return _rebuild(status, message, detail, filename, system_error_number(status, detail))
+def error_for(
+    status: int, message: str, detail: str, filename: Optional[str] = None, error_number: Optional[int] = None
+) -> Error:
+    """The exception for a status other than CONVERTED; `filename` is the file it concerns and
+    `error_number` the system's errno that the library reported with the status (None: none)."""
+    return _rebuild(status, message, detail, filename, error_number)

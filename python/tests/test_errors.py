@@ -55,22 +55,23 @@ def test_permission_denied(tmp_path):
     assert isinstance(caught.value, tarvelo.SourceUnreadable) and caught.value.filename == str(source)
 
 
-def test_system_error_texts_name_their_errno():
+def test_the_errno_the_library_reports_picks_the_os_error_class():
     # The library gives a system error as its text; each OSError subclass comes back from it.
     for number, kind in [(errno.EACCES, PermissionError), (errno.EPERM, PermissionError),
                          (errno.EEXIST, FileExistsError), (errno.ENOTDIR, NotADirectoryError),
                          (errno.ENOSPC, OSError), (errno.EIO, OSError)]:
         for status, base in [(1, tarvelo.SourceUnreadable), (2, tarvelo.DestinationUnopenable),
                              (3, tarvelo.WriteFailed)]:
-            error = error_for(status, "message", os.strerror(number), "f.tga")
+            error = error_for(status, "message", os.strerror(number), "f.tga", number)
             assert isinstance(error, kind) and isinstance(error, base), (number, status)
             assert (error.errno, error.strerror, error.filename) == (number, os.strerror(number), "f.tga")
             again = pickle.loads(pickle.dumps(error))  # as a Dask worker sends it back
             assert type(again) is type(error) and again.errno == number and again.detail == error.detail
             assert (again.status, again.filename) == (status, "f.tga")
-    # Not the system's doing: no errno, whatever the text.
-    assert error_for(4, "image too large", os.strerror(errno.ENOSPC)).errno is None
-    assert not isinstance(error_for(5, "invalid argument", os.strerror(errno.ENOENT)), OSError)
+    # Not the system's doing: no errno, whatever the text says.
+    assert error_for(1, "source unreadable", os.strerror(errno.ENOENT)).errno is None
+    assert error_for(4, "image too large", "x", None, errno.ENOSPC).errno is None
+    assert not isinstance(error_for(5, "invalid argument", "x", None, errno.ENOENT), OSError)
 
 
 def test_an_unreadable_image_is_an_os_error_that_names_the_file(tmp_path):

@@ -79,3 +79,12 @@ def test_the_tool_agrees(tmp_path):
         assert _tool_layout(tool, source, tmp_path / "out.x", name) == expected, f"--to {name!r}"
     for name, expected in FILE_NAMES.items():
         assert _tool_layout(tool, source, tmp_path / name) == expected, f"destination {name!r}"
+
+
+def test_layouts_come_from_the_library():
+    # The library's layout table names every Layout member, with its extension.
+    layouts = tarvelo._library.get().layouts
+    assert [(value, name) for value, name, _ in layouts] == [(m.value, m.name.lower()) for m in tarvelo.Layout]
+    for value, name, extension in layouts:
+        assert tarvelo.layout_from_name(extension) is tarvelo.Layout(value)
+        assert tarvelo._api.layout_extension(name) == extension

@@ -2,9 +2,8 @@
 
 #include <cstdint>
 
-#include "api/narrow_path.h"
-#include "convert/decode_source.h"
-#include "convert/write_target.h"
+#include "convert/conversion.h"
+#include "platform/path_narrow.h"
 
 namespace tarvelo {
 namespace {
@@ -13,23 +12,26 @@ namespace {
 constexpr int32_t kExportResult = 999;
 
 int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_path,
-                         Layout layout) noexcept {
-  NarrowedPath source;
-  NarrowPath(source_path, source);
-  // A null or over-long source converts nothing; the decoder is never asked.
-  if (source.c_str() == nullptr) {
-    return kExportResult;
-  }
-  const DecodeResult decoded = DecodeImageFile(source.c_str());
-  if (!decoded.ok()) {
-    return kExportResult;  // nothing decoded: nothing may be written
+                         TarveloLayout layout) noexcept {
+  DecodeResult image;
+  TarveloResult ignored;
+  {
+    const NarrowedPath source_file(source_path);
+    TarveloSource source{};
+    source.kind = TARVELO_SOURCE_FILE;
+    source.path = source_file.c_str();
+    // A null or over-long source converts nothing; the decoder is never asked.
+    if (source.path == nullptr || !ReadImage(source, {}, image, ignored)) {
+      return kExportResult;  // nothing decoded: nothing may be written
+    }
   }
   // The destination is narrowed only once the source has decoded.
-  NarrowedPath destination;
-  NarrowPath(destination_path, destination);
+  const NarrowedPath destination(destination_path);
   if (destination.c_str() != nullptr) {
-    WriteFailure ignored;
-    WriteToTarget(decoded.image, LayoutOf(layout), {.path = destination.c_str()}, {}, ignored);
+    TarveloOutput output{};
+    output.kind = TARVELO_OUTPUT_FILE;
+    output.path = destination.c_str();
+    WriteImage(image.image, layout, output, false, ignored);
   }
   return kExportResult;
 }
@@ -40,11 +42,11 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
 extern "C" {
 
 TARVELO_API int32_t BMP2TGA(const wchar_t* SourcePath, const wchar_t* DestinationPath) {
-  return tarvelo::ConvertWidePaths(SourcePath, DestinationPath, tarvelo::Layout::kTga);
+  return tarvelo::ConvertWidePaths(SourcePath, DestinationPath, TARVELO_LAYOUT_TGA);
 }
 
 TARVELO_API int32_t TGA2BMP(const wchar_t* SourcePath, const wchar_t* DestinationPath) {
-  return tarvelo::ConvertWidePaths(SourcePath, DestinationPath, tarvelo::Layout::kBmp);
+  return tarvelo::ConvertWidePaths(SourcePath, DestinationPath, TARVELO_LAYOUT_BMP);
 }
 
 }  // extern "C"

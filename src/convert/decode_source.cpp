@@ -133,39 +133,29 @@ void FillInfo(const OpenedSource& source, SourceInfo& info) noexcept {
   info.channels = channels;
 }
 
+// A file source is read whole, a memory source copied (see OpenedSource).
+bool Open(const TarveloSource& from, OpenedSource& source, SourceFailure& failure) noexcept {
+  if (from.kind == TARVELO_SOURCE_FILE) {
+    return source.OpenFile(from.path, failure);
+  }
+  return source.UseMemory(static_cast<const uint8_t*>(from.data), from.size, failure);
+}
+
 }  // namespace
 
-DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings) noexcept {
+DecodeResult DecodeSource(const TarveloSource& from, const DecodeSettings& settings) noexcept {
   DecodeResult result;
   OpenedSource source;
-  if (source.OpenFile(path, result.failure)) {
+  if (Open(from, source, result.failure)) {
     DecodeOpened(source, settings, result);
   }
   return result;
 }
 
-DecodeResult DecodeImageMemory(const uint8_t* data, size_t size, const DecodeSettings& settings) noexcept {
-  DecodeResult result;
-  OpenedSource source;
-  if (source.UseMemory(data, size, result.failure)) {
-    DecodeOpened(source, settings, result);
-  }
-  return result;
-}
-
-SourceInfo ReadSourceInfoFile(const char* path) noexcept {
+SourceInfo ReadSourceInfo(const TarveloSource& from) noexcept {
   SourceInfo info;
   OpenedSource source;
-  if (source.OpenFile(path, info.failure)) {
-    FillInfo(source, info);
-  }
-  return info;
-}
-
-SourceInfo ReadSourceInfoMemory(const uint8_t* data, size_t size) noexcept {
-  SourceInfo info;
-  OpenedSource source;
-  if (source.UseMemory(data, size, info.failure)) {
+  if (Open(from, source, info.failure)) {
     FillInfo(source, info);
   }
   return info;

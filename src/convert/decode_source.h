@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "TarveloConvert.h"
 #include "convert/source.h"
 #include "decode/decode_limits.h"
 #include "decode/stb_decoder.h"
@@ -28,16 +29,12 @@ struct DecodeResult {
   [[nodiscard]] bool ok() const noexcept { return buffer != nullptr; }
 };
 
-// Decodes the file at `path` (any format the decoder recognises from the
-// contents), keeping the source's own channel count: open, guard, size check,
-// decode, in one pass down. A null path decodes nothing. A result with a
-// non-positive side or a channel count outside 1-4 is refused, and so is a file
-// that changed on disk while it was read.
-DecodeResult DecodeImageFile(const char* path, const DecodeSettings& settings = {}) noexcept;
-
-// The same for `size` bytes at `data`, checked exactly as a file is.
-DecodeResult DecodeImageMemory(const uint8_t* data, size_t size,
-                               const DecodeSettings& settings = {}) noexcept;
+// Decodes a file or memory source (any format the decoder recognises from the
+// contents; bytes in memory are checked exactly as a file's are), keeping the
+// source's own channel count: open, guard, size check, decode, in one pass down. A
+// null path or data decodes nothing. A result with a non-positive side or a channel
+// count outside 1-4 is refused.
+DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {}) noexcept;
 
 // A source's size, channel count (as a decode would deliver them) and format, read
 // without decoding the pixels, after the same guard and size cap as a decode.
@@ -49,7 +46,6 @@ struct SourceInfo {
   SourceFailure failure;
 };
 
-SourceInfo ReadSourceInfoFile(const char* path) noexcept;
-SourceInfo ReadSourceInfoMemory(const uint8_t* data, size_t size) noexcept;
+SourceInfo ReadSourceInfo(const TarveloSource& source) noexcept;
 
 }  // namespace tarvelo

@@ -37,6 +37,9 @@
 #pragma GCC visibility pop
 #endif
 
+#include <cstdio>
+#include <cstring>
+
 #include "decode/stb_decoder.h"
 
 namespace tarvelo {
@@ -101,6 +104,74 @@ DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, i
 }
 
 const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
+
+namespace {
+
+// The decoder's reasons that have plain words of their own (the text for "unknown
+// image type" names the formats the decoder reads), and those that name a kind of
+// image it does not read; any other reason is reported as corrupt data.
+constexpr const char* kPlainReasons[][2] = {
+    {"outofdata", "file ends early"},
+    {"bad file", "file ends early"},
+    {"unknown image type",
+     "not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)"},
+    {"outofmem", "out of memory"},
+    {"too large", "image too large for the decoder"},
+    {"can't fopen", "source cannot be opened"},
+};
+constexpr const char* kUnsupportedReasons[] = {
+    "only 8-bit",
+    "1/2/4/8/16-bit only",
+    "bad bits_per_channel",
+    "unsupported bit depth",
+    "max value > 65535",
+    "BMP JPEG/PNG",
+    "BMP RLE",
+    "unknown BMP",
+    "unsupported format",
+    "unsupported",
+    "unsupported data layout",
+    "wrong channel count",
+    "wrong color format",
+    "wrong version",
+    "no header height",
+    "bad format",
+};
+
+}  // namespace
+
+void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason, char* out,
+                            size_t size) noexcept {
+  if (out == nullptr || size == 0) {
+    return;
+  }
+  const char* format = SourceFormatName(source_format);
+  if (terse_reason == nullptr || *terse_reason == '\0') {
+    (void)std::snprintf(out, size, "the decoder could not read the %s data", format);
+    return;
+  }
+  for (const auto& reason : kPlainReasons) {
+    if (std::strcmp(reason[0], terse_reason) == 0) {
+      (void)std::snprintf(out, size, "%s", reason[1]);
+      return;
+    }
+  }
+  bool unsupported = false;
+  for (const char* reason : kUnsupportedReasons) {
+    unsupported = unsupported || std::strcmp(reason, terse_reason) == 0;
+  }
+  (void)std::snprintf(out, size,
+                      unsupported ? "a kind of %s this library does not read (%s)" : "corrupt %s data (%s)",
+                      format, terse_reason);
+  // Some reasons quote bytes of the file (a PNG chunk's name): keep the line one
+  // line of plain text.
+  for (char* at = out; *at != '\0'; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte < 0x20 || byte >= 0x7F) {
+      *at = '?';
+    }
+  }
+}
 
 const char* SourceFormatName(SourceFormat format) noexcept {
   switch (format) {

@@ -42,6 +42,12 @@ DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, i
 // huffman code"); null when it gave none. Static text.
 const char* DecoderFailureReason() noexcept;
 
+// A terse reason of the decoder's for a source of `format` put in plain words on one
+// line, into `out` (capacity `size`, truncated, always terminated): "file ends early",
+// "corrupt JPEG data (bad huffman code)". A null or empty reason gives "the decoder
+// could not read the FORMAT data".
+void DescribeDecoderFailure(SourceFormat format, const char* terse_reason, char* out, size_t size) noexcept;
+
 // Inflates a zlib stream (or a raw deflate stream when `zlib_header` is false)
 // exactly as the decoder does for PNG image data: with its own inflater, into a
 // buffer that starts at `expected_size` bytes and grows as the stream needs. Returns

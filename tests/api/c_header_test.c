@@ -68,32 +68,44 @@ static void CheckProgramsApi(const unsigned char* pixels, const unsigned char* p
   TarveloImageInfo info;
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
   Collected collected;
-  void* buffer = NULL;
-  size_t size = 0;
-  char detail[128];
+  TarveloSource source = {.kind = TARVELO_SOURCE_PIXELS};
+  TarveloOutput output = {.kind = TARVELO_OUTPUT_BUFFER};
+  TarveloResult result;
 
   TarveloInitOptions(&options);
   Check(
       options.struct_size == sizeof options && options.allow_threads == 0 && options.max_decoded_pixels == 0,
       "options start at their defaults");
-  Check(TarveloWritePixelsToBuffer(pixels, 3, 2, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size, &options, detail,
-                                   sizeof detail) == TARVELO_STATUS_CONVERTED &&
-            size == tga_size && memcmp(buffer, tga, tga_size) == 0,
+  source.data = pixels;
+  source.width = 3;
+  source.height = 2;
+  source.channels = 3;
+  Check(TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, &result) ==
+                TARVELO_STATUS_CONVERTED &&
+            output.size == tga_size && memcmp(output.buffer, tga, tga_size) == 0,
         "raw pixels to a buffer");
-  TarveloFree(buffer);
+  TarveloFree(output.buffer);
 
   collected.size = 0;
-  Check(TarveloConvertMemoryToFunc(ppm, ppm_size, TARVELO_LAYOUT_BMP, Collect, &collected, NULL, detail,
-                                   sizeof detail) == TARVELO_STATUS_CONVERTED &&
-            collected.size == bmp_size && memcmp(collected.bytes, bmp, bmp_size) == 0,
-        "bytes in memory to a callback");
-  Check(TarveloConvertMemoryToFunc(ppm, ppm_size - 1, TARVELO_LAYOUT_BMP, Collect, &collected, NULL, detail,
-                                   sizeof detail) == TARVELO_STATUS_SOURCE_UNREADABLE,
+  source.kind = TARVELO_SOURCE_MEMORY;
+  source.data = ppm;
+  source.size = ppm_size;
+  output.kind = TARVELO_OUTPUT_FUNC;
+  output.write = Collect;
+  output.context = &collected;
+  Check(
+      TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, NULL, &result) == TARVELO_STATUS_CONVERTED &&
+          collected.size == bmp_size && memcmp(collected.bytes, bmp, bmp_size) == 0,
+      "bytes in memory to a callback");
+  Check(TarveloReadInfo(&source, &info, NULL) == TARVELO_STATUS_CONVERTED && info.width == 3 &&
+            info.height == 2 && info.channels == 3 && strcmp(info.format, "PNM") == 0,
+        "info from memory");
+  source.size = ppm_size - 1;
+  Check(TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, NULL, &result) ==
+                TARVELO_STATUS_SOURCE_UNREADABLE &&
+            result.status == TARVELO_STATUS_SOURCE_UNREADABLE && result.detail[0] != '\0',
         "a cut source is refused");
 
-  Check(TarveloReadInfoMemory(ppm, ppm_size, &info, detail, sizeof detail) == TARVELO_STATUS_CONVERTED &&
-            info.width == 3 && info.height == 2 && info.channels == 3 && strcmp(info.format, "PNM") == 0,
-        "info from memory");
   Check(TarveloLayoutFromName("picture.BMP", &layout) == TARVELO_STATUS_CONVERTED &&
             layout == TARVELO_LAYOUT_BMP,
         "layout from a name");

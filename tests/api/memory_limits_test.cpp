@@ -63,13 +63,21 @@ namespace {
       std::free(probe);
       _exit(kLimitNotEnforced);
     }
-    char detail[160] = "";
-    const TarveloStatus status =
-        memory_source
-            ? TarveloConvertMemory(bytes.data(), bytes.size(), destination.c_str(), TARVELO_LAYOUT_TGA,
-                                   nullptr, detail, sizeof detail)
-            : TarveloConvert(source.c_str(), destination.c_str(), TARVELO_LAYOUT_TGA, detail, sizeof detail);
-    _exit(std::strcmp(detail, expected) == 0 ? static_cast<int>(status) : 100);
+    TarveloSource from{};
+    from.kind = TARVELO_SOURCE_FILE;
+    from.path = source.c_str();
+    if (memory_source) {
+      from = {};
+      from.kind = TARVELO_SOURCE_MEMORY;
+      from.data = bytes.data();
+      from.size = bytes.size();
+    }
+    TarveloOutput to{};
+    to.kind = TARVELO_OUTPUT_FILE;
+    to.path = destination.c_str();
+    TarveloResult result;
+    const TarveloStatus status = TarveloConvertImage(&from, &to, TARVELO_LAYOUT_TGA, nullptr, &result);
+    _exit(std::strcmp(result.detail, expected) == 0 ? static_cast<int>(status) : 100);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -110,11 +118,18 @@ std::string Refusal(const Bytes& source, uint64_t cap) {
   TarveloInitOptions(&options);
   options.max_decoded_pixels = cap;
   const TempDir dir;
-  char detail[160] = "";
-  const TarveloStatus status = TarveloConvertMemory(source.data(), source.size(), dir.File("out.tga").c_str(),
-                                                    TARVELO_LAYOUT_TGA, &options, detail, sizeof detail);
-  EXPECT_FALSE(FileExists(dir.File("out.tga")));
-  return status == TARVELO_STATUS_SOURCE_UNREADABLE ? detail : "status " + std::to_string(status);
+  const std::string destination = dir.File("out.tga");
+  TarveloSource from{};
+  from.kind = TARVELO_SOURCE_MEMORY;
+  from.data = source.data();
+  from.size = source.size();
+  TarveloOutput to{};
+  to.kind = TARVELO_OUTPUT_FILE;
+  to.path = destination.c_str();
+  TarveloResult result;
+  const TarveloStatus status = TarveloConvertImage(&from, &to, TARVELO_LAYOUT_TGA, &options, &result);
+  EXPECT_FALSE(FileExists(destination));
+  return status == TARVELO_STATUS_SOURCE_UNREADABLE ? result.detail : "status " + std::to_string(status);
 }
 
 // Grey and RGB alike (the decoder's own header scan refuses the RGB one first),

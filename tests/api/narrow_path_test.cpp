@@ -1,8 +1,7 @@
-// Wide paths become UTF-8 whatever the locale, within a fixed buffer.
-#include "api/narrow_path.h"
-
+// Wide paths become UTF-8 whatever the locale, up to the system's longest path.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <clocale>
 #include <cstring>
 #include <string>
@@ -11,6 +10,7 @@
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
+#include "platform/path_narrow.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_path.h"
@@ -18,7 +18,7 @@
 namespace tarvelo {
 namespace {
 
-constexpr size_t kCapacity = NarrowedPath::kCapacity;
+constexpr size_t kCapacity = PATH_MAX;  // bytes, terminator included
 
 class NarrowPathTest : public testing::Test {
  protected:
@@ -26,9 +26,7 @@ class NarrowPathTest : public testing::Test {
   void SetUp() override { ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C")); }
 
   static std::string Narrow(const std::wstring& wide) {
-    NarrowedPath narrowed;
-    NarrowPath(wide.c_str(), narrowed);
-    EXPECT_FALSE(narrowed.too_long());
+    const NarrowedPath narrowed(wide.c_str());
     return narrowed.c_str() != nullptr ? std::string(narrowed.c_str()) : std::string("<null>");
   }
 };
@@ -54,15 +52,10 @@ TEST_F(NarrowPathTest, NonScalarValuesBecomeQuestionMarks) {
   EXPECT_EQ("\xED\x9F\xBF\xEE\x80\x80", Narrow(around_surrogates));
 }
 
-TEST_F(NarrowPathTest, NullStaysNull) {
-  NarrowedPath narrowed;
-  NarrowPath(nullptr, narrowed);
-  EXPECT_EQ(nullptr, narrowed.c_str());
-  EXPECT_FALSE(narrowed.too_long());
-}
+TEST_F(NarrowPathTest, NullStaysNull) { EXPECT_EQ(nullptr, NarrowedPath(nullptr).c_str()); }
 
-// The buffer holds kCapacity bytes, terminator included.
-TEST_F(NarrowPathTest, PathsAtAndOverCapacity) {
+// A path of PATH_MAX bytes, terminator included, is the longest a system call takes.
+TEST_F(NarrowPathTest, PathsAtAndOverTheSystemsLimit) {
   struct Case {
     std::wstring path;
     bool fits;
@@ -75,13 +68,11 @@ TEST_F(NarrowPathTest, PathsAtAndOverCapacity) {
       {std::wstring(kCapacity - 5, L'a') + L"\U0001D11E", true},  // ends with a four-byte character
       {std::wstring(kCapacity - 4, L'a') + L"\U0001D11E", false},
       {std::wstring(kCapacity, L'\u20AC'), false},
-      {std::wstring(size_t{1} << 20U, L'x'), false},  // far longer than any stack frame
+      {std::wstring(size_t{1} << 20U, L'x'), false},  // far longer than any path
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("length " + std::to_string(c.path.size()) + ", fits " + std::to_string(c.fits));
-    NarrowedPath narrowed;
-    NarrowPath(c.path.c_str(), narrowed);
-    EXPECT_EQ(!c.fits, narrowed.too_long());
+    const NarrowedPath narrowed(c.path.c_str());
     if (c.fits) {
       ASSERT_NE(nullptr, narrowed.c_str());
       EXPECT_EQ(kCapacity - 1, std::strlen(narrowed.c_str()));
@@ -89,17 +80,6 @@ TEST_F(NarrowPathTest, PathsAtAndOverCapacity) {
       EXPECT_EQ(nullptr, narrowed.c_str());
     }
   }
-}
-
-TEST_F(NarrowPathTest, ReusedBufferForgetsAnEarlierFailure) {
-  NarrowedPath narrowed;
-  const std::wstring too_long(kCapacity, L'a');
-  NarrowPath(too_long.c_str(), narrowed);
-  ASSERT_TRUE(narrowed.too_long());
-  NarrowPath(L"ok", narrowed);
-  EXPECT_FALSE(narrowed.too_long());
-  ASSERT_NE(nullptr, narrowed.c_str());
-  EXPECT_STREQ("ok", narrowed.c_str());
 }
 
 // Through the exports: the files are created under their UTF-8 names.

@@ -136,9 +136,17 @@ class NoThreads : public testing::Test {
     for (size_t i = 0; i < pixels.size(); ++i) {
       pixels[i] = static_cast<uint8_t>(i * 7 + i / 4099);
     }
+    TarveloSource source{};
+    source.kind = TARVELO_SOURCE_PIXELS;
+    source.data = pixels.data();
+    source.width = kWidth;
+    source.height = kHeight;
+    source.channels = 3;
+    TarveloOutput output{};
+    output.kind = TARVELO_OUTPUT_FILE;
+    output.path = source_.c_str();
     ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-              TarveloWritePixels(pixels.data(), kWidth, kHeight, 3, 0, source_.c_str(), TARVELO_LAYOUT_BMP,
-                                 nullptr, nullptr, 0));
+              TarveloConvertImage(&source, &output, TARVELO_LAYOUT_BMP, nullptr, nullptr));
   }
 
   TempDir dir_;
@@ -164,12 +172,15 @@ TEST_F(NoThreads, DefaultOptionsStartNoThreadAndTakeNoLock) {
   const Witness witness = Watch([&] {
     EXPECT_EQ(TARVELO_STATUS_CONVERTED,
               TarveloConvert(source_.c_str(), destination_.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
-    void* buffer = nullptr;
-    size_t size = 0;
+    TarveloSource memory{};
+    memory.kind = TARVELO_SOURCE_MEMORY;
+    memory.data = source.data();
+    memory.size = source.size();
+    TarveloOutput buffer{};
+    buffer.kind = TARVELO_OUTPUT_BUFFER;
     EXPECT_EQ(TARVELO_STATUS_CONVERTED,
-              TarveloConvertMemoryToBuffer(source.data(), source.size(), TARVELO_LAYOUT_BMP, &buffer, &size,
-                                           nullptr, nullptr, 0));
-    TarveloFree(buffer);
+              TarveloConvertImage(&memory, &buffer, TARVELO_LAYOUT_BMP, nullptr, nullptr));
+    TarveloFree(buffer.buffer);
   });
   EXPECT_EQ(0, witness.created);
   EXPECT_EQ(0, witness.locks);
@@ -183,8 +194,14 @@ TEST_F(NoThreads, AllowingThreadsStartsThem) {
   TarveloInitOptions(&options);
   options.allow_threads = 1;
   const Witness witness = Watch([&] {
-    EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertWithOptions(source_.c_str(), destination_.c_str(),
-                                                                  TARVELO_LAYOUT_TGA, &options, nullptr, 0));
+    TarveloSource source{};
+    source.kind = TARVELO_SOURCE_FILE;
+    source.path = source_.c_str();
+    TarveloOutput output{};
+    output.kind = TARVELO_OUTPUT_FILE;
+    output.path = destination_.c_str();
+    EXPECT_EQ(TARVELO_STATUS_CONVERTED,
+              TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, nullptr));
   });
   EXPECT_GE(witness.created, 1);
   EXPECT_GT(witness.locks, 0);

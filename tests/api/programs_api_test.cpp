@@ -1,9 +1,11 @@
-// The programs' entry points through the public shared library: raw pixels, bytes
-// in memory, write callbacks, buffers, image info, options and layout names. Every
-// output is compared byte for byte with the layouts' tables (expected_layouts).
+// The programs' entry through the public shared library: every source (a file, bytes
+// in memory, raw pixels) to every output (a file, a write callback, a new buffer),
+// image info, options and layout names. Every output is compared byte for byte with
+// the layouts' tables (expected_layouts).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -49,11 +51,66 @@ struct Collector {
   }
 };
 
-// The buffer of a *ToBuffer call, copied and released.
-Bytes TakeBuffer(void* buffer, size_t size) {
-  Bytes bytes(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + size);
-  TarveloFree(buffer);
-  return bytes;
+TarveloSource FileSource(const std::string& path) {
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_FILE;
+  source.path = path.c_str();
+  return source;
+}
+
+TarveloSource MemorySource(const void* data, size_t size) {
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_MEMORY;
+  source.data = data;
+  source.size = size;
+  return source;
+}
+
+TarveloSource PixelSource(const void* pixels, int width, int height, int channels, size_t row_stride = 0) {
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_PIXELS;
+  source.data = pixels;
+  source.width = width;
+  source.height = height;
+  source.channels = channels;
+  source.row_stride = row_stride;
+  return source;
+}
+
+// The layout is an int: a test may give a value no enumerator names, which C++ may
+// not even hold in a TarveloLayout variable.
+TarveloStatus ToFile(const TarveloSource& source, const std::string& path, int layout,
+                     const TarveloOptions* options = nullptr, TarveloResult* result = nullptr) {
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_FILE;
+  output.path = path.c_str();
+  return TarveloConvertImage(&source, &output, static_cast<TarveloLayout>(layout), options, result);
+}
+
+TarveloStatus ToFunc(const TarveloSource& source, Collector& collector, int layout,
+                     const TarveloOptions* options = nullptr, TarveloResult* result = nullptr) {
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_FUNC;
+  output.write = Collector::Write;
+  output.context = &collector;
+  return TarveloConvertImage(&source, &output, static_cast<TarveloLayout>(layout), options, result);
+}
+
+// A buffer output's bytes, copied and released; the buffer is null on failure.
+TarveloStatus ToBuffer(const TarveloSource& source, Bytes& bytes, int layout,
+                       const TarveloOptions* options = nullptr, TarveloResult* result = nullptr) {
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_BUFFER;
+  output.buffer = &bytes;
+  output.size = 99;  // both overwritten
+  const TarveloStatus status =
+      TarveloConvertImage(&source, &output, static_cast<TarveloLayout>(layout), options, result);
+  EXPECT_EQ(status == TARVELO_STATUS_CONVERTED, output.buffer != nullptr);
+  EXPECT_EQ(output.buffer == nullptr, output.size == 0);
+  const auto* begin = static_cast<const uint8_t*>(output.buffer);
+  bytes.assign(begin, begin + output.size);
+  TarveloFree(output.buffer);
+  return status;
 }
 
 TarveloOptions Options(bool allow_threads) {
@@ -79,7 +136,7 @@ Bytes WithStride(const Image& image, size_t extra) {
 
 // Every channel count and both layouts, through the file, the callback and the
 // buffer, packed and with a row stride: each is exactly the layout's table.
-TEST(WritePixels, EveryChannelCountAndLayoutIsByteExactEverywhere) {
+TEST(PixelSources, EveryChannelCountAndLayoutIsByteExactEverywhere) {
   const TempDir dir;
   for (int channels = 1; channels <= 4; ++channels) {
     for (const int width : {1, 2, 3, 4, 5, 7}) {
@@ -90,143 +147,131 @@ TEST(WritePixels, EveryChannelCountAndLayoutIsByteExactEverywhere) {
         const Bytes expected = Expected(image, layout);
         for (const size_t extra : {size_t{0}, size_t{3}}) {
           const Bytes pixels = extra == 0 ? image.pixels : WithStride(image, extra);
-          const size_t stride = extra == 0 ? 0 : row + extra;
+          const TarveloSource source =
+              PixelSource(pixels.data(), width, 6, channels, extra == 0 ? 0 : row + extra);
           const std::string path = dir.File("out-" + std::to_string(extra));
-          char detail[128] = "untouched";
-          ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                    TarveloWritePixels(pixels.data(), width, 6, channels, stride, path.c_str(), layout,
-                                       nullptr, detail, sizeof detail))
-              << detail;
-          EXPECT_STREQ("", detail);
+          TarveloResult result;
+          std::memset(&result, 'x', sizeof result);
+          ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(source, path, layout, nullptr, &result))
+              << result.detail;
+          EXPECT_EQ(TARVELO_STATUS_CONVERTED, result.status);
+          EXPECT_EQ(0, result.error_number);
+          EXPECT_STREQ("", result.detail);
           EXPECT_EQ(expected, ReadFileBytes(path));
-
           Collector collector;
-          ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                    TarveloWritePixelsToFunc(pixels.data(), width, 6, channels, stride, layout,
-                                             Collector::Write, &collector, nullptr, nullptr, 0));
+          ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFunc(source, collector, layout));
           EXPECT_EQ(expected, collector.bytes);
-
-          void* buffer = nullptr;
-          size_t size = 0;
-          ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                    TarveloWritePixelsToBuffer(pixels.data(), width, 6, channels, stride, layout, &buffer,
-                                               &size, nullptr, nullptr, 0));
-          EXPECT_EQ(expected, TakeBuffer(buffer, size));
+          Bytes buffer;
+          ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToBuffer(source, buffer, layout));
+          EXPECT_EQ(expected, buffer);
         }
       }
     }
   }
 }
 
-TEST(WritePixels, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
+TEST(PixelSources, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
   const TempDir dir;
   const Image image = MakeTestImage(4, 3, 3);
   const std::string path = dir.File("never.tga");
   struct Case {
-    const void* pixels;
-    int width, height, channels;
-    size_t stride;
+    TarveloSource source;
     int layout;
   };
+  const uint8_t* pixels = image.pixels.data();
+  TarveloSource unknown_kind = PixelSource(pixels, 4, 3, 3);
+  const int seven = 7;
+  std::memcpy(&unknown_kind.kind, &seven, sizeof seven);
   const Case cases[] = {
-      {nullptr, 4, 3, 3, 0, TARVELO_LAYOUT_TGA},
-      {image.pixels.data(), 0, 3, 3, 0, TARVELO_LAYOUT_TGA},
-      {image.pixels.data(), 4, -1, 3, 0, TARVELO_LAYOUT_TGA},
-      {image.pixels.data(), 4, 3, 0, 0, TARVELO_LAYOUT_TGA},
-      {image.pixels.data(), 4, 3, 5, 0, TARVELO_LAYOUT_TGA},
-      {image.pixels.data(), 4, 3, 3, 11, TARVELO_LAYOUT_BMP},  // shorter than a row of 12 bytes
-      {image.pixels.data(), 4, 3, 3, 0, 7},
+      {PixelSource(nullptr, 4, 3, 3), TARVELO_LAYOUT_TGA},
+      {PixelSource(pixels, 0, 3, 3), TARVELO_LAYOUT_TGA},
+      {PixelSource(pixels, 4, -1, 3), TARVELO_LAYOUT_TGA},
+      {PixelSource(pixels, 4, 3, 0), TARVELO_LAYOUT_TGA},
+      {PixelSource(pixels, 4, 3, 5), TARVELO_LAYOUT_TGA},
+      {PixelSource(pixels, 4, 3, 3, 11), TARVELO_LAYOUT_BMP},  // shorter than a row of 12 bytes
+      {PixelSource(pixels, 4, 3, 3), 7},
+      {unknown_kind, TARVELO_LAYOUT_TGA},
+      {MemorySource(nullptr, 10), TARVELO_LAYOUT_TGA},
+      {FileSource(path), -1},
   };
+  TarveloSource null_path = FileSource(path);
+  null_path.path = nullptr;
   for (const Case& bad : cases) {
+    const int layout = bad.layout;
     Collector collector;
-    char detail[128] = "";
-    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-              TarveloWritePixels(bad.pixels, bad.width, bad.height, bad.channels, bad.stride, path.c_str(),
-                                 static_cast<TarveloLayout>(bad.layout), nullptr, detail, sizeof detail));
-    EXPECT_NE("", std::string(detail));
-    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-              TarveloWritePixelsToFunc(bad.pixels, bad.width, bad.height, bad.channels, bad.stride,
-                                       static_cast<TarveloLayout>(bad.layout), Collector::Write, &collector,
-                                       nullptr, nullptr, 0));
-    void* buffer = &collector;  // must be cleared
-    size_t size = 99;
-    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-              TarveloWritePixelsToBuffer(bad.pixels, bad.width, bad.height, bad.channels, bad.stride,
-                                         static_cast<TarveloLayout>(bad.layout), &buffer, &size, nullptr,
-                                         nullptr, 0));
-    EXPECT_EQ(nullptr, buffer);
-    EXPECT_EQ(0U, size);
+    TarveloResult result;
+    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToFile(bad.source, path, layout, nullptr, &result));
+    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, result.status);
+    EXPECT_NE("", std::string(result.detail));
+    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToFunc(bad.source, collector, layout));
+    Bytes buffer;
+    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToBuffer(bad.source, buffer, layout));
     EXPECT_TRUE(collector.bytes.empty());
   }
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToFile(null_path, dir.File("x.tga"), TARVELO_LAYOUT_TGA));
   EXPECT_FALSE(FileExists(path));
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloWritePixels(image.pixels.data(), 4, 3, 3, 0, nullptr,
-                                                                TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
+  // Outputs that cannot be written to, and missing structures.
+  const TarveloSource source = PixelSource(pixels, 4, 3, 3);
+  TarveloOutput outputs[3] = {};  // a file output without a path, a function output without a function
+  outputs[1].kind = TARVELO_OUTPUT_FUNC;
+  const int nine = 9;
+  std::memcpy(&outputs[2].kind, &nine, sizeof nine);
+  for (TarveloOutput& output : outputs) {
+    TarveloResult result;
+    EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+              TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, nullptr, &result));
+    EXPECT_NE("", std::string(result.detail));
+  }
   EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-            TarveloWritePixelsToFunc(image.pixels.data(), 4, 3, 3, 0, TARVELO_LAYOUT_TGA, nullptr, nullptr,
-                                     nullptr, nullptr, 0));
+            TarveloConvertImage(nullptr, outputs, TARVELO_LAYOUT_TGA, nullptr, nullptr));
   EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-            TarveloWritePixelsToBuffer(image.pixels.data(), 4, 3, 3, 0, TARVELO_LAYOUT_TGA, nullptr, nullptr,
-                                       nullptr, nullptr, 0));
+            TarveloConvertImage(&source, nullptr, TARVELO_LAYOUT_TGA, nullptr, nullptr));
 }
 
-// Too large for the layout: refused before the callback sees a byte. The pixels are
-// never read, so one row stands for a tall image.
-TEST(WritePixels, ImagesTooLargeForTheLayoutReachNoOutput) {
+// Too large for the layout: refused before any output sees a byte, and an existing
+// file keeps its bytes. The pixels are never read, so one row stands for a tall image.
+TEST(PixelSources, ImagesTooLargeForTheLayoutReachNoOutput) {
+  const TempDir dir;
+  const std::string existing = dir.File("keep.tga");
+  WriteFileBytes(existing, {1, 2, 3});
   const std::vector<uint8_t> row(size_t{65536} * 3);
+  const TarveloSource source = PixelSource(row.data(), 65536, 1, 3);
   Collector collector;
-  char detail[128] = "";
-  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE,
-            TarveloWritePixelsToFunc(row.data(), 65536, 1, 3, 0, TARVELO_LAYOUT_TGA, Collector::Write,
-                                     &collector, nullptr, detail, sizeof detail));
-  EXPECT_STREQ("TGA stores at most 65535 pixels per side", detail);
+  TarveloResult result;
+  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE, ToFunc(source, collector, TARVELO_LAYOUT_TGA, nullptr, &result));
+  EXPECT_STREQ("TGA stores at most 65535 pixels per side", result.detail);
   EXPECT_EQ(0U, collector.bytes.size() + static_cast<size_t>(collector.refused));
-  void* buffer = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE,
-            TarveloWritePixelsToBuffer(row.data(), 65536, 1, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size,
-                                       nullptr, nullptr, 0));
-  EXPECT_EQ(nullptr, buffer);
+  Bytes buffer;
+  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE, ToBuffer(source, buffer, TARVELO_LAYOUT_TGA));
+  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE, ToFile(source, existing, TARVELO_LAYOUT_TGA));
+  EXPECT_EQ((Bytes{1, 2, 3}), ReadFileBytes(existing));
+  EXPECT_EQ(std::vector<std::string>{"keep.tga"}, ListDirectory(dir.path().string()));
 }
 
 // A callback that refuses at any offset stops the write there: WRITE_FAILED, no
 // further call, and everything before it was the file's true beginning. The output
-// is larger than the sink's block so that the refusal can fall on any block.
+// is larger than the sink's block so that the refusal can fall on any block; a small
+// image arrives in one call, so refusing it at 0 is refusing the only block.
 TEST(WriteCallback, RefusalAtEveryOffsetStopsTheWrite) {
-  const Image image = MakeTestImage(300, 250, 4);
-  for (const TarveloLayout layout : kLayouts) {
-    const Bytes expected = Expected(image, layout);
-    // The boundaries of the blocks the callback receives are where a refusal can fall.
-    Collector whole;
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-              TarveloWritePixelsToFunc(image.pixels.data(), image.width, image.height, 4, 0, layout,
-                                       Collector::Write, &whole, nullptr, nullptr, 0));
-    ASSERT_EQ(expected, whole.bytes);
-    for (size_t refuse_from = 0; refuse_from < expected.size(); refuse_from += 997) {
-      Collector collector;
-      collector.refuse_from = refuse_from;
-      char detail[128] = "";
-      ASSERT_EQ(TARVELO_STATUS_WRITE_FAILED,
-                TarveloWritePixelsToFunc(image.pixels.data(), image.width, image.height, 4, 0, layout,
-                                         Collector::Write, &collector, nullptr, detail, sizeof detail))
-          << refuse_from;
-      EXPECT_STREQ("the write callback reported a failure", detail);
-      EXPECT_EQ(0, collector.calls_after_refusal) << refuse_from;
-      EXPECT_LE(collector.bytes.size(), refuse_from);
-      EXPECT_TRUE(std::equal(collector.bytes.begin(), collector.bytes.end(), expected.begin()));
+  for (const int width : {300, 3}) {
+    const Image image = MakeTestImage(width, width == 3 ? 2 : 250, 4);
+    const TarveloSource source = PixelSource(image.pixels.data(), image.width, image.height, 4);
+    for (const TarveloLayout layout : kLayouts) {
+      const Bytes expected = Expected(image, layout);
+      for (size_t refuse_from = 0; refuse_from < expected.size(); refuse_from += 997) {
+        Collector collector;
+        collector.refuse_from = refuse_from;
+        TarveloResult result;
+        ASSERT_EQ(TARVELO_STATUS_WRITE_FAILED, ToFunc(source, collector, layout, nullptr, &result))
+            << refuse_from;
+        EXPECT_STREQ("the write callback reported a failure", result.detail);
+        EXPECT_EQ(0, result.error_number);
+        EXPECT_EQ(0, collector.calls_after_refusal) << refuse_from;
+        EXPECT_LE(collector.bytes.size(), refuse_from);
+        EXPECT_TRUE(std::equal(collector.bytes.begin(), collector.bytes.end(), expected.begin()));
+      }
     }
   }
-}
-
-// A small image arrives in one call: refusing it is refusing the first byte.
-TEST(WriteCallback, RefusingTheOnlyBlockFails) {
-  const Image image = MakeTestImage(3, 2, 3);
-  Collector collector;
-  collector.refuse_from = 0;
-  EXPECT_EQ(TARVELO_STATUS_WRITE_FAILED,
-            TarveloWritePixelsToFunc(image.pixels.data(), 3, 2, 3, 0, TARVELO_LAYOUT_BMP, Collector::Write,
-                                     &collector, nullptr, nullptr, 0));
-  EXPECT_TRUE(collector.bytes.empty());
-  EXPECT_EQ(0, collector.calls_after_refusal);
 }
 
 class MemorySources : public testing::Test {
@@ -245,36 +290,29 @@ class MemorySources : public testing::Test {
   const std::vector<std::string> names_ = {"a.png", "a.bmp", "a.tga", "a.jpg"};
 };
 
-// Bytes in memory convert exactly as the same bytes in a file do, to every target.
-TEST_F(MemorySources, ConvertAsTheSameFileDoes) {
+// The same bytes to every output: a file and the same bytes in memory convert
+// exactly as TarveloConvert converts the file, to a file, a callback and a buffer.
+TEST_F(MemorySources, EverySourceGivesTheSameBytesToEveryOutput) {
   for (const std::string& name : names_) {
-    const Bytes source = ReadFileBytes(dir_.File(name));
+    const Bytes bytes = ReadFileBytes(dir_.File(name));
+    const std::string path = dir_.File(name);
     for (const TarveloLayout layout : kLayouts) {
       SCOPED_TRACE(name + " layout " + std::to_string(layout));
-      const std::string from_file = dir_.File("from-file.out");
-      const std::string from_memory = dir_.File("from-memory.out");
+      const std::string reference = dir_.File("reference.out");
       ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                TarveloConvert(dir_.File(name).c_str(), from_file.c_str(), layout, nullptr, 0));
-      const Bytes expected = ReadFileBytes(from_file);
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                TarveloConvertMemory(source.data(), source.size(), from_memory.c_str(), layout, nullptr,
-                                     nullptr, 0));
-      EXPECT_EQ(expected, ReadFileBytes(from_memory));
-      Collector collector;
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                TarveloConvertMemoryToFunc(source.data(), source.size(), layout, Collector::Write, &collector,
-                                           nullptr, nullptr, 0));
-      EXPECT_EQ(expected, collector.bytes);
-      Collector from_path;
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                TarveloConvertToFunc(dir_.File(name).c_str(), layout, Collector::Write, &from_path, nullptr,
-                                     nullptr, 0));
-      EXPECT_EQ(expected, from_path.bytes);
-      void* buffer = nullptr;
-      size_t size = 0;
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertMemoryToBuffer(source.data(), source.size(), layout,
-                                                                       &buffer, &size, nullptr, nullptr, 0));
-      EXPECT_EQ(expected, TakeBuffer(buffer, size));
+                TarveloConvert(path.c_str(), reference.c_str(), layout, nullptr, 0));
+      const Bytes expected = ReadFileBytes(reference);
+      for (const TarveloSource& source : {FileSource(path), MemorySource(bytes.data(), bytes.size())}) {
+        const std::string out = dir_.File("out");
+        ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(source, out, layout));
+        EXPECT_EQ(expected, ReadFileBytes(out));
+        Collector collector;
+        ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFunc(source, collector, layout));
+        EXPECT_EQ(expected, collector.bytes);
+        Bytes buffer;
+        ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToBuffer(source, buffer, layout));
+        EXPECT_EQ(expected, buffer);
+      }
     }
   }
 }
@@ -286,49 +324,58 @@ TEST_F(MemorySources, EveryTruncationIsRefusedOrConvertedWhole) {
   for (const std::string& name : names_) {
     const Bytes source = ReadFileBytes(dir_.File(name));
     for (size_t length = 0; length < source.size(); ++length) {
-      const Bytes cut(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(length));
-      void* buffer = nullptr;
-      size_t size = 0;
-      char detail[160] = "";
-      // An empty vector's data() may be null: keep a valid pointer for length 0.
-      const uint8_t* data = length == 0 ? source.data() : cut.data();
-      const TarveloStatus status = TarveloConvertMemoryToBuffer(data, length, TARVELO_LAYOUT_TGA, &buffer,
-                                                                &size, nullptr, detail, sizeof detail);
+      Bytes out;
+      TarveloResult result;
+      // The pointer stays valid for length 0: only the size says "empty".
+      const TarveloStatus status =
+          ToBuffer(MemorySource(source.data(), length), out, TARVELO_LAYOUT_TGA, nullptr, &result);
       if (status == TARVELO_STATUS_CONVERTED) {
-        const Bytes out = TakeBuffer(buffer, size);
         ASSERT_GE(out.size(), 18U) << name << " cut at " << length;
         const size_t pixel_bytes = out[16] / 8U;
         EXPECT_EQ(out.size(), 18 + size_t{ReadLe16(out, 12)} * ReadLe16(out, 14) * pixel_bytes)
             << name << " cut at " << length;
       } else {
         EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, status) << name << " cut at " << length;
-        EXPECT_NE("", std::string(detail)) << name << " cut at " << length;
-        EXPECT_EQ(nullptr, std::strchr(detail, '\n'));
-        EXPECT_EQ(nullptr, buffer);
+        EXPECT_NE("", std::string(result.detail)) << name << " cut at " << length;
+        EXPECT_EQ(nullptr, std::strchr(result.detail, '\n'));
       }
     }
   }
 }
 
+// A refusal names its cause; a system's refusal carries its errno with its text.
 TEST_F(MemorySources, RefusalsNameTheirCause) {
   const Bytes png = ReadFileBytes(dir_.File("a.png"));
-  char detail[160] = "";
-  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
-            TarveloConvertMemory(png.data(), png.size() - 20, dir_.File("x.tga").c_str(), TARVELO_LAYOUT_TGA,
-                                 nullptr, detail, sizeof detail));
-  EXPECT_STREQ("file ends early", detail);
   const char garbage[] = "this is not an image at all, only words";
-  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
-            TarveloConvertMemory(garbage, sizeof garbage, dir_.File("x.tga").c_str(), TARVELO_LAYOUT_TGA,
-                                 nullptr, detail, sizeof detail));
-  EXPECT_STREQ("not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)",
-               detail);
-  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
-            TarveloConvertMemory(png.data(), 0, dir_.File("x.tga").c_str(), TARVELO_LAYOUT_TGA, nullptr,
-                                 detail, sizeof detail));
-  EXPECT_STREQ("source is empty", detail);
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloConvertMemory(nullptr, 10, dir_.File("x.tga").c_str(),
-                                                                  TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
+  struct Case {
+    TarveloSource source;
+    const char* detail;
+    int error_number;
+  };
+  const std::string absent = dir_.File("absent.png");
+  const std::string directory = dir_.path().string();
+  const Case cases[] = {
+      {MemorySource(png.data(), png.size() - 20), "file ends early", 0},
+      {MemorySource(garbage, sizeof garbage),
+       "not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)", 0},
+      {MemorySource(png.data(), 0), "source is empty", 0},
+      {FileSource(absent), "No such file or directory", ENOENT},
+      {FileSource(directory), "Is a directory", EISDIR},
+  };
+  for (const Case& c : cases) {
+    TarveloResult result;
+    EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
+              ToFile(c.source, dir_.File("x.tga"), TARVELO_LAYOUT_TGA, nullptr, &result));
+    EXPECT_STREQ(c.detail, result.detail);
+    EXPECT_EQ(c.error_number, result.error_number) << c.detail;
+  }
+  // The destination's system error.
+  TarveloResult result;
+  EXPECT_EQ(TARVELO_STATUS_DESTINATION_UNOPENABLE,
+            ToFile(MemorySource(png.data(), png.size()), dir_.File("missing/x.tga"), TARVELO_LAYOUT_TGA,
+                   nullptr, &result));
+  EXPECT_EQ(ENOENT, result.error_number);
+  EXPECT_STREQ("No such file or directory", result.detail);
   EXPECT_FALSE(FileExists(dir_.File("x.tga")));
 }
 
@@ -337,25 +384,22 @@ TEST_F(MemorySources, RefusalsNameTheirCause) {
 TEST_F(MemorySources, DecodedSizeCapIsPerCall) {
   const Bytes png = ReadFileBytes(dir_.File("a.png"));  // 9 x 7 = 63 pixels
   TarveloOptions options = Options(false);
-  char detail[160] = "";
   for (const uint64_t cap : {uint64_t{62}, uint64_t{63}, uint64_t{0}, UINT64_MAX}) {
     options.max_decoded_pixels = cap;
-    void* buffer = nullptr;
-    size_t size = 0;
-    const TarveloStatus status = TarveloConvertMemoryToBuffer(
-        png.data(), png.size(), TARVELO_LAYOUT_TGA, &buffer, &size, &options, detail, sizeof detail);
+    Bytes out;
+    TarveloResult result;
+    const TarveloStatus status =
+        ToBuffer(MemorySource(png.data(), png.size()), out, TARVELO_LAYOUT_TGA, &options, &result);
     if (cap == 62) {
       EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, status);
-      EXPECT_STREQ("image exceeds the decoded-size limit (62 pixels)", detail);
+      EXPECT_STREQ("image exceeds the decoded-size limit (62 pixels)", result.detail);
     } else {
       EXPECT_EQ(TARVELO_STATUS_CONVERTED, status) << cap;
-      TarveloFree(buffer);
     }
   }
   options.max_decoded_pixels = 62;
   EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
-            TarveloConvertWithOptions(dir_.File("a.png").c_str(), dir_.File("capped.tga").c_str(),
-                                      TARVELO_LAYOUT_TGA, &options, nullptr, 0));
+            ToFile(FileSource(dir_.File("a.png")), dir_.File("capped.tga"), TARVELO_LAYOUT_TGA, &options));
   EXPECT_FALSE(FileExists(dir_.File("capped.tga")));
 }
 
@@ -371,56 +415,24 @@ TEST(Threads, OnAndOffGiveTheSameBytes) {
     for (const bool threads : {false, true}) {
       SCOPED_TRACE(threads ? "threads allowed" : "no threads");
       const TarveloOptions options = Options(threads);
-      void* buffer = nullptr;
-      size_t size = 0;
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertMemoryToBuffer(source.data(), source.size(), layout,
-                                                                       &buffer, &size, &options, nullptr, 0));
-      EXPECT_TRUE(expected == TakeBuffer(buffer, size));
+      Bytes buffer;
+      ASSERT_EQ(TARVELO_STATUS_CONVERTED,
+                ToBuffer(MemorySource(source.data(), source.size()), buffer, layout, &options));
+      EXPECT_TRUE(expected == buffer);
       const std::string path = dir.File("out");
-      ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloConvertWithOptions(dir.File("big.tga").c_str(), path.c_str(),
-                                                                    layout, &options, nullptr, 0));
+      ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFile(FileSource(dir.File("big.tga")), path, layout, &options));
       EXPECT_TRUE(expected == ReadFileBytes(path));
       Collector collector;
       ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-                TarveloWritePixelsToFunc(picture.pixels.data(), picture.width, picture.height, 4, 0, layout,
-                                         Collector::Write, &collector, &options, nullptr, 0));
+                ToFunc(PixelSource(picture.pixels.data(), picture.width, picture.height, 4), collector,
+                       layout, &options));
       EXPECT_TRUE(expected == collector.bytes);
     }
   }
 }
 
-// A path destination keeps the file guarantees: on failure nothing new appears and
-// an existing destination keeps its bytes.
-TEST(PathDestinations, FailuresLeaveNothingAndKeepTheOldFile) {
-  const TempDir dir;
-  const std::string existing = dir.File("keep.tga");
-  const Bytes old = {1, 2, 3, 4, 5};
-  WriteFileBytes(existing, old);
-  const char garbage[] = "GIF89a not really";
-  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, TarveloConvertMemory(garbage, sizeof garbage, existing.c_str(),
-                                                                   TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
-  const std::vector<uint8_t> row(size_t{65536} * 3);
-  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE, TarveloWritePixels(row.data(), 65536, 1, 3, 0, existing.c_str(),
-                                                               TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
-  const Image image = MakeTestImage(3, 3, 3);
-  EXPECT_EQ(TARVELO_STATUS_DESTINATION_UNOPENABLE,
-            TarveloWritePixels(image.pixels.data(), 3, 3, 3, 0, dir.File("missing/out.tga").c_str(),
-                               TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
-  EXPECT_EQ(old, ReadFileBytes(existing));
-  EXPECT_EQ(std::vector<std::string>{"keep.tga"}, ListDirectory(dir.path().string()));
-  // Success replaces it whole.
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloWritePixels(image.pixels.data(), 3, 3, 3, 0, existing.c_str(),
-                                                         TARVELO_LAYOUT_TGA, nullptr, nullptr, 0));
-  EXPECT_EQ(ExpectedTgaFile(image), ReadFileBytes(existing));
-}
-
 TEST(ImageInfo, ReportsWhatAConversionDecodes) {
   const TempDir dir;
-  struct Source {
-    std::string name;
-    int channels;
-    const char* format;
-  };
   ASSERT_TRUE(WritePng(dir.File("ga.png"), MakeTestImage(7, 5, 2)));
   ASSERT_TRUE(WriteBmp(dir.File("rgb.bmp"), MakeTestImage(6, 4, 3)));
   ASSERT_TRUE(WriteTga(dir.File("rgba.tga"), MakeTestImage(3, 9, 4), false));
@@ -428,44 +440,54 @@ TEST(ImageInfo, ReportsWhatAConversionDecodes) {
   ASSERT_TRUE(WriteHdr(dir.File("light.hdr"), MakeTestImage(4, 2, 3)));
   for (const std::string name : {"ga.png", "rgb.bmp", "rgba.tga", "grey.jpg", "light.hdr"}) {
     SCOPED_TRACE(name);
+    const std::string path = dir.File(name);
     // What the conversion actually decodes: the TGA it writes says so.
     Collector converted;
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-              TarveloConvertToFunc(dir.File(name).c_str(), TARVELO_LAYOUT_TGA, Collector::Write, &converted,
-                                   nullptr, nullptr, 0));
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFunc(FileSource(path), converted, TARVELO_LAYOUT_TGA));
     TarveloImageInfo info;
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(dir.File(name).c_str(), &info, nullptr, 0));
+    const TarveloSource file = FileSource(path);
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(&file, &info, nullptr));
     EXPECT_EQ(static_cast<int>(ReadLe16(converted.bytes, 12)), info.width);
     EXPECT_EQ(static_cast<int>(ReadLe16(converted.bytes, 14)), info.height);
     EXPECT_EQ(converted.bytes[16] == 32, info.channels % 2 == 0);
-    const Bytes bytes = ReadFileBytes(dir.File(name));
+    const Bytes bytes = ReadFileBytes(path);
+    const TarveloSource memory = MemorySource(bytes.data(), bytes.size());
     TarveloImageInfo from_memory;
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-              TarveloReadInfoMemory(bytes.data(), bytes.size(), &from_memory, nullptr, 0));
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(&memory, &from_memory, nullptr));
     EXPECT_EQ(info.width, from_memory.width);
     EXPECT_EQ(info.height, from_memory.height);
     EXPECT_EQ(info.channels, from_memory.channels);
     EXPECT_STREQ(info.format, from_memory.format);
   }
+  const struct {
+    const char* name;
+    int channels;
+    const char* format;
+  } expected[] = {{"ga.png", 2, "PNG"},
+                  {"grey.jpg", 3, "JPEG"},
+                  {"light.hdr", 3, "HDR"}};  // the test's JPEG encoder always stores colour
   TarveloImageInfo info;
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(dir.File("ga.png").c_str(), &info, nullptr, 0));
-  EXPECT_EQ(2, info.channels);
-  EXPECT_STREQ("PNG", info.format);
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(dir.File("grey.jpg").c_str(), &info, nullptr, 0));
-  EXPECT_EQ(3, info.channels);  // the test's JPEG encoder always stores colour
-  EXPECT_STREQ("JPEG", info.format);
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(dir.File("light.hdr").c_str(), &info, nullptr, 0));
-  EXPECT_STREQ("HDR", info.format);
-  EXPECT_EQ(3, info.channels);
-
-  char detail[128] = "";
-  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE,
-            TarveloReadInfo(dir.File("absent.png").c_str(), &info, detail, sizeof detail));
-  EXPECT_STREQ("No such file or directory", detail);
+  for (const auto& e : expected) {
+    const std::string path = dir.File(e.name);
+    const TarveloSource file = FileSource(path);
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(&file, &info, nullptr));
+    EXPECT_EQ(e.channels, info.channels);
+    EXPECT_STREQ(e.format, info.format);
+  }
+  const std::string absent_path = dir.File("absent.png");
+  const TarveloSource absent = FileSource(absent_path);
+  TarveloResult result;
+  EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, TarveloReadInfo(&absent, &info, &result));
+  EXPECT_STREQ("No such file or directory", result.detail);
+  EXPECT_EQ(ENOENT, result.error_number);
   EXPECT_EQ(0, info.width);
   EXPECT_EQ(nullptr, info.format);
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloReadInfo(nullptr, &info, nullptr, 0));
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloReadInfoMemory("x", 1, nullptr, nullptr, 0));
+  const uint8_t pixel[3] = {};
+  const TarveloSource pixels = PixelSource(pixel, 1, 1, 3);
+  const TarveloSource memory = MemorySource("x", 1);
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloReadInfo(&pixels, &info, nullptr));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloReadInfo(nullptr, &info, nullptr));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloReadInfo(&memory, nullptr, nullptr));
 }
 
 // A PNG whose tRNS chunk gives RGB pixels an alpha channel: the decoder delivers
@@ -477,17 +499,13 @@ TEST(ImageInfo, PngTransparencyChunkAddsAlpha) {
       " 00 00 00 06 74 52 4E 53 00 00 00 00 00 00 6E A6 07 91"
       " 00 00 00 0C 49 44 41 54 08 D7 63 60 60 60 00 00 00 04 00 01 27 34 27 0A"
       " 00 00 00 00 49 45 4E 44 AE 42 60 82");
+  const TarveloSource source = MemorySource(png.data(), png.size());
   TarveloImageInfo info;
-  char detail[160] = "";
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-            TarveloReadInfoMemory(png.data(), png.size(), &info, detail, sizeof detail))
-      << detail;
+  TarveloResult result;
+  ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(&source, &info, &result)) << result.detail;
   EXPECT_EQ(4, info.channels);
   Collector converted;
-  ASSERT_EQ(TARVELO_STATUS_CONVERTED,
-            TarveloConvertMemoryToFunc(png.data(), png.size(), TARVELO_LAYOUT_TGA, Collector::Write,
-                                       &converted, nullptr, detail, sizeof detail))
-      << detail;
+  ASSERT_EQ(TARVELO_STATUS_CONVERTED, ToFunc(source, converted, TARVELO_LAYOUT_TGA));
   EXPECT_EQ(32, converted.bytes[16]);
 }
 
@@ -501,15 +519,13 @@ TEST(Options, VersionedBySize) {
   TarveloInitOptions(nullptr);  // ignored
 
   const Image image = MakeTestImage(2, 2, 3);
+  const TarveloSource source = PixelSource(image.pixels.data(), 2, 2, 3);
   // Too small to be any version.
   options.struct_size = sizeof(size_t);
-  char detail[160] = "";
-  void* buffer = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-            TarveloWritePixelsToBuffer(image.pixels.data(), 2, 2, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size,
-                                       &options, detail, sizeof detail));
-  EXPECT_NE(nullptr, std::strstr(detail, "TarveloInitOptions"));
+  TarveloResult result;
+  Bytes buffer;
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToBuffer(source, buffer, TARVELO_LAYOUT_TGA, &options, &result));
+  EXPECT_NE(nullptr, std::strstr(result.detail, "TarveloInitOptions"));
   // A newer, larger structure: accepted while its extra fields hold their defaults.
   struct Newer {
     TarveloOptions known;
@@ -517,15 +533,9 @@ TEST(Options, VersionedBySize) {
   } newer{};
   TarveloInitOptions(&newer.known);
   newer.known.struct_size = sizeof newer;
-  EXPECT_EQ(TARVELO_STATUS_CONVERTED,
-            TarveloWritePixelsToBuffer(image.pixels.data(), 2, 2, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size,
-                                       &newer.known, nullptr, 0));
-  TarveloFree(buffer);
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED, ToBuffer(source, buffer, TARVELO_LAYOUT_TGA, &newer.known));
   newer.future_field = 1;
-  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
-            TarveloWritePixelsToBuffer(image.pixels.data(), 2, 2, 3, 0, TARVELO_LAYOUT_TGA, &buffer, &size,
-                                       &newer.known, nullptr, 0));
-  EXPECT_EQ(nullptr, buffer);
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, ToBuffer(source, buffer, TARVELO_LAYOUT_TGA, &newer.known));
   TarveloFree(nullptr);
 }
 
@@ -568,6 +578,29 @@ TEST(LayoutNames, NamesAndExtensionsCaseInsensitively) {
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
   EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloLayoutFromName(nullptr, &layout));
   EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT, TarveloLayoutFromName("a.tga", nullptr));
+}
+
+// The layout table's names, read through the library as Python reads them; each
+// name and extension asks for its own layout.
+TEST(LayoutNames, TheLibraryListsEveryLayout) {
+  const char* name = "untouched";
+  const char* extension = "untouched";
+  std::vector<std::string> listed;
+  int value = 0;
+  for (; TarveloLayoutNames(static_cast<TarveloLayout>(value), &name, &extension) == TARVELO_STATUS_CONVERTED;
+       ++value) {
+    listed.push_back(std::string(name) + " " + extension);
+    TarveloLayout back = TARVELO_LAYOUT_TGA;
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloLayoutFromName(name, &back));
+    EXPECT_EQ(value, static_cast<int>(back));
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloLayoutFromName((std::string("x") + extension).c_str(), &back));
+    EXPECT_EQ(value, static_cast<int>(back));
+  }
+  EXPECT_EQ((std::vector<std::string>{"tga .tga", "bmp .bmp"}), listed);
+  EXPECT_STREQ("bmp", name);  // left as the last layout gave them
+  EXPECT_EQ(TARVELO_STATUS_CONVERTED, TarveloLayoutNames(TARVELO_LAYOUT_TGA, nullptr, nullptr));
+  EXPECT_EQ(TARVELO_STATUS_INVALID_ARGUMENT,
+            TarveloLayoutNames(static_cast<TarveloLayout>(-1), &name, &extension));
 }
 
 TEST(Version, HeaderAndLibraryAgree) { EXPECT_STREQ(TARVELO_VERSION_STRING, TarveloLibraryVersion()); }

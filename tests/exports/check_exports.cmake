@@ -1,7 +1,8 @@
-# Checks that the Linux shared library exports exactly the functions the Windows
-# module-definition file lists, so that both platforms offer the same API and no
-# internal symbol leaks out.
-# Usage: cmake -DNM=<nm> -DLIBRARY=<lib.so> -DDEF_FILE=<file.def> -P check_exports.cmake
+# The export list is written once, in the module-definition file: checks that the
+# Linux shared library (whose version script is made from it) exports exactly those
+# functions, so that no internal symbol leaks out, and that the public headers
+# declare exactly those functions (TARVELO_API ... TARVELO_CALL Name).
+# Usage: cmake -DNM=<nm> -DLIBRARY=<lib.so> -DDEF_FILE=<file.def> -DINCLUDE_DIR=<dir> -P check_exports.cmake
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_result)
 if(NOT nm_result EQUAL 0)
@@ -27,5 +28,19 @@ list(SORT exported)
 list(SORT listed)
 if(NOT exported STREQUAL listed OR listed STREQUAL "")
   message(FATAL_ERROR "exports differ\n  shared library: ${exported}\n  module definition: ${listed}")
+endif()
+set(declared)
+file(GLOB headers ${INCLUDE_DIR}/*.h)
+foreach(header IN LISTS headers)
+  file(READ ${header} text)
+  string(REGEX MATCHALL "TARVELO_API[^;(]*TARVELO_CALL[ \t\n]*[A-Za-z_][A-Za-z0-9_]*[ \t]*\\(" found "${text}")
+  foreach(declaration IN LISTS found)
+    string(REGEX MATCH "([A-Za-z_][A-Za-z0-9_]*)[ \t]*\\($" _ "${declaration}")
+    list(APPEND declared ${CMAKE_MATCH_1})
+  endforeach()
+endforeach()
+list(SORT declared)
+if(NOT declared STREQUAL listed)
+  message(FATAL_ERROR "exports differ\n  headers: ${declared}\n  module definition: ${listed}")
 endif()
 message(STATUS "exports: ${exported}")

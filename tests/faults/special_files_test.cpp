@@ -41,8 +41,12 @@ TEST(SpecialFileTest, PipeOrDeviceSourceIsRefusedAtOnce) {
         return 1;
       }
       TarveloImageInfo info{};
-      if (TarveloReadInfo(source.c_str(), &info, detail, sizeof detail) != TARVELO_STATUS_SOURCE_UNREADABLE ||
-          std::strcmp(detail, kNotRegular) != 0) {
+      TarveloSource file{};
+      file.kind = TARVELO_SOURCE_FILE;
+      file.path = source.c_str();
+      TarveloResult read;
+      if (TarveloReadInfo(&file, &info, &read) != TARVELO_STATUS_SOURCE_UNREADABLE ||
+          std::strcmp(read.detail, kNotRegular) != 0) {
         return 2;
       }
       return TGA2BMP(WidePath(source).c_str(), WidePath(destination).c_str()) == 999 ? 0 : 3;

@@ -20,7 +20,10 @@ void ExpectSamePixels(const std::string& path) {
   SCOPED_TRACE(path);
   Image plain;
   ASSERT_TRUE(DecodeReference(path, plain)) << "not a valid source";
-  const DecodeResult guarded = DecodeImageFile(path.c_str());
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_FILE;
+  source.path = path.c_str();
+  const DecodeResult guarded = DecodeSource(source);
   ASSERT_TRUE(guarded.ok()) << (guarded.failure.reason != nullptr ? guarded.failure.reason : "");
   ASSERT_EQ(guarded.image.width, plain.width);
   ASSERT_EQ(guarded.image.height, plain.height);

@@ -135,13 +135,19 @@ TEST(SystemImages, EveryImageTheDecoderReadsConvertsToItsPixels) {
     }
     Image reference;
     const bool readable = DecodeReference(path, reference);
-    void* buffer = nullptr;
-    size_t size = 0;
-    char detail[256] = "";
+    TarveloSource memory{};
+    memory.kind = TARVELO_SOURCE_MEMORY;
+    memory.data = source.data();
+    memory.size = source.size();
+    TarveloOutput output{};
+    output.kind = TARVELO_OUTPUT_BUFFER;
+    TarveloResult result{};
+    const char* detail = result.detail;
     const TarveloStatus status =
         source.empty() ? TARVELO_STATUS_SOURCE_UNREADABLE
-                       : TarveloConvertMemoryToBuffer(source.data(), source.size(), TARVELO_LAYOUT_TGA,
-                                                      &buffer, &size, nullptr, detail, sizeof detail);
+                       : TarveloConvertImage(&memory, &output, TARVELO_LAYOUT_TGA, nullptr, &result);
+    void* buffer = output.buffer;
+    const size_t size = output.size;
     if (!readable) {
       EXPECT_EQ(TARVELO_STATUS_SOURCE_UNREADABLE, status) << "the decoder does not read it";
       TarveloFree(buffer);
@@ -159,8 +165,10 @@ TEST(SystemImages, EveryImageTheDecoderReadsConvertsToItsPixels) {
     TarveloFree(buffer);
     EXPECT_TRUE(converted == ExpectedTgaFile(reference)) << "pixels differ from the decoder's";
     TarveloImageInfo info;
-    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(path.c_str(), &info, detail, sizeof detail))
-        << detail;
+    TarveloSource file{};
+    file.kind = TARVELO_SOURCE_FILE;
+    file.path = path.c_str();
+    ASSERT_EQ(TARVELO_STATUS_CONVERTED, TarveloReadInfo(&file, &info, &result)) << detail;
     EXPECT_EQ(reference.width, info.width);
     EXPECT_EQ(reference.height, info.height);
     EXPECT_EQ(reference.channels, info.channels);

@@ -8,34 +8,21 @@ Usage: check_dll_image.py DLL VERSION [MACHINE]
   a PE32+ image), i686 (a PE32 image for 32-bit hosts), arm64 (PE32+) or armv7
   (PE32, Thumb-2).
 """
+import os
+import re
 import sys
 
 import pefile
 
 EXPECTED_MODULE_NAME = b"TARVELOIMAGETGA.dll"
-EXPECTED_EXPORTS = {
-    1: b"BMP2TGA",
-    2: b"TGA2BMP",
-    3: b"TarveloConvert",
-    4: b"TarveloStatusMessage",
-    5: b"TarveloGetVersionRecord",
-    6: b"TarveloGetVersionText",
-    7: b"TarveloGetResourceString",
-    8: b"TarveloLibraryVersion",
-    9: b"TarveloInitOptions",
-    10: b"TarveloConvertWithOptions",
-    11: b"TarveloConvertToFunc",
-    12: b"TarveloConvertMemory",
-    13: b"TarveloConvertMemoryToFunc",
-    14: b"TarveloConvertMemoryToBuffer",
-    15: b"TarveloWritePixels",
-    16: b"TarveloWritePixelsToFunc",
-    17: b"TarveloWritePixelsToBuffer",
-    18: b"TarveloFree",
-    19: b"TarveloReadInfo",
-    20: b"TarveloReadInfoMemory",
-    21: b"TarveloLayoutFromName",
-}
+# The export list is written once, in the module-definition file: ordinal -> name.
+DEF_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "TarveloImageTGA.def")
+with open(DEF_FILE, encoding="ascii") as definitions:
+    EXPECTED_EXPORTS = {
+        int(match.group(2)): match.group(1).encode("ascii")
+        for match in (re.match(r"^\s+(\w+)\s+@(\d+)", line) for line in definitions)
+        if match
+    }
 # Lower case; the C runtime is msvcrt.dll, libgcc/libstdc++/winpthread are linked in.
 # advapi32.dll: the sweep of stray temporary files reads a file's owner and the
 # process's user.

@@ -92,11 +92,17 @@ Bytes LibraryConversion(const Bytes& source, TarveloLayout layout) {
   Bytes converted;
   TarveloOptions options;
   TarveloInitOptions(&options);
-  char detail[256] = "";
-  EXPECT_EQ(TarveloConvertMemoryToFunc(source.data(), source.size(), layout, AppendBytes, &converted,
-                                       &options, detail, sizeof detail),
-            TARVELO_STATUS_CONVERTED)
-      << detail;
+  TarveloSource memory{};
+  memory.kind = TARVELO_SOURCE_MEMORY;
+  memory.data = source.data();
+  memory.size = source.size();
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_FUNC;
+  output.write = AppendBytes;
+  output.context = &converted;
+  TarveloResult result;
+  EXPECT_EQ(TarveloConvertImage(&memory, &output, layout, &options, &result), TARVELO_STATUS_CONVERTED)
+      << result.detail;
   return converted;
 }
 

@@ -60,22 +60,28 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
   TarveloInitOptions(&options);
   options.allow_threads = 1;
   options.max_decoded_pixels = job.max_pixels;
-  const bool to_stdout = job.destination == kStdio;
-  if (!to_stdout) {
-    if (source_bytes != nullptr) {
-      return TarveloConvertMemory(source_bytes->data(), source_bytes->size(), job.destination.c_str(),
-                                  job.layout, &options, detail, detail_size);
-    }
-    return TarveloConvertWithOptions(job.source.c_str(), job.destination.c_str(), job.layout, &options,
-                                     detail, detail_size);
+  TarveloSource source{};
+  source.kind = TARVELO_SOURCE_FILE;
+  source.path = job.source.c_str();
+  if (source_bytes != nullptr) {
+    source = {};
+    source.kind = TARVELO_SOURCE_MEMORY;
+    source.data = source_bytes->data();
+    source.size = source_bytes->size();
   }
   StandardOutput output;
-  const TarveloStatus status =
-      source_bytes != nullptr
-          ? TarveloConvertMemoryToFunc(source_bytes->data(), source_bytes->size(), job.layout,
-                                       WriteToStandardOutput, &output, &options, detail, detail_size)
-          : TarveloConvertToFunc(job.source.c_str(), job.layout, WriteToStandardOutput, &output, &options,
-                                 detail, detail_size);
+  TarveloOutput to{};
+  to.kind = TARVELO_OUTPUT_FILE;
+  to.path = job.destination.c_str();
+  if (job.destination == kStdio) {
+    to = {};
+    to.kind = TARVELO_OUTPUT_FUNC;
+    to.write = WriteToStandardOutput;
+    to.context = &output;
+  }
+  TarveloResult result;
+  const TarveloStatus status = TarveloConvertImage(&source, &to, job.layout, &options, &result);
+  (void)std::snprintf(detail, detail_size, "%s", result.detail);
   if (status == TARVELO_STATUS_WRITE_FAILED && output.error != 0 && detail_size > 0) {
     // The library only knows that the callback refused; the reason is ours.
     (void)std::snprintf(detail, detail_size, "%s", std::strerror(output.error));
