@@ -152,6 +152,15 @@ typedef struct TarveloOptions {
                                   an image that would need more is refused as over the
                                   cap. A refusal's detail names the cap in force:
                                   "image exceeds the decoded-size limit (N pixels)". */
+  /* NULL (default), or called once with `before_change_context` for a file output,
+     just before the destination itself first changes: before the complete file is
+     given its name or moved over the old one, or before the first byte is written
+     in place or to a special file. Decoding is over by then; what follows is the
+     file system's work, which a caller's time limit should not cut short (an
+     in-place overwrite cut short leaves a mixed file). Not called when the call
+     fails before that point. */
+  void(TARVELO_CALL* before_change)(void* context);
+  void* before_change_context;
 } TarveloOptions;
 
 /* Fills `*options` with the defaults and sets struct_size. NULL is ignored. */

@@ -31,7 +31,9 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
     TarveloOutput output{};
     output.kind = TARVELO_OUTPUT_FILE;
     output.path = destination.c_str();
-    WriteImage(image.image, layout, output, false, ignored);
+    TarveloOptions options;
+    TarveloInitOptions(&options);
+    WriteImage(image.image, layout, output, options, ignored);
   }
   return kExportResult;
 }

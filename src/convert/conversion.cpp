@@ -98,6 +98,10 @@ bool ReadOptions(const TarveloOptions* given, TarveloOptions& options) noexcept 
   }
   options.allow_threads = given->allow_threads;
   options.max_decoded_pixels = given->max_decoded_pixels;
+  if (size >= offsetof(TarveloOptions, before_change_context) + sizeof(void*)) {
+    options.before_change = given->before_change;
+    options.before_change_context = given->before_change_context;
+  }
   return true;
 }
 
@@ -212,7 +216,7 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
   return true;
 }
 
-bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, bool allow_threads,
+bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, const TarveloOptions& options,
                 TarveloResult& result) noexcept {
   const LayoutEntry* entry = FindLayout(layout);
   if (entry == nullptr) {
@@ -220,11 +224,11 @@ bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, bo
   }
   WriteFailure failure;
   LayoutPlan plan;
-  const WriteSettings settings{.allow_threads = allow_threads};
+  const WriteSettings settings{.allow_threads = options.allow_threads != 0};
   if (!entry->plan(image, plan)) {
     failure.kind = WriteFailureKind::kTooLarge;
   } else if (RawValue(output.kind) == TARVELO_OUTPUT_FILE) {
-    DestinationOutput file(output.path);
+    DestinationOutput file(output.path, options.before_change, options.before_change_context);
     WritePlan(plan, image, file, &failure, settings);
   } else if (RawValue(output.kind) == TARVELO_OUTPUT_FUNC) {
     CallbackOutput function(output.write, output.context);
@@ -265,7 +269,7 @@ TarveloStatus Convert(const TarveloSource* source, TarveloOutput& output, int la
   }
   DecodeResult image;
   if (ReadImage(*source, settings, image, result)) {
-    WriteImage(image.image, layout, output, settings.allow_threads, result);
+    WriteImage(image.image, layout, output, options, result);
   }
   return result.status;
 }

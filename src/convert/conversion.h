@@ -16,8 +16,9 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
 // Plans `image` in `layout` (a TarveloLayout value) once, then writes the plan to
 // `output`. Everything that can be refused is refused before the first byte goes
 // out; a buffer output allocates the buffer (malloc) at the planned size and hands
-// it over only when it is complete. False, with `result` set, when not written.
-bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, bool allow_threads,
+// it over only when it is complete. `options` as TarveloConvertImage reads them.
+// False, with `result` set, when not written.
+bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, const TarveloOptions& options,
                 TarveloResult& result) noexcept;
 
 // Both, after checking the source, the layout and the output and reading the

@@ -539,6 +539,44 @@ TEST(Options, VersionedBySize) {
   TarveloFree(nullptr);
 }
 
+// A time limit of the caller's must know when only the file system's work is
+// left: the notice comes once, while the destination is still the old file, and not
+// for a conversion that fails before it.
+TEST(Options, BeforeChangeComesOnceWhileTheOldFileIsThere) {
+  TempDir dir;
+  struct Seen {
+    std::string path;
+    int calls = 0;
+    Bytes bytes;
+  } seen;
+  seen.path = dir.File("out.tga");
+  WriteFileBytes(seen.path, {'o', 'l', 'd'});
+  TarveloOptions options;
+  TarveloInitOptions(&options);
+  options.before_change = [](void* context) {
+    auto& noticed = *static_cast<Seen*>(context);
+    ++noticed.calls;
+    noticed.bytes = ReadFileBytes(noticed.path);
+  };
+  options.before_change_context = &seen;
+  const Image image = MakeTestImage(3, 2, 3);
+  TarveloSource source = PixelSource(image.pixels.data(), 3, 2, 3);
+  TarveloOutput output{};
+  output.kind = TARVELO_OUTPUT_FILE;
+  output.path = seen.path.c_str();
+  TarveloResult result;
+  ASSERT_EQ(TARVELO_STATUS_CONVERTED,
+            TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, &result))
+      << result.detail;
+  EXPECT_EQ(1, seen.calls);
+  EXPECT_EQ((Bytes{'o', 'l', 'd'}), seen.bytes);
+  EXPECT_EQ(Expected(image, TARVELO_LAYOUT_TGA), ReadFileBytes(seen.path));
+  source.width = 70000;  // too wide for a TGA: refused before any output
+  EXPECT_EQ(TARVELO_STATUS_IMAGE_TOO_LARGE,
+            TarveloConvertImage(&source, &output, TARVELO_LAYOUT_TGA, &options, &result));
+  EXPECT_EQ(1, seen.calls);
+}
+
 TEST(LayoutNames, NamesAndExtensionsCaseInsensitively) {
   struct Case {
     const char* name;
