@@ -28,12 +28,14 @@
 #define STBI_NO_THREAD_LOCALS
 #endif
 
-#if defined(__GNUC__) && !defined(_WIN32)
+// The decoder's functions stay out of a shared library's dynamic symbols (set by the
+// build where the object format has visibility).
+#if defined(TARVELO_HIDE_DECODER_SYMBOLS)
 #pragma GCC visibility push(hidden)
 #endif
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
-#if defined(__GNUC__) && !defined(_WIN32)
+#if defined(TARVELO_HIDE_DECODER_SYMBOLS)
 #pragma GCC visibility pop
 #endif
 
