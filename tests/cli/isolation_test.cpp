@@ -111,6 +111,24 @@ TEST_F(Isolation, AWorkerThatClosesItsChannelIsReportedAsSuch) {
                             ": worker process ended unexpectedly (it closed its channel)\n");
   ExpectConverted({"1"});
 }
+
+// A worker that exits while a child of its own still holds its channel open: the
+// tool sees the exit itself, at once, and reports it as it was, not as a time limit
+// reached with the channel still open.
+TEST_F(Isolation, AWorkerThatExitsIsReportedTrulyWhileItsChildHoldsTheChannel) {
+  ASSERT_TRUE(WritePng(dir_.File("orphan-here.png"), MakeTestImage(5, 4, 3)));
+  const auto start = std::chrono::steady_clock::now();
+  const ToolResult result =
+      RunTool({"--to", "tga", "-j", "1", "--timeout", "3", "-o", dir_.File("out"),
+               dir_.File("orphan-here.png"), dir_.File("1.png")},
+              {.extra_environment = {"TARVELO_TOOL_TEST_ORPHAN_MARKER=orphan-here"}, .hooked = true});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("orphan-here.png") +
+                            ": worker process ended unexpectedly (exit status 3)\n");
+  EXPECT_EQ(result.out, "converted 1 of 2 files, 1 failed\n");
+  ExpectConverted({"1"});
+}
 #endif
 
 TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
