@@ -118,6 +118,7 @@ int RunTool(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments = tarvelo::cli::ToolArguments(argc, argv);
   std::vector<char*> argument_pointers;
+  argument_pointers.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argument_pointers.push_back(argument.data());
   }

@@ -292,6 +292,7 @@ bool SendToWorker(Worker* worker, const std::string& bytes) {
 
 void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
   std::vector<pollfd> watched;
+  watched.reserve(workers.size() + 1);
   for (const Worker* worker : workers) {
     watched.push_back({worker->channel, POLLIN, 0});
   }
@@ -304,8 +305,10 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
     // poll() itself failed (out of memory): wait a little instead of spinning.
     usleep(10000);
   }
-  char bytes[64];
-  while (g_wake[0] >= 0 && read(g_wake[0], bytes, sizeof bytes) > 0) {
+  if (g_wake[0] >= 0 && watched.back().revents != 0) {
+    char bytes[64];
+    while (read(g_wake[0], bytes, sizeof bytes) > 0) {
+    }
   }
 }
 
@@ -333,7 +336,7 @@ WorkerEnd EndWorker(Worker* worker, bool kill) {
   }
   while (!worker->reaped && waitpid(worker->pid, &worker->wait_status, 0) < 0 && errno == EINTR) {
   }
-  const WorkerEnd end = EndOf(worker->wait_status);
+  WorkerEnd end = EndOf(worker->wait_status);
   g_workers.erase(std::find(g_workers.begin(), g_workers.end(), worker));
   delete worker;
   return end;

@@ -417,6 +417,7 @@ bool SendToWorker(Worker* worker, const std::string& bytes) {
 
 void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
   std::vector<HANDLE> watched;
+  watched.reserve(2 * workers.size() + 1);
   for (Worker* worker : workers) {
     Poll(worker);
     if (worker->got > 0 || worker->closed) {
