@@ -268,26 +268,13 @@ Worker* StartWorker(std::string* reason) {
     close(ends[0]);
     return nullptr;
   }
-  (void)fcntl(ends[0], F_SETFL, O_NONBLOCK);
   auto* worker = new Worker{pid, ends[0]};
   g_workers.push_back(worker);
   return worker;
 }
 
 bool SendToWorker(Worker* worker, const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t put = send(worker->channel, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (put < 0 && errno == EAGAIN) {
-      pollfd writable{worker->channel, POLLOUT, 0};
-      (void)poll(&writable, 1, -1);
-    } else if (put < 0 && errno != EINTR) {
-      return false;
-    } else if (put > 0) {
-      sent += static_cast<std::size_t>(put);
-    }
-  }
-  return true;
+  return WriteFully(worker->channel, bytes.data(), bytes.size());
 }
 
 void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
@@ -314,12 +301,14 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
 
 Received ReceiveFromWorker(Worker* worker, std::string* bytes) {
   char buffer[4096];
-  const long got = ReadSome(worker->channel, buffer, sizeof buffer);
+  ssize_t got = 0;
+  while ((got = recv(worker->channel, buffer, sizeof buffer, MSG_DONTWAIT)) < 0 && errno == EINTR) {
+  }
   if (got > 0) {
     bytes->append(buffer, static_cast<std::size_t>(got));
     return Received::kSome;
   }
-  return got < 0 && errno == EAGAIN ? Received::kNothing : Received::kClosed;
+  return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Received::kNothing : Received::kClosed;
 }
 
 bool WorkerExited(Worker* worker) {
