@@ -149,10 +149,10 @@ TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
   EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
-// Enough files that one worker takes them in runs of several: a crash and a hang in
-// the middle of a run cost only their own file, and the rest of each run is still
+// Enough files that one worker converts many in a row: a crash and a hang in the
+// middle of the batch cost only their own file, and the files after each are still
 // converted (by a fresh worker).
-class IsolationInRuns : public testing::Test {
+class IsolationInARow : public testing::Test {
  protected:
   static constexpr int kFiles = 48;
 
@@ -192,7 +192,7 @@ class IsolationInRuns : public testing::Test {
   std::vector<std::string> stems_;
 };
 
-TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
+TEST_F(IsolationInARow, CrashAndHangInTheMiddleCostOnlyTheirFile) {
   const std::vector<std::string> sources =
       MakeSources({{5, "crash-here"}, {9, "hang-here"}, {10, "crash-here"}});
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "1", "-o", dir_.File("out")};
@@ -209,9 +209,9 @@ TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
   ExpectAllConvertedBut({5, 9, 10});
 }
 
-// The time limit is a file's, not a run's: two slow files in one run take longer
-// together than the limit allows one file, and both convert.
-TEST_F(IsolationInRuns, TimeLimitCountsForEachFileOfARun) {
+// The time limit is a file's, not a worker's: two slow files in a row on one worker
+// take longer together than the limit allows one file, and both convert.
+TEST_F(IsolationInARow, TimeLimitCountsForEachFile) {
   const std::vector<std::string> sources = MakeSources({{1, "slow-here"}, {2, "slow-here"}});
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "3", "-o", dir_.File("out")};
   arguments.insert(arguments.end(), sources.begin(), sources.end());
