@@ -94,9 +94,10 @@ bool WorkerExited(Worker* worker);
 // waits for it and frees it. Returns how it ended.
 WorkerEnd EndWorker(Worker* worker, bool kill);
 
-// In a worker: blocking reads and writes on the channel to the tool. ReadFromTool
-// returns the bytes read, 0 at the end or on an error.
-std::size_t ReadFromTool(char* buffer, std::size_t size);
+// In a worker: reads and writes on the channel to the tool. ReadFromTool returns
+// the bytes read: when `wait`, it waits for some, and 0 means the end or an error;
+// otherwise it takes only what is there, maybe nothing.
+std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait);
 bool WriteToTool(const std::string& bytes);
 
 }  // namespace tarvelo::cli

@@ -331,8 +331,10 @@ WorkerEnd EndWorker(Worker* worker, bool kill) {
   return end;
 }
 
-std::size_t ReadFromTool(char* buffer, std::size_t size) {
-  const long got = ReadSome(g_channel_to_tool, buffer, size);
+std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
+  ssize_t got = 0;
+  while ((got = recv(g_channel_to_tool, buffer, size, wait ? 0 : MSG_DONTWAIT)) < 0 && errno == EINTR) {
+  }
   return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 

@@ -458,10 +458,15 @@ WorkerEnd EndWorker(Worker* worker, bool kill) {
   return EndOf(exit_code);
 }
 
-std::size_t ReadFromTool(char* buffer, std::size_t size) {
+std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
+  const HANDLE channel = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD available = 0;
+  if (!wait && (PeekNamedPipe(channel, nullptr, 0, nullptr, &available, nullptr) == 0 || available == 0)) {
+    return 0;
+  }
   DWORD got = 0;
-  const BOOL read = ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr);
-  return read != 0 ? got : 0;
+  const auto wanted = static_cast<DWORD>(wait ? size : std::min<std::size_t>(size, available));
+  return ReadFile(channel, buffer, wanted, &got, nullptr) != 0 ? got : 0;
 }
 
 bool WriteToTool(const std::string& bytes) {

@@ -68,6 +68,9 @@ Taken TakeRequest(std::string* bytes, ConversionJob* job) {
   if (!fields) {
     return Taken::kIncomplete;
   }
+  if (*fields == std::vector<std::string>(4)) {
+    return Taken::kStop;
+  }
   const std::optional<unsigned> layout = NumberOf((*fields)[0], 255U);
   const std::optional<uint64_t> max_pixels = NumberOf((*fields)[1], UINT64_MAX);
   if (!layout || !max_pixels) {
@@ -84,11 +87,15 @@ Taken TakeReply(std::string* bytes, Reply* reply) {
   }
   // Statuses are small numbers; one the library does not name still reads as a
   // failure with the library's word for an unknown status.
+  if ((*fields)[0].empty() && (*fields)[1].empty()) {
+    *reply = {true, TARVELO_STATUS_CONVERTED, ""};
+    return Taken::kTaken;
+  }
   const std::optional<unsigned> status = NumberOf((*fields)[0], 255U);
   if (!status || (*fields)[1].size() > kMaxDetailBytes) {
     return Taken::kMalformed;
   }
-  *reply = {static_cast<TarveloStatus>(*status), (*fields)[1]};
+  *reply = {false, static_cast<TarveloStatus>(*status), (*fields)[1]};
   return Taken::kTaken;
 }
 

@@ -33,19 +33,19 @@ WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit
 WorkerPool::~WorkerPool() {
   for (Slot& slot : slots_) {
     if (slot.worker != nullptr) {
-      (void)EndWorker(slot.worker, slot.job.has_value());
+      (void)EndWorker(slot.worker, !slot.jobs.empty());
     }
   }
 }
 
 bool WorkerPool::AnyBusy() const {
-  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.job.has_value(); });
+  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
 }
 
 Clock::time_point WorkerPool::NearestDeadline() const {
   Clock::time_point nearest = Clock::time_point::max();
   for (const Slot& slot : slots_) {
-    if (slot.job) {
+    if (!slot.jobs.empty()) {
       nearest = std::min(nearest, slot.deadline);
     }
   }
@@ -82,60 +82,78 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
 }
 
 bool WorkerPool::Dispatch() {
-  for (Slot& slot : slots_) {
-    if (pending_.empty()) {
-      break;
+  // Each worker gets the file it converts first, then the next while there are at
+  // least as many files left as workers: near the end, a file waits for no worker
+  // busy with another while one is idle.
+  for (std::size_t held = 1; held <= 2; ++held) {
+    for (Slot& slot : slots_) {
+      if (slot.jobs.size() >= held || pending_.empty() || (held > 1 && pending_.size() < slots_.size())) {
+        continue;
+      }
+      if (slot.worker == nullptr && (slot.worker = StartWorker(&start_error_)) == nullptr) {
+        return false;  // the files wait for a slot whose worker did start
+      }
+      const std::size_t job_index = pending_.back();
+      if (!SendToWorker(slot.worker, RequestMessage((*jobs_)[job_index]))) {
+        if (!slot.jobs.empty()) {
+          continue;  // it ended on the file it holds: collecting it says how
+        }
+        // It ended while idle (killed from outside): the file never reached it.
+        slot.jobs.push_back(job_index);
+        pending_.pop_back();
+        Fail(&slot, "worker process was lost", true);
+        continue;
+      }
+      pending_.pop_back();
+      if (slot.jobs.empty()) {
+        slot.deadline = Clock::now() + time_limit_;
+      }
+      slot.jobs.push_back(job_index);
     }
-    if (slot.job) {
-      continue;
-    }
-    if (slot.worker == nullptr && (slot.worker = StartWorker(&start_error_)) == nullptr) {
-      return false;  // the files wait for a slot whose worker did start
-    }
-    const std::size_t job_index = pending_.back();
-    pending_.pop_back();
-    slot.job = job_index;
-    slot.received.clear();
-    if (!SendToWorker(slot.worker, RequestMessage((*jobs_)[job_index]))) {
-      // The worker died while idle (killed from outside): the file never reached it.
-      const WorkerEnd end = EndWorker(slot.worker, true);
-      slot.worker = nullptr;
-      slot.job.reset();
-      finish_(job_index, FailedSource((*jobs_)[job_index], "worker process was lost (" + end.how + ")"));
-      continue;
-    }
-    slot.deadline = Clock::now() + time_limit_;
   }
   return true;
 }
 
-void WorkerPool::Fail(Slot* slot, const std::string& reason) {
-  (void)EndWorker(slot->worker, true);
-  const std::size_t job_index = *slot->job;
+void WorkerPool::Fail(Slot* slot, const std::string& reason, bool with_end) {
+  const WorkerEnd end = EndWorker(slot->worker, !reason.empty());
+  const std::size_t job_index = slot->jobs.front();
+  for (std::size_t i = slot->jobs.size(); i > 1; --i) {
+    pending_.push_back(slot->jobs[i - 1]);  // next out again
+  }
   *slot = Slot{};
-  finish_(job_index, FailedSource((*jobs_)[job_index], reason));
+  const std::string why = reason.empty() ? LostWorkerReason(end) : reason;
+  finish_(job_index, FailedSource((*jobs_)[job_index], with_end ? why + " (" + end.how + ")" : why));
 }
 
 void WorkerPool::Collect(Slot* slot) {
   const Received received = ReceiveFromWorker(slot->worker, &slot->received);
-  Reply reply;
-  const Taken taken = TakeReply(&slot->received, &reply);
-  if (taken == Taken::kMalformed || (taken == Taken::kTaken && !slot->received.empty())) {
-    Fail(slot, "worker process sent a malformed reply");
-    return;
-  }
-  if (taken == Taken::kTaken) {
-    const std::size_t job_index = *slot->job;
+  for (;;) {
+    Reply reply;
+    const Taken taken = TakeReply(&slot->received, &reply);
+    if (taken == Taken::kIncomplete) {
+      break;
+    }
+    if (taken != Taken::kTaken || slot->jobs.empty()) {
+      Fail(slot, "worker process sent a malformed reply");
+      return;
+    }
+    const std::size_t job_index = slot->jobs.front();
     const ConversionJob& job = (*jobs_)[job_index];
-    slot->job.reset();
+    slot->jobs.pop_front();
+    slot->deadline = Clock::now() + time_limit_;
     // A worker's word alone does not make a file converted: its output must be there.
+    if (reply.skipped) {
+      continue;  // after an interrupt: not converted
+    }
     if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
       finish_(job_index,
               FailedSource(job, "worker reported success but left no output at " + job.destination));
     } else {
       finish_(job_index, OutcomeOfStatus(job, reply.status, reply.detail));
     }
-    return;
+  }
+  if (slot->jobs.empty()) {
+    return;  // a closed channel or an end shows when the next file is handed out
   }
   // Ended, or its channel closed. One that is exiting closes its channel before it
   // can be waited for, so it gets a moment to end by itself and its own end is
@@ -149,42 +167,43 @@ void WorkerPool::Collect(Slot* slot) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     exited = WorkerExited(slot->worker);
   }
-  const WorkerEnd end = EndWorker(slot->worker, !exited);
-  const std::size_t job_index = *slot->job;
-  *slot = Slot{};
-  finish_(job_index, FailedSource((*jobs_)[job_index],
-                                  exited ? LostWorkerReason(end)
-                                         : "worker process ended unexpectedly (it closed its channel)"));
+  Fail(slot, exited ? "" : "worker process ended unexpectedly (it closed its channel)");
 }
 
 void WorkerPool::WaitAndCollect(Clock::time_point until) {
   std::vector<Worker*> busy;
   for (const Slot& slot : slots_) {
-    if (slot.job) {
+    if (!slot.jobs.empty()) {
       busy.push_back(slot.worker);
     }
   }
   WaitForWorkers(busy, until);
   for (Slot& slot : slots_) {
-    if (slot.job) {
+    if (!slot.jobs.empty()) {
       Collect(&slot);
     }
   }
   const Clock::time_point now = Clock::now();
   for (Slot& slot : slots_) {
-    if (slot.job && now >= slot.deadline && !WorkerExited(slot.worker)) {
+    if (!slot.jobs.empty() && now >= slot.deadline && !WorkerExited(slot.worker)) {
       Fail(&slot, "timed out after " + std::to_string(time_limit_.count()) + " s");
     }
   }
 }
 
 void WorkerPool::LetBusyFilesFinish() {
+  pending_.clear();
+  for (Slot& slot : slots_) {
+    if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
+      Collect(&slot);  // it is gone: says how
+    }
+  }
   const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
   while (AnyBusy() && Clock::now() < grace_end) {
     WaitAndCollect(std::min(grace_end, NearestDeadline()));
   }
   for (Slot& slot : slots_) {
-    if (slot.job) {
+    if (!slot.jobs.empty()) {
       (void)EndWorker(slot.worker, true);
       slot = Slot{};
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,18 +16,22 @@ namespace tarvelo::cli {
 // Converts files in worker processes (platform.h), so that a decoder that crashes
 // or hangs on one file costs only that file.
 //
-// Each worker is started once and then handed one file at a time; the next goes to
-// whichever worker replies first. The tool keeps the clock itself: a file's time
-// counts from when it was handed out, and nothing the worker says moves it. A
-// worker that dies fails the file it was converting with "decoder crashed (signal
+// Each worker is started once and then holds the file it converts and the next, so
+// that it never waits for the tool between files; each reply brings it another.
+// The tool keeps the clock itself: a file's time counts from when the tool saw the
+// worker's previous reply, or from when it handed the file out to an idle worker,
+// so a worker can stretch nothing beyond one time limit per file. A worker that
+// dies fails the file it was converting with "decoder crashed (signal
 // N)" (Windows: "exception 0x..."), one that exits or closes its channel with
 // "worker process ended unexpectedly (...)", one still busy at the file's deadline
-// is killed and fails it with "timed out after N s"; a fresh worker takes its place.
+// is killed and fails it with "timed out after N s"; a fresh worker takes its place,
+// and the file it held next goes back to be handed out again.
 // A file counts as converted only when the worker says so and its output is in
 // place.
 //
 // An interrupt (platform.h) ends the batch early: no file is handed out any more,
-// and the files being converted get `interrupt_grace` to finish, as a worker killed
+// the workers are told to skip the files they have not started, and the files
+// being converted get `interrupt_grace` to finish, as a worker killed
 // while it puts its output in place could leave a temporary file behind instead.
 // Those that finish are recorded as usual; the rest are killed, and the files not
 // completed are left to the caller.
@@ -49,9 +54,9 @@ class WorkerPool {
  private:
   struct Slot {
     Worker* worker = nullptr;
-    std::optional<std::size_t> job;  // the file being converted
-    Clock::time_point deadline;
-    std::string received;  // reply bytes so far
+    std::deque<std::size_t> jobs;  // handed out, not replied to: the one converted first
+    Clock::time_point deadline;    // of the first
+    std::string received;          // reply bytes so far
   };
 
   // Hands pending jobs to the idle slots. False when a worker could not be started.
@@ -60,8 +65,11 @@ class WorkerPool {
   // ends those past their deadline.
   void WaitAndCollect(Clock::time_point until);
   void Collect(Slot* slot);
-  // Kills the slot's worker and fails its file with `reason`.
-  void Fail(Slot* slot, const std::string& reason);
+  // Ends the slot's worker and fails the file it was converting with `reason`, the
+  // file it held next going back to be handed out again. Empty `reason`: the worker
+  // has ended by itself, and how is the reason; otherwise it is killed, and
+  // `with_end` adds how it ended to the reason.
+  void Fail(Slot* slot, const std::string& reason, bool with_end = false);
   // After an interrupt: waits out the grace for the busy workers, then kills them.
   void LetBusyFilesFinish();
   [[nodiscard]] bool AnyBusy() const;

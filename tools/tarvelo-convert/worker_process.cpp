@@ -1,6 +1,7 @@
 #include "worker_process.h"
 
 #include <cstdlib>
+#include <deque>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -33,23 +34,38 @@ void KeepMemoryForTheNextFile() {
 
 void RunWorker() {
   std::string received;
+  std::deque<ConversionJob> queue;  // requests not yet converted, next first
   std::size_t files = 0;
   for (;;) {
+    // Whatever the tool has sent, waiting only when there is nothing to convert: a
+    // stop that came behind the next request still stops it.
+    char buffer[4096];
+    const std::size_t got = ReadFromTool(buffer, sizeof buffer, queue.empty());
+    if (got == 0 && queue.empty()) {
+      // A forked copy of the tool: its stdio buffers and exit handlers are the tool's.
+      std::_Exit(0);
+    }
+    received.append(buffer, got);
     ConversionJob job;
-    Taken taken = TakeRequest(&received, &job);
-    while (taken == Taken::kIncomplete) {
-      char buffer[4096];
-      const std::size_t got = ReadFromTool(buffer, sizeof buffer);
-      if (got == 0) {
-        // A forked copy of the tool: its stdio buffers and exit handlers are the tool's.
-        std::_Exit(0);
+    for (Taken taken; (taken = TakeRequest(&received, &job)) != Taken::kIncomplete;) {
+      if (taken == Taken::kMalformed) {
+        std::_Exit(2);
       }
-      received.append(buffer, got);
-      taken = TakeRequest(&received, &job);
+      if (taken == Taken::kStop) {
+        for (; !queue.empty(); queue.pop_front()) {
+          if (!WriteToTool(kSkippedReply)) {
+            std::_Exit(0);
+          }
+        }
+      } else {
+        queue.push_back(std::move(job));
+      }
     }
-    if (taken == Taken::kMalformed) {
-      std::_Exit(2);
+    if (queue.empty()) {
+      continue;
     }
+    job = std::move(queue.front());
+    queue.pop_front();
     if (++files == 2) {
       KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
     }
