@@ -40,6 +40,10 @@ TEST(WorkerMessages, RequestsArriveWholeInAnyPieces) {
   std::string bad = "1\0-5\0a\0b\0"s;
   ConversionJob job;
   EXPECT_EQ(TakeRequest(&bad, &job), Taken::kMalformed);
+  // A stop is no request for a file without a name.
+  std::string stop = kStopMessage + RequestMessage(second);
+  EXPECT_EQ(TakeRequest(&stop, &job), Taken::kStop);
+  EXPECT_EQ(TakeRequest(&stop, &job), Taken::kTaken);
 }
 
 TEST(WorkerMessages, RepliesAreCheckedAsUntrusted) {
@@ -49,10 +53,14 @@ TEST(WorkerMessages, RepliesAreCheckedAsUntrusted) {
   ASSERT_EQ(TakeReply(&bytes, &reply), Taken::kTaken);
   EXPECT_EQ(reply.status, TARVELO_STATUS_SOURCE_UNREADABLE);
   EXPECT_EQ(reply.detail, "can't fopen");
+  EXPECT_FALSE(reply.skipped);
   ASSERT_EQ(TakeReply(&bytes, &reply), Taken::kTaken);
   EXPECT_EQ(reply.status, TARVELO_STATUS_CONVERTED);
   EXPECT_EQ(reply.detail, "");
   EXPECT_EQ(TakeReply(&bytes, &reply), Taken::kIncomplete);
+  bytes = kSkippedReply;
+  ASSERT_EQ(TakeReply(&bytes, &reply), Taken::kTaken);
+  EXPECT_TRUE(reply.skipped);
 
   for (const std::string& status : {""s, "-1"s, "abc"s, "1x"s, "256"s, "99999999999999999999"s, " 1"s}) {
     std::string malformed = status + "\0detail\0"s;
