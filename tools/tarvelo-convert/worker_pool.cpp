@@ -133,7 +133,9 @@ void WorkerPool::Collect(Slot* slot) {
     if (taken == Taken::kIncomplete) {
       break;
     }
-    if (taken != Taken::kTaken || slot->jobs.empty()) {
+    // A skip is an answer to a stop only: a file that no one converts and no one
+    // fails would never let the batch end.
+    if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping_)) {
       Fail(slot, "worker process sent a malformed reply");
       return;
     }
@@ -141,10 +143,10 @@ void WorkerPool::Collect(Slot* slot) {
     const ConversionJob& job = (*jobs_)[job_index];
     slot->jobs.pop_front();
     slot->deadline = Clock::now() + time_limit_;
-    // A worker's word alone does not make a file converted: its output must be there.
     if (reply.skipped) {
       continue;  // after an interrupt: not converted
     }
+    // A worker's word alone does not make a file converted: its output must be there.
     if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
       finish_(job_index,
               FailedSource(job, "worker reported success but left no output at " + job.destination));
@@ -193,6 +195,7 @@ void WorkerPool::WaitAndCollect(Clock::time_point until) {
 
 void WorkerPool::LetBusyFilesFinish() {
   pending_.clear();
+  stopping_ = true;
   for (Slot& slot : slots_) {
     if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
       Collect(&slot);  // it is gone: says how

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +81,7 @@ class WorkerPool {
   std::chrono::seconds time_limit_;
   std::chrono::seconds interrupt_grace_;
   std::string start_error_;  // why the last worker start failed
+  bool stopping_ = false;    // the workers were told to stop
 };
 
 }  // namespace tarvelo::cli
