@@ -44,10 +44,10 @@ TEST(Interrupt, FilesBeingConvertedFinishAndCount) {
   EXPECT_EQ(result.out, Summary(written.size(), 6, "SIGINT"));
 }
 
-// One worker holding a long run of slow files: an interrupt ends the run after the
-// file being converted, not after the whole run or the grace (which would let two
-// more slow files finish).
-TEST(Interrupt, ARunEndsAfterTheFileBeingConverted) {
+// One worker with a long row of slow files before it: an interrupt ends its work
+// after the file being converted, not after the grace (which would let two more
+// slow files finish).
+TEST(Interrupt, AWorkerStopsAfterTheFileBeingConverted) {
   const TempDir dir;
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "-o", dir.File("out")};
   constexpr int kFiles = 48;

@@ -111,6 +111,24 @@ TEST_F(Isolation, AWorkerThatClosesItsChannelIsReportedAsSuch) {
                             ": worker process ended unexpectedly (it closed its channel)\n");
   ExpectConverted({"1"});
 }
+
+// A worker that exits while a child of its own still holds its channel open: the
+// tool sees the exit itself, at once, and reports it as it was, not as a time limit
+// reached with the channel still open.
+TEST_F(Isolation, AWorkerThatExitsIsReportedTrulyWhileItsChildHoldsTheChannel) {
+  ASSERT_TRUE(WritePng(dir_.File("orphan-here.png"), MakeTestImage(5, 4, 3)));
+  const auto start = std::chrono::steady_clock::now();
+  const ToolResult result =
+      RunTool({"--to", "tga", "-j", "1", "--timeout", "3", "-o", dir_.File("out"),
+               dir_.File("orphan-here.png"), dir_.File("1.png")},
+              {.extra_environment = {"TARVELO_TOOL_TEST_ORPHAN_MARKER=orphan-here"}, .hooked = true});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("orphan-here.png") +
+                            ": worker process ended unexpectedly (exit status 3)\n");
+  EXPECT_EQ(result.out, "converted 1 of 2 files, 1 failed\n");
+  ExpectConverted({"1"});
+}
 #endif
 
 TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
@@ -131,10 +149,10 @@ TEST_F(Isolation, HangingDecoderIsKilledAtTheTimeLimit) {
   EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
-// Enough files that one worker takes them in runs of several: a crash and a hang in
-// the middle of a run cost only their own file, and the rest of each run is still
+// Enough files that one worker converts many in a row: a crash and a hang in the
+// middle of the batch cost only their own file, and the files after each are still
 // converted (by a fresh worker).
-class IsolationInRuns : public testing::Test {
+class IsolationInARow : public testing::Test {
  protected:
   static constexpr int kFiles = 48;
 
@@ -174,7 +192,7 @@ class IsolationInRuns : public testing::Test {
   std::vector<std::string> stems_;
 };
 
-TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
+TEST_F(IsolationInARow, CrashAndHangInTheMiddleCostOnlyTheirFile) {
   const std::vector<std::string> sources =
       MakeSources({{5, "crash-here"}, {9, "hang-here"}, {10, "crash-here"}});
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "1", "-o", dir_.File("out")};
@@ -191,9 +209,9 @@ TEST_F(IsolationInRuns, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
   ExpectAllConvertedBut({5, 9, 10});
 }
 
-// The time limit is a file's, not a run's: two slow files in one run take longer
-// together than the limit allows one file, and both convert.
-TEST_F(IsolationInRuns, TimeLimitCountsForEachFileOfARun) {
+// The time limit is a file's, not a worker's: two slow files in a row on one worker
+// take longer together than the limit allows one file, and both convert.
+TEST_F(IsolationInARow, TimeLimitCountsForEachFile) {
   const std::vector<std::string> sources = MakeSources({{1, "slow-here"}, {2, "slow-here"}});
   std::vector<std::string> arguments = {"--to", "tga", "-j", "1", "--timeout", "3", "-o", dir_.File("out")};
   arguments.insert(arguments.end(), sources.begin(), sources.end());

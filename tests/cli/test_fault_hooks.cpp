@@ -38,6 +38,20 @@ bool InjectTestFault(const std::string& source) {
       pause();
     }
   }
+  if (PathHasMarker(source, "TARVELO_TOOL_TEST_ORPHAN_MARKER")) {
+    // A worker that exits with status 3 while a child of its own, which outlives it
+    // by seconds, holds the channel to the tool open (and nothing else of the tool's).
+    if (fork() == 0) {
+      const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
+      for (int descriptor = 0; descriptor < 3; ++descriptor) {
+        dup2(nowhere, descriptor);
+      }
+      for (unsigned left = 4; left > 0;) {
+        left = sleep(left);
+      }
+    }
+    _exit(3);
+  }
   if (PathHasMarker(source, "TARVELO_TOOL_TEST_HANG_MARKER")) {
     if (const char* note = std::getenv("TARVELO_TOOL_TEST_HANG_NOTE")) {
       close(open(note, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));

@@ -1,15 +1,9 @@
 #include "batch_plan.h"
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
-
 #include <filesystem>
 #include <map>
 
-#if defined(_WIN32)
-#include "windows_text.h"
-#endif
+#include "platform.h"
 
 namespace tarvelo::cli {
 
@@ -28,14 +22,7 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool OutputExists(const std::string& path) {
-#if defined(_WIN32)
-  return PathExistsUtf8(path);
-#else
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0;
-#endif
-}
+bool OutputExists(const std::string& path) { return PathExists(path); }
 
 std::vector<PlannedConversion> PlanBatch(const std::vector<std::string>& sources,
                                          const std::string& output_directory, TarveloLayout layout,

@@ -6,19 +6,6 @@
 
 namespace tarvelo::cli {
 
-bool ReadFully(int fd, void* buffer, std::size_t size) {
-  auto* bytes = static_cast<char*>(buffer);
-  while (size > 0) {
-    const long got = ReadSome(fd, bytes, size);
-    if (got <= 0) {
-      return false;
-    }
-    bytes += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 bool WriteFully(int fd, const void* buffer, std::size_t size) {
   const auto* bytes = static_cast<const char*>(buffer);
   while (size > 0) {

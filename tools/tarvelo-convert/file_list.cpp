@@ -1,20 +1,11 @@
 #include "file_list.h"
 
-#include <fcntl.h>
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "fd_io.h"
-#if defined(_WIN32)
-#include "windows_text.h"
-#endif
+#include "platform.h"
 
 namespace tarvelo::cli {
 
@@ -64,11 +55,7 @@ std::vector<std::string> SplitFileList(const std::string& text, bool null_separa
 FileList ReadFileList(const std::string& list_path, bool null_separated) {
   FileList list;
   const bool from_stdin = list_path == "-";
-#if defined(_WIN32)
-  const int fd = from_stdin ? 0 : _wopen(WideFromUtf8(list_path).c_str(), _O_RDONLY | _O_BINARY);
-#else
-  const int fd = from_stdin ? STDIN_FILENO : open(list_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-#endif
+  const int fd = from_stdin ? 0 : OpenForReading(list_path);
   if (fd < 0) {
     list.error = std::strerror(errno);
     return list;
@@ -76,11 +63,7 @@ FileList ReadFileList(const std::string& list_path, bool null_separated) {
   const std::optional<std::string> text = ReadAll(fd);
   const int error = errno;
   if (!from_stdin) {
-#if defined(_WIN32)
-    _close(fd);
-#else
-    close(fd);
-#endif
+    CloseFile(fd);
   }
   if (!text) {
     list.error = error == EFBIG ? kTooLargeInput : std::strerror(error);

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "failure_line.h"
-#include "in_process_guard.h"
 #include "options.h"
+#include "platform.h"
 #include "stdio_conversion.h"
 #include "test_fault_hooks.h"
 

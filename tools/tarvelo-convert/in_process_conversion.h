@@ -16,7 +16,7 @@ namespace tarvelo::cli {
 // catches; also in one of the library's threads) prints "decoder crashed (signal N)"
 // or "(exception 0x...)" for the file and ends the tool with status 1; passing
 // `time_limit` (none: no limit) prints "timed out after N s" and ends it the same
-// way (in_process_guard.h). SIGPIPE is ignored, so a destination pipe whose reader
+// way (platform.h). SIGPIPE is ignored, so a destination pipe whose reader
 // went away fails the write.
 ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::chrono::seconds> time_limit);
 

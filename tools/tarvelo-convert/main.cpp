@@ -1,14 +1,6 @@
 // tarvelo-convert: converts image files into TGA or BMP files from the shell, one
 // file in the tool's own process or a batch, each file of a batch isolated in a
 // worker process.
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -20,28 +12,16 @@
 #include "batch_plan.h"
 #include "failure_line.h"
 #include "in_process_conversion.h"
-#include "interrupt.h"
 #include "options.h"
+#include "platform.h"
 #include "progress_line.h"
 #include "run_report.h"
 #include "worker_pool.h"
-#if defined(_WIN32)
-#include "windows_text.h"
-#include "worker_process.h"
-#endif
 
 namespace tarvelo::cli {
 namespace {
 
 constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal ended
-
-bool StandardErrorIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(2) != 0;
-#else
-  return isatty(STDERR_FILENO) == 1;
-#endif
-}
 
 std::vector<PlannedConversion> Plan(const Options& options) {
   if (options.batch) {
@@ -135,41 +115,13 @@ int RunTool(int argc, char** argv) {
 
 }  // namespace
 
-#if defined(_WIN32)
-namespace {
-
-LONG WINAPI EndWorkerAtCrash(EXCEPTION_POINTERS* exception) {
-  (void)TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
-}  // namespace
-
-// The narrow argv holds the ANSI code page's approximation of each argument; the
-// wide command line holds the names as they are, and the tool takes them as UTF-8.
-int main() {
-  std::vector<std::string> arguments = tarvelo::cli::Utf8Arguments();
-  // Image bytes pass through standard input and output unaltered.
-  (void)_setmode(0, _O_BINARY);
-  (void)_setmode(1, _O_BINARY);
-  if (arguments.size() == 2 && arguments[1] == tarvelo::cli::kWorkerArgument) {
-    // A crashing decoder ends the worker at once, with the exception's code as its
-    // exit code, without an error dialog or a debugger (Wine starts one whatever
-    // the error mode) that would hold it until the time limit.
-    (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    (void)SetUnhandledExceptionFilter(EndWorkerAtCrash);
-    tarvelo::cli::RunWindowsWorker();
-  }
-  if (arguments.empty()) {
-    arguments.emplace_back("tarvelo-convert");
-  }
-  std::vector<char*> argv;
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments = tarvelo::cli::ToolArguments(argc, argv);
+  std::vector<char*> argument_pointers;
+  argument_pointers.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
+    argument_pointers.push_back(argument.data());
   }
-  argv.push_back(nullptr);
-  return RunTool(static_cast<int>(arguments.size()), argv.data());
+  argument_pointers.push_back(nullptr);
+  return RunTool(static_cast<int>(arguments.size()), argument_pointers.data());
 }
-#else
-int main(int argc, char** argv) { return RunTool(argc, argv); }
-#endif

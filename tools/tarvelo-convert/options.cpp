@@ -1,14 +1,5 @@
 #include "options.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-#if defined(__linux__)
-#include <sched.h>
-#endif
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -18,10 +9,8 @@
 
 #include "file_list.h"
 #include "layout_choice.h"
+#include "platform.h"
 #include "tool_version.h"
-#if defined(_WIN32)
-#include "windows_text.h"
-#endif
 
 namespace tarvelo::cli {
 namespace {
@@ -30,41 +19,16 @@ constexpr int kUsageError = 2;
 constexpr std::size_t kMaxJobs = 1024;
 constexpr unsigned kMaxTimeoutSeconds = 86400;
 
-// The CPUs this process may run on.
-std::size_t CoreCount() {
-#if defined(__linux__)
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
-    return static_cast<std::size_t>(CPU_COUNT(&allowed));
-  }
-#endif
-#if defined(_WIN32)
-  const DWORD online = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-#else
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-#endif
-  return online > 0 ? static_cast<std::size_t>(online) : 1;
-}
-
-#if defined(_WIN32)
-// CLI11's own check reads the name in the ANSI code page; the tool's names are
-// UTF-8. Same messages as CLI::ExistingDirectory.
+// The tool's names are UTF-8 (CLI11's own check would read them in the ANSI code
+// page on Windows). Same messages as CLI::ExistingDirectory.
 const CLI::Validator kExistingDirectory(
     [](std::string& name) -> std::string {
-      if (IsDirectoryUtf8(name)) {
+      if (IsDirectory(name)) {
         return {};
       }
-      return (PathExistsUtf8(name) ? "Directory is actually a file: " : "Directory does not exist: ") + name;
+      return (PathExists(name) ? "Directory is actually a file: " : "Directory does not exist: ") + name;
     },
     "DIR");
-
-bool NameExists(const std::string& path) { return PathExistsUtf8(path); }
-#else
-const CLI::Validator& kExistingDirectory = CLI::ExistingDirectory;
-
-bool NameExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-#endif
 
 // --to takes whatever layout names the library knows.
 const CLI::Validator kLayoutName(
@@ -175,7 +139,7 @@ void ResolveBatch(const Parsed& parsed, Options* options) {
   }
   if (options->sources.size() == 2 && parsed.files_from.empty()) {
     const std::string& second = options->sources[1];
-    if (LayoutFromDestination(second) && !NameExists(second)) {
+    if (LayoutFromDestination(second) && !PathExists(second)) {
       options->warnings.push_back("-o makes every name a SOURCE: " + second +
                                   " is read, not written; without -o, SOURCE DEST converts one file");
     }
@@ -273,32 +237,9 @@ int FinishInformationalOutput(int code) {
   return code;
 }
 
-// The plainest form, two operands and no option, is what a script converting one
-// file at a time runs over and over. Building CLI11's option table costs more than
-// the rest of the tool's start (see bench/RESULTS-pipelines.md), and no option can be present
-// to need it: the operands go straight to the same resolution.
-std::optional<CommandLine> ParseTwoOperands(int argc, char** argv) {
-  if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-' || argv[1][0] == '\0' || argv[2][0] == '\0') {
-    return std::nullopt;
-  }
-  Parsed parsed;
-  parsed.paths = {argv[1], argv[2]};
-  Options options;
-  try {
-    Resolve(parsed, &options);
-  } catch (const CLI::ValidationError& error) {
-    (void)std::fprintf(stderr, "tarvelo-convert: %s (see --help)\n", error.what());
-    return CommandLine{std::nullopt, kUsageError};
-  }
-  return CommandLine{std::move(options), 0};
-}
-
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
-  if (std::optional<CommandLine> plain = ParseTwoOperands(argc, argv)) {
-    return std::move(*plain);
-  }
   CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);

@@ -9,6 +9,7 @@
 #include "fd_io.h"
 #include "file_list.h"
 #include "options.h"
+#include "platform.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -20,23 +21,13 @@ struct StandardOutput {
   int error = 0;  // errno of the failed write
 };
 
-// The reader of standard output went away (| head -c 10): the tool ends as any
-// filter does, quietly, by SIGPIPE (which it otherwise ignores); Windows has no
-// such signal and exits with status 1. Nothing is left half done: the image goes
-// to the pipe alone, no file is being written.
-[[noreturn]] void EndAtBrokenPipe() {
-#if !defined(_WIN32)
-  (void)std::signal(SIGPIPE, SIG_DFL);
-  (void)std::raise(SIGPIPE);
-#endif
-  std::_Exit(1);
-}
-
 extern "C" int WriteToStandardOutput(void* context, const void* data, size_t size) {
   if (WriteFully(kStandardOutput, data, size)) {
     return 1;
   }
   if (errno == EPIPE) {
+    // Nothing is left half done: the image goes to the pipe alone, no file is
+    // being written.
     EndAtBrokenPipe();
   }
   static_cast<StandardOutput*>(context)->error = errno != 0 ? errno : EIO;

@@ -15,7 +15,9 @@ namespace tarvelo::cli {
 // path contains TARVELO_TOOL_TEST_LIE_MARKER reports the file converted without
 // writing anything (true: skip the conversion). The installed tool has no hooks and
 // reads none of these variables. POSIX also has TARVELO_TOOL_TEST_CLOSE_MARKER: the
-// worker closes its channel to the tool and waits to be killed.
+// worker closes its channel to the tool and waits to be killed; and
+// TARVELO_TOOL_TEST_ORPHAN_MARKER: the worker exits with status 3 while a child of
+// its own holds the channel open for a few seconds more.
 bool InjectTestFault(const std::string& source);
 #else
 inline bool InjectTestFault(const std::string& /*source*/) { return false; }

@@ -1,37 +1,14 @@
 #include "worker_pool.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
-#include "interrupt.h"
+#include "worker_messages.h"
 
 namespace tarvelo::cli {
 namespace {
-
-// How the pending files are cut into runs.
-struct RunSizing {
-  // A source of this many bytes or more goes alone: its conversion outweighs a
-  // request, and alone it cannot hold up the small files behind it.
-  std::uintmax_t large_source_bytes;
-  // A run takes no more files once its sources add up to this many bytes.
-  std::uintmax_t run_source_bytes;
-  // A run takes at most the pending files' share of this many runs per worker, so
-  // runs shorten near the end of a batch and no worker waits idle while another
-  // still holds a long run.
-  std::size_t runs_ahead_per_worker;
-};
-constexpr RunSizing kRunSizing{std::uintmax_t{256} << 10, std::uintmax_t{1} << 20, 4};
-
-// Size of a batch source (one stat); unknown sizes count as small, as the worker
-// will report what is wrong with the file.
-std::uintmax_t SourceBytes(const std::string& source) {
-  std::error_code error;
-  const std::u8string name(source.begin(), source.end());
-  const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(name), error);
-  return error ? 0 : size;
-}
 
 // Whether a regular file is at `destination`, as a conversion leaves it.
 bool OutputInPlace(const std::string& destination) {
@@ -40,8 +17,8 @@ bool OutputInPlace(const std::string& destination) {
   return std::filesystem::is_regular_file(std::filesystem::path(name), error);
 }
 
-// Why a file failed whose worker died while converting it.
-std::string LostWorkerReason(const WorkerSlots::WorkerEnd& end) {
+// Why a file failed whose worker ended while converting it.
+std::string LostWorkerReason(const WorkerEnd& end) {
   return (end.crashed ? "decoder crashed (" : "worker process ended unexpectedly (") + end.how + ")";
 }
 
@@ -49,208 +26,192 @@ std::string LostWorkerReason(const WorkerSlots::WorkerEnd& end) {
 
 WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit,
                        std::chrono::seconds interrupt_grace)
-    : slots_(worker_count),
-      busy_(slots_.size()),
-      clocks_(slots_.size()),
+    : slots_(std::clamp<std::size_t>(worker_count, 1, MaxWorkers())),
       time_limit_(time_limit),
       interrupt_grace_(interrupt_grace) {}
 
+WorkerPool::~WorkerPool() {
+  for (Slot& slot : slots_) {
+    if (slot.worker != nullptr) {
+      (void)EndWorker(slot.worker, !slot.jobs.empty());
+    }
+  }
+}
+
 bool WorkerPool::AnyBusy() const {
-  return std::any_of(busy_.begin(), busy_.end(),
-                     [](const std::optional<FileRun>& busy) { return busy.has_value(); });
+  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
 }
 
-void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete) {
-  pending_.clear();
-  for (std::size_t i = jobs.size(); i > 0; --i) {
-    pending_.push_back(i - 1);
-  }
-  std::size_t finished = 0;
-  const Completion finish = [&](std::size_t job_index, const ConversionOutcome& outcome) {
-    ++finished;
-    on_complete(job_index, outcome);
-  };
-
-  while (finished < jobs.size()) {
-    if (InterruptSignal() != 0) {
-      LetBusyFilesFinish(jobs, finish);
-      return;
-    }
-    const bool start_failed = !Dispatch(jobs, finish);
-    if (!AnyBusy() && start_failed) {
-      // Nothing runs and no worker could be started: the rest cannot be converted.
-      while (!pending_.empty()) {
-        const std::size_t job_index = pending_.back();
-        pending_.pop_back();
-        finish(job_index, FailedSource(jobs[job_index], "cannot start a worker process: " + start_error_));
-      }
-      continue;
-    }
-    if (AnyBusy()) {
-      WaitAndCollect(NearestDeadline(), jobs, finish);
-    }
-  }
-}
-
-WorkerPool::FileRun WorkerPool::TakeRun(const std::vector<ConversionJob>& jobs) {
-  const std::size_t share = pending_.size() / (kRunSizing.runs_ahead_per_worker * busy_.size());
-  const std::size_t longest = std::clamp<std::size_t>(share, 1, kMaxRunFiles);
-  FileRun run;
-  std::uintmax_t bytes = 0;
-  while (!pending_.empty() && run.size() < longest && bytes < kRunSizing.run_source_bytes) {
-    const std::size_t job_index = pending_.back();
-    const std::uintmax_t size = longest > 1 ? SourceBytes(jobs[job_index].source) : 0;
-    const bool large = size >= kRunSizing.large_source_bytes;
-    if (large && !run.empty()) {
-      break;  // it starts the next run, alone
-    }
-    pending_.pop_back();
-    run.push_back(job_index);
-    bytes += size;
-    if (large) {
-      break;
-    }
-  }
-  return run;
-}
-
-std::size_t WorkerPool::FinishReplied(const FileRun& run, const std::vector<ConversionReply>& replies,
-                                      const std::vector<ConversionJob>& jobs, const Completion& finish) {
-  const std::size_t replied = std::min(run.size(), replies.size());
-  for (std::size_t i = 0; i < replied; ++i) {
-    const ConversionJob& job = jobs[run[i]];
-    // A worker's word alone does not make a file converted: its output must be there.
-    if (replies[i].status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
-      finish(run[i], FailedSource(job, "worker reported success but left no output at " + job.destination));
-      continue;
-    }
-    finish(run[i], OutcomeOfStatus(job, replies[i].status, replies[i].detail));
-  }
-  return replied;
-}
-
-void WorkerPool::FailAndRequeue(const FileRun& run, std::size_t failed, const std::string& reason,
-                                const std::vector<ConversionJob>& jobs, const Completion& finish) {
-  if (failed >= run.size()) {
-    return;  // every file was done; the worker ended after the run
-  }
-  finish(run[failed], FailedSource(jobs[run[failed]], reason));
-  for (std::size_t i = run.size(); i > failed + 1; --i) {
-    pending_.push_back(run[i - 1]);  // next out: the run's order is kept
-  }
-}
-
-void WorkerPool::LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, const Completion& finish) {
-  for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
-    if (busy_[slot]) {
-      slots_.StopAfterCurrentFile(slot);
-    }
-  }
-  const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
-  while (AnyBusy() && Clock::now() < grace_end) {
-    WaitAndCollect(std::min(grace_end, NearestDeadline()), jobs, finish);
-  }
-  for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
-    if (busy_[slot]) {
-      FinishReplied(*busy_[slot], slots_.Kill(slot), jobs, finish);
-      busy_[slot].reset();
-    }
-  }
-  // Files that went back to be handed out again after a crash in the grace stay
-  // unconverted, as do the rest.
-  pending_.clear();
-}
-
-WorkerPool::Clock::time_point WorkerPool::Deadline(std::size_t slot) {
-  FileClock& clock = clocks_[slot];
-  const std::size_t replies = slots_.RepliesPosted(slot);
-  if (replies > clock.replies_seen) {
-    clock = {Clock::now(), replies};
-  }
-  return clock.since + time_limit_;
-}
-
-WorkerPool::Clock::time_point WorkerPool::NearestDeadline() {
+Clock::time_point WorkerPool::NearestDeadline() const {
   Clock::time_point nearest = Clock::time_point::max();
-  for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
-    if (busy_[slot]) {
-      nearest = std::min(nearest, Deadline(slot));
+  for (const Slot& slot : slots_) {
+    if (!slot.jobs.empty()) {
+      nearest = std::min(nearest, slot.deadline);
     }
   }
   return nearest;
 }
 
-bool WorkerPool::Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish) {
-  bool started = true;
-  for (std::size_t slot = 0; slot < busy_.size() && !pending_.empty(); ++slot) {
-    if (busy_[slot]) {
-      continue;
+void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete) {
+  jobs_ = &jobs;
+  pending_.clear();
+  for (std::size_t i = jobs.size(); i > 0; --i) {
+    pending_.push_back(i - 1);
+  }
+  std::size_t finished = 0;
+  finish_ = [&](std::size_t job_index, const ConversionOutcome& outcome) {
+    ++finished;
+    on_complete(job_index, outcome);
+  };
+  while (finished < jobs.size()) {
+    if (InterruptSignal() != 0) {
+      LetBusyFilesFinish();
+      return;
     }
-    const FileRun run = TakeRun(jobs);
-    std::vector<ConversionRequest> requests;
-    requests.reserve(run.size());
-    for (const std::size_t job_index : run) {
-      const ConversionJob& job = jobs[job_index];
-      requests.push_back({job.layout, job.source, job.destination, job.max_pixels});
-    }
-    const WorkerSlots::SendResult sent = slots_.Send(slot, requests);
-    switch (sent.kind) {
-      case WorkerSlots::SendResult::Kind::kSent:
-        busy_[slot] = run;
-        clocks_[slot] = {Clock::now(), 0};
-        break;
-      case WorkerSlots::SendResult::Kind::kCannotStart:
-        // The run waits for a slot whose worker did start.
-        for (std::size_t i = run.size(); i > 0; --i) {
-          pending_.push_back(run[i - 1]);
-        }
-        start_error_ = sent.reason;
-        started = false;
-        break;
-      case WorkerSlots::SendResult::Kind::kLost:
-        FailAndRequeue(run, 0, "worker process was lost (" + sent.end.how + ")", jobs, finish);
-        break;
+    const bool start_failed = !Dispatch();
+    if (AnyBusy()) {
+      WaitAndCollect(NearestDeadline());
+    } else if (start_failed) {
+      // Nothing runs and no worker could be started: the rest cannot be converted.
+      for (; !pending_.empty(); pending_.pop_back()) {
+        const ConversionJob& job = jobs[pending_.back()];
+        finish_(pending_.back(), FailedSource(job, "cannot start a worker process: " + start_error_));
+      }
     }
   }
-  return started;
 }
 
-void WorkerPool::WaitAndCollect(Clock::time_point until, const std::vector<ConversionJob>& jobs,
-                                const Completion& finish) {
-  for (const std::size_t slot : slots_.WaitForAny(until)) {
-    if (!busy_[slot]) {
-      continue;
+bool WorkerPool::Dispatch() {
+  // Each worker gets the file it converts first, then the next while there are at
+  // least as many files left as workers: near the end, a file waits for no worker
+  // busy with another while one is idle.
+  for (std::size_t held = 1; held <= 2; ++held) {
+    for (Slot& slot : slots_) {
+      if (slot.jobs.size() >= held || pending_.empty() || (held > 1 && pending_.size() < slots_.size())) {
+        continue;
+      }
+      if (slot.worker == nullptr && (slot.worker = StartWorker(&start_error_)) == nullptr) {
+        return false;  // the files wait for a slot whose worker did start
+      }
+      const std::size_t job_index = pending_.back();
+      if (!SendToWorker(slot.worker, RequestMessage((*jobs_)[job_index]))) {
+        if (!slot.jobs.empty()) {
+          continue;  // it ended on the file it holds: collecting it says how
+        }
+        // It ended while idle (killed from outside): the file never reached it.
+        slot.jobs.push_back(job_index);
+        pending_.pop_back();
+        Fail(&slot, "worker process was lost", true);
+        continue;
+      }
+      pending_.pop_back();
+      if (slot.jobs.empty()) {
+        slot.deadline = Clock::now() + time_limit_;
+      }
+      slot.jobs.push_back(job_index);
     }
-    WorkerSlots::Collected collected = slots_.Collect(slot);
-    if (collected.kind == WorkerSlots::Collected::Kind::kNothingYet) {
-      continue;
+  }
+  return true;
+}
+
+void WorkerPool::Fail(Slot* slot, const std::string& reason, bool with_end) {
+  const WorkerEnd end = EndWorker(slot->worker, !reason.empty());
+  const std::size_t job_index = slot->jobs.front();
+  for (std::size_t i = slot->jobs.size(); i > 1; --i) {
+    pending_.push_back(slot->jobs[i - 1]);  // next out again
+  }
+  *slot = Slot{};
+  const std::string why = reason.empty() ? LostWorkerReason(end) : reason;
+  finish_(job_index, FailedSource((*jobs_)[job_index], with_end ? why + " (" + end.how + ")" : why));
+}
+
+void WorkerPool::Collect(Slot* slot) {
+  const Received received = ReceiveFromWorker(slot->worker, &slot->received);
+  for (;;) {
+    Reply reply;
+    const Taken taken = TakeReply(&slot->received, &reply);
+    if (taken == Taken::kIncomplete) {
+      break;
     }
-    const FileRun run = std::move(*busy_[slot]);
-    busy_[slot].reset();
-    const std::size_t replied = FinishReplied(run, collected.replies, jobs, finish);
-    switch (collected.kind) {
-      case WorkerSlots::Collected::Kind::kNothingYet:
-      case WorkerSlots::Collected::Kind::kRunDone:
-        break;  // files without a reply were stopped by an interrupt: not converted
-      case WorkerSlots::Collected::Kind::kMalformed:
-        FailAndRequeue(run, replied, "worker process sent a malformed reply", jobs, finish);
-        break;
-      case WorkerSlots::Collected::Kind::kLost:
-        FailAndRequeue(run, replied, LostWorkerReason(collected.end), jobs, finish);
-        break;
+    // A skip is an answer to a stop only: a file that no one converts and no one
+    // fails would never let the batch end.
+    if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping_)) {
+      Fail(slot, "worker process sent a malformed reply");
+      return;
+    }
+    const std::size_t job_index = slot->jobs.front();
+    const ConversionJob& job = (*jobs_)[job_index];
+    slot->jobs.pop_front();
+    slot->deadline = Clock::now() + time_limit_;
+    if (reply.skipped) {
+      continue;  // after an interrupt: not converted
+    }
+    // A worker's word alone does not make a file converted: its output must be there.
+    if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
+      finish_(job_index,
+              FailedSource(job, "worker reported success but left no output at " + job.destination));
+    } else {
+      finish_(job_index, OutcomeOfStatus(job, reply.status, reply.detail));
+    }
+  }
+  if (slot->jobs.empty()) {
+    return;  // a closed channel or an end shows when the next file is handed out
+  }
+  // Ended, or its channel closed. One that is exiting closes its channel before it
+  // can be waited for, so it gets a moment to end by itself and its own end is
+  // reported, not the kill that follows. One that ended while a child of its own
+  // holds the channel is seen to have ended.
+  bool exited = WorkerExited(slot->worker);
+  if (received != Received::kClosed && !exited) {
+    return;
+  }
+  for (int tries = 0; tries < 20 && !exited; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    exited = WorkerExited(slot->worker);
+  }
+  Fail(slot, exited ? "" : "worker process ended unexpectedly (it closed its channel)");
+}
+
+void WorkerPool::WaitAndCollect(Clock::time_point until) {
+  std::vector<Worker*> busy;
+  for (const Slot& slot : slots_) {
+    if (!slot.jobs.empty()) {
+      busy.push_back(slot.worker);
+    }
+  }
+  WaitForWorkers(busy, until);
+  for (Slot& slot : slots_) {
+    if (!slot.jobs.empty()) {
+      Collect(&slot);
     }
   }
   const Clock::time_point now = Clock::now();
-  for (std::size_t slot = 0; slot < busy_.size(); ++slot) {
-    if (!busy_[slot] || now < Deadline(slot)) {
-      continue;
+  for (Slot& slot : slots_) {
+    if (!slot.jobs.empty() && now >= slot.deadline && !WorkerExited(slot.worker)) {
+      Fail(&slot, "timed out after " + std::to_string(time_limit_.count()) + " s");
     }
-    const FileRun run = std::move(*busy_[slot]);
-    busy_[slot].reset();
-    const std::size_t replied = FinishReplied(run, slots_.Kill(slot), jobs, finish);
-    FailAndRequeue(run, replied, "timed out after " + std::to_string(time_limit_.count()) + " s", jobs,
-                   finish);
   }
+}
+
+void WorkerPool::LetBusyFilesFinish() {
+  pending_.clear();
+  stopping_ = true;
+  for (Slot& slot : slots_) {
+    if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
+      Collect(&slot);  // it is gone: says how
+    }
+  }
+  const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
+  while (AnyBusy() && Clock::now() < grace_end) {
+    WaitAndCollect(std::min(grace_end, NearestDeadline()));
+  }
+  for (Slot& slot : slots_) {
+    if (!slot.jobs.empty()) {
+      (void)EndWorker(slot.worker, true);
+      slot = Slot{};
+    }
+  }
+  pending_.clear();
 }
 
 }  // namespace tarvelo::cli

@@ -2,43 +2,48 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "conversion_job.h"
-#include "worker_slots.h"
+#include "platform.h"
 
 namespace tarvelo::cli {
 
-// Converts files in worker processes, so that a decoder that crashes or hangs on
-// one file costs only that file.
+// Converts files in worker processes (platform.h), so that a decoder that crashes
+// or hangs on one file costs only that file.
 //
-// Hands the files out to a row of worker slots (worker_slots.h) in runs: several
-// small files go in one request, so that a batch of small files costs one wake-up
-// per run rather than two context switches per file; a large file goes alone, and
-// runs shorten as the batch nears its end, so every worker stays busy to the end.
-// Waits on the busy slots with the nearest deadline as timeout and records each
-// file's outcome. A worker that dies fails the file it was converting with
-// "decoder crashed (signal N)" (Windows: "exception 0x..."); one still busy at a
-// file's deadline (the time limit counts per file) is killed and fails that file
-// with "timed out after N s". Either way the files of the run it had finished
-// count, the rest of its run goes back to be handed out again, and a fresh worker
-// takes its slot.
+// Each worker is started once and then holds the file it converts and the next, so
+// that it never waits for the tool between files; each reply brings it another.
+// The tool keeps the clock itself: a file's time counts from when the tool saw the
+// worker's previous reply, or from when it handed the file out to an idle worker,
+// so a worker can stretch nothing beyond one time limit per file. A worker that
+// dies fails the file it was converting with "decoder crashed (signal
+// N)" (Windows: "exception 0x..."), one that exits or closes its channel with
+// "worker process ended unexpectedly (...)", one still busy at the file's deadline
+// is killed and fails it with "timed out after N s"; a fresh worker takes its place,
+// and the file it held next goes back to be handed out again.
+// A file counts as converted only when the worker says so and its output is in
+// place.
 //
-// An interrupt (interrupt.h) ends the batch early: no file is handed out any more,
-// the workers end their runs after their current file, and the files being
-// converted get `interrupt_grace` to finish, as a worker killed while it puts its
-// output in place could leave a temporary file behind instead. Those that finish
-// are recorded as usual; the rest are killed, and the files not completed are left
-// to the caller.
+// An interrupt (platform.h) ends the batch early: no file is handed out any more,
+// the workers are told to skip the files they have not started, and the files
+// being converted get `interrupt_grace` to finish, as a worker killed
+// while it puts its output in place could leave a temporary file behind instead.
+// Those that finish are recorded as usual; the rest are killed, and the files not
+// completed are left to the caller.
 //
-// Not thread-safe; meant for a single-threaded tool (it forks). On POSIX systems it
-// ignores SIGPIPE for the process, so a worker that vanishes makes writes fail
-// rather than kill the tool.
+// Not thread-safe; meant for a single-threaded tool.
 class WorkerPool {
  public:
   WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace);
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+  // Ends every worker: idle ones see their channel close and exit, busy ones are
+  // killed.
+  ~WorkerPool();
 
   using Completion = std::function<void(std::size_t job_index, const ConversionOutcome& outcome)>;
   // Converts every job and calls `on_complete` once per job, in the order they
@@ -46,47 +51,37 @@ class WorkerPool {
   void Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete);
 
  private:
-  using Clock = WorkerSlots::Clock;
-  using FileRun = std::vector<std::size_t>;  // job indexes, in the order converted
+  struct Slot {
+    Worker* worker = nullptr;
+    std::deque<std::size_t> jobs;  // handed out, not replied to: the one converted first
+    Clock::time_point deadline;    // of the first
+    std::string received;          // reply bytes so far
+  };
 
-  // The next run from the pending jobs (at least one job; pending not empty).
-  FileRun TakeRun(const std::vector<ConversionJob>& jobs);
-  // Records the replies of `run`'s first files; returns how many there were.
-  static std::size_t FinishReplied(const FileRun& run, const std::vector<ConversionReply>& replies,
-                                   const std::vector<ConversionJob>& jobs, const Completion& finish);
-  // After a worker ended in the middle of `run`: the file it was on fails with
-  // `reason`, the files after it go back to be handed out again.
-  void FailAndRequeue(const FileRun& run, std::size_t failed, const std::string& reason,
-                      const std::vector<ConversionJob>& jobs, const Completion& finish);
-
-  // Hands out pending jobs to the idle slots. False when a worker could not be
-  // started.
-  bool Dispatch(const std::vector<ConversionJob>& jobs, const Completion& finish);
+  // Hands pending jobs to the idle slots. False when a worker could not be started.
+  bool Dispatch();
   // Waits until `until` at the latest, then records what the workers said and
   // ends those past their deadline.
-  void WaitAndCollect(Clock::time_point until, const std::vector<ConversionJob>& jobs,
-                      const Completion& finish);
+  void WaitAndCollect(Clock::time_point until);
+  void Collect(Slot* slot);
+  // Ends the slot's worker and fails the file it was converting with `reason`, the
+  // file it held next going back to be handed out again. Empty `reason`: the worker
+  // has ended by itself, and how is the reason; otherwise it is killed, and
+  // `with_end` adds how it ended to the reason.
+  void Fail(Slot* slot, const std::string& reason, bool with_end = false);
   // After an interrupt: waits out the grace for the busy workers, then kills them.
-  void LetBusyFilesFinish(const std::vector<ConversionJob>& jobs, const Completion& finish);
+  void LetBusyFilesFinish();
   [[nodiscard]] bool AnyBusy() const;
-  // When the file the worker in `slot` is converting runs out of time, on the
-  // tool's own clock: the limit counts from when the run was handed out or from when
-  // the tool saw the worker's previous reply, whichever is later. Nothing the worker
-  // writes moves it back.
-  Clock::time_point Deadline(std::size_t slot);
-  Clock::time_point NearestDeadline();
+  [[nodiscard]] Clock::time_point NearestDeadline() const;
 
-  WorkerSlots slots_;
-  std::vector<std::optional<FileRun>> busy_;  // per slot: the run it converts
-  struct FileClock {
-    Clock::time_point since;   // the current file's time counts from here
-    std::size_t replies_seen;  // replies of the run seen when `since` was set
-  };
-  std::vector<FileClock> clocks_;     // per slot, for its run
+  std::vector<Slot> slots_;
   std::vector<std::size_t> pending_;  // job indexes not handed out, next last
+  const std::vector<ConversionJob>* jobs_ = nullptr;
+  Completion finish_;
   std::chrono::seconds time_limit_;
   std::chrono::seconds interrupt_grace_;
   std::string start_error_;  // why the last worker start failed
+  bool stopping_ = false;    // the workers were told to stop
 };
 
 }  // namespace tarvelo::cli

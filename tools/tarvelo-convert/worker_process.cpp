@@ -1,14 +1,15 @@
 #include "worker_process.h"
 
 #include <cstdlib>
+#include <deque>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
-#include "TarveloConvert.h"
+#include "platform.h"
 #include "stdio_conversion.h"
 #include "test_fault_hooks.h"
-#include "worker_protocol.h"
+#include "worker_messages.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -31,38 +32,51 @@ void KeepMemoryForTheNextFile() {
 
 }  // namespace
 
-void RunWorker(const WorkerChannels& channels) {
-  ReplyBoard* board = channels.board;
-  std::vector<ConversionRequest> run;
+void RunWorker() {
+  std::string received;
+  std::deque<ConversionJob> queue;  // requests not yet converted, next first
   std::size_t files = 0;
-  while (ReceiveRun(channels.requests, &run)) {
-    uint32_t posted = 0;
-    for (const ConversionRequest& request : run) {
-      if (board->stop_after_current.load(std::memory_order_acquire) != 0) {
-        break;
-      }
-      if (++files == 2) {
-        KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
-      }
-      char detail[1024] = "";
-      ConversionReply reply;
-      reply.status =
-          InjectTestFault(request.source)
-              ? TARVELO_STATUS_CONVERTED
-              : ConvertJob({request.source, request.destination, request.layout, request.max_pixels}, nullptr,
-                           detail, sizeof detail);
-      reply.detail = detail;
-      if (!PostReply(board, reply)) {
-        break;
-      }
-      ++posted;
+  for (;;) {
+    // Whatever the tool has sent, waiting only when there is nothing to convert: a
+    // stop that came behind the next request still stops it.
+    char buffer[4096];
+    const std::size_t got = ReadFromTool(buffer, sizeof buffer, queue.empty());
+    if (got == 0 && queue.empty()) {
+      // A forked copy of the tool: its stdio buffers and exit handlers are the tool's.
+      std::_Exit(0);
     }
-    if (!channels.run_done(posted)) {
-      break;
+    received.append(buffer, got);
+    ConversionJob job;
+    for (Taken taken; (taken = TakeRequest(&received, &job)) != Taken::kIncomplete;) {
+      if (taken == Taken::kMalformed) {
+        std::_Exit(2);
+      }
+      if (taken == Taken::kStop) {
+        for (; !queue.empty(); queue.pop_front()) {
+          if (!WriteToTool(kSkippedReply)) {
+            std::_Exit(0);
+          }
+        }
+      } else {
+        queue.push_back(std::move(job));
+      }
+    }
+    if (queue.empty()) {
+      continue;
+    }
+    job = std::move(queue.front());
+    queue.pop_front();
+    if (++files == 2) {
+      KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
+    }
+    char detail[1024] = "";
+    const TarveloStatus status = InjectTestFault(job.source)
+                                     ? TARVELO_STATUS_CONVERTED
+                                     : ConvertJob(job, nullptr, detail, sizeof detail);
+    if (!WriteToTool(ReplyMessage(status, detail))) {
+      std::_Exit(0);
     }
   }
-  // A forked copy of the tool: its stdio buffers and exit handlers belong to the tool.
-  std::_Exit(0);
 }
 
 }  // namespace tarvelo::cli
