@@ -1,12 +1,16 @@
 // A decoder that crashes or hangs costs only its own file. The tests' copy of the
 // tool has hooks that stand in for such a decoder (test_fault_hooks.cpp); the tool
 // that is installed has none and reacts to none of their variables.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "image_encoders.h"
 #include "reference_output.h"
@@ -249,6 +253,32 @@ TEST_F(Isolation, SingleConversionHasNoTimeLimitUnlessAsked) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("hang-here.png") + ": timed out after 100 s\n");
   EXPECT_FALSE(FileExists(dir_.File("out/x.tga")));
+}
+
+// The limit covers the decoding, never the final write: a destination that takes
+// its bytes slowly (here a pipe whose reader waits two seconds, past a one-second
+// limit) still gets all of them, and the tool reports the conversion as done.
+TEST_F(Isolation, TheTimeLimitNeverCutsTheFinalWriteShort) {
+  const std::string source = dir_.File("big.png");
+  ASSERT_TRUE(WritePng(source, MakeTestImage(200, 200, 3)));  // more than a pipe holds
+  const std::string pipe = dir_.File("out/slow.tga");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ToolResult result;
+  std::thread tool([&] { result = RunTool({"--timeout", "1", source, pipe}); });
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  ASSERT_EQ(fcntl(reader, F_SETFL, 0), 0);
+  Bytes received;
+  char block[65536];
+  for (ssize_t got = 0; (got = read(reader, block, sizeof block)) > 0;) {
+    received.insert(received.end(), block, block + got);
+  }
+  tool.join();
+  close(reader);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(received, LibraryOutput(source, TARVELO_LAYOUT_TGA));
 }
 
 }  // namespace

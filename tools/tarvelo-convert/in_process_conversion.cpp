@@ -32,8 +32,10 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::
   ArmInProcessGuard(crash_prefix, timeout_line, time_limit);
   (void)InjectTestFault(job.source);
   char detail[1024] = "";
-  const TarveloStatus status =
-      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, sizeof detail);
+  // The limit covers the decoding, never the final copy or rename: cut short, an
+  // in-place overwrite would leave a mixed file.
+  const TarveloStatus status = ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, sizeof detail,
+                                          [](void* /*context*/) { EndTimeLimit(); });
   DisarmInProcessGuard();
   return OutcomeOfStatus(job, status, detail);
 }

@@ -49,6 +49,11 @@ void CloseFile(int fd);
 void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeout_line,
                        std::optional<std::chrono::seconds> time_limit);
 void DisarmInProcessGuard();
+// Ends the guard's time limit, keeping the crash guard: called when only the file
+// system's work is left (TarveloOptions.before_change), which the limit must not
+// cut short. Should the limit strike at that moment, its line and exit win and
+// this never returns, so the destination is left as it was.
+void EndTimeLimit();
 
 // A batch that is interrupted (SIGINT, SIGTERM; Windows: Ctrl-C, Ctrl-Break, the
 // console closing) stops handing out files, lets the files being converted finish

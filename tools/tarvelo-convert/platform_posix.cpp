@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -103,9 +104,17 @@ extern "C" void OnCrash(int signal_number) {
   _exit(1);
 }
 
+// Who ends the conversion: the limit or its end (EndTimeLimit), decided once.
+enum TimeLimit : int { kArmed, kEnded, kStruck };
+std::atomic<int> g_time_limit{kEnded};
+static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
+
 extern "C" void OnTimeLimit(int /*signal_number*/) {
-  WriteAll(g_timeout_line.data(), g_timeout_line.size());
-  _exit(1);
+  int armed = kArmed;
+  if (g_time_limit.compare_exchange_strong(armed, kStruck)) {
+    WriteAll(g_timeout_line.data(), g_timeout_line.size());
+    _exit(1);
+  }
 }
 
 // A stack overflow in the decoder leaves no stack to run a handler on.
@@ -137,13 +146,24 @@ void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeo
     Handle(signal_number, OnCrash, SA_ONSTACK | SA_RESETHAND);
   }
   if (time_limit) {
+    g_time_limit = kArmed;
     Handle(SIGALRM, OnTimeLimit, SA_ONSTACK | SA_RESETHAND);
     (void)alarm(static_cast<unsigned>(time_limit->count()));
   }
 }
 
-void DisarmInProcessGuard() {
+void EndTimeLimit() {
+  int armed = kArmed;
+  if (!g_time_limit.compare_exchange_strong(armed, kEnded) && armed == kStruck) {
+    for (;;) {
+      pause();  // the handler, on another thread, is ending the process
+    }
+  }
   (void)alarm(0);
+}
+
+void DisarmInProcessGuard() {
+  EndTimeLimit();
   (void)std::signal(SIGALRM, SIG_DFL);
   for (const int signal_number : kCrashSignals) {
     (void)std::signal(signal_number, SIG_DFL);

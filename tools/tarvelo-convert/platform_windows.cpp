@@ -155,8 +155,13 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// Who ends the conversion: the limit or its end (EndTimeLimit), decided once.
+enum TimeLimit : LONG { kArmed, kEnded, kStruck };
+volatile LONG g_time_limit = kEnded;
+
 DWORD WINAPI Watchdog(void* /*unused*/) {
-  if (WaitForSingleObject(g_finished, g_time_limit_ms) == WAIT_TIMEOUT) {
+  if (WaitForSingleObject(g_finished, g_time_limit_ms) == WAIT_TIMEOUT &&
+      InterlockedCompareExchange(&g_time_limit, kStruck, kArmed) == kArmed) {
     WriteToStandardError(g_timeout_line.data(), g_timeout_line.size());
     TerminateProcess(GetCurrentProcess(), 1);
   }
@@ -174,12 +179,20 @@ void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeo
   g_previous_filter = SetUnhandledExceptionFilter(OnCrash);
   if (time_limit) {
     g_time_limit_ms = static_cast<DWORD>(time_limit->count()) * 1000U;
+    g_time_limit = kArmed;
     g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_watchdog = g_finished != nullptr ? CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr) : nullptr;
   }
 }
 
+void EndTimeLimit() {
+  if (InterlockedCompareExchange(&g_time_limit, kEnded, kArmed) == kStruck) {
+    Sleep(INFINITE);  // the watchdog is ending the process
+  }
+}
+
 void DisarmInProcessGuard() {
+  EndTimeLimit();
   if (g_watchdog != nullptr) {
     (void)SetEvent(g_finished);
     (void)WaitForSingleObject(g_watchdog, INFINITE);

@@ -46,9 +46,10 @@ std::optional<std::string> ReadStandardInput(std::string* reason) {
 }
 
 TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char* detail,
-                         std::size_t detail_size) {
+                         std::size_t detail_size, void (*before_change)(void*)) {
   TarveloOptions options;
   TarveloInitOptions(&options);
+  options.before_change = before_change;
   options.allow_threads = 1;
   options.max_decoded_pixels = job.max_pixels;
   TarveloSource source{};

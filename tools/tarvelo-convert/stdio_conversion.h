@@ -17,8 +17,8 @@ std::optional<std::string> ReadStandardInput(std::string* reason);
 // (`source_bytes`, when SOURCE is '-') into a file or onto standard output (DEST
 // '-'). The library decodes before it writes anything, so standard output receives
 // nothing from a source that does not decode. The tool lets the library use its
-// helper threads.
+// helper threads. `before_change`, for a file destination: TarveloOptions'.
 TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char* detail,
-                         std::size_t detail_size);
+                         std::size_t detail_size, void (*before_change)(void*) = nullptr);
 
 }  // namespace tarvelo::cli
