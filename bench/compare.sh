@@ -42,7 +42,7 @@ if [ -n "$baseline" ]; then
   git worktree prune
   git worktree add --detach "$baseline_dir/source" "$baseline" >/dev/null
   (cd "$baseline_dir/source" && cmake --preset bench >/dev/null &&
-    cmake --build --preset bench -j "$(nproc)" --target tarvelo-convert &&
+    cmake --build --preset bench -j "$(nproc)" &&
     cmake --install build/bench --prefix "$baseline_dir/stage" >/dev/null)
   options+=(--baseline-tool "$baseline_dir/stage/bin/tarvelo-convert")
 fi
