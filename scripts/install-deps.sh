@@ -18,10 +18,10 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   # A mirror in mid-sync fails the update for a minute or two; the install below
   # then reports what is really missing.
-  for attempt in 1 2 3 4; do
+  for attempt in 1 2 3; do
     "${as_root[@]}" apt-get update -qq && break
-    echo "apt-get update failed (attempt $attempt); retrying in 30 s" >&2
-    sleep 30
+    echo "apt-get update failed (attempt $attempt); retrying in 20 s" >&2
+    sleep 20
   done
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
