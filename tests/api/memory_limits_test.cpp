@@ -14,6 +14,7 @@
 #include <string>
 
 #include "TarveloConvert.h"
+#include "api_sources.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
 #include "source_builders.h"
@@ -63,15 +64,7 @@ namespace {
       std::free(probe);
       _exit(kLimitNotEnforced);
     }
-    TarveloSource from{};
-    from.kind = TARVELO_SOURCE_FILE;
-    from.path = source.c_str();
-    if (memory_source) {
-      from = {};
-      from.kind = TARVELO_SOURCE_MEMORY;
-      from.data = bytes.data();
-      from.size = bytes.size();
-    }
+    const TarveloSource from = memory_source ? MemorySource(bytes.data(), bytes.size()) : FileSource(source);
     TarveloOutput to{};
     to.kind = TARVELO_OUTPUT_FILE;
     to.path = destination.c_str();
@@ -119,10 +112,7 @@ std::string Refusal(const Bytes& source, uint64_t cap) {
   options.max_decoded_pixels = cap;
   const TempDir dir;
   const std::string destination = dir.File("out.tga");
-  TarveloSource from{};
-  from.kind = TARVELO_SOURCE_MEMORY;
-  from.data = source.data();
-  from.size = source.size();
+  const TarveloSource from = MemorySource(source.data(), source.size());
   TarveloOutput to{};
   to.kind = TARVELO_OUTPUT_FILE;
   to.path = destination.c_str();

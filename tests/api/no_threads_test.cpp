@@ -19,6 +19,7 @@
 
 #include "TarveloConvert.h"
 #include "TarveloImageTGA.h"
+#include "api_sources.h"
 #include "file_bytes.h"
 #include "temp_dir.h"
 
@@ -172,10 +173,7 @@ TEST_F(NoThreads, DefaultOptionsStartNoThreadAndTakeNoLock) {
   const Witness witness = Watch([&] {
     EXPECT_EQ(TARVELO_STATUS_CONVERTED,
               TarveloConvert(source_.c_str(), destination_.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0));
-    TarveloSource memory{};
-    memory.kind = TARVELO_SOURCE_MEMORY;
-    memory.data = source.data();
-    memory.size = source.size();
+    const TarveloSource memory = MemorySource(source.data(), source.size());
     TarveloOutput buffer{};
     buffer.kind = TARVELO_OUTPUT_BUFFER;
     EXPECT_EQ(TARVELO_STATUS_CONVERTED,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TarveloConvert.h"
+#include "api_sources.h"
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
@@ -50,21 +51,6 @@ struct Collector {
     return 1;
   }
 };
-
-TarveloSource FileSource(const std::string& path) {
-  TarveloSource source{};
-  source.kind = TARVELO_SOURCE_FILE;
-  source.path = path.c_str();
-  return source;
-}
-
-TarveloSource MemorySource(const void* data, size_t size) {
-  TarveloSource source{};
-  source.kind = TARVELO_SOURCE_MEMORY;
-  source.data = data;
-  source.size = size;
-  return source;
-}
 
 TarveloSource PixelSource(const void* pixels, int width, int height, int channels, size_t row_stride = 0) {
   TarveloSource source{};

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "TarveloConvert.h"
+#include "api_sources.h"
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "reference_decoder.h"
@@ -135,10 +136,7 @@ TEST(SystemImages, EveryImageTheDecoderReadsConvertsToItsPixels) {
     }
     Image reference;
     const bool readable = DecodeReference(path, reference);
-    TarveloSource memory{};
-    memory.kind = TARVELO_SOURCE_MEMORY;
-    memory.data = source.data();
-    memory.size = source.size();
+    const TarveloSource memory = MemorySource(source.data(), source.size());
     TarveloOutput output{};
     output.kind = TARVELO_OUTPUT_BUFFER;
     TarveloResult result{};
