@@ -41,11 +41,12 @@ Text DirectoryOf(const Text& path) {
   return slash == Text::npos ? Text() : path.Slice(0, slash + 1);
 }
 
-// A descriptor's number as text ("/proc/self/fd/" and it).
+// A descriptor's number as text (kSelf and it).
+constexpr std::string_view kSelf = "/proc/self/fd/";
 Text SelfPath(long number) {
   char digits[24];
   (void)std::snprintf(digits, sizeof digits, "%ld", number);
-  return Text("/proc/self/fd/").Append(digits);
+  return Text().Append(kSelf.data(), kSelf.size()).Append(digits);
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
@@ -101,16 +102,43 @@ int ReadLinkAt(const Entry& entry, Text& text) {
 // is followed only where MayFollowLink allows, so a link planted in a shared
 // directory cannot lead the walk elsewhere, at any depth. `hops` counts the links
 // followed, as the kernel counts them. The descriptor (O_PATH) or -1 with `error`.
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+// Where a walk of `path` from its first character begins: the working directory,
+// the root, or, for a path through /proc/self/fd/N/ (how a caller names a directory
+// it holds open), that open directory itself, which is where the kernel's own
+// lookup jumps without reading any name. Sets `at` past the part it stands for.
+int WalkStart(const Text& path, size_t& at) {
+  at = 0;
+  if (path.empty() || path.front() != '/') {
+    return open(".", kDirectoryFlags);
+  }
+  size_t end = kSelf.size();
+  int number = 0;
+  for (; end < path.size() && path[end] >= '0' && path[end] <= '9' && number < 100000000; ++end) {
+    number = number * 10 + (path[end] - '0');
+  }
+  if (!std::string_view(path.c_str(), path.size()).starts_with(kSelf) || end == kSelf.size() ||
+      (end < path.size() && path[end] != '/')) {
+    return kRoot;
+  }
+  at = end;
+  const int directory = openat(number, ".", kDirectoryFlags);
+  if (directory < 0 && errno == EBADF) {
+    errno = ENOENT;  // as the kernel finds no such entry in /proc/self/fd
+  }
+  return directory;
+}
+
 int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
-  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
   Text rest = path;
-  int directory = !rest.empty() && rest.front() == '/' ? kRoot : open(".", kFlags);
-  error = directory == -1 ? errno : 0;
   size_t at = 0;
+  int directory = WalkStart(rest, at);
+  error = directory == -1 ? errno : 0;
   while (directory != -1) {
     at = rest.FindOther('/', at);
     if (at == Text::npos) {
-      if (directory == kRoot && (directory = open("/", kFlags)) < 0) {
+      if (directory == kRoot && (directory = open("/", kDirectoryFlags)) < 0) {
         error = errno;
       }
       return directory;
@@ -127,7 +155,7 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
       error = errno;
     } else if (!S_ISLNK(status.st_mode)) {
       // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
-      next = openat(entry.base, entry.name.c_str(), kFlags | O_NOFOLLOW);
+      next = openat(entry.base, entry.name.c_str(), kDirectoryFlags | O_NOFOLLOW);
       error = next < 0 ? errno : 0;
     } else if (++hops > kMaxSymlinkHops) {
       error = ELOOP;
@@ -136,11 +164,12 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
       Text link;
       if ((error = ReadLinkAt(entry, link)) == 0) {
         rest = link + rest.Slice(at);
-        at = 0;
         if (link.front() != '/') {
+          at = 0;
           continue;  // a relative link goes on from the directory that holds it
         }
-        next = kRoot;
+        next = WalkStart(rest, at);
+        error = next == -1 ? errno : 0;
       }
     }
     if (directory >= 0) {
@@ -151,13 +180,22 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
   return -1;
 }
 
+// Whether /proc/self/fd is there. That does not change while a batch runs: asked
+// once; a race between threads only asks twice.
+bool SelfPathsWork() {
+  static std::atomic<int> usable{-1};
+  if (usable.load(std::memory_order_relaxed) < 0) {
+    usable.store(access(kSelf.data(), X_OK) == 0 ? 1 : 0, std::memory_order_relaxed);
+  }
+  return usable.load(std::memory_order_relaxed) == 1;
+}
+
 // A path prefix that reaches names in the open `directory` without looking the
 // directory up by name again (/proc/self/fd), so that a directory renamed or
 // replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
 // is not mounted.
 Text ViaDescriptor(int directory, const Text& textual) {
-  Text via = SelfPath(directory);
-  return access(via.c_str(), X_OK) == 0 ? via.Append('/') : textual;
+  return SelfPathsWork() ? SelfPath(directory).Append('/') : textual;
 }
 
 int CheckWritable(const Text& path) {
@@ -202,7 +240,8 @@ int Locate(const char* path, Located& found) {
       }
       // A link in /proc/self/fd (what /dev/stdout leads to) reads "pipe:[N]" when
       // followed by hand: only the kernel's own lookup finds the pipe.
-      const bool special = stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+      const bool special =
+          hops > 0 && stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
       found.kind = special ? FileKind::kSpecial : FileKind::kMissing;
       return 0;
     }
@@ -359,18 +398,11 @@ int CreateNew(const Text& path, Handle& file) {
 // nothing behind. Naming it later goes through /proc/self/fd, which must be there.
 Handle CreateUnnamed(const Located& found) {
 #if defined(O_TMPFILE)
-  // Whether /proc is there does not change while a batch runs: asked once. A race
-  // between threads only asks twice.
-  static std::atomic<int> proc_fd_usable{-1};
-  int usable = proc_fd_usable.load(std::memory_order_relaxed);
-  if (usable < 0) {
-    usable = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
-    proc_fd_usable.store(usable, std::memory_order_relaxed);
-  }
   // Readable too: a replacement that is refused is copied over the target instead.
   // Unmarked: nobody can find a file without a name (NameUnnamed marks it).
   const int descriptor =
-      usable == 0 ? -1 : openat(static_cast<int>(found.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+      !SelfPathsWork() ? -1
+                       : openat(static_cast<int>(found.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   return descriptor < 0 ? kNoHandle : descriptor;
 #else
   (void)found;
@@ -527,14 +559,13 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     return nullptr;
   }
   // O_NONBLOCK: a pipe put in the file's place meanwhile must not block open().
+  // Reading a regular file ignores it, and nothing else is read.
   const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (descriptor < 0) {
     return nullptr;
   }
-  const int flags = fcntl(descriptor, F_GETFL);
   const bool known = fstat(descriptor, &status) == 0;
-  if (!known || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) || flags < 0 ||
-      fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (!known || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))) {
     const int error = errno;
     not_regular = known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
     close(descriptor);
@@ -546,6 +577,8 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     const int error = errno;
     close(descriptor);
     errno = error;
+  } else {
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);  // read whole into the caller's memory
   }
   return file;
 }

@@ -2,6 +2,7 @@
 // another user planted is not followed, as the kernel's link protection would not
 // follow it, so it cannot aim a conversion at a file of the caller's. The caller's
 // own links, and those of the directory's owner, are followed as before.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,6 +153,31 @@ TEST_F(LinkProtectionTest, AnotherUsersLinkInAnOrdinaryDirectoryIsFollowed) {
   EXPECT_EQ(TarveloConvert(source_.c_str(), link.c_str(), TARVELO_LAYOUT_TGA, nullptr, 0),
             TARVELO_STATUS_CONVERTED);
   EXPECT_EQ(ReadFileBytes(victim_), ExpectedTgaFile(picture_));
+}
+
+// A directory the caller holds open and names through /proc/self/fd/N is written
+// in directly, as the kernel reaches it, never by looking its name up again: here
+// its parent is closed to the writer, so a lookup by name fails.
+TEST(HeldDirectoryTest, IsWrittenInWithoutLookingItsNameUpAgain) {
+  TempDir dir;
+  const std::string parent = dir.File("parent");
+  const std::string out = parent + "/out";
+  std::filesystem::create_directories(out);
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);
+  const Image picture = MakeTestImage(4, 2, 3);
+  ASSERT_TRUE(WritePng(out + "/in.png", picture));
+  ASSERT_EQ(chmod((out + "/in.png").c_str(), 0644), 0);
+  const int held = open(out.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(chmod(parent.c_str(), 0), 0);
+  const std::string via = "/proc/self/fd/" + std::to_string(held) + "/";
+  const int status = RunInChildAs(kNobody, [&] {
+    return TarveloConvert((via + "in.png").c_str(), (via + "a.tga").c_str(), TARVELO_LAYOUT_TGA, nullptr, 0);
+  });
+  ASSERT_EQ(chmod(parent.c_str(), 0755), 0);
+  close(held);
+  EXPECT_EQ(status, TARVELO_STATUS_CONVERTED);
+  EXPECT_EQ(ReadFileBytes(out + "/a.tga"), ExpectedTgaFile(picture));
 }
 
 }  // namespace

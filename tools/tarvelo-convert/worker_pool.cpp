@@ -22,6 +22,9 @@ std::string LostWorkerReason(const WorkerEnd& end) {
   return (end.crashed ? "decoder crashed (" : "worker process ended unexpectedly (") + end.how + ")";
 }
 
+constexpr std::size_t kMaxHeld = 16;
+constexpr auto kReplyPause = std::chrono::milliseconds(1);
+
 }  // namespace
 
 WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit,
@@ -82,36 +85,52 @@ void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& o
 }
 
 bool WorkerPool::Dispatch() {
-  // Each worker gets the file it converts first, then the next while there are at
-  // least as many files left as workers: near the end, a file waits for no worker
-  // busy with another while one is idle.
-  for (std::size_t held = 1; held <= 2; ++held) {
-    for (Slot& slot : slots_) {
-      if (slot.jobs.size() >= held || pending_.empty() || (held > 1 && pending_.size() < slots_.size())) {
-        continue;
-      }
-      if (slot.worker == nullptr && (slot.worker = StartWorker(&start_error_)) == nullptr) {
-        return false;  // the files wait for a slot whose worker did start
-      }
-      const std::size_t job_index = pending_.back();
-      if (!SendToWorker(slot.worker, RequestMessage((*jobs_)[job_index]))) {
-        if (!slot.jobs.empty()) {
-          continue;  // it ended on the file it holds: collecting it says how
-        }
-        // It ended while idle (killed from outside): the file never reached it.
-        slot.jobs.push_back(job_index);
-        pending_.pop_back();
-        Fail(&slot, "worker process was lost", true);
-        continue;
-      }
-      pending_.pop_back();
-      if (slot.jobs.empty()) {
-        slot.deadline = Clock::now() + time_limit_;
-      }
-      slot.jobs.push_back(job_index);
+  bool all_started = true;
+  std::vector<std::string> requests(slots_.size());
+  std::vector<std::size_t> held_before(slots_.size());
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    held_before[i] = slots_[i].jobs.size();
+    if (slots_[i].worker == nullptr && !pending_.empty() &&
+        (slots_[i].worker = StartWorker(&start_error_)) == nullptr) {
+      all_started = false;  // its files wait for a slot whose worker did start
     }
   }
-  return true;
+  // Files go out one per worker in turn, up to kMaxHeld each while at least as many
+  // are left as there are workers: a worker then never waits for the tool, and the
+  // tool need not wake for every reply; near the end a file waits for no worker
+  // busy with another while one is idle.
+  for (std::size_t held = 1; held <= kMaxHeld && !pending_.empty(); ++held) {
+    for (std::size_t i = 0; i < slots_.size() && !pending_.empty(); ++i) {
+      if (slots_[i].worker == nullptr || slots_[i].jobs.size() >= held ||
+          (held > 1 && pending_.size() < slots_.size())) {
+        continue;
+      }
+      requests[i] += RequestMessage((*jobs_)[pending_.back()]);
+      slots_[i].jobs.push_back(pending_.back());
+      pending_.pop_back();
+    }
+  }
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& slot = slots_[i];
+    if (requests[i].empty()) {
+      continue;
+    }
+    if (held_before[i] == 0) {
+      slot.deadline = Clock::now() + time_limit_;
+    }
+    if (SendToWorker(slot.worker, requests[i])) {
+      continue;
+    }
+    // None of them reached it: they go out again, but for the first of an idle
+    // worker, which failed with it (it was killed from outside).
+    for (; slot.jobs.size() > std::max<std::size_t>(held_before[i], 1); slot.jobs.pop_back()) {
+      pending_.push_back(slot.jobs.back());
+    }
+    if (held_before[i] == 0) {
+      Fail(&slot, "worker process was lost", true);
+    }  // otherwise it ended on the file it holds: collecting it says how
+  }
+  return all_started;
 }
 
 void WorkerPool::Fail(Slot* slot, const std::string& reason, bool with_end) {
@@ -174,10 +193,17 @@ void WorkerPool::Collect(Slot* slot) {
 
 void WorkerPool::WaitAndCollect(Clock::time_point until) {
   std::vector<Worker*> busy;
+  bool all_hold_more = true;
   for (const Slot& slot : slots_) {
     if (!slot.jobs.empty()) {
       busy.push_back(slot.worker);
+      all_hold_more = all_hold_more && slot.jobs.size() > 1;
     }
+  }
+  if (all_hold_more && !stopping_) {
+    // Every worker has its next file: their replies are taken a few at a time, not
+    // by waking for each.
+    std::this_thread::sleep_until(std::min(until, Clock::now() + kReplyPause));
   }
   WaitForWorkers(busy, until);
   for (Slot& slot : slots_) {

@@ -15,8 +15,9 @@ namespace tarvelo::cli {
 // Converts files in worker processes (platform.h), so that a decoder that crashes
 // or hangs on one file costs only that file.
 //
-// Each worker is started once and then holds the file it converts and the next, so
-// that it never waits for the tool between files; each reply brings it another.
+// Each worker is started once and then holds the file it converts and, while many
+// are left, up to 15 more, so that it never waits for the tool between files and
+// the tool takes its replies a few at a time; replies bring it more.
 // The tool keeps the clock itself: a file's time counts from when the tool saw the
 // worker's previous reply, or from when it handed the file out to an idle worker,
 // so a worker can stretch nothing beyond one time limit per file. A worker that
