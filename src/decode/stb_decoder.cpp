@@ -39,6 +39,7 @@
 #pragma GCC visibility pop
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -85,6 +86,57 @@ bool StartContext(const SourceBytes& source, stbi__context& context) noexcept {
   return true;
 }
 
+// The signatures of the formats that have one (TGA has none); a source that starts
+// with one, or is a start of one, is taken to be of that format.
+constexpr const char* kSignatures[] = {"\x89PNG\r\n\x1a\n", "BM", "GIF8", "8BPS",         "\x53\x80\xF6\x34",
+                                       "\xFF\xD8",          "P5", "P6",   "#?RADIANCE\n", "#?RGBE\n"};
+
+bool HasSignature(const SourceBytes& source) noexcept {
+  for (const char* signature : kSignatures) {
+    const size_t compared = std::min(source.size, std::strlen(signature));
+    if (compared >= 2 && std::memcmp(source.data, signature, compared) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A memory context that notes when the decoder asks for a byte past the source's end,
+// or asks whether it is at the end when it is: its callbacks run only then and give
+// nothing, so it reads as it would from memory (zeros past the end).
+struct NotingContext {
+  stbi__context context;
+  bool ran_out = false;
+
+  static int Read(void* user, char* /*data*/, int /*size*/) {
+    static_cast<NotingContext*>(user)->ran_out = true;
+    return 0;
+  }
+  static void Skip(void* user, int /*count*/) { static_cast<NotingContext*>(user)->ran_out = true; }
+  static int Eof(void* user) {
+    auto* self = static_cast<NotingContext*>(user);
+    self->ran_out = self->ran_out || self->context.img_buffer >= self->context.img_buffer_end;
+    return 1;
+  }
+
+  bool Start(const SourceBytes& source) noexcept {
+    if (!StartContext(source, context)) {
+      return false;
+    }
+    context.io = {.read = Read, .skip = Skip, .eof = Eof};
+    context.io_user_data = this;
+    context.read_from_callbacks = 1;
+    return true;
+  }
+  // After a failure: a source of a known format that the decoder read past the end of
+  // ends early, whatever step noticed it ("outofdata", in the decoder's words).
+  void NoteFailure(const SourceBytes& source) const noexcept {
+    if (ran_out && HasSignature(source)) {
+      (void)stbi__err("outofdata", "Corrupt image");
+    }
+  }
+};
+
 }  // namespace
 
 SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
@@ -93,16 +145,27 @@ SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
 }
 
 bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  stbi__context context;
-  return StartContext(source, context) && stbi__info_main(&context, &width, &height, &channels) != 0;
+  NotingContext noting;
+  if (!noting.Start(source)) {
+    return false;
+  }
+  if (stbi__info_main(&noting.context, &width, &height, &channels) == 0) {
+    noting.NoteFailure(source);
+    return false;
+  }
+  return true;
 }
 
 DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  stbi__context context;
-  if (!StartContext(source, context)) {
+  NotingContext noting;
+  if (!noting.Start(source)) {
     return nullptr;
   }
-  return DecoderBuffer(stbi__load_and_postprocess_8bit(&context, &width, &height, &channels, 0));
+  DecoderBuffer pixels(stbi__load_and_postprocess_8bit(&noting.context, &width, &height, &channels, 0));
+  if (!pixels) {
+    noting.NoteFailure(source);
+  }
+  return pixels;
 }
 
 const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
