@@ -42,6 +42,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "decode/stb_decoder.h"
 
@@ -86,30 +87,28 @@ bool StartContext(const SourceBytes& source, stbi__context& context) noexcept {
   return true;
 }
 
-// The signatures of the formats that have one (TGA has none); a source that starts
-// with one, or is a start of one, is taken to be of that format.
-constexpr const char* kSignatures[] = {"\x89PNG\r\n\x1a\n", "BM", "GIF8", "8BPS",         "\x53\x80\xF6\x34",
-                                       "\xFF\xD8",          "P5", "P6",   "#?RADIANCE\n", "#?RGBE\n"};
+// The signatures of the formats that have one (TGA has none).
+constexpr std::string_view kSignatures[] = {"\x89PNG\r\n\x1a\n", "BM",       "GIF8", "8BPS",
+                                            "\x53\x80\xF6\x34",  "\xFF\xD8", "P5",   "P6",
+                                            "#?RADIANCE\n",      "#?RGBE\n"};
 
+// True when the source starts with a signature, or is (two bytes or more of) a start of one.
 bool HasSignature(const SourceBytes& source) noexcept {
-  for (const char* signature : kSignatures) {
-    const size_t compared = std::min(source.size, std::strlen(signature));
-    if (compared >= 2 && std::memcmp(source.data, signature, compared) == 0) {
-      return true;
-    }
-  }
-  return false;
+  const std::string_view start(reinterpret_cast<const char*>(source.data), source.size);
+  return source.size >= 2 && std::ranges::any_of(kSignatures, [&](std::string_view signature) {
+           return signature.starts_with(start.substr(0, signature.size()));
+         });
 }
 
-// A memory context that notes when the decoder asks for a byte past the source's end,
-// or asks whether it is at the end when it is: its callbacks run only then and give
-// nothing, so it reads as it would from memory (zeros past the end).
+// A memory context that notes whether the decoder reached the source's end: read or
+// skipped past it, or asked whether it is there when it is. Its callbacks run only then
+// and give nothing, so the decoder reads as it would from memory (zeros past the end).
 struct NotingContext {
   stbi__context context;
   bool ran_out = false;
 
   static int Read(void* user, char* /*data*/, int /*size*/) {
-    static_cast<NotingContext*>(user)->ran_out = true;
+    Skip(user, 0);
     return 0;
   }
   static void Skip(void* user, int /*count*/) { static_cast<NotingContext*>(user)->ran_out = true; }
@@ -118,24 +117,26 @@ struct NotingContext {
     self->ran_out = self->ran_out || self->context.img_buffer >= self->context.img_buffer_end;
     return 1;
   }
+};
 
-  bool Start(const SourceBytes& source) noexcept {
-    if (!StartContext(source, context)) {
-      return false;
-    }
-    context.io = {.read = Read, .skip = Skip, .eof = Eof};
-    context.io_user_data = this;
-    context.read_from_callbacks = 1;
-    return true;
-  }
-  // After a failure: a source of a known format that the decoder read past the end of
-  // ends early, whatever step noticed it ("outofdata", in the decoder's words).
-  void NoteFailure(const SourceBytes& source) const noexcept {
-    if (ran_out && HasSignature(source)) {
+// Runs a step of the decoder on the source. When it fails on a source of a known format
+// after reaching the end, whichever step noticed it, the reason is the decoder's
+// "outofdata": the file ends early.
+template <typename Step>
+auto RunDecoder(const SourceBytes& source, Step step) noexcept {
+  NotingContext noting;
+  decltype(step(noting.context)) result{};
+  if (StartContext(source, noting.context)) {
+    noting.context.io = {.read = NotingContext::Read, .skip = NotingContext::Skip, .eof = NotingContext::Eof};
+    noting.context.io_user_data = &noting;
+    noting.context.read_from_callbacks = 1;
+    result = step(noting.context);
+    if (!result && noting.ran_out && HasSignature(source)) {
       (void)stbi__err("outofdata", "Corrupt image");
     }
   }
-};
+  return result;
+}
 
 }  // namespace
 
@@ -145,27 +146,15 @@ SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
 }
 
 bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  NotingContext noting;
-  if (!noting.Start(source)) {
-    return false;
-  }
-  if (stbi__info_main(&noting.context, &width, &height, &channels) == 0) {
-    noting.NoteFailure(source);
-    return false;
-  }
-  return true;
+  return RunDecoder(source, [&](stbi__context& context) {
+    return stbi__info_main(&context, &width, &height, &channels) != 0;
+  });
 }
 
 DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  NotingContext noting;
-  if (!noting.Start(source)) {
-    return nullptr;
-  }
-  DecoderBuffer pixels(stbi__load_and_postprocess_8bit(&noting.context, &width, &height, &channels, 0));
-  if (!pixels) {
-    noting.NoteFailure(source);
-  }
-  return pixels;
+  return DecoderBuffer(RunDecoder(source, [&](stbi__context& context) {
+    return stbi__load_and_postprocess_8bit(&context, &width, &height, &channels, 0);
+  }));
 }
 
 const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
