@@ -1,6 +1,7 @@
-/* A C host program: converts SOURCE into DESTINATION through the library, first
- * with the status API (to say what went wrong), then shows the frozen wide-path
- * export that existing hosts call. The layout follows DESTINATION's extension. */
+/* A C host program: converts SOURCE into DESTINATION once, in the layout that
+ * DESTINATION's extension names in any case (.tga, .BMP). New code calls the status
+ * API, which says what went wrong; with --export the program calls instead the
+ * frozen wide-path export that existing hosts call, which always returns 999. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,36 +9,43 @@
 
 #include "TarveloConvert.h"
 
-static int EndsWith(const char* text, const char* suffix) {
-  size_t text_length = strlen(text);
-  size_t suffix_length = strlen(suffix);
-  return text_length >= suffix_length && strcmp(text + text_length - suffix_length, suffix) == 0;
-}
-
 int main(int argc, char** argv) {
   char detail[256];
   TarveloStatus status;
   TarveloLayout layout;
-  if (argc != 3) {
-    fprintf(stderr, "usage: %s SOURCE DESTINATION.tga|.bmp\n", argv[0]);
+  const int use_export = argc > 1 && strcmp(argv[1], "--export") == 0;
+  const char* source;
+  const char* destination;
+  if (argc != 3 + use_export) {
+    fprintf(stderr, "usage: %s [--export] SOURCE DESTINATION.tga|.bmp\n", argv[0]);
     return 2;
   }
-  layout = EndsWith(argv[2], ".bmp") ? TARVELO_LAYOUT_BMP : TARVELO_LAYOUT_TGA;
-  status = TarveloConvert(argv[1], argv[2], layout, detail, sizeof detail);
+  source = argv[1 + use_export];
+  destination = argv[2 + use_export];
+  /* The library's own reading of names, as the tool's: "x.BMP" is BMP. */
+  if (TarveloLayoutFromName(destination, &layout) != TARVELO_STATUS_CONVERTED) {
+    fprintf(stderr, "%s: %s: name a .tga or .bmp destination\n", argv[0], destination);
+    return 2;
+  }
+  if (use_export) {
+    wchar_t wide_source[1024];
+    wchar_t wide_destination[1024];
+    if (mbstowcs(wide_source, source, 1024) >= 1024 ||
+        mbstowcs(wide_destination, destination, 1024) >= 1024) {
+      fprintf(stderr, "%s: a path is too long or not valid text\n", argv[0]);
+      return 2;
+    }
+    printf("export returned %d\n",
+           (int)(layout == TARVELO_LAYOUT_BMP ? TGA2BMP(wide_source, wide_destination)
+                                              : BMP2TGA(wide_source, wide_destination)));
+    return 0;
+  }
+  status = TarveloConvert(source, destination, layout, detail, sizeof detail);
   if (status != TARVELO_STATUS_CONVERTED) {
-    fprintf(stderr, "%s: %s: %s%s%s\n", argv[0], argv[1], TarveloStatusMessage(status),
+    fprintf(stderr, "%s: %s: %s%s%s\n", argv[0], source, TarveloStatusMessage(status),
             detail[0] != '\0' ? ": " : "", detail);
     return 1;
   }
-  {
-    /* The frozen exports take wide paths and always return 999. */
-    wchar_t wide_source[1024];
-    wchar_t wide_destination[1024];
-    if (mbstowcs(wide_source, argv[1], 1024) < 1024 && mbstowcs(wide_destination, argv[2], 1024) < 1024) {
-      int32_t result = layout == TARVELO_LAYOUT_BMP ? TGA2BMP(wide_source, wide_destination)
-                                                    : BMP2TGA(wide_source, wide_destination);
-      printf("converted %s to %s (export returned %d)\n", argv[1], argv[2], (int)result);
-    }
-  }
+  printf("converted %s to %s\n", source, destination);
   return 0;
 }

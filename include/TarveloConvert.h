@@ -5,7 +5,13 @@
  * same conversion with UTF-8 paths and an explicit layout, and returns a status
  * plus, optionally, a one-line detail (the decoder's reason, the system's error
  * text). It has exactly the same file-safety guarantees: on any failure no file is
- * created and an existing destination keeps its bytes.
+ * created and an existing destination keeps its bytes, except one that can only be
+ * overwritten in place (another user's file in a sticky directory, for one), which
+ * an I/O error part way leaves mixed (the README's failure table).
+ *
+ * The image is converted as stored: EXIF orientation is not applied and an
+ * animated GIF gives its first frame. BMP keeps no alpha: RGBA is flattened against
+ * magenta, while grey+alpha loses its alpha (transparent pixels show their grey).
  */
 #ifndef TARVELO_CONVERT_H
 #define TARVELO_CONVERT_H

@@ -9,6 +9,10 @@ library works, so threads convert in parallel.
 A str or os.PathLike is a path, bytes are an image file's contents, and an object
 with read/write is a binary file object, in every call.
 
+Images are converted as stored: EXIF orientation is not applied, an animated GIF
+gives its first frame, and BMP keeps no alpha (RGBA is flattened against magenta,
+grey+alpha loses its alpha); TGA keeps it.
+
     >>> import tarvelo
     >>> tarvelo.convert("photo.jpg", "photo.tga")            # layout from the name
     >>> tarvelo.save(pixels, "photo.bmp")                    # numpy uint8 array -> BMP file

@@ -147,6 +147,12 @@ def _chosen_layout(destination: Any, layout: Optional[LayoutLike]) -> Layout:
     if layout is not None:
         return _layout(layout)
     if _is_path(destination):
+        if os.path.isdir(destination):
+            # As the library reports a directory destination when the layout is given.
+            name = os.fsdecode(destination)
+            status = Status.DESTINATION_UNOPENABLE
+            message = _library.get().TarveloStatusMessage(status).decode("utf-8", "replace")
+            raise error_for(status, message, os.strerror(errno.EISDIR), name, errno.EISDIR)
         return layout_from_name(destination)
     name = _file_name(destination)
     if name is None:
@@ -168,12 +174,23 @@ def _refuse_layout_as_destination(destination: Any) -> None:
         )
 
 
+def _binary(value: Any, role: str, mode: str) -> None:
+    """Refuses a text-mode file object, which reads and writes str, before anything is read or done."""
+    if isinstance(value, io.TextIOBase):
+        raise TypeError(
+            f"{role}: {type(value).__name__} is a text-mode file object: open the file in binary mode ({mode!r})"
+        )
+
+
 def _is_reader(value: Any) -> bool:
     return not _is_path(value) and not isinstance(value, _DATA_TYPES) and callable(getattr(value, "read", None))
 
 
 def _is_writer(value: Any) -> bool:
-    return not _is_path(value) and callable(getattr(value, "write", None))
+    if _is_path(value) or not callable(getattr(value, "write", None)):
+        return False
+    _binary(value, "destination", "wb")
+    return True
 
 
 def _read_whole(source: Any) -> bytes:
@@ -190,6 +207,7 @@ def _source_data(source: Any) -> Any:
     if isinstance(source, _DATA_TYPES):
         return source
     if _is_reader(source):
+        _binary(source, "source", "rb")
         return _read_whole(source)
     raise TypeError(
         f"source: expected a path (str or os.PathLike), the image's bytes or a binary file object, "
@@ -235,6 +253,11 @@ class _Source:
 
     @classmethod
     def pixels(cls, pixels: Any) -> "_Source":
+        if _is_path(pixels) or isinstance(pixels, (bytes, bytearray)) or _is_reader(pixels):
+            raise TypeError(
+                f"pixels: got {type(pixels).__name__}; encode and save take pixels (a numpy array of uint8): "
+                "to convert an image file or its bytes, use tarvelo.convert or tarvelo.convert_bytes"
+            )
         made = cls.__new__(cls)
         made.given = None
         made.struct = _library.SourceStruct()
@@ -301,6 +324,11 @@ def convert(source: Source, destination: Destination, layout: Optional[LayoutLik
     to a temporary file that replaces it only when complete: on failure no file is
     created and an existing destination keeps its bytes. The GIL is released during
     the conversion.
+
+    The image is converted as stored: EXIF orientation is not applied and an animated
+    GIF gives its first frame. BMP keeps no alpha: RGBA is flattened against magenta,
+    while grey+alpha loses its alpha (transparent pixels show their grey); use TGA to
+    keep it.
 
     Args:
         source: a path (str or os.PathLike); the image file's bytes (bytes,
@@ -427,10 +455,13 @@ def encode(pixels: Any, layout: LayoutLike) -> bytes:
             first, with any strides; or any object with the buffer protocol and such a
             shape (a memoryview cast to a shape, an array-interface object). Rows whose
             bytes are contiguous are read in place (any row stride); other arrays are
-            copied once into a packed block first.
+            copied once into a packed block first. In BMP, RGBA is flattened against
+            magenta and grey+alpha loses its alpha.
         layout: as for :func:`convert`.
 
     Raises:
+        TypeError: a path, bytes or a file object: encode takes pixels, and
+            :func:`convert` converts files.
         InvalidArgument: not uint8, wrong shape, empty.
         ImageTooLarge: a TGA side over 65535, or a BMP file over 4 GiB.
     """

@@ -213,3 +213,32 @@ def test_bytes_are_data_and_str_a_path_in_every_call(tmp_path, monkeypatch):
     assert tarvelo.info("x.png") == tarvelo.info(tmp_path / "x.png") == (4, 3, 3, "PNG")
     tarvelo.convert("x.png", "out.tga")
     assert (tmp_path / "out.tga").read_bytes() == EXPECTED["tga"](pixels)
+
+
+def test_calls_given_the_wrong_kind_of_argument_say_which_call_fits(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "photo.jpg").write_bytes(png(pattern(3, 2, 3)))  # the decoder goes by contents
+    # A file where pixels go points at convert.
+    for call in (lambda: tarvelo.encode("photo.jpg", "bmp"), lambda: tarvelo.encode(tmp_path / "photo.jpg", "tga"),
+                 lambda: tarvelo.encode(b"\x89PNG", "tga"), lambda: tarvelo.save("photo.jpg", "out.bmp")):
+        with pytest.raises(TypeError, match="encode and save take pixels.*tarvelo.convert"):
+            call()
+    # A text-mode file object is refused before anything is read or written.
+    with open("photo.jpg", encoding="utf-8") as text, pytest.raises(TypeError, match=r"binary mode \('rb'\)"):
+        tarvelo.convert(text, "out.tga")
+    with open("photo.jpg", encoding="utf-8") as text, pytest.raises(TypeError, match="binary mode"):
+        tarvelo.info(text)
+    with open("out.tga", "w") as text:
+        for call in (lambda: tarvelo.convert("photo.jpg", text), lambda: tarvelo.save(pattern(1, 1, 1), text),
+                     lambda: tarvelo.convert_bytes(png(pattern(1, 1, 1)), text, "tga")):
+            with pytest.raises(TypeError, match=r"destination: TextIOWrapper .*binary mode \('wb'\)"):
+                call()
+    assert (tmp_path / "out.tga").read_bytes() == b""
+    # A directory as the destination is the system's error, layout given or not.
+    for destination, layout in ((".", None), (tmp_path, None), (".", "tga"), ("sub.tga", None)):
+        (tmp_path / "sub.tga").mkdir(exist_ok=True)
+        with pytest.raises(IsADirectoryError) as caught:
+            tarvelo.convert("photo.jpg", destination, layout)
+        assert isinstance(caught.value, tarvelo.DestinationUnopenable)
+        assert caught.value.errno == errno.EISDIR and caught.value.filename == os.fsdecode(destination)
+    assert sorted(os.listdir(tmp_path)) == ["out.tga", "photo.jpg", "sub.tga"]

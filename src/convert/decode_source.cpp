@@ -19,17 +19,8 @@ namespace {
 
 constexpr const char* kMalformed = "decoder returned an empty or malformed image";
 
-// The decoder's reason for its last failure on `source`.
-SourceFailure DecoderFailure(const SourceBytes& source, SourceFormat format) noexcept {
-  const char* terse = DecoderFailureReason();
-  if (format == SourceFormat::kPng) {
-    SourceReader reader(source);
-    if (guard::PngEndsEarly(reader)) {
-      terse = "outofdata";
-    }
-  }
-  return {.reason = terse, .by_decoder = true};
-}
+// The decoder's reason for its last failure.
+SourceFailure DecoderFailure() noexcept { return {.reason = DecoderFailureReason(), .by_decoder = true}; }
 
 // The guard, then the header's size against the cap. True when the source may be
 // decoded; `width`, `height` and `channels` are the header's then.
@@ -52,7 +43,7 @@ bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t 
     if (ClaimedSourcePixels(format, claimed) > max_pixels) {
       failure.over_cap = max_pixels;
     } else {
-      failure = DecoderFailure(source, format);
+      failure = DecoderFailure();
     }
     return false;
   }
@@ -94,7 +85,7 @@ void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, De
   }
   result.decoder_peak = memory.peak();
   if (!result.buffer) {
-    result.failure = DecoderFailure(source.bytes(), result.format);
+    result.failure = DecoderFailure();
     NoteMemory(memory, cap, result.failure);
     return;
   }

@@ -39,8 +39,10 @@
 #pragma GCC visibility pop
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "decode/stb_decoder.h"
 
@@ -85,6 +87,57 @@ bool StartContext(const SourceBytes& source, stbi__context& context) noexcept {
   return true;
 }
 
+// The signatures of the formats that have one (TGA has none).
+constexpr std::string_view kSignatures[] = {"\x89PNG\r\n\x1a\n", "BM",       "GIF8", "8BPS",
+                                            "\x53\x80\xF6\x34",  "\xFF\xD8", "P5",   "P6",
+                                            "#?RADIANCE\n",      "#?RGBE\n"};
+
+// True when the source starts with a signature, or is (two bytes or more of) a start of one.
+bool HasSignature(const SourceBytes& source) noexcept {
+  const std::string_view start(reinterpret_cast<const char*>(source.data), source.size);
+  return source.size >= 2 && std::ranges::any_of(kSignatures, [&](std::string_view signature) {
+           return signature.starts_with(start.substr(0, signature.size()));
+         });
+}
+
+// A memory context that notes whether the decoder reached the source's end: read or
+// skipped past it, or asked whether it is there when it is. Its callbacks run only then
+// and give nothing, so the decoder reads as it would from memory (zeros past the end).
+struct NotingContext {
+  stbi__context context;
+  bool ran_out = false;
+
+  static int Read(void* user, char* /*data*/, int /*size*/) {
+    Skip(user, 0);
+    return 0;
+  }
+  static void Skip(void* user, int /*count*/) { static_cast<NotingContext*>(user)->ran_out = true; }
+  static int Eof(void* user) {
+    auto* self = static_cast<NotingContext*>(user);
+    self->ran_out = self->ran_out || self->context.img_buffer >= self->context.img_buffer_end;
+    return 1;
+  }
+};
+
+// Runs a step of the decoder on the source. When it fails on a source of a known format
+// after reaching the end, whichever step noticed it, the reason is the decoder's
+// "outofdata": the file ends early.
+template <typename Step>
+auto RunDecoder(const SourceBytes& source, Step step) noexcept {
+  NotingContext noting;
+  decltype(step(noting.context)) result{};
+  if (StartContext(source, noting.context)) {
+    noting.context.io = {.read = NotingContext::Read, .skip = NotingContext::Skip, .eof = NotingContext::Eof};
+    noting.context.io_user_data = &noting;
+    noting.context.read_from_callbacks = 1;
+    result = step(noting.context);
+    if (!result && noting.ran_out && HasSignature(source)) {
+      (void)stbi__err("outofdata", "Corrupt image");
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
@@ -93,16 +146,15 @@ SourceFormat IdentifySourceFormat(const SourceBytes& source) noexcept {
 }
 
 bool ReadDecoderInfo(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  stbi__context context;
-  return StartContext(source, context) && stbi__info_main(&context, &width, &height, &channels) != 0;
+  return RunDecoder(source, [&](stbi__context& context) {
+    return stbi__info_main(&context, &width, &height, &channels) != 0;
+  });
 }
 
 DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, int& channels) noexcept {
-  stbi__context context;
-  if (!StartContext(source, context)) {
-    return nullptr;
-  }
-  return DecoderBuffer(stbi__load_and_postprocess_8bit(&context, &width, &height, &channels, 0));
+  return DecoderBuffer(RunDecoder(source, [&](stbi__context& context) {
+    return stbi__load_and_postprocess_8bit(&context, &width, &height, &channels, 0);
+  }));
 }
 
 const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }

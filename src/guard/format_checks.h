@@ -21,6 +21,9 @@ const char* CheckUnread(SourceReader& reader) noexcept;
 // A PNG's width times height from its IHDR; 0 without one.
 uint64_t PngClaimedPixels(SourceReader& reader) noexcept;
 
+// The reason for a source that stops before its format says it may.
+inline constexpr char kFileEndsEarly[] = "file ends early";
+
 // The decoder's own limit on each side (its STBI_MAX_DIMENSIONS default); larger
 // sides are refused by the decoder itself.
 inline constexpr uint32_t kDecoderMaxSide = uint32_t{1} << 24;

@@ -57,7 +57,7 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
     return kNoColourTable;
   }
   if (reader.AtEnd()) {
-    return kNoData;
+    return kFileEndsEarly;
   }
   if (reader.Get8() > kMaxCodeSize) {
     return kBadCodeSize;
@@ -67,6 +67,9 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
   // stops inside a sub-block: the decoder reads zeros past the end and stops at the
   // next length it reads, on a canvas it has cleared, so the rows the data never
   // reached hold the same bytes on every run.
+  if (reader.AtEnd()) {
+    return kFileEndsEarly;
+  }
   uint64_t data_bytes = 0;
   while (!reader.AtEnd()) {
     const uint32_t length = reader.Get8();
@@ -97,7 +100,7 @@ const char* CheckGif(SourceReader& reader) noexcept {
   }
   for (;;) {
     if (reader.AtEnd()) {
-      return kNoImage;
+      return kFileEndsEarly;
     }
     switch (reader.Get8()) {
       case 0x2C: return CheckFirstImage(reader, canvas_width, canvas_height, global_table);
@@ -112,7 +115,7 @@ const char* CheckGif(SourceReader& reader) noexcept {
           }
         }
         if (!SkipSubBlocks(reader)) {
-          return kNoImage;
+          return kFileEndsEarly;
         }
         break;
       }

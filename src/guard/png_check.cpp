@@ -28,7 +28,6 @@ namespace {
 
 constexpr const char* kIndexPastPalette = "PNG pixel refers past the end of its palette";
 // The same words as the decoder's own reason for a file cut short.
-constexpr const char* kEndsEarly = "file ends early";
 
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
@@ -163,7 +162,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
     const uint32_t type = chunks.type();
     // The decoder reads IEND's data but not its CRC; every other chunk's CRC too.
     if (!reader.Has(uint64_t{length} + (type == PngChunkType("IEND") ? 0U : 4U))) {
-      return kEndsEarly;
+      return kFileEndsEarly;
     }
     if (type == PngChunkType("CgBI")) {
       zlib_header = false;  // the decoder inflates these without a zlib header

@@ -22,19 +22,6 @@ bool PngChunkWalker::Whole() const noexcept {
   return data_start_ <= reader_.size() && reader_.size() - data_start_ >= uint64_t{length_} + 4;
 }
 
-bool PngEndsEarly(SourceReader& reader) noexcept {
-  PngChunkWalker chunks(reader);
-  while (chunks.Next()) {
-    if (!chunks.Whole()) {
-      return true;
-    }
-    if (chunks.type() == PngChunkType("IEND")) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool PngHasTransparency(SourceReader& reader) noexcept {
   PngChunkWalker chunks(reader);
   while (chunks.Next()) {

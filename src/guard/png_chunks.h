@@ -38,10 +38,6 @@ class PngChunkWalker {
   uint32_t type_ = 0;
 };
 
-// True when the chunks run past the end of the source before its IEND: the decoder
-// then reads zeros and names whatever that looks like.
-bool PngEndsEarly(SourceReader& reader) noexcept;
-
 // True when a tRNS chunk comes before the image data: it gives a grey or RGB image
 // an alpha channel when it is decoded, which the decoder's header scan does not
 // report.

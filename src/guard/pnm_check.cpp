@@ -69,7 +69,7 @@ const char* CheckPnm(SourceReader& reader) noexcept {
     return nullptr;  // refused by the decoder
   }
   if (width == 0 || height == 0) {
-    return kEmpty;
+    return reader.AtEnd() && max_value == 0 ? kFileEndsEarly : kEmpty;  // a header cut short
   }
   const auto sample_bytes = static_cast<uint64_t>(max_value > 255 ? 2 : 1);
   if (width > kDecoderMaxSide || height > kDecoderMaxSide ||

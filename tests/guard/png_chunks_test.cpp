@@ -63,18 +63,6 @@ TEST(PngChunkWalker, ChunkRunningPastTheEndIsNotWhole) {
   EXPECT_FALSE(chunks.Next());
 }
 
-TEST(PngScans, EndsEarlyUnlessIendComesWhole) {
-  const auto ends_early = [](const Bytes& png) {
-    SourceReader reader(png.data(), png.size());
-    return PngEndsEarly(reader);
-  };
-  EXPECT_FALSE(ends_early(Png({{"IHDR", 13}, {"IDAT", 10}, {"IEND", 0}})));
-  EXPECT_FALSE(ends_early(Png({{"IHDR", 13}, {"IEND", 0}, {"IDAT", -50}})));  // bytes after IEND are not read
-  EXPECT_TRUE(ends_early(Png({{"IHDR", 13}, {"IDAT", 10}})));
-  EXPECT_TRUE(ends_early(Png({{"IHDR", 13}, {"IDAT", -10}, {"IEND", 0}})));
-  EXPECT_TRUE(ends_early(Png({})));
-}
-
 TEST(PngScans, TransparencyCountsOnlyBeforeTheImageData) {
   const auto transparent = [](const Bytes& png) {
     SourceReader reader(png.data(), png.size());

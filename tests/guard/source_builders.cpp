@@ -674,7 +674,7 @@ std::vector<HostileSource> HostileSources() {
     Put16Le(bytes, 20000);
     Put16Le(bytes, 20000);
     Append(bytes, {0, 0, 0});
-    hostile.push_back({"gif-header-only.gif", bytes, "GIF holds no image"});
+    hostile.push_back({"gif-header-only.gif", bytes, "file ends early"});
     Append(bytes, {0x3B});
     hostile.push_back({"gif-no-image.gif", bytes, "GIF holds no image"});
   }
