@@ -37,13 +37,16 @@ fi
 sed -E \
   -e '/^\s*\.(eabi_attribute|type|size|ident|hidden|protected|internal|fnstart|fnend|cantunwind|save|pad|setfp|personality|handlerdata|movsp|vsave|arch_extension|object_arch|fpu)\b/d' \
   -e '/^\s*\.section\s+\.note\.GNU-stack/d' \
+  -e 's/^(\s*)\.weak\b/\1.global/' \
+  -e 's/^(\s*\.section\s+)\.text([^,]*),"axG",%progbits,.*,comdat$/\1.text\2,"x"\n\t.linkonce discard/' \
+  -e 's/^(\s*\.section\s+)\.data([^,]*),"awG",%progbits,.*,comdat$/\1.data\2,"dw"\n\t.linkonce discard/' \
+  -e 's/^(\s*\.section\s+)\.bss([^,]*),"awG",%nobits,.*,comdat$/\1.bss\2,"b"\n\t.linkonce discard/' \
+  -e 's/^(\s*\.section\s+)\.rodata([^,]*),"aMS?G",%progbits,[0-9]+,.*,comdat$/\1.rdata\2,"dr"\n\t.linkonce discard/' \
+  -e 's/^(\s*\.section\s+)\.rodata([^,]*),"aG",%progbits,.*,comdat$/\1.rdata\2,"dr"\n\t.linkonce discard/' \
+  -e 's/^(\s*\.section\s+)\.data\.rel\.ro([^,]*),"awG",%progbits,.*,comdat$/\1.data\2,"dw"\n\t.linkonce discard/' \
   -e 's/^(\s*\.section\s+)\.rodata[^,]*(,.*)?$/\1.rdata,"dr"/' \
   -e 's/^(\s*\.section\s+)\.data\.rel\.ro[^,]*(,.*)?$/\1.data,"dw"/' \
-  -e 's/^(\s*\.section\s+)(\.text[^,]*),"axG",%progbits,.*,comdat$/\1\2,"x"\n\t.linkonce discard/' \
-  -e 's/^(\s*\.section\s+)(\.data[^,]*),"awG",%progbits,.*,comdat$/\1\2,"dw"\n\t.linkonce discard/' \
-  -e 's/^(\s*\.section\s+)(\.bss[^,]*),"awG",%nobits,.*,comdat$/\1\2,"b"\n\t.linkonce discard/' \
-  -e 's/^(\s*\.section\s+)(\.rdata[^,]*),"aG",%progbits,.*,comdat$/\1\2,"dr"\n\t.linkonce discard/' \
-  -e 's/^(\s*\.section\s+[^,]+),"a[wx]*",%(progbits|nobits)$/\1/' \
+  -e 's/^(\s*\.section\s+[^,]+),"a[wxMS]*",%(progbits|nobits)(,[0-9]+)?$/\1/' \
   "$assembly.in" >"$assembly"
 "$tools/arm-mingw32ce-as" -o "$output" "$assembly"
 rm -f "$assembly.in"
