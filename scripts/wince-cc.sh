@@ -29,7 +29,7 @@ if [ "$assemble_only" -eq 1 ]; then
 else
   "arm-linux-gnueabi-$driver" -S -o "$assembly.in" -marm "-march=${TARVELO_WINCE_ARCH:-armv4}" \
     -mfloat-abi=soft -fshort-wchar -fsigned-char -fno-pic -fno-plt -fno-stack-protector \
-    -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-common -D_WIN32_WCE=0x500 -DUNDER_CE \
+    -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-common -fstack-usage -D_WIN32_WCE=0x500 -DUNDER_CE \
     "${args[@]}"
 fi
 # ELF's directives that PE has no use for go; sections take PE's names and flags, and

@@ -196,7 +196,22 @@ static void test_failures(const char* dir) {
     chmod(kept, 0644);
     expect_nothing_open("a refused destination");
   }
-  /* A source too large to decode in 32 MB: refused before anything is written. */
+  /* A source past the CE build's decoded-size cap (2^20 pixels): refused before
+   * anything is written; the destination stays. */
+  char large[1024];
+  snprintf(large, sizeof large, "%s/large.pgm", scratch);
+  FILE* pgm = fopen(large, "wb");
+  fprintf(pgm, "P5\n1025 1024\n255\n");
+  for (int i = 0; i < 1025 * 1024; ++i) fputc(i % 251, pgm);
+  fclose(pgm);
+  write_file(kept, "the old destination");
+  ce_calls.open_blocks = 0;
+  CHECK(convert(1, wide(large), wide(kept)) == 999, "a source over the cap");
+  size_t kept_size = 0;
+  uint8_t* kept_now = read_file(kept, &kept_size);
+  CHECK(kept_now != NULL && kept_size == strlen("the old destination"), "a source over the cap writes nothing");
+  free(kept_now);
+  expect_nothing_open("a source over the cap");
   /* A name outside ASCII, in Windows-1252: converted under that name. */
   snprintf(latin, sizeof latin, "%s/caf\xc3\xa9 \xe2\x82\xac.bmp", scratch);
   CHECK(convert(2, wide(good), wide(latin)) == 999, "Windows-1252 name");
