@@ -7,11 +7,11 @@
 #include "module/module_lifecycle.h"
 
 extern "C" {
-void* TarveloHostModuleState();                                        // 644
-int TarveloHostInitExtensionModule(void* record, void* instance);      // 655
-void* TarveloHostAllocateObject(std::size_t bytes);                    // 315
+void* TarveloHostModuleState();                                                     // 644
+int TarveloHostInitExtensionModule(void* record, void* instance);                   // 655
+void* TarveloHostAllocateObject(std::size_t bytes);                                 // 315
 void TarveloHostConstructLibrary(void* storage, void* record, int system_library);  // 88
-void TarveloHostTermExtensionModule(void* record, int all);            // 699
+void TarveloHostTermExtensionModule(void* record, int all);                         // 699
 }
 
 namespace tarvelo {

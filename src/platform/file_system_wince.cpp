@@ -47,7 +47,8 @@ int LastErrno() {
 // `text` (the ANSI code page's) as a new wide string; null when it cannot be had.
 wchar_t* Widen(const char* text) {
   const int units = MultiByteToWideChar(0, 0, text, -1, nullptr, 0);
-  auto* wide = static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
+  auto* wide =
+      static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
   if (wide != nullptr && MultiByteToWideChar(0, 0, text, -1, wide, units) == 0) {
     std::free(wide);
     return nullptr;
@@ -149,7 +150,8 @@ FileSystem files = {
     [](Handle, const NativePath&) { return ENOSYS; },
     Replace,
     [](const NativePath& path) {
-      return OnWide(path.c_str(), [](const wchar_t* wide) { return DeleteFileW(wide) != 0 ? 0 : LastErrno(); });
+      return OnWide(path.c_str(),
+                    [](const wchar_t* wide) { return DeleteFileW(wide) != 0 ? 0 : LastErrno(); });
     },
     [](Handle, const Located&) {},
     [](const NativePath&, Handle&, int64_t&) { return ENOSYS; },
@@ -181,7 +183,8 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     return nullptr;
   }
   const CeDword attributes = GetFileAttributesW(wide);
-  std::FILE* file = attributes == kCeNoAttributes || (attributes & kCeDirectory) != 0 ? nullptr : _wfopen(wide, L"rb");
+  std::FILE* file =
+      attributes == kCeNoAttributes || (attributes & kCeDirectory) != 0 ? nullptr : _wfopen(wide, L"rb");
   std::free(wide);
   if (file == nullptr) {
     errno = attributes == kCeNoAttributes ? ENOENT : (attributes & kCeDirectory) != 0 ? EISDIR : EACCES;

@@ -64,7 +64,9 @@ uint64_t TarveloUnsignedDivide64(uint64_t dividend, uint64_t divisor, uint64_t* 
 }
 
 int64_t TarveloSignedDivide64(int64_t dividend, int64_t divisor, int64_t* remainder) {
-  const auto magnitude = [](int64_t value) { return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value); };
+  const auto magnitude = [](int64_t value) {
+    return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  };
   uint64_t rest = 0;
   uint64_t quotient = TarveloUnsignedDivide64(magnitude(dividend), magnitude(divisor), &rest);
   // C's division truncates: the remainder has the dividend's sign.
@@ -85,7 +87,8 @@ unsigned char TarveloCompareAndSwapByte(volatile unsigned char* target, unsigned
     if (current != expected) {
       return current;
     }
-    const unsigned long replaced = (old & ~(0xFFUL << shift)) | (static_cast<unsigned long>(desired) << shift);
+    const unsigned long replaced =
+        (old & ~(0xFFUL << shift)) | (static_cast<unsigned long>(desired) << shift);
     if (InterlockedCompareExchange(word, static_cast<long>(replaced), static_cast<long>(old)) ==
         static_cast<long>(old)) {
       return current;

@@ -23,9 +23,10 @@ struct ce_calls ce_calls;
 static uint32_t last_error;
 
 /* ---- text: CE's wide strings are UTF-16, code page 0 stands for Windows-1252 ---- */
-static const uint16_t cp1252_high[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+static const uint16_t cp1252_high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                         0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 static size_t ce_wcslen(const uint16_t* text) {
   size_t n = 0;
@@ -76,35 +77,57 @@ static char* linux_path(const uint16_t* wide) {
   char* p = out;
   for (size_t i = 0; i < n; ++i) {
     uint16_t u = wide[i];
-    if (u < 0x80) *p++ = (char)u;
-    else if (u < 0x800) { *p++ = (char)(0xC0 | (u >> 6)); *p++ = (char)(0x80 | (u & 0x3F)); }
-    else { *p++ = (char)(0xE0 | (u >> 12)); *p++ = (char)(0x80 | ((u >> 6) & 0x3F)); *p++ = (char)(0x80 | (u & 0x3F)); }
+    if (u < 0x80)
+      *p++ = (char)u;
+    else if (u < 0x800) {
+      *p++ = (char)(0xC0 | (u >> 6));
+      *p++ = (char)(0x80 | (u & 0x3F));
+    } else {
+      *p++ = (char)(0xE0 | (u >> 12));
+      *p++ = (char)(0x80 | ((u >> 6) & 0x3F));
+      *p++ = (char)(0x80 | (u & 0x3F));
+    }
   }
   *p = 0;
   return out;
 }
 
 /* ---- files ---- */
-static uint32_t error_of(int e) { return e == ENOENT ? 2 : e == ENOTDIR ? 3 : e == EEXIST ? 80 : e == ENOSPC ? 112 : 5; }
+static uint32_t error_of(int e) {
+  return e == ENOENT ? 2 : e == ENOTDIR ? 3 : e == EEXIST ? 80 : e == ENOSPC ? 112 : 5;
+}
 
 static uint32_t ce_get_attributes(const uint16_t* path) {
   char* p = linux_path(path);
   struct stat s;
   int r = stat(p, &s);
   free(p);
-  if (r != 0) { last_error = error_of(errno); return 0xFFFFFFFFu; }
+  if (r != 0) {
+    last_error = error_of(errno);
+    return 0xFFFFFFFFu;
+  }
   if (S_ISDIR(s.st_mode)) return 0x10;
   return (s.st_mode & 0200) ? 0x80 : 0x1;
 }
 
-static void* ce_create_file(const uint16_t* path, uint32_t access, uint32_t share, void* security, uint32_t creation,
-                            uint32_t attributes, void* pattern) {
-  (void)access; (void)share; (void)security; (void)attributes; (void)pattern;
-  if (creation != 1) { last_error = 87; return (void*)-1; }  /* only CREATE_NEW is used */
+static void* ce_create_file(const uint16_t* path, uint32_t access, uint32_t share, void* security,
+                            uint32_t creation, uint32_t attributes, void* pattern) {
+  (void)access;
+  (void)share;
+  (void)security;
+  (void)attributes;
+  (void)pattern;
+  if (creation != 1) {
+    last_error = 87;
+    return (void*)-1;
+  } /* only CREATE_NEW is used */
   char* p = linux_path(path);
   int fd = open(p, O_CREAT | O_EXCL | O_WRONLY, 0644);
   free(p);
-  if (fd < 0) { last_error = error_of(errno); return (void*)-1; }
+  if (fd < 0) {
+    last_error = error_of(errno);
+    return (void*)-1;
+  }
   ++ce_calls.open_handles;
   return (void*)(intptr_t)(fd + 1);
 }
@@ -116,11 +139,13 @@ static int ce_close_handle(void* handle) {
 
 /* CE: MoveFileW never replaces; DeleteFileW fails on a read-only file. */
 static int ce_move_file(const uint16_t* from, const uint16_t* to) {
-  char* f = linux_path(from); char* t = linux_path(to);
+  char* f = linux_path(from);
+  char* t = linux_path(to);
   struct stat s;
   int ok = stat(t, &s) != 0 && rename(f, t) == 0;
   if (!ok) last_error = 183;
-  free(f); free(t);
+  free(f);
+  free(t);
   return ok;
 }
 
@@ -134,24 +159,31 @@ static int ce_delete_file(const uint16_t* path) {
 }
 
 static int ce_delete_and_rename(const uint16_t* target, const uint16_t* replacement) {
-  char* t = linux_path(target); char* r = linux_path(replacement);
+  char* t = linux_path(target);
+  char* r = linux_path(replacement);
   struct stat s;
   int ok = stat(t, &s) == 0 && (s.st_mode & 0200) && rename(r, t) == 0;
   if (!ok) last_error = 5;
-  free(t); free(r);
+  free(t);
+  free(r);
   ++ce_calls.replacements;
   return ok;
 }
 
 static FILE* ce_wfopen(const uint16_t* path, const uint16_t* mode) {
-  char* p = linux_path(path); char* m = linux_path(mode);
-  FILE* f = strchr(m, 'b') != NULL ? fopen(p, m) : NULL;  /* text mode would change bytes on CE */
-  free(p); free(m);
+  char* p = linux_path(path);
+  char* m = linux_path(mode);
+  FILE* f = strchr(m, 'b') != NULL ? fopen(p, m) : NULL; /* text mode would change bytes on CE */
+  free(p);
+  free(m);
   if (f != NULL) ++ce_calls.open_streams;
   return f;
 }
 
-static int ce_fclose(FILE* f) { --ce_calls.open_streams; return fclose(f); }
+static int ce_fclose(FILE* f) {
+  --ce_calls.open_streams;
+  return fclose(f);
+}
 
 /* ---- heap, counted ---- */
 static void* ce_malloc(size_t n) {
@@ -165,7 +197,10 @@ static void* ce_realloc(void* p, size_t n) {
   if (p == NULL && q != NULL) ++ce_calls.open_blocks;
   return q;
 }
-static void ce_free(void* p) { if (p != NULL) --ce_calls.open_blocks; free(p); }
+static void ce_free(void* p) {
+  if (p != NULL) --ce_calls.open_blocks;
+  free(p);
+}
 
 /* ---- compiler helpers under COREDLL's names ---- */
 static uint64_t rt_sdiv(int32_t divisor, int32_t dividend) {
@@ -198,7 +233,9 @@ static int d_toi(double a) { return (int)a; }
 static double i_tod(int a) { return a; }
 static int d_gt(double a, double b) { return a > b; }
 static int d_lt(double a, double b) { return a < b; }
-static long ce_cas(long* target, long exchange, long comparand) { return __sync_val_compare_and_swap(target, comparand, exchange); }
+static long ce_cas(long* target, long exchange, long comparand) {
+  return __sync_val_compare_and_swap(target, comparand, exchange);
+}
 static long ce_exchange(long* target, long value) { return __sync_lock_test_and_set(target, value); }
 static uint32_t ce_get_last_error(void) { return last_error; }
 static uint32_t ce_tick_count(void) {
@@ -208,34 +245,93 @@ static uint32_t ce_tick_count(void) {
 }
 static int ce_vsnprintf(char* out, size_t n, const char* format, va_list arguments) {
   int r = vsnprintf(out, n, format, arguments);
-  return r >= 0 && (size_t)r >= n ? -1 : r;  /* CE's: -1 when cut, no terminator promised */
+  return r >= 0 && (size_t)r >= n ? -1 : r; /* CE's: -1 when cut, no terminator promised */
 }
 
-static const struct { const char* name; void* address; } coredll[] = {
-    {"CloseHandle", ce_close_handle}, {"CreateFileW", ce_create_file}, {"DeleteAndRenameFile", ce_delete_and_rename},
-    {"DeleteFileW", ce_delete_file}, {"GetFileAttributesW", ce_get_attributes}, {"GetLastError", ce_get_last_error},
-    {"GetTickCount", ce_tick_count}, {"InterlockedCompareExchange", ce_cas}, {"InterlockedExchange", ce_exchange},
-    {"MoveFileW", ce_move_file}, {"MultiByteToWideChar", ce_multi_to_wide}, {"WideCharToMultiByte", ce_wide_to_multi},
-    {"_vsnprintf", ce_vsnprintf}, {"_wfopen", ce_wfopen}, {"fclose", ce_fclose}, {"ferror", ferror},
-    {"fflush", fflush}, {"fread", fread}, {"free", ce_free}, {"fseek", fseek}, {"ftell", ftell}, {"fwrite", fwrite},
-    {"ldexp", ldexp}, {"malloc", ce_malloc}, {"memchr", memchr}, {"memcmp", memcmp}, {"memcpy", memcpy},
-    {"memmove", memmove}, {"memset", memset}, {"pow", pow}, {"realloc", ce_realloc}, {"strcmp", strcmp},
-    {"strlen", strlen}, {"strrchr", strrchr}, {"strtol", strtol}, {"wcslen", ce_wcslen}, {"__rt_sdiv", rt_sdiv},
-    {"__rt_udiv", rt_udiv}, {"__adds", s_add}, {"__subs", s_sub}, {"__muls", s_mul}, {"__divs", s_div},
-    {"__gts", s_gt}, {"__lts", s_lt}, {"__ges", s_ge}, {"__les", s_le}, {"__eqs", s_eq}, {"__nes", s_ne},
-    {"__stoi", s_toi}, {"__stou", s_tou}, {"__itos", i_tos}, {"__utos", u_tos}, {"__stod", s_tod},
-    {"__dtos", d_tos}, {"__addd", d_add}, {"__subd", d_sub}, {"__muld", d_mul}, {"__divd", d_div},
-    {"__dtoi", d_toi}, {"__itod", i_tod}, {"__gtd", d_gt}, {"__ltd", d_lt}};
+static const struct {
+  const char* name;
+  void* address;
+} coredll[] = {{"CloseHandle", ce_close_handle},
+               {"CreateFileW", ce_create_file},
+               {"DeleteAndRenameFile", ce_delete_and_rename},
+               {"DeleteFileW", ce_delete_file},
+               {"GetFileAttributesW", ce_get_attributes},
+               {"GetLastError", ce_get_last_error},
+               {"GetTickCount", ce_tick_count},
+               {"InterlockedCompareExchange", ce_cas},
+               {"InterlockedExchange", ce_exchange},
+               {"MoveFileW", ce_move_file},
+               {"MultiByteToWideChar", ce_multi_to_wide},
+               {"WideCharToMultiByte", ce_wide_to_multi},
+               {"_vsnprintf", ce_vsnprintf},
+               {"_wfopen", ce_wfopen},
+               {"fclose", ce_fclose},
+               {"ferror", ferror},
+               {"fflush", fflush},
+               {"fread", fread},
+               {"free", ce_free},
+               {"fseek", fseek},
+               {"ftell", ftell},
+               {"fwrite", fwrite},
+               {"ldexp", ldexp},
+               {"malloc", ce_malloc},
+               {"memchr", memchr},
+               {"memcmp", memcmp},
+               {"memcpy", memcpy},
+               {"memmove", memmove},
+               {"memset", memset},
+               {"pow", pow},
+               {"realloc", ce_realloc},
+               {"strcmp", strcmp},
+               {"strlen", strlen},
+               {"strrchr", strrchr},
+               {"strtol", strtol},
+               {"wcslen", ce_wcslen},
+               {"__rt_sdiv", rt_sdiv},
+               {"__rt_udiv", rt_udiv},
+               {"__adds", s_add},
+               {"__subs", s_sub},
+               {"__muls", s_mul},
+               {"__divs", s_div},
+               {"__gts", s_gt},
+               {"__lts", s_lt},
+               {"__ges", s_ge},
+               {"__les", s_le},
+               {"__eqs", s_eq},
+               {"__nes", s_ne},
+               {"__stoi", s_toi},
+               {"__stou", s_tou},
+               {"__itos", i_tos},
+               {"__utos", u_tos},
+               {"__stod", s_tod},
+               {"__dtos", d_tos},
+               {"__addd", d_add},
+               {"__subd", d_sub},
+               {"__muld", d_mul},
+               {"__divd", d_div},
+               {"__dtoi", d_toi},
+               {"__itod", i_tod},
+               {"__gtd", d_gt},
+               {"__ltd", d_lt}};
 
 /* ---- the host framework's five ordinals, recorded ---- */
 static void record(int ordinal, void* a, void* b, intptr_t c) {
   if (ce_calls.count < CE_MAX_CALLS) {
     struct ce_call* call = &ce_calls.log[ce_calls.count++];
-    call->ordinal = ordinal; call->a = a; call->b = b; call->c = c;
+    call->ordinal = ordinal;
+    call->a = a;
+    call->b = b;
+    call->c = c;
   }
 }
-static void* fw_module_state(void) { record(644, 0, 0, 0); return ce_calls.module_state; }
-static int fw_init(void* r, void* instance) { record(655, r, instance, 0); return ce_calls.init_result; }
+static void* fw_module_state(void) {
+  record(644, 0, 0, 0);
+  return ce_calls.module_state;
+}
+static int fw_init(void* r, void* instance) {
+  record(655, r, instance, 0);
+  return ce_calls.init_result;
+}
 static void* fw_allocate(size_t n) {
   record(315, 0, 0, (intptr_t)n);
   return ce_calls.allocation_fails ? NULL : ce_calls.registration_storage;
@@ -259,14 +355,19 @@ static uint32_t u32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (
 static uint16_t u16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 int ce_load(const uint8_t* file, size_t size, struct ce_image* image, char* why, size_t why_size) {
-#define REFUSE(...) do { snprintf(why, why_size, __VA_ARGS__); return 0; } while (0)
+#define REFUSE(...)                       \
+  do {                                    \
+    snprintf(why, why_size, __VA_ARGS__); \
+    return 0;                             \
+  } while (0)
   if (size < 0x40 || file[0] != 'M' || file[1] != 'Z') REFUSE("no MZ header");
   const uint8_t* pe = file + u32(file + 0x3C);
   if (pe + 0xF8 > file + size || memcmp(pe, "PE\0\0", 4) != 0) REFUSE("no PE header");
   if (u16(pe + 4) != 0x1C0) REFUSE("machine 0x%x is not ARM", u16(pe + 4));
   const uint8_t* opt = pe + 24;
   uint32_t image_size = u32(opt + 56), headers = u32(opt + 60), preferred = u32(opt + 28);
-  uint8_t* base = mmap(NULL, image_size, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  uint8_t* base =
+      mmap(NULL, image_size, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) REFUSE("no memory");
   if ((uintptr_t)base == preferred) REFUSE("mapped at the preferred base: relocations untested");
   memcpy(base, file, headers);
@@ -351,8 +452,10 @@ intptr_t ce_call(void* function, intptr_t a, intptr_t b, intptr_t c) {
     stack = mmap(NULL, CE_STACK_BYTES + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     mprotect(stack, page, PROT_NONE);
   }
-  call_target = (intptr_t (*)(intptr_t, intptr_t, intptr_t))function;
-  call_args[0] = a; call_args[1] = b; call_args[2] = c;
+  call_target = (intptr_t(*)(intptr_t, intptr_t, intptr_t))function;
+  call_args[0] = a;
+  call_args[1] = b;
+  call_args[2] = c;
   getcontext(&callee);
   callee.uc_stack.ss_sp = stack + page;
   callee.uc_stack.ss_size = CE_STACK_BYTES;

@@ -3,27 +3,27 @@
  *   ce_loader_test IMAGE CONFORMANCE_DIR SCRATCH_DIR
  * CONFORMANCE_DIR holds manifest.txt (one name a line), NAME.src and what the Linux
  * library made of it, NAME.tga and NAME.bmp (tests/wince/make_conformance.py). */
+#include "ce_loader.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include "ce_loader.h"
-
 static int passed, failed;
 static struct ce_image image;
 static const char* scratch;
 
-#define CHECK(condition, ...)                                        \
-  do {                                                               \
-    if (condition) {                                                 \
-      ++passed;                                                      \
-    } else {                                                         \
-      ++failed;                                                      \
-      printf("FAIL %s:%d: %s: ", __FILE__, __LINE__, #condition);    \
-      printf(__VA_ARGS__);                                           \
-      printf("\n");                                                  \
-    }                                                                \
+#define CHECK(condition, ...)                                     \
+  do {                                                            \
+    if (condition) {                                              \
+      ++passed;                                                   \
+    } else {                                                      \
+      ++failed;                                                   \
+      printf("FAIL %s:%d: %s: ", __FILE__, __LINE__, #condition); \
+      printf(__VA_ARGS__);                                        \
+      printf("\n");                                               \
+    }                                                             \
   } while (0)
 
 static uint8_t* read_file(const char* path, size_t* size) {
@@ -43,7 +43,8 @@ static int same_file(const char* a, const char* b) {
   uint8_t* x = read_file(a, &na);
   uint8_t* y = read_file(b, &nb);
   int same = x != NULL && y != NULL && na == nb && memcmp(x, y, na) == 0;
-  free(x); free(y);
+  free(x);
+  free(y);
   return same;
 }
 
@@ -60,9 +61,15 @@ static uint16_t* wide(const char* text) {
   uint16_t* out = buffers[which ^= 1];
   size_t n = 0;
   for (const unsigned char* p = (const unsigned char*)text; *p != 0 && n < 1023;) {
-    if (*p < 0x80) out[n++] = *p++;
-    else if ((*p & 0xE0) == 0xC0) { out[n++] = (uint16_t)((p[0] & 0x1F) << 6 | (p[1] & 0x3F)); p += 2; }
-    else { out[n++] = (uint16_t)((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F)); p += 3; }
+    if (*p < 0x80)
+      out[n++] = *p++;
+    else if ((*p & 0xE0) == 0xC0) {
+      out[n++] = (uint16_t)((p[0] & 0x1F) << 6 | (p[1] & 0x3F));
+      p += 2;
+    } else {
+      out[n++] = (uint16_t)((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+      p += 3;
+    }
   }
   out[n] = 0;
   return out;
@@ -72,13 +79,16 @@ static int convert(int ordinal, const uint16_t* source, const uint16_t* destinat
   return (int)ce_call(image.exports[ordinal], (intptr_t)source, (intptr_t)destination, 0);
 }
 
-static int entry(uint32_t reason) { return (int)ce_call(image.entry, (intptr_t)image.base, (intptr_t)reason, 0); }
+static int entry(uint32_t reason) {
+  return (int)ce_call(image.entry, (intptr_t)image.base, (intptr_t)reason, 0);
+}
 
 static void test_attach_and_detach(void) {
   static void* state[5];
   static uint8_t registration[64];
-  void* first = (void*)0x1111, *second = (void*)0x2222;
-  state[1] = first; state[3] = second;
+  void *first = (void*)0x1111, *second = (void*)0x2222;
+  state[1] = first;
+  state[3] = second;
   ce_calls.module_state = state;
   ce_calls.registration_storage = registration;
   ce_calls.init_result = 1;
@@ -89,37 +99,44 @@ static void test_attach_and_detach(void) {
   CHECK(state[0] == first && state[1] == NULL && state[2] == second && state[3] == NULL,
         "both list heads moved to their companion slots");
   void* record = ce_calls.log[1].a;
-  CHECK(ce_calls.log[1].ordinal == 655 && ce_calls.log[1].b == image.base, "655 with the record and the instance");
+  CHECK(ce_calls.log[1].ordinal == 655 && ce_calls.log[1].b == image.base,
+        "655 with the record and the instance");
   CHECK(record != NULL && (uint8_t*)record >= image.base, "the record lies in the image");
   CHECK(ce_calls.log[2].ordinal == 315 && ce_calls.log[2].c == 64, "315 with 64 bytes");
   CHECK(ce_calls.log[3].ordinal == 88 && ce_calls.log[3].a == registration && ce_calls.log[3].b == record &&
-            ce_calls.log[3].c == 0, "88 with the storage, the same record and 0");
+            ce_calls.log[3].c == 0,
+        "88 with the storage, the same record and 0");
   ce_calls.count = 0;
   CHECK(entry(2) == 1 && entry(3) == 1 && ce_calls.count == 0, "thread attach and detach do nothing");
   CHECK(entry(0) == 1, "process detach succeeds");
   CHECK(ce_calls.count == 1 && ce_calls.log[0].ordinal == 699 && ce_calls.log[0].a == record &&
-            ce_calls.log[0].c == 0, "detach terminates the same record, for it alone");
+            ce_calls.log[0].c == 0,
+        "detach terminates the same record, for it alone");
 
   /* A refused initialisation refuses the load and makes no registration. */
   ce_calls.count = 0;
   ce_calls.init_result = 0;
   CHECK(entry(1) == 0, "a failed initialisation refuses the load");
-  CHECK(ce_calls.count == 2 && ce_calls.log[1].ordinal == 655, "nothing after 655, got %d calls", ce_calls.count);
+  CHECK(ce_calls.count == 2 && ce_calls.log[1].ordinal == 655, "nothing after 655, got %d calls",
+        ce_calls.count);
   (void)entry(0);
   /* A failed allocation still loads, without a registration. */
   ce_calls.count = 0;
   ce_calls.init_result = 1;
   ce_calls.allocation_fails = 1;
   CHECK(entry(1) == 1, "the load succeeds without the registration's storage");
-  CHECK(ce_calls.count == 3 && ce_calls.log[2].ordinal == 315, "no 88 without storage, got %d calls", ce_calls.count);
+  CHECK(ce_calls.count == 3 && ce_calls.log[2].ordinal == 315, "no 88 without storage, got %d calls",
+        ce_calls.count);
   ce_calls.allocation_fails = 0;
 }
 
 static void test_exports(void) {
   CHECK(strcmp(image.export_name, "TARVELOIMAGETGA.dll") == 0, "module name %s", image.export_name);
   CHECK(image.export_count == 2, "two exports, got %d", image.export_count);
-  CHECK(image.export_names[1] != NULL && strcmp(image.export_names[1], "BMP2TGA") == 0, "ordinal 1 is BMP2TGA");
-  CHECK(image.export_names[2] != NULL && strcmp(image.export_names[2], "TGA2BMP") == 0, "ordinal 2 is TGA2BMP");
+  CHECK(image.export_names[1] != NULL && strcmp(image.export_names[1], "BMP2TGA") == 0,
+        "ordinal 1 is BMP2TGA");
+  CHECK(image.export_names[2] != NULL && strcmp(image.export_names[2], "TGA2BMP") == 0,
+        "ordinal 2 is TGA2BMP");
   CHECK((uintptr_t)image.base != image.preferred_base && image.relocations > 0,
         "mapped away from its base, %d relocations applied", image.relocations);
 }
@@ -154,8 +171,8 @@ static void test_conformance(const char* dir) {
   /* Narrowing: code page 0, no flags, the whole string, 2 x (n + 1) bytes, no default character. */
   CHECK(ce_calls.narrow_code_page == 0 && ce_calls.narrow_flags == 0 && ce_calls.narrow_units == -1 &&
             ce_calls.narrow_fallback == 0 && ce_calls.narrow_capacity == 2 * ((int)strlen(out) + 1),
-        "narrowing as asked: page %d flags %d units %d capacity %d", ce_calls.narrow_code_page, ce_calls.narrow_flags,
-        ce_calls.narrow_units, ce_calls.narrow_capacity);
+        "narrowing as asked: page %d flags %d units %d capacity %d", ce_calls.narrow_code_page,
+        ce_calls.narrow_flags, ce_calls.narrow_units, ce_calls.narrow_capacity);
 }
 
 static void test_failures(const char* dir) {
@@ -164,7 +181,10 @@ static void test_failures(const char* dir) {
   char name[256] = "";
   snprintf(good, sizeof good, "%s/manifest.txt", dir);
   manifest = fopen(good, "r");
-  if (manifest != NULL) { (void)!fscanf(manifest, "%255s", name); fclose(manifest); }
+  if (manifest != NULL) {
+    (void)!fscanf(manifest, "%255s", name);
+    fclose(manifest);
+  }
   snprintf(good, sizeof good, "%s/%s.src", dir, name);
   snprintf(kept, sizeof kept, "%s/kept.tga", scratch);
   snprintf(bad, sizeof bad, "%s/bad.src", scratch);
@@ -209,7 +229,8 @@ static void test_failures(const char* dir) {
   CHECK(convert(1, wide(large), wide(kept)) == 999, "a source over the cap");
   size_t kept_size = 0;
   uint8_t* kept_now = read_file(kept, &kept_size);
-  CHECK(kept_now != NULL && kept_size == strlen("the old destination"), "a source over the cap writes nothing");
+  CHECK(kept_now != NULL && kept_size == strlen("the old destination"),
+        "a source over the cap writes nothing");
   free(kept_now);
   expect_nothing_open("a source over the cap");
   /* A name outside ASCII, in Windows-1252: converted under that name. */
