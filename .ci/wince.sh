@@ -34,7 +34,7 @@ rm -rf build/wince-arm/conformance
 /usr/bin/python3 tests/wince/make_conformance.py build/release/src/libTarveloImageTGA.so build/wince-arm/conformance
 
 mkdir -p build/wince-arm/loader
-arm-linux-gnueabi-gcc -std=gnu11 -O1 -Wall -Wextra -Werror -march=armv5te -marm \
+arm-linux-gnueabi-gcc -std=gnu11 -O1 -Wall -Wextra -Werror -march=armv5te -marm -D_FILE_OFFSET_BITS=64 \
   -o build/wince-arm/loader/ce_loader_test tests/wince/ce_loader.c tests/wince/ce_loader_test.c -lm
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -49,7 +49,8 @@ else
   (cd "$work/download" && apt-get "${apt_options[@]}" source --download-only -qq "binutils=$version" >&2)
   dpkg-source --no-check -x "$work"/download/binutils_*.dsc "$work/src" >/dev/null
   # Debian's patches leave the lexer and parser sources newer than what they generate,
-  # and make would then want flex and bison: the generated files are made newer again.
+  # and make would then want flex and bison: the generated files are made newer again
+  # (and configure is told there are none, whether the machine has them or not).
   sleep 1
   find "$work/src" -path '*/.pc' -prune -o \( -name '*.l' -o -name '*.y' \) -print |
     sed -E 's/\.[ly]$//' | while read -r base; do
@@ -61,7 +62,7 @@ else
   (cd "$work/build" && "$work/src/configure" --target=arm-mingw32ce --prefix="$prefix" \
      --enable-targets=arm-mingw32ce,arm-linux-gnueabi --disable-nls --disable-werror --disable-gdb \
      --disable-gprof --disable-gold --disable-sim --disable-gprofng --disable-libctf \
-     --disable-gdbserver --disable-libdecnumber --disable-readline >/dev/null)
+     --disable-gdbserver --disable-libdecnumber --disable-readline LEX=: YACC=: MAKEINFO=true >/dev/null)
   make -C "$work/build" -s -j 2 MAKEINFO=true all-binutils all-gas all-ld >/dev/null
   make -C "$work/build" -s MAKEINFO=true install-binutils install-gas install-ld >/dev/null
   touch "$prefix/.complete"

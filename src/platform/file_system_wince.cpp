@@ -127,9 +127,10 @@ int Replace(const NativePath& from, const NativePath& to) {
 }
 
 uint64_t NameBits() {
-  static uint64_t counter = 0;  // CREATE_NEW makes a name safe; these only spread them
-  uint64_t bits = (uint64_t{GetTickCount()} << 20U) ^ reinterpret_cast<uintptr_t>(&bits) ^
-                  (++counter * 0x9E3779B97F4A7C15U);
+  // CREATE_NEW makes a name safe; these only spread them, across threads too.
+  static uint32_t counter = 0;
+  uint64_t bits = (uint64_t{GetTickCount()} << 32U) ^ reinterpret_cast<uintptr_t>(&bits) ^
+                  (__sync_add_and_fetch(&counter, 1U) * 0x9E3779B97F4A7C15U);
   bits ^= bits >> 31U;
   bits *= 0xBF58476D1CE4E5B9U;
   return bits ^ (bits >> 29U);

@@ -162,7 +162,7 @@ static int ce_delete_and_rename(const uint16_t* target, const uint16_t* replacem
   char* t = linux_path(target);
   char* r = linux_path(replacement);
   struct stat s;
-  int ok = stat(t, &s) == 0 && (s.st_mode & 0200) && rename(r, t) == 0;
+  int ok = !ce_calls.refuse_replacement && stat(t, &s) == 0 && (s.st_mode & 0200) && rename(r, t) == 0;
   if (!ok) last_error = 5;
   free(t);
   free(r);

@@ -32,6 +32,7 @@ struct ce_calls {
   int allocation_fails;       /* ordinal 315 returns null */
   void* registration_storage; /* what ordinal 315 returns otherwise */
   int open_streams, open_blocks, open_handles, replacements;
+  int refuse_replacement;     /* DeleteAndRenameFile fails, as for a destination another program holds */
   long fail_allocations_from; /* malloc of this many bytes or more fails (0: never) */
   int narrow_code_page, narrow_flags, narrow_capacity, narrow_units, narrow_fallback;
 };

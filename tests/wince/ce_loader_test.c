@@ -5,6 +5,7 @@
  * library made of it, NAME.tga and NAME.bmp (tests/wince/make_conformance.py). */
 #include "ce_loader.h"
 
+#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -239,6 +240,23 @@ static void test_failures(const char* dir) {
   struct stat s;
   CHECK(stat(latin, &s) == 0 && s.st_size > 54, "a Windows-1252 name is kept");
   expect_nothing_open("a Windows-1252 name");
+  /* A destination that cannot be replaced (held by another program) stays as it was. */
+  write_file(kept, "the old destination");
+  ce_calls.refuse_replacement = 1;
+  CHECK(convert(1, wide(good), wide(kept)) == 999, "held destination");
+  ce_calls.refuse_replacement = 0;
+  size_t held_size = 0;
+  uint8_t* held = read_file(kept, &held_size);
+  CHECK(held != NULL && held_size == strlen("the old destination"), "a held destination stays");
+  free(held);
+  expect_nothing_open("a held destination");
+  /* No conversion, failed or not, leaves its temporary file behind. */
+  int temporaries = 0;
+  DIR* listing = opendir(scratch);
+  for (struct dirent* e; listing != NULL && (e = readdir(listing)) != NULL;)
+    temporaries += strstr(e->d_name, ".tarvelo-") != NULL;
+  if (listing != NULL) closedir(listing);
+  CHECK(temporaries == 0, "%d temporary files left", temporaries);
 }
 
 int main(int argc, char** argv) {
