@@ -240,6 +240,16 @@ static void test_failures(const char* dir) {
   struct stat s;
   CHECK(stat(latin, &s) == 0 && s.st_size > 54, "a Windows-1252 name is kept");
   expect_nothing_open("a Windows-1252 name");
+  /* An existing destination is replaced whole (DeleteAndRenameFile), by the same bytes as a new one. */
+  char expected[1024];
+  snprintf(expected, sizeof expected, "%s/%s.tga", dir, name);
+  write_file(kept,
+             "an older and much longer destination than the converted image will be, so that a "
+             "replacement that kept its tail would show");
+  const int replaced_before = ce_calls.replacements;
+  CHECK(convert(1, wide(good), wide(kept)) == 999 && same_file(kept, expected) &&
+            ce_calls.replacements == replaced_before + 1,
+        "an existing destination is replaced");
   /* A destination that cannot be replaced (held by another program) stays as it was. */
   write_file(kept, "the old destination");
   ce_calls.refuse_replacement = 1;
