@@ -45,3 +45,8 @@ add_custom_command(OUTPUT ${wince_image}
           ${wince_dir}/libhost_framework.a ${CMAKE_CURRENT_SOURCE_DIR}/TarveloImageTGA_wince.def
   COMMAND_EXPAND_LISTS VERBATIM)
 add_custom_target(TarveloImageTGA ALL DEPENDS ${wince_image})
+# The compile rule runs scripts/wince-cc.sh: a change to it rebuilds every object.
+get_target_property(wince_sources tarvelo_objects SOURCES)
+get_target_property(wince_own_sources tarvelo_wince_objects SOURCES)
+set_property(SOURCE ${wince_sources} ${wince_own_sources} APPEND PROPERTY OBJECT_DEPENDS
+             ${PROJECT_SOURCE_DIR}/scripts/wince-cc.sh)
