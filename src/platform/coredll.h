@@ -11,7 +11,7 @@
 extern "C" {
 using CeHandle = void*;
 using CeDword = uint32_t;
-inline CeHandle const kCeInvalidHandle = reinterpret_cast<CeHandle>(intptr_t{-1});
+inline constexpr intptr_t kCeInvalidHandle = -1;  // a failed CreateFileW, as an integer
 inline constexpr CeDword kCeNoAttributes = 0xFFFFFFFFU;
 inline constexpr CeDword kCeReadOnly = 0x1U;
 inline constexpr CeDword kCeDirectory = 0x10U;

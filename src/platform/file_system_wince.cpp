@@ -95,7 +95,7 @@ int CreateNew(const NativePath& path, Handle& file) {
     return ENOMEM;
   }
   CeHandle created = CreateFileW(wide, kGenericWrite, 0, nullptr, kCreateNew, kNormal, nullptr);
-  if (created == kCeInvalidHandle) {
+  if (reinterpret_cast<intptr_t>(created) == kCeInvalidHandle) {
     const int error = LastErrno();
     std::free(wide);
     return error;
@@ -106,7 +106,7 @@ int CreateNew(const NativePath& path, Handle& file) {
 }
 
 std::FILE* Stream(Handle file) {
-  auto* wide = reinterpret_cast<wchar_t*>(file);
+  auto* wide = reinterpret_cast<wchar_t*>(file);  // NOLINT(performance-no-int-to-ptr): the name it carries
   std::FILE* stream = _wfopen(wide, L"wb");
   std::free(wide);
   if (stream == nullptr) {

@@ -38,10 +38,14 @@ char* strerror_r(int error, char* buffer, size_t size) {
   return buffer;
 }
 
-float ldexpf(float value, int exponent) { return static_cast<float>(ldexp(value, exponent)); }
-float powf(float base, float exponent) { return static_cast<float>(pow(base, exponent)); }
+float ldexpf(float value, int exponent) {
+  return static_cast<float>(ldexp(static_cast<double>(value), exponent));
+}
+float powf(float base, float exponent) {
+  return static_cast<float>(pow(static_cast<double>(base), static_cast<double>(exponent)));
+}
 
-int __popcountsi2(unsigned value) {
+int __popcountsi2(unsigned value) {  // NOLINT(bugprone-reserved-identifier): gcc's helper
   int count = 0;
   for (; value != 0; value &= value - 1) {
     ++count;
@@ -79,6 +83,7 @@ int64_t TarveloSignedDivide64(int64_t dividend, int64_t divisor, int64_t* remain
 
 unsigned char TarveloCompareAndSwapByte(volatile unsigned char* target, unsigned char expected,
                                         unsigned char desired) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the aligned word that holds the byte
   auto* word = reinterpret_cast<volatile long*>(reinterpret_cast<uintptr_t>(target) & ~uintptr_t{3});
   const unsigned shift = 8U * static_cast<unsigned>(reinterpret_cast<uintptr_t>(target) & 3U);
   for (;;) {
