@@ -9,11 +9,15 @@
 #       zip alone, the README's links must resolve inside the zip, and the tool must
 #       import only the DLL and system DLLs. The ARM zips are built with clang and the
 #       sysroot that scripts/windows-arm-sysroot.sh makes from Debian's sources
+#   TarveloImageTGA-VERSION-wince-arm.zip
+#       the Windows CE DLL (ARMv4), its .def, an import library, the header, a README
+#       and LICENSE; the image checked with check_dll_image.py (wince), the import
+#       library's exports read back
 #   tarvelo-image-tga_VERSION_amd64.deb, _arm64.deb, _armhf.deb
 #       the library, the tool and the development files; the amd64 one is the CI
 #       package job's, the ARM ones' tool converts a file under qemu-user
 # Usage: scripts/release.sh [output directory] [artefact ...]
-#   artefacts: windows-x86_64 windows-x86 windows-arm64 windows-armv7 deb-amd64 deb-arm64 deb-armhf
+#   artefacts: windows-x86_64 windows-x86 windows-arm64 windows-armv7 wince-arm deb-amd64 deb-arm64 deb-armhf
 #   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +27,7 @@ out=${1:-dist}
 shift || true
 artefacts=("$@")
 if [ "${#artefacts[@]}" -eq 0 ]; then
-  artefacts=(windows-x86_64 windows-x86 windows-arm64 windows-armv7 deb-amd64 deb-arm64 deb-armhf)
+  artefacts=(windows-x86_64 windows-x86 windows-arm64 windows-armv7 wince-arm deb-amd64 deb-arm64 deb-armhf)
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -133,6 +137,40 @@ windows_zip() {  # x86_64 | x86 | arm64 | armv7
   echo "checked: $name.zip (image, import library, CMake package, README links, tool)"
 }
 
+wince_zip() {
+  bash scripts/install-deps.sh python3-pefile zip unzip
+  local tools
+  tools=$(bash scripts/wince-toolchain.sh)/bin
+  local build_dir=build-release-wince-arm
+  cmake --preset wince-arm -B "$build_dir" -DTARVELO_WINCE_TOOLS="$tools" >/dev/null
+  cmake --build "$build_dir" -j "$(nproc)"
+  local name=TarveloImageTGA-$version-wince-arm
+  local stage=$work/$name
+  mkdir -p "$stage/include" "$stage/lib"
+  cp "$build_dir/bin/TarveloImageTGA.dll" LICENSE "$stage/"
+  cp src/TarveloImageTGA_wince.def "$stage/lib/TarveloImageTGA.def"
+  (cd "$stage/lib" && "$tools/arm-mingw32ce-dlltool" -d TarveloImageTGA.def -D TarveloImageTGA.dll \
+                                                   -l TarveloImageTGA.lib)
+  cp include/TarveloImageTGA.h "$stage/include/"
+  sed "s/@VERSION@/$version/" scripts/windows-zip/README-wince.md.in >"$stage/README.md"
+  rm -f "$out/$name.zip"
+  (cd "$work" && zip -qr "$out/$name.zip" "$name")
+  echo "built: $out/$name.zip"
+
+  local check=$work/check-wince
+  mkdir -p "$check"
+  unzip -q "$out/$name.zip" -d "$check"
+  TARVELO_WINCE_OBJDUMP=$tools/arm-mingw32ce-objdump /usr/bin/python3 tests/windows/check_dll_image.py \
+    "$check/$name/TarveloImageTGA.dll" "$version" wince >"$check/image.txt" || { cat "$check/image.txt"; exit 1; }
+  local exports
+  exports=$("$tools/arm-mingw32ce-nm" "$check/$name/lib/TarveloImageTGA.lib")
+  for function in BMP2TGA TGA2BMP; do
+    grep -q " T $function\$" <<<"$exports" || { echo "the import library lacks $function" >&2; exit 1; }
+  done
+  /usr/bin/python3 scripts/windows-zip/check_links.py "$check/$name/README.md" "$check/$name"
+  echo "checked: $name.zip (image, import library, README links)"
+}
+
 linux_deb() {  # amd64 | arm64 | armhf
   local arch=$1 toolchain="" triplet qemu=""
   case "$arch" in
@@ -189,6 +227,7 @@ for artefact in "${artefacts[@]}"; do
     windows-x86) windows_zip x86 ;;
     windows-arm64) windows_zip arm64 ;;
     windows-armv7) windows_zip armv7 ;;
+    wince-arm) wince_zip ;;
     deb-amd64) linux_deb amd64 ;;
     deb-arm64) linux_deb arm64 ;;
     deb-armhf) linux_deb armhf ;;

@@ -5,6 +5,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#elif defined(UNDER_CE)
+#include "platform/coredll.h"
 #else
 #include <climits>
 #endif
@@ -69,6 +71,21 @@ NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
   }
   text_ = WideToUtf8(native);
   std::free(native);
+}
+
+#elif defined(UNDER_CE)
+static_assert(sizeof(wchar_t) == 2, "CE wide paths are UTF-16");
+
+// CE's paths stay in the ANSI code page below the exports (platform/file_system_wince.cpp
+// widens them for each call): code page 0, no flags, 2 x (n + 1) bytes, enough for CE's
+// single- and double-byte code pages.
+NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
+  const size_t capacity = wide != nullptr ? 2 * (std::wcslen(wide) + 1) : 0;
+  if (capacity == 0 || (text_ = static_cast<char*>(std::malloc(capacity))) == nullptr) {
+    return;
+  }
+  text_[0] = '\0';
+  (void)WideCharToMultiByte(0, 0, wide, -1, text_, static_cast<int>(capacity), nullptr, nullptr);
 }
 
 #else

@@ -5,24 +5,27 @@ table, and the imported DLLs (only the system's own). Needs python3-pefile.
 
 Usage: check_dll_image.py DLL VERSION [MACHINE]
   VERSION as the CMake project has it, e.g. 1.0.0.1; MACHINE x86_64 (the default,
-  a PE32+ image), i686 (a PE32 image for 32-bit hosts), arm64 (PE32+) or armv7
-  (PE32, Thumb-2).
+  a PE32+ image), i686 (a PE32 image for 32-bit hosts), arm64 (PE32+), armv7
+  (PE32, Thumb-2) or wince (Windows CE, ARMv4; TARVELO_WINCE_OBJDUMP names the
+  arm-mingw32ce objdump that disassembles it).
 """
 import os
 import re
+import subprocess
 import sys
 
 import pefile
 
 EXPECTED_MODULE_NAME = b"TARVELOIMAGETGA.dll"
 # The export list is written once, in the module-definition file: ordinal -> name.
-DEF_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "TarveloImageTGA.def")
-with open(DEF_FILE, encoding="ascii") as definitions:
-    EXPECTED_EXPORTS = {
-        int(match.group(2)): match.group(1).encode("ascii")
-        for match in (re.match(r"^\s+(\w+)\s+@(\d+)", line) for line in definitions)
-        if match
-    }
+def def_exports(name):
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", name)
+    with open(path, encoding="ascii") as definitions:
+        return {
+            int(match.group(2)): match.group(1).encode("ascii")
+            for match in (re.match(r"^\s+(\w+)\s+@(\d+)", line) for line in definitions)
+            if match
+        }
 # Lower case; the C runtime is msvcrt.dll, libgcc/libstdc++/winpthread are linked in.
 # advapi32.dll: the sweep of stray temporary files reads a file's owner and the
 # process's user.
@@ -34,7 +37,20 @@ MACHINES = {
     "i686": ("i386", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], pefile.OPTIONAL_HEADER_MAGIC_PE),
     "arm64": ("ARM64", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM64"], pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
     "armv7": ("ARMv7 (Thumb-2)", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARMNT"], pefile.OPTIONAL_HEADER_MAGIC_PE),
+    "wince": ("ARM (Windows CE)", pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM"], pefile.OPTIONAL_HEADER_MAGIC_PE),
 }
+# Windows CE: the host framework by these ordinals only, the core library by name,
+# without the names CE's core library does not export.
+WINCE_FRAMEWORK_ORDINALS = [88, 315, 644, 655, 699]
+WINCE_ABSENT = {b"MoveFileExW", b"_errno", b"_fseeki64", b"_ftelli64", b"time", b"__rt_sdiv64", b"__rt_udiv64",
+                b"_fdopen", b"strerror_s", b"GetFinalPathNameByHandleW"}
+WINCE_SUBSYSTEM = 9  # WINDOWS_CE_GUI
+# Instructions after ARMv4 (ARMv5, v5TE, v6 and later), by mnemonic without its
+# condition: StrongARM cannot run them.
+AFTER_ARMV4 = re.compile(r"^(bx|blx|bxj|clz|bkpt|ldrd|strd|pld|pli|qd?add|qd?sub|smla[bt][bt]|smlaw[bt]|"
+                         r"smul[bt][bt]|smulw[bt]|smlal[bt][bt]|ldrex\w*|strex\w*|clrex|rev\w*|[su]xt\w*|"
+                         r"sel|ssat\w*|usat\w*|pkh\w*|mcrr2?|mrrc2?|ldc2|stc2|mcr2|mrc2|cdp2|cps\w*|srs\w*|rfe\w*|"
+                         r"movw|movt|dmb|dsb|isb|udiv|sdiv|v\w+)(eq|ne|cs|cc|mi|pl|vs|vc|hi|ls|ge|lt|gt|le|al)?(\.\w+)?$")
 # The x86 DLLs run on Windows Vista: nothing they import may come from a later
 # Windows (ARM Windows is 8 or later, so the ARM DLLs may use these).
 AFTER_VISTA = {b"GetSystemTimePreciseAsFileTime", b"WaitOnAddress", b"WakeByAddressAll",
@@ -61,11 +77,36 @@ def version_strings(version):
     return numbers, ", ".join(str(n) for n in numbers)
 
 
-def check_exports(pe, check):
+def check_exports(pe, check, machine):
     exports = pe.DIRECTORY_ENTRY_EXPORT
     check.expect("export table module name", exports.name, EXPECTED_MODULE_NAME)
     actual = {symbol.ordinal: symbol.name for symbol in exports.symbols}
-    check.expect("exports (ordinal: name), nothing else", actual, EXPECTED_EXPORTS)
+    expected = def_exports("TarveloImageTGA_wince.def" if machine == "wince" else "TarveloImageTGA.def")
+    check.expect("exports (ordinal: name), nothing else", actual, expected)
+
+
+def check_wince(pe, check, path):
+    check.expect("subsystem: Windows CE", pe.OPTIONAL_HEADER.Subsystem, WINCE_SUBSYSTEM)
+    imports = {entry.dll.decode(): entry.imports for entry in pe.DIRECTORY_ENTRY_IMPORT}
+    check.expect("imported DLLs", sorted(imports), ["COREDLL.dll", "mfcce300.dll"])
+    framework = imports.get("mfcce300.dll", [])
+    check.expect("framework imports by ordinal only", [i.name for i in framework if i.name], [])
+    check.expect("framework ordinals", sorted(i.ordinal for i in framework), WINCE_FRAMEWORK_ORDINALS)
+    core = imports.get("COREDLL.dll", [])
+    check.expect("core library imports by name only", [i.ordinal for i in core if not i.name], [])
+    check.expect("nothing CE's core library lacks", sorted({i.name for i in core} & WINCE_ABSENT), [])
+    # Literal pools sit between the functions: a word that a pc-relative load reads
+    # is data, whatever it would decode as.
+    objdump = os.environ.get("TARVELO_WINCE_OBJDUMP", "arm-mingw32ce-objdump")
+    listing = subprocess.run([objdump, "-d", path], check=True, capture_output=True, text=True).stdout
+    # So is a word that holds an address inside the image (a switch's jump table).
+    lines = [re.match(r"^\s*([0-9a-f]+):\s+([0-9a-f]{8})\s+(\S+)", line) for line in listing.splitlines()]
+    data = {int(address, 16) for address in re.findall(r"@ 0x([0-9a-f]+)", listing)}
+    base, size = pe.OPTIONAL_HEADER.ImageBase, pe.OPTIONAL_HEADER.SizeOfImage
+    later = sorted({m.group(3) for m in lines
+                    if m and int(m.group(1), 16) not in data and not base <= int(m.group(2), 16) < base + size
+                    and AFTER_ARMV4.match(m.group(3))})
+    check.expect("no instruction after ARMv4", later, [])
 
 
 def check_imports(pe, check, machine):
@@ -144,8 +185,11 @@ def main():
     check.expect(f"machine: {machine_name}", pe.FILE_HEADER.Machine, machine)
     check.expect(f"optional header magic ({machine_name})", pe.OPTIONAL_HEADER.Magic, magic)
     check.expect("is a DLL", pe.is_dll(), True)
-    check_exports(pe, check)
-    check_imports(pe, check, machine_key)
+    check_exports(pe, check, machine_key)
+    if machine_key == "wince":
+        check_wince(pe, check, sys.argv[1])
+    else:
+        check_imports(pe, check, machine_key)
     check_version(pe, check, sys.argv[2])
     check_string_table(pe, check)
     if check.failures:
