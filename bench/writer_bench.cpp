@@ -14,9 +14,8 @@
 #include <vector>
 
 #include "writer/byte_sink.h"
-#include "writer/destination_output.h"
-#include "writer/image_file_writer.h"
-#include "writer/output_layouts.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
 #include "writer/pixel_rows.h"
 
 namespace {
@@ -69,7 +68,11 @@ void BM_PixelRowsToNullSink(benchmark::State& state) {
   const auto image = Image(channels);
   const auto params = Params(IsTga(state), channels);
   std::FILE* null_stream = std::fopen("/dev/null", "wb");
-  tarvelo::StreamOutput output(null_stream);
+  tarvelo::CallbackOutput output(
+      [](void* stream, const void* data, size_t size) {
+        return static_cast<int>(std::fwrite(data, 1, size, static_cast<std::FILE*>(stream)) == size);
+      },
+      null_stream);
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
     tarvelo::ByteSink sink(output);
     tarvelo::EmitPixelRows(sink, params, image);
@@ -133,7 +136,7 @@ void BM_WholeFileToPageCache(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
-    tarvelo::DestinationOutput output(path.c_str());
+    tarvelo::DestinationFile output(path.c_str());
     const int written = tarvelo::WritePlan(plan, image, output);
     if (written != 1) {
       state.SkipWithError("write failed");

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,9 +15,8 @@
 #include "temp_dir.h"
 #include "test_images.h"
 #include "writer/byte_sink.h"
-#include "writer/destination_output.h"
-#include "writer/field_template.h"
-#include "writer/image_file_writer.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
 #include "writer/pixel_rows.h"
 
 namespace tarvelo {
@@ -365,7 +365,7 @@ int WriteFieldsFile(const std::string& path, const PixelStreamParams& params, co
   if (!PlanImage(field_template, values, params, image, plan)) {
     return 0;
   }
-  DestinationOutput output(path.c_str());
+  DestinationFile output(path.c_str());
   return WritePlan(plan, image, output, failure);
 }
 
@@ -380,25 +380,31 @@ TEST(FieldsSize, CountsWhatEmitFieldsWrites) {
   EXPECT_EQ(0U, FieldsSize(nullptr, 3));
 }
 
-// A plan's file size is what the write delivers; a buffer of that size is filled
-// exactly, and one that the write leaves short or overruns fails.
+// A plan's file size is what the write delivers; the buffer output, allocated at the
+// size it is told, is filled exactly, and a write that leaves it short or overruns
+// it fails and hands nothing over.
 TEST(WritePlan, BufferOfThePlannedSizeIsFilledExactly) {
   const Image image{3, 2, 4, Bytes(24, 0x40)};
   const std::array<int32_t, 2> values = {7, 8};
   LayoutPlan plan;
   ASSERT_TRUE(PlanImage("2 4", values, {-1, -1, 0, 3}, View(image), plan));
   EXPECT_EQ(6U + 2 * (9 + 3), plan.file_size);
-  Bytes buffer(plan.file_size + 1, 0);
-  BufferOutput exact(buffer.data(), plan.file_size);
+  BufferOutput exact;
   EXPECT_EQ(1, WritePlan(plan, View(image), exact));
-  BufferOutput larger(buffer.data(), buffer.size());
-  WriteFailure failure;
-  EXPECT_EQ(0, WritePlan(plan, View(image), larger, &failure));
-  EXPECT_EQ(WriteFailureKind::kWriteFailed, failure.kind);
-  EXPECT_EQ(EIO, failure.error_number);
-  BufferOutput smaller(buffer.data(), plan.file_size - 1);
-  EXPECT_EQ(0, WritePlan(plan, View(image), smaller, &failure));
-  EXPECT_EQ(ENOSPC, failure.error_number);
+  size_t size = 0;
+  uint8_t* bytes = exact.Release(size);
+  EXPECT_EQ(plan.file_size, size);
+  EXPECT_EQ(Bytes({7, 0, 8, 0, 0, 0}), Bytes(bytes, bytes + 6));
+  std::free(bytes);
+  for (const int64_t error : {1, -1}) {
+    LayoutPlan wrong = plan;
+    wrong.file_size = static_cast<uint64_t>(static_cast<int64_t>(plan.file_size) + error);
+    BufferOutput buffer;
+    WriteFailure failure;
+    EXPECT_EQ(0, WritePlan(wrong, View(image), buffer, &failure));
+    EXPECT_EQ(WriteFailureKind::kWriteFailed, failure.kind);
+    EXPECT_EQ(error > 0 ? EIO : EOVERFLOW, failure.error_number);
+  }
 }
 
 TEST(WritePlanToFile, WritesHeaderThenRowsAndReplacesLongerFile) {
