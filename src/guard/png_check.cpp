@@ -26,9 +26,7 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kIndexPastPalette = "PNG pixel refers past the end of its palette";
 // The same words as the decoder's own reason for a file cut short.
-constexpr const char* kEndsEarly = "file ends early";
 
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
@@ -137,7 +135,7 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
   uint8_t* data = raw.get();
   for (int p = 0; p < pass_count; ++p) {
     if (!PassIndicesInside(data, passes[p], header.depth, palette_size)) {
-      return kIndexPastPalette;
+      return "PNG pixel refers past the end of its palette";
     }
     data += ((size_t{passes[p].width} * header.depth + 7) / 8 + 1) * passes[p].height;
   }
@@ -163,7 +161,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
     const uint32_t type = chunks.type();
     // The decoder reads IEND's data but not its CRC; every other chunk's CRC too.
     if (!reader.Has(uint64_t{length} + (type == PngChunkType("IEND") ? 0U : 4U))) {
-      return kEndsEarly;
+      return "file ends early";
     }
     if (type == PngChunkType("CgBI")) {
       zlib_header = false;  // the decoder inflates these without a zlib header

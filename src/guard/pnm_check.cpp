@@ -10,8 +10,6 @@ namespace tarvelo::guard {
 namespace {
 
 constexpr const char* kNumberTooLarge = "PNM header number too large";
-constexpr const char* kEmpty = "PNM has zero width or height";
-constexpr const char* kPixelsShort = "PNM pixel data ends early";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -69,7 +67,7 @@ const char* CheckPnm(SourceReader& reader) noexcept {
     return nullptr;  // refused by the decoder
   }
   if (width == 0 || height == 0) {
-    return kEmpty;
+    return "PNM has zero width or height";
   }
   const auto sample_bytes = static_cast<uint64_t>(max_value > 255 ? 2 : 1);
   if (width > kDecoderMaxSide || height > kDecoderMaxSide ||
@@ -79,7 +77,7 @@ const char* CheckPnm(SourceReader& reader) noexcept {
   // The pixels start right after the character that ended the maximum value.
   const uint64_t bytes =
       channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes;
-  return reader.Has(bytes) ? nullptr : kPixelsShort;
+  return reader.Has(bytes) ? nullptr : "PNM pixel data ends early";
 }
 
 }  // namespace tarvelo::guard
