@@ -26,8 +26,6 @@
 namespace tarvelo::guard {
 namespace {
 
-// The same words as the decoder's own reason for a file cut short.
-
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
 struct InflatedDeleter {
@@ -161,7 +159,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
     const uint32_t type = chunks.type();
     // The decoder reads IEND's data but not its CRC; every other chunk's CRC too.
     if (!reader.Has(uint64_t{length} + (type == PngChunkType("IEND") ? 0U : 4U))) {
-      return "file ends early";
+      return "file ends early";  // the decoder's own words for a file cut short
     }
     if (type == PngChunkType("CgBI")) {
       zlib_header = false;  // the decoder inflates these without a zlib header
