@@ -80,4 +80,26 @@ const char* CheckPnm(SourceReader& reader) noexcept {
   return reader.Has(bytes) ? nullptr : "PNM pixel data ends early";
 }
 
+// Sources the decoder recognises as no format but that are a kind of PNM it does
+// not read (it reads binary greymaps and pixmaps only): saying so beats "not an
+// image format".
+const char* CheckUnread(SourceReader& reader) noexcept {
+  if (!reader.Has(3) || reader.Get8() != 'P') {
+    return nullptr;
+  }
+  const uint8_t kind = reader.Get8();
+  const uint8_t after = reader.Get8();
+  // PNM's magic number is followed by whitespace (or a comment).
+  if (after != ' ' && after != '\t' && after != '\n' && after != '\r' && after != '#') {
+    return nullptr;
+  }
+  if (kind >= '1' && kind <= '3') {
+    return "plain-text PNM (P1-P3) is not read, only binary greymaps and pixmaps (P5, P6)";
+  }
+  if (kind == '4') {
+    return "PNM bitmap (P4) is not read, only binary greymaps and pixmaps (P5, P6)";
+  }
+  return nullptr;
+}
+
 }  // namespace tarvelo::guard
