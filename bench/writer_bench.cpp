@@ -14,9 +14,8 @@
 #include <vector>
 
 #include "writer/byte_sink.h"
-#include "writer/destination_output.h"
-#include "writer/image_file_writer.h"
-#include "writer/output_layouts.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
 #include "writer/pixel_rows.h"
 
 namespace {
@@ -69,7 +68,11 @@ void BM_PixelRowsToNullSink(benchmark::State& state) {
   const auto image = Image(channels);
   const auto params = Params(IsTga(state), channels);
   std::FILE* null_stream = std::fopen("/dev/null", "wb");
-  tarvelo::StreamOutput output(null_stream);
+  tarvelo::CallbackOutput output(
+      [](void* stream, const void* data, size_t size) {
+        return static_cast<int>(std::fwrite(data, 1, size, static_cast<std::FILE*>(stream)) == size);
+      },
+      null_stream);
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
     tarvelo::ByteSink sink(output);
     tarvelo::EmitPixelRows(sink, params, image);
@@ -120,7 +123,8 @@ void BM_PerBytePutcToNullSink(benchmark::State& state) {
   Label(state);
 }
 
-// A whole file into the page cache: header, pixels, temporary file and rename.
+// A whole file into the page cache: header, pixels, temporary file and rename; with
+// threads allowed, a large file is written by the overlapped writer.
 void BM_WholeFileToPageCache(benchmark::State& state) {
   const int channels = static_cast<int>(state.range(1));
   const auto image = Image(channels);
@@ -133,8 +137,9 @@ void BM_WholeFileToPageCache(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
-    tarvelo::DestinationOutput output(path.c_str());
-    const int written = tarvelo::WritePlan(plan, image, output);
+    tarvelo::DestinationFile output(path.c_str());
+    const int written =
+        tarvelo::WritePlan(plan, image, output, nullptr, {.allow_threads = state.range(2) != 0});
     if (written != 1) {
       state.SkipWithError("write failed");
       break;
@@ -158,10 +163,21 @@ void Layouts(benchmark::internal::Benchmark* bench) {
   bench->ArgNames({"bmp", "ch"})->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+void LayoutsAndThreads(benchmark::internal::Benchmark* bench) {
+  for (int layout = 0; layout <= 1; ++layout) {
+    for (int channels = 1; channels <= 4; ++channels) {
+      for (int threads = 0; threads <= 1; ++threads) {
+        bench->Args({layout, channels, threads});
+      }
+    }
+  }
+  bench->ArgNames({"bmp", "ch", "threads"})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 }  // namespace
 
 BENCHMARK(BM_PixelRowsToNullSink)->Apply(Layouts);
 BENCHMARK(BM_PerBytePutcToNullSink)->Apply(Layouts);
-BENCHMARK(BM_WholeFileToPageCache)->Apply(Layouts);
+BENCHMARK(BM_WholeFileToPageCache)->Apply(LayoutsAndThreads);
 
 BENCHMARK_MAIN();

@@ -11,8 +11,8 @@
 #include "byte_source.h"
 #include "fuzz_target.h"
 #include "scratch_directory.h"
-#include "writer/destination_output.h"
-#include "writer/image_file_writer.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarvelo::LayoutPlan plan;
   int result = 0;
   if (tarvelo::PlanImage(field_template.c_str(), values, params, image, plan)) {
-    tarvelo::DestinationOutput output(path.c_str());
+    tarvelo::DestinationFile output(path.c_str());
     result = tarvelo::WritePlan(plan, image, output);
   }
   bool exists = false;

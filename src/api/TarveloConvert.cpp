@@ -5,7 +5,7 @@
 
 #include "convert/conversion.h"
 #include "platform/text_copy.h"
-#include "writer/output_layouts.h"
+#include "writer/layouts.h"
 
 extern "C" {
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "decode/source_bytes.h"
 
@@ -22,17 +23,41 @@ class SourceReader {
     Skip(1);
     return at < size_ ? data_[at] : 0;
   }
-  uint32_t Get16Be() noexcept;
-  uint32_t Get16Le() noexcept;
-  uint32_t Get32Be() noexcept;
-  uint32_t Get32Le() noexcept;
+  uint32_t Get16Be() noexcept {
+    const uint32_t high = Get8();
+    return (high << 8U) | Get8();
+  }
+  uint32_t Get16Le() noexcept {
+    const uint32_t low = Get8();
+    return low | (static_cast<uint32_t>(Get8()) << 8U);
+  }
+  uint32_t Get32Be() noexcept {
+    const uint32_t high = Get16Be();
+    return (high << 16U) | Get16Be();
+  }
+  uint32_t Get32Le() noexcept {
+    const uint32_t low = Get16Le();
+    return low | (Get16Le() << 16U);
+  }
   // Moves forward; the position may pass the end, as the decoder's skips may.
   void Skip(uint64_t count) noexcept {
     position_ += count < UINT64_MAX - position_ ? count : UINT64_MAX - position_;
   }
   // Moves just past the next byte equal to `value`; false (at the end) when there
   // is none.
-  bool SkipPast(uint8_t value) noexcept;
+  bool SkipPast(uint8_t value) noexcept {
+    if (position_ >= size_) {
+      return false;
+    }
+    const auto offset = static_cast<size_t>(position_);
+    const void* found = std::memchr(data_ + offset, value, static_cast<size_t>(size_) - offset);
+    if (found == nullptr) {
+      position_ = size_;
+      return false;
+    }
+    position_ = static_cast<uint64_t>(static_cast<const uint8_t*>(found) - data_) + 1;
+    return true;
+  }
 
   [[nodiscard]] uint64_t position() const noexcept { return position_; }
   [[nodiscard]] uint64_t size() const noexcept { return size_; }

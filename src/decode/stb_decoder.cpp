@@ -55,27 +55,22 @@ namespace {
 // The tests of the decoder's own dispatch, in its order, on a context like the one
 // the decoder will read through. Each test rewinds the context itself.
 SourceFormat IdentifyContext(stbi__context& context) noexcept {
-  SourceFormat format = SourceFormat::kUnknown;
-  if (stbi__png_test(&context) != 0) {
-    format = SourceFormat::kPng;
-  } else if (stbi__bmp_test(&context) != 0) {
-    format = SourceFormat::kBmp;
-  } else if (stbi__gif_test(&context) != 0) {
-    format = SourceFormat::kGif;
-  } else if (stbi__psd_test(&context) != 0) {
-    format = SourceFormat::kPsd;
-  } else if (stbi__pic_test(&context) != 0) {
-    format = SourceFormat::kPic;
-  } else if (stbi__jpeg_test(&context) != 0) {
-    format = SourceFormat::kJpeg;
-  } else if (stbi__pnm_test(&context) != 0) {
-    format = SourceFormat::kPnm;
-  } else if (stbi__hdr_test(&context) != 0) {
-    format = SourceFormat::kHdr;
-  } else if (stbi__tga_test(&context) != 0) {
-    format = SourceFormat::kTga;
+  static constexpr struct {
+    int (*test)(stbi__context*);
+    SourceFormat format;
+  } kTests[] = {
+      {stbi__png_test, SourceFormat::kPng}, {stbi__bmp_test, SourceFormat::kBmp},
+      {stbi__gif_test, SourceFormat::kGif}, {stbi__psd_test, SourceFormat::kPsd},
+      {stbi__pic_test, SourceFormat::kPic}, {stbi__jpeg_test, SourceFormat::kJpeg},
+      {stbi__pnm_test, SourceFormat::kPnm}, {stbi__hdr_test, SourceFormat::kHdr},
+      {stbi__tga_test, SourceFormat::kTga},
+  };
+  for (const auto& test : kTests) {
+    if (test.test(&context) != 0) {
+      return test.format;
+    }
   }
-  return format;
+  return SourceFormat::kUnknown;
 }
 
 // Points a decoder context at the source's first byte.

@@ -12,13 +12,8 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kHeaderShort = "BMP header ends early";
-constexpr const char* kPaletteShort = "BMP palette ends early";
 constexpr const char* kPixelsShort = "BMP pixel data ends early";
 constexpr const char* kOffsetInHeader = "BMP pixel data offset lies inside its header";
-constexpr const char* kIndexPastPalette = "BMP pixel refers past the end of its palette";
-constexpr const char* kRunLength = "compressed (RLE) BMP is not read";
-constexpr const char* kEmbedded = "BMP holding JPEG or PNG data is not read";
 
 struct Masks {
   uint32_t red = 0, green = 0, blue = 0, alpha = 0;
@@ -54,7 +49,7 @@ const char* CheckIndices(SourceReader& reader, uint32_t bits, uint64_t width, ui
         const uint32_t shift = 8U - bits * static_cast<uint32_t>(k + 1);
         const auto index = static_cast<int64_t>((byte >> shift) & ((1U << bits) - 1U));
         if (index >= palette_size) {
-          return kIndexPastPalette;
+          return "BMP pixel refers past the end of its palette";
         }
       }
     }
@@ -92,10 +87,10 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   const bool known_header =
       header.size == 40 || header.size == 56 || header.size == 108 || header.size == 124;
   if (known_header && (compression == 1 || compression == 2)) {
-    return kRunLength;
+    return "compressed (RLE) BMP is not read";
   }
   if (known_header && compression >= 4) {
-    return kEmbedded;
+    return "BMP holding JPEG or PNG data is not read";
   }
   if (compression == 1 || compression == 2 || compression >= 4) {
     return kLeaveToDecoder;
@@ -160,7 +155,7 @@ Verdict ReadHeader(SourceReader& reader, BmpHeader& header) {
     }
   }
   if (!reader.Has(0)) {
-    return kHeaderShort;
+    return "BMP header ends early";
   }
   // The most negative height stays out of range.
   header.rows =
@@ -192,7 +187,7 @@ Verdict SkipPalette(SourceReader& reader, const BmpHeader& header, int64_t palet
   const int64_t entry = header.size == 12 ? 3 : 4;
   const int64_t palette_bytes = palette_size > 0 ? palette_size * entry : 0;
   if (!reader.Has(static_cast<uint64_t>(palette_bytes))) {
-    return kPaletteShort;
+    return "BMP palette ends early";
   }
   reader.Skip(static_cast<uint64_t>(palette_bytes));
   const int64_t gap = int64_t{header.offset} - header.extra_read - header.size - palette_size * entry;

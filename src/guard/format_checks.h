@@ -15,7 +15,7 @@ const char* CheckPng(SourceReader& reader) noexcept;
 const char* CheckPnm(SourceReader& reader) noexcept;
 const char* CheckPsd(SourceReader& reader) noexcept;
 const char* CheckTga(SourceReader& reader) noexcept;
-// A source no format claims: names the image kinds the decoder does not read.
+// A source no format claims: names the kinds of PNM the decoder does not read.
 const char* CheckUnread(SourceReader& reader) noexcept;
 
 // A PNG's width times height from its IHDR; 0 without one.

@@ -10,13 +10,7 @@ namespace tarvelo::guard {
 namespace {
 
 constexpr const char* kNoImage = "GIF holds no image";
-constexpr const char* kDescriptorShort = "GIF image descriptor ends early";
-constexpr const char* kOutsideCanvas = "GIF image lies outside its canvas";
-constexpr const char* kNoColourTable = "GIF image has no colour table";
-constexpr const char* kColourTableShort = "GIF colour table ends early";
-constexpr const char* kBadCodeSize = "GIF LZW code size is invalid";
 constexpr const char* kNoData = "GIF image has no pixel data";
-constexpr const char* kUnknownBlock = "GIF has an unknown block";
 constexpr uint32_t kMaxCodeSize = 12;
 
 // Skips a chain of data sub-blocks up to its zero-length terminator. False when
@@ -42,25 +36,25 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
   const uint32_t height = reader.Get16Le();
   const uint32_t flags = reader.Get8();
   if (!reader.Has(0)) {
-    return kDescriptorShort;
+    return "GIF image descriptor ends early";
   }
   if (x + width > canvas_width || y + height > canvas_height) {
-    return kOutsideCanvas;
+    return "GIF image lies outside its canvas";
   }
   if ((flags & 0x80U) != 0) {
     const uint64_t table_bytes = uint64_t{3} * (2U << (flags & 7U));
     if (!reader.Has(table_bytes)) {
-      return kColourTableShort;
+      return "GIF colour table ends early";
     }
     reader.Skip(table_bytes);
   } else if (!global_table) {
-    return kNoColourTable;
+    return "GIF image has no colour table";
   }
   if (reader.AtEnd()) {
     return kFileEndsEarly;
   }
   if (reader.Get8() > kMaxCodeSize) {
-    return kBadCodeSize;
+    return "GIF LZW code size is invalid";
   }
   // The pixel data: sub-blocks up to a zero length. A file that stops cleanly
   // between sub-blocks (a lost trailer) still holds the image, and so does one that
@@ -120,7 +114,7 @@ const char* CheckGif(SourceReader& reader) noexcept {
         break;
       }
       case 0x3B: return kNoImage;
-      default: return kUnknownBlock;
+      default: return "GIF has an unknown block";
     }
   }
 }

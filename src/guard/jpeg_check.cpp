@@ -13,10 +13,7 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kHuffmanCounts = "JPEG Huffman table counts exceed 256";
-constexpr const char* kUndefinedHuffman = "JPEG scan uses an undefined Huffman table";
 constexpr const char* kUndefinedQuant = "JPEG scan uses an undefined quantisation table";
-constexpr const char* kUncovered = "JPEG image data does not cover every component";
 
 constexpr int kNoMarker = 0xFF;  // the decoder's "no marker" value
 constexpr int kStartOfImage = 0xD8;
@@ -86,7 +83,7 @@ class JpegChecker {
     }
     for (int i = 0; i < component_count_; ++i) {
       if (!components_[i].covered) {
-        return kUncovered;
+        return "JPEG image data does not cover every component";
       }
       // Progressive coefficients are dequantised once, at the end of the image.
       if (progressive_ && !quant_defined_[components_[i].quant_table]) {
@@ -198,7 +195,7 @@ class JpegChecker {
       length -= 17;
       // The decoder writes one entry per code into arrays of 256 before any check.
       if (total > 256) {
-        return Refuse(kHuffmanCounts);
+        return Refuse("JPEG Huffman table counts exceed 256");
       }
       // Canonical codes of each length must fit that length, or the decoder stops.
       uint32_t code = 0;
@@ -320,7 +317,7 @@ class JpegChecker {
         uses_ac = true;
       }
       if ((uses_dc && !huffman_defined_[0][dc_table[i]]) || (uses_ac && !huffman_defined_[1][ac_table[i]])) {
-        return Refuse(kUndefinedHuffman);
+        return Refuse("JPEG scan uses an undefined Huffman table");
       }
     }
     // The decoder visits every block a scan covers, however few bytes the scan holds.

@@ -10,10 +10,6 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kPacketsShort = "PIC packet list ends early";
-constexpr const char* kTooManyPackets = "PIC has more than 10 packets";
-constexpr const char* kNot8Bit = "PIC packet is not 8 bits per channel";
-constexpr const char* kBadType = "PIC packet has an unknown compression type";
 constexpr const char* kPixelsShort = "PIC pixel data ends early";
 constexpr const char* kOverrun = "PIC run overruns its scanline";
 constexpr int kMaxPackets = 10;
@@ -80,7 +76,7 @@ const char* CheckScanline(SourceReader& reader, const Packet& packet, uint64_t w
         left -= count;
       }
       return nullptr;
-    default: return kBadType;
+    default: return "PIC packet has an unknown compression type";
   }
 }
 
@@ -99,17 +95,17 @@ const char* CheckPic(SourceReader& reader) noexcept {
   bool chained = true;
   while (chained) {
     if (packet_count == kMaxPackets) {
-      return kTooManyPackets;
+      return "PIC has more than 10 packets";
     }
     chained = reader.Get8() != 0;
     const uint32_t size = reader.Get8();
     const uint32_t type = reader.Get8();
     const uint32_t channels = reader.Get8();
     if (reader.AtEnd()) {
-      return kPacketsShort;
+      return "PIC packet list ends early";
     }
     if (size != 8) {
-      return kNot8Bit;
+      return "PIC packet is not 8 bits per channel";
     }
     packets[packet_count++] = {type, static_cast<uint64_t>(std::popcount(channels & 0xF0U))};
   }

@@ -26,9 +26,6 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kIndexPastPalette = "PNG pixel refers past the end of its palette";
-// The same words as the decoder's own reason for a file cut short.
-
 // What the decoder's inflater returns goes back to the decoder's allocator; the
 // gathered image data is the check's own heap memory.
 struct InflatedDeleter {
@@ -136,7 +133,7 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
   uint8_t* data = raw.get();
   for (int p = 0; p < pass_count; ++p) {
     if (!PassIndicesInside(data, passes[p], header.depth, palette_size)) {
-      return kIndexPastPalette;
+      return "PNG pixel refers past the end of its palette";
     }
     data += ((size_t{passes[p].width} * header.depth + 7) / 8 + 1) * passes[p].height;
   }

@@ -10,8 +10,6 @@ namespace tarvelo::guard {
 namespace {
 
 constexpr const char* kNumberTooLarge = "PNM header number too large";
-constexpr const char* kEmpty = "PNM has zero width or height";
-constexpr const char* kPixelsShort = "PNM pixel data ends early";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -69,7 +67,8 @@ const char* CheckPnm(SourceReader& reader) noexcept {
     return nullptr;  // refused by the decoder
   }
   if (width == 0 || height == 0) {
-    return reader.AtEnd() && max_value == 0 ? kFileEndsEarly : kEmpty;  // a header cut short
+    return reader.AtEnd() && max_value == 0 ? kFileEndsEarly
+                                            : "PNM has zero width or height";  // a cut header
   }
   const auto sample_bytes = static_cast<uint64_t>(max_value > 255 ? 2 : 1);
   if (width > kDecoderMaxSide || height > kDecoderMaxSide ||
@@ -79,7 +78,29 @@ const char* CheckPnm(SourceReader& reader) noexcept {
   // The pixels start right after the character that ended the maximum value.
   const uint64_t bytes =
       channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes;
-  return reader.Has(bytes) ? nullptr : kPixelsShort;
+  return reader.Has(bytes) ? nullptr : "PNM pixel data ends early";
+}
+
+// Sources the decoder recognises as no format but that are a kind of PNM it does
+// not read (it reads binary greymaps and pixmaps only): saying so beats "not an
+// image format".
+const char* CheckUnread(SourceReader& reader) noexcept {
+  if (!reader.Has(3) || reader.Get8() != 'P') {
+    return nullptr;
+  }
+  const uint8_t kind = reader.Get8();
+  const uint8_t after = reader.Get8();
+  // PNM's magic number is followed by whitespace (or a comment).
+  if (after != ' ' && after != '\t' && after != '\n' && after != '\r' && after != '#') {
+    return nullptr;
+  }
+  if (kind >= '1' && kind <= '3') {
+    return "plain-text PNM (P1-P3) is not read, only binary greymaps and pixmaps (P5, P6)";
+  }
+  if (kind == '4') {
+    return "PNM bitmap (P4) is not read, only binary greymaps and pixmaps (P5, P6)";
+  }
+  return nullptr;
 }
 
 }  // namespace tarvelo::guard

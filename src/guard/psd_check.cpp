@@ -8,7 +8,6 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kNegativeSection = "PSD section length is negative";
 constexpr const char* kPixelsShort = "PSD pixel data ends early";
 
 // The decoder skips each section by a length it reads as a signed int; a negative
@@ -74,7 +73,7 @@ const char* CheckPsd(SourceReader& reader) noexcept {
     return nullptr;
   }
   if (!SkipSection(reader) || !SkipSection(reader) || !SkipSection(reader)) {
-    return kNegativeSection;
+    return "PSD section length is negative";
   }
   const uint32_t compression = reader.Get16Be();
   if (compression > 1 || width <= 0 || height <= 0 ||

@@ -9,8 +9,6 @@
 namespace tarvelo::guard {
 namespace {
 
-constexpr const char* kHeaderShort = "TGA header ends early";
-constexpr const char* kPaletteShort = "TGA colour map ends early";
 constexpr const char* kPixelsShort = "TGA pixel data ends early";
 
 // Channels the decoder makes of a pixel size, as it decides them; 0 when unsupported.
@@ -46,7 +44,7 @@ const char* CheckTga(SourceReader& reader) noexcept {
   const uint32_t pixel_bits = reader.Get8();
   reader.Skip(1);  // descriptor
   if (!reader.Has(0)) {
-    return kHeaderShort;
+    return "TGA header ends early";
   }
   const bool rle = image_type >= 8;
   if (rle) {
@@ -70,7 +68,7 @@ const char* CheckTga(SourceReader& reader) noexcept {
     reader.Skip(palette_start);  // the decoder skips this many bytes before the map
     const uint64_t palette_bytes = uint64_t{palette_length} * (rgb16 ? 2U : static_cast<uint64_t>(channels));
     if (!reader.Has(palette_bytes)) {
-      return kPaletteShort;
+      return "TGA colour map ends early";
     }
     reader.Skip(palette_bytes);
   }

@@ -9,12 +9,12 @@
 #include <thread>
 #endif
 
-#include "writer/byte_output.h"
+#include "writer/outputs.h"
 
 namespace tarvelo {
 
-// Stages output bytes in small fixed buffers and hands them to the output (a file
-// stream, a callback, a buffer) in large blocks. Memory use is constant whatever the image size, and the
+// Stages output bytes in small fixed buffers and hands them to the output (a file,
+// callback, a buffer) in large blocks. Memory use is constant whatever the image size, and the
 // pixel routines fill the buffers with plain stores instead of one library call per byte.
 //
 // In overlapped mode a second thread writes each full buffer to the output while

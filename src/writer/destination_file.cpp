@@ -122,16 +122,16 @@ void DestinationFile::Abandon() noexcept {
   }
 }
 
-bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
+bool DestinationFile::Open(WriteFailure& failure) noexcept {
   const auto fail = [this, &failure](int error) {
     Abandon();
     failure = {WriteFailureKind::kOpenFailed, error};
     return false;
   };
-  if (path == nullptr || *path == '\0') {
+  if (path_ == nullptr || *path_ == '\0') {
     return fail(ENOENT);
   }
-  if (const int error = files.locate(path, found_); error != 0) {
+  if (const int error = files.locate(path_, found_); error != 0) {
     return fail(error);
   }
   if (found_.kind == platform::FileKind::kDirectory) {
@@ -139,7 +139,7 @@ bool DestinationFile::Open(const char* path, WriteFailure& failure) noexcept {
   }
   if (found_.kind == platform::FileKind::kSpecial) {
     // A terminal, a pipe or a device has no file to protect: written directly.
-    const int error = files.open_special(path, stream_);
+    const int error = files.open_special(path_, stream_);
     if (error != 0) {
       return fail(error);
     }
@@ -279,7 +279,15 @@ int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
   return error;
 }
 
-bool DestinationFile::Commit(WriteFailure& failure) noexcept {
+int DestinationFile::Write(const uint8_t* data, size_t size) noexcept {
+  errno = 0;
+  if (std::fwrite(data, 1, size, stream_) == size) {
+    return 0;
+  }
+  return errno != 0 ? errno : EIO;
+}
+
+bool DestinationFile::Finish(WriteFailure& failure) noexcept {
   if (stream_ == nullptr) {
     failure = {WriteFailureKind::kWriteFailed, EBADF};
     return false;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/decode_source.h"
+#include "convert/conversion.h"
 #include "decode/decode_limits.h"
 #include "source_builders.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "convert/decode_source.h"
+#include "convert/conversion.h"
 #include "file_bytes.h"
 #include "reference_decoder.h"
 #include "source_builders.h"

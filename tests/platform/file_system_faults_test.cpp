@@ -14,9 +14,8 @@
 #include "platform/file_system.h"
 #include "temp_dir.h"
 #include "test_images.h"
-#include "writer/destination_output.h"
-#include "writer/image_file_writer.h"
-#include "writer/output_layouts.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
 
 namespace tarvelo::test {
 namespace {
@@ -119,7 +118,7 @@ TEST(BeforeChangingTest, ComesOnceWhileTheDestinationIsStillAsItWas) {
   const auto write = [&image](Seen& seen) {
     LayoutPlan plan;
     EXPECT_TRUE(LayoutOf(Layout::kTga).plan(image, plan));
-    DestinationOutput output(
+    DestinationFile output(
         seen.path.c_str(),
         [](void* context) {
           auto& noticed = *static_cast<Seen*>(context);

@@ -3,11 +3,10 @@
 // A layout written to a file through the writer's one entry, as the conversion
 // does: plan, then write the plan to the destination file. Header-only: for tests
 // that link the library's internals.
-#include "writer/decoded_image.h"
-#include "writer/destination_output.h"
-#include "writer/image_file_writer.h"
-#include "writer/output_layouts.h"
-#include "writer/write_failure.h"
+#include "writer/destination_file.h"
+#include "writer/layouts.h"
+#include "writer/outputs.h"
+#include "writer/pixel_rows.h"
 
 namespace tarvelo::test {
 
@@ -21,7 +20,7 @@ inline int WriteLayoutFile(Layout layout, const char* path, const DecodedImage& 
     outcome = {WriteFailureKind::kTooLarge, 0};
     return 0;
   }
-  DestinationOutput output(path);
+  DestinationFile output(path);
   return WritePlan(plan, image, output, &outcome);
 }
 

@@ -11,7 +11,7 @@
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_files.h"
-#include "writer/output_layouts.h"
+#include "writer/layouts.h"
 
 namespace tarvelo::test {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "test_images.h"
-#include "writer/decoded_image.h"
+#include "writer/pixel_rows.h"
 
 namespace tarvelo::test {
 

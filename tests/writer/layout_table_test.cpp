@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "writer/output_layouts.h"
+#include "writer/layouts.h"
 
 namespace tarvelo {
 namespace {

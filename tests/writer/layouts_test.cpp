@@ -1,5 +1,7 @@
 // The TGA and BMP layouts: literal headers, pads, channel handling, and the images
 // whose sizes the headers cannot hold.
+#include "writer/layouts.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,7 +14,6 @@
 #include "layout_files.h"
 #include "temp_dir.h"
 #include "test_images.h"
-#include "writer/output_layouts.h"
 
 namespace tarvelo {
 namespace {

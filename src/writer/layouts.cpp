@@ -1,0 +1,196 @@
+// The writer's plan of one image in a layout (the layout table and its two
+// layouts), and the write of a plan to an output.
+#include "writer/layouts.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <span>
+
+#include "writer/byte_sink.h"
+
+namespace tarvelo {
+namespace {
+
+// Overlapped writing pays a thread start and a wake-up of the other core for each
+// block. For a small file that costs more than the overlap saves; from this size
+// on the overlap wins (bench/RESULTS.md).
+constexpr uint64_t kOverlapFrom = uint64_t{16} << 20;
+
+// Emits the header and the rows into a sink on `output` and hands everything over.
+bool EmitPlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& output, WriteFailure& outcome,
+              const WriteSettings& settings) noexcept {
+  const bool overlap = settings.allow_threads && PixelRowsSize(plan.params, image) >= kOverlapFrom;
+  ByteSink sink(output, overlap ? ByteSink::Mode::kOverlapped : ByteSink::Mode::kDirect);
+  if (!sink.ready()) {
+    outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
+    return false;
+  }
+  EmitFields(sink, plan.field_template, plan.values());
+  EmitPixelRows(sink, plan.params, image);
+  if (!sink.Flush()) {
+    outcome = {WriteFailureKind::kWriteFailed, sink.error_number()};
+    return false;
+  }
+  return true;
+}
+
+// Largest side the TGA header's 16-bit width and height fields can hold.
+constexpr int32_t kTgaMaxSide = 65535;
+
+bool PlanTgaFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
+  // The 16-bit size fields would silently wrap: refuse before anything is opened.
+  if (image.width > kTgaMaxSide || image.height > kTgaMaxSide) {
+    return false;
+  }
+  const int32_t has_alpha = (image.channels % 2 == 0) ? 1 : 0;
+  const std::array<int32_t, 12> values = {
+      0,  // image ID length
+      0,  // colour-map type: none
+      2,  // image type: uncompressed true-colour
+      0,
+      0,
+      0,  // colour-map first entry, length, entry size
+      0,
+      0,  // x and y origin
+      image.width,
+      image.height,
+      24 + 8 * has_alpha,  // bits per pixel
+      8 * has_alpha,       // descriptor: alpha bits; bit 5 clear, bottom-left origin
+  };
+  const PixelStreamParams params{
+      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = has_alpha, .row_pad = 0};
+  return PlanImage("111 221 2222 11", values, params, image, plan);
+}
+
+constexpr const char* kBmpFields = "11 4 22 44 44 22 444444";
+constexpr size_t kBmpValueCount = 17;
+constexpr int64_t kHeaderBytes = static_cast<int64_t>(FieldsSize(kBmpFields, kBmpValueCount));
+
+bool PlanBmpFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
+  // Rows of 3 * width bytes padded to a multiple of four.
+  const int32_t pad = image.width % 4;
+  const int64_t row_bytes = int64_t{3} * image.width + pad;
+  // Compared by division: the product of two large sides overflows even 64 bits.
+  constexpr int64_t kMaxPixelBytes = int64_t{std::numeric_limits<uint32_t>::max()} - kHeaderBytes;
+  if (image.height > 0 && row_bytes > kMaxPixelBytes / image.height) {
+    return false;
+  }
+  const int64_t file_size = kHeaderBytes + row_bytes * image.height;
+  const std::array<int32_t, kBmpValueCount> values = {
+      'B', 'M',
+      // The field is 32 bits unsigned; values over INT32_MAX keep their low 32 bits.
+      static_cast<int32_t>(static_cast<uint32_t>(file_size)), 0, 0,  // reserved
+      kHeaderBytes, 40,                  // pixel data offset, information header size
+      image.width, image.height, 1, 24,  // planes, bits per pixel
+      0, 0, 0, 0, 0, 0,                  // compression, image size, resolutions, colours
+  };
+  const PixelStreamParams params{
+      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = 0, .row_pad = pad};
+  return PlanImage(kBmpFields, values, params, image, plan);
+}
+
+constexpr LayoutEntry kLayouts[] = {
+    {Layout::kTga, "tga", ".tga", PlanTgaFile, "TGA stores at most 65535 pixels per side"},
+    {Layout::kBmp, "bmp", ".bmp", PlanBmpFile, "BMP file size would exceed 4 GiB"},
+};
+
+// `text` equals `lower_case` but for the case of ASCII letters.
+bool EqualsFolded(const char* text, const char* lower_case) noexcept {
+  for (; *text != '\0' && *lower_case != '\0'; ++text, ++lower_case) {
+    const char c = *text;
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != *lower_case) {
+      return false;
+    }
+  }
+  return *text == *lower_case;
+}
+
+}  // namespace
+
+void EmitFields(ByteSink& sink, const char* field_template, std::span<const int32_t> values) noexcept {
+  if (field_template == nullptr) {
+    return;
+  }
+  size_t next_value = 0;
+  for (const char* field = field_template; *field != '\0'; ++field) {
+    if (*field == ' ') {
+      continue;
+    }
+    int byte_count = 0;
+    switch (*field) {
+      case '1': byte_count = 1; break;
+      case '2': byte_count = 2; break;
+      case '4': byte_count = 4; break;
+      default: return;  // an unknown character ends the header
+    }
+    if (next_value == values.size()) {
+      return;
+    }
+    // Unsigned arithmetic gives the two's-complement low bytes of negative values.
+    const auto value = static_cast<uint32_t>(values[next_value++]);
+    for (int i = 0; i < byte_count; ++i) {
+      sink.Put(static_cast<uint8_t>(value >> (8 * i)));
+    }
+  }
+}
+
+bool PlanImage(const char* field_template, std::span<const int32_t> values, const PixelStreamParams& params,
+               const DecodedImage& image, LayoutPlan& plan) noexcept {
+  if (values.size() > plan.value_storage.size()) {
+    return false;
+  }
+  plan.field_template = field_template;
+  std::copy(values.begin(), values.end(), plan.value_storage.begin());
+  plan.value_count = values.size();
+  plan.params = params;
+  plan.file_size = FieldsSize(field_template, values.size()) + PixelRowsSize(params, image);
+  return true;
+}
+
+int WritePlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& output, WriteFailure* failure,
+              const WriteSettings& settings) noexcept {
+  WriteFailure local;
+  WriteFailure& outcome = failure != nullptr ? *failure : local;
+  outcome = {};
+  if (!output.Begin(plan.file_size, outcome)) {
+    return 0;
+  }
+  if (!EmitPlan(plan, image, output, outcome, settings)) {
+    return 0;  // a destination file's temporary file goes with the output
+  }
+  return output.Finish(outcome) ? 1 : 0;
+}
+
+std::span<const LayoutEntry> Layouts() noexcept { return kLayouts; }
+
+const LayoutEntry& LayoutOf(Layout layout) noexcept { return *FindLayout(static_cast<int>(layout)); }
+
+const LayoutEntry* FindLayout(int value) noexcept {
+  for (const LayoutEntry& entry : kLayouts) {
+    if (static_cast<int>(entry.layout) == value) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+const LayoutEntry* FindLayoutByName(const char* name) noexcept {
+  if (name == nullptr) {
+    return nullptr;
+  }
+  // The extension is what follows the last dot; one followed by a directory
+  // separator ("dir.tga/out") ends no extension, as the comparison shows.
+  const char* dot = std::strrchr(name, '.');
+  for (const LayoutEntry& entry : kLayouts) {
+    if (EqualsFolded(name, entry.name) || (dot != nullptr && EqualsFolded(dot, entry.extension))) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace tarvelo
