@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/file_system.h"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -175,9 +177,10 @@ struct DecoderMemoryAccount {
 
   static void Hold() noexcept {
 #if defined(TARVELO_NO_HELPER_THREADS)
+    // A waiter pauses rather than spins: a strict-priority scheduler would let a
+    // spinning waiter of higher priority keep the holder from ever running.
     while (g_account_held.test_and_set(std::memory_order_acquire)) {
-      while (g_account_held.test(std::memory_order_relaxed)) {
-      }
+      platform::files.pause();
     }
 #endif
   }

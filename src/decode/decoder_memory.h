@@ -65,7 +65,8 @@ void FreeDecoderMemory(void* block) noexcept;
 // A build without helper threads (TARVELO_NO_HELPER_THREADS) has no thread-local
 // storage: there the account, and the decoder's reason for its last failure, are
 // the process's. A scope then holds them until it ends, so decodes on several
-// threads take turns, the others waiting (spinning) meanwhile, and scopes do not
+// threads take turns, the others waiting meanwhile (a moment's pause at a time,
+// so that a waiter never keeps the holder from running), and scopes do not
 // nest. Every decoder call that allocates then belongs inside a scope: one outside
 // it, on another thread, would be counted in the scope that holds the account.
 class DecoderMemoryScope {

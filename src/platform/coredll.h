@@ -30,5 +30,6 @@ int DeleteFileW(const wchar_t* path);
 int DeleteAndRenameFile(const wchar_t* target, const wchar_t* replacement);
 CeDword GetLastError();
 CeDword GetTickCount();
+void Sleep(CeDword milliseconds);
 std::FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
 }

@@ -92,6 +92,8 @@ struct FileSystem {
   void (*remove_if_stray)(const Located& found, const NativePath& name);
   uint64_t (*random_bits)();
   uint64_t (*seconds_now)();  // a monotonic clock
+  // Waits a moment, letting every other thread run, whatever its priority.
+  void (*pause)();
 };
 
 extern FileSystem files;

@@ -547,6 +547,10 @@ FileSystem files = {
     RemoveIfStray,
     RandomBits,
     SecondsNow,
+    [] {
+      const timespec moment{.tv_sec = 0, .tv_nsec = 1000000};
+      (void)nanosleep(&moment, nullptr);
+    },
 };
 
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {

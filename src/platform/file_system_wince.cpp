@@ -174,6 +174,8 @@ FileSystem files = {
     [](const Located&, const NativePath&) {},
     NameBits,
     [] { return uint64_t{GetTickCount() / 1000U}; },
+    // Sleep(0) would yield to threads of the same priority only.
+    [] { Sleep(1); },
 };
 
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {

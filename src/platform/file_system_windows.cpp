@@ -387,6 +387,8 @@ FileSystem files = {
     RemoveIfStray,
     NameBits,
     [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
+    // Sleep(0) would yield to threads of the same priority only.
+    [] { Sleep(1); },
 };
 
 // The library's paths are UTF-8; Windows opens the file by its UTF-16 name, so that

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_system.h"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -305,9 +307,18 @@ TEST(DecoderMemoryScope, ABlockFreedAfterItsScopeTakesNothingFromTheNext) {
 }
 
 #if defined(TARVELO_NO_HELPER_THREADS)
+std::atomic<int> g_pauses{0};
+
 // Without thread-local storage the account is the process's: a second thread's
-// scope waits until the first one ends, so neither counts the other's blocks.
+// scope waits until the first one ends, so neither counts the other's blocks. It
+// waits by pausing, never by spinning, which under a strict-priority scheduler
+// would keep a holder of lower priority from running.
 TEST(DecoderMemoryScope, ScopesOnTwoThreadsTakeTurns) {
+  const auto pause = platform::files.pause;
+  platform::files.pause = [] {
+    ++g_pauses;
+    std::this_thread::yield();
+  };
   std::atomic<bool> started{false};
   std::atomic<bool> entered{false};
   std::thread other;
@@ -330,7 +341,9 @@ TEST(DecoderMemoryScope, ScopesOnTwoThreadsTakeTurns) {
     FreeDecoderMemory(mine);
   }
   other.join();
+  platform::files.pause = pause;
   EXPECT_TRUE(entered);
+  EXPECT_GT(g_pauses.load(), 0);
 }
 #endif
 

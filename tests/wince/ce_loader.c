@@ -243,6 +243,10 @@ static uint32_t ce_tick_count(void) {
   clock_gettime(CLOCK_MONOTONIC, &t);
   return (uint32_t)(t.tv_sec * 1000 + t.tv_nsec / 1000000);
 }
+static void ce_sleep(uint32_t milliseconds) {
+  const struct timespec moment = {milliseconds / 1000, (long)(milliseconds % 1000) * 1000000L};
+  nanosleep(&moment, NULL);
+}
 static int ce_vsnprintf(char* out, size_t n, const char* format, va_list arguments) {
   int r = vsnprintf(out, n, format, arguments);
   return r >= 0 && (size_t)r >= n ? -1 : r; /* CE's: -1 when cut, no terminator promised */
@@ -262,6 +266,7 @@ static const struct {
                {"InterlockedExchange", ce_exchange},
                {"MoveFileW", ce_move_file},
                {"MultiByteToWideChar", ce_multi_to_wide},
+               {"Sleep", ce_sleep},
                {"WideCharToMultiByte", ce_wide_to_multi},
                {"_vsnprintf", ce_vsnprintf},
                {"_wfopen", ce_wfopen},
