@@ -41,7 +41,7 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 bool PathExists(const std::string& path) {
   struct stat status {};
@@ -56,6 +56,44 @@ bool IsDirectory(const std::string& path) {
 int OpenForReading(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }
 
 void CloseFile(int fd) { (void)close(fd); }
+
+namespace {
+int g_output_directory = -1;
+}  // namespace
+
+std::string HoldOutputDirectory(const std::string& path) {
+  g_output_directory = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (g_output_directory < 0) {
+    return {};
+  }
+  const std::string via = "/proc/self/fd/" + std::to_string(g_output_directory);
+  return access(via.c_str(), X_OK) == 0 ? via + "/" : path + "/";
+}
+
+int MakeDirectoriesBelow(const std::string& relative) {
+  int directory = g_output_directory;
+  int error = 0;
+  for (std::size_t start = 0; start < relative.size() && error == 0;) {
+    const std::size_t end = std::min(relative.find('/', start), relative.size());
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = errno;
+    }
+    const int next = error != 0 ? -1 : openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && error == 0) {
+      error = errno == ENOENT ? ENOENT : ENOTDIR;  // a file or a link is in its place
+    }
+    if (directory != g_output_directory) {
+      close(directory);
+    }
+    directory = next;
+  }
+  if (directory >= 0 && directory != g_output_directory) {
+    close(directory);
+  }
+  return error;
+}
 
 void EndAtBrokenPipe() {
   (void)std::signal(SIGPIPE, SIG_DFL);
