@@ -69,16 +69,17 @@ TEST_F(Batch, MixedSourcesGiveTheSameFilesWithOneOrTwoJobs) {
   }
 }
 
-TEST_F(Batch, LaterSourceWithTheSameStemFailsInsteadOfOverwriting) {
+TEST_F(Batch, SourcesWithTheSameStemStopTheBatchBeforeAnythingIsWritten) {
   const std::string out = MakeOutputDirectory("out");
   ASSERT_TRUE(WriteJpeg(dir_.File("a.jpg"), MakeTestImage(2, 2, 3), 85));
   const ToolResult result =
-      RunTool({"--to", "tga", "-o", out, dir_.File("a.png"), dir_.File("a.jpg"), dir_.File("b.jpg")});
+      RunTool({"--to", "tga", "-o", out, dir_.File("b.jpg"), dir_.File("a.png"), dir_.File("a.jpg")});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("a.jpg") + ": not converted: " + dir_.File("a.png") +
-                            " already writes " + out + "/a.tga\n");
-  EXPECT_EQ(result.out, "converted 2 of 3 files, 1 failed\n");
-  EXPECT_EQ(ReadFileBytes(out + "/a.tga"), LibraryOutput(dir_.File("a.png"), TARVELO_LAYOUT_TGA));
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("a.png") + " and " + dir_.File("a.jpg") +
+                            " would both write " + out + "/a.tga: nothing was converted; keep the sources' "
+                            "directories with -r or --parents, or convert them apart\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(ListDirectory(out).empty());
 }
 
 TEST_F(Batch, AllConvertedExitsZeroWithNothingOnAPipedStderr) {

@@ -76,12 +76,11 @@ TEST(Usage, ErrorsNameTheProblem) {
     EXPECT_EQ(result.err, habit);
   }
   // With several sources, or a name that is no output's, -o is taken as meant.
-  EXPECT_EQ(
-      RunTool({"--to", "tga", "-o", dir.File("out.tga"), source, source}).err,
-      "tarvelo-convert: --output-dir: Directory does not exist: " + dir.File("out.tga") + " (see --help)\n");
-  EXPECT_EQ(
-      RunTool({"--to", "tga", "-o", dir.File("out.png"), source}).err,
-      "tarvelo-convert: --output-dir: Directory does not exist: " + dir.File("out.png") + " (see --help)\n");
+  for (const char* name : {"out.tga", "out.png"}) {
+    EXPECT_EQ(RunTool({"--to", "tga", "-o", dir.File(name), source, source}).err,
+              "tarvelo-convert: -o " + dir.File(name) + ": no such directory; create it (mkdir -p " +
+                  dir.File(name) + "), or let -r or --parents create it (see --help)\n");
+  }
   EXPECT_EQ(ListDirectory(dir.path().string()), std::vector<std::string>{"f.png"});
   // Two plain operands skip the option parser; "--" makes them go through it. Both
   // must say the same.
