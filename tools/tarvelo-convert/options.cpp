@@ -45,7 +45,7 @@ std::string Description() {
              "Converts images into uncompressed TGA or 24-bit BMP files.\n"
              "\n"
              "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
-             "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
+             "chooses the layout; --to names it for other names. SOURCE '-' reads standard input; DEST '-'\n"
              "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
              "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
              "to it fails part way (a full disk), the reader has received a short stream and the\n"
@@ -53,16 +53,25 @@ std::string Description() {
              "it ends any filter, quietly, by SIGPIPE (status 141 in the shell; 1 on Windows).\n"
              "\n"
              "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
-             "stem being SOURCE's file name without its last extension. Several files are converted\n"
-             "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
-             "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
-             "one (also across a whole --files-from list) would overwrite its output: it is not\n"
-             "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch hands out no\n"
-             "more files, lets those being converted finish for up to ") +
+             "stem being SOURCE's file name without its last extension; with -r a directory SOURCE\n"
+             "stands for the image files below it (chosen by their extensions; links to directories\n"
+             "not followed), written into the same tree under DIR; with --parents each SOURCE keeps\n"
+             "its own path under DIR, as cp --parents does. Both create the directories they need.\n"
+             "Two sources that would write one output stop the batch before anything is written.\n"
+             "DIR is opened once: the batch writes only below it, whatever is renamed meanwhile.\n"
+             "Several files are converted at once (-j), failures do not stop the batch, progress is\n"
+             "shown while stderr is a terminal, and a summary line ends the run. Interrupted\n"
+             "(SIGINT, SIGTERM), the batch hands out no more files, lets those being converted\n"
+             "finish for up to ") +
          std::to_string(kInterruptGraceSeconds) +
          " s, then stops the rest\n"
-         "(leaving no partial file), prints the summary with the files not done and exits with\n"
-         "130 or 143.\n"
+         "(leaving no partial file), prints the summary with the files not done and exits\n"
+         "with 130 or 143.\n"
+         "\n"
+         "Streams: standard output carries the image (DEST '-'; never a terminal unless -f), or\n"
+         "else the -v and --dry-run lines and the summary; standard error carries failures,\n"
+         "warnings and the progress line, and the -v lines and summary when stdout carries the\n"
+         "image.\n"
          "\n"
          "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
          "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
@@ -293,7 +302,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   Parsed parsed;
   app.add_option("SOURCE", parsed.paths, "SOURCE DEST, or the SOURCE files of a batch");
   app.add_option("--to", parsed.forced_layout,
-                 "Output layout; overrides DEST's extension; required with -o and for DEST '-'")
+                 "Output layout, for a DEST not named .tga or .bmp; required with -o and for DEST '-'")
       ->option_text("tga|bmp")
       ->check(kLayoutName);
   app.add_option("-o,--output-dir", options.output_directory,
