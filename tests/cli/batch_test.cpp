@@ -76,7 +76,8 @@ TEST_F(Batch, SourcesWithTheSameStemStopTheBatchBeforeAnythingIsWritten) {
       RunTool({"--to", "tga", "-o", out, dir_.File("b.jpg"), dir_.File("a.png"), dir_.File("a.jpg")});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("a.png") + " and " + dir_.File("a.jpg") +
-                            " would both write " + out + "/a.tga: nothing was converted; keep the sources' "
+                            " would both write " + out +
+                            "/a.tga: nothing was converted; keep the sources' "
                             "directories with -r or --parents, or convert them apart\n");
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(ListDirectory(out).empty());

@@ -128,7 +128,8 @@ TEST_F(Pipeline, FilesFromListsLinesOrNulSeparatedNamesAndChecksStemsAcrossTheLi
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("a.png") + " and " + dir_.File("sub/a.png") +
-                            " would both write " + Out("a.tga") + ": nothing was converted; keep the sources' "
+                            " would both write " + Out("a.tga") +
+                            ": nothing was converted; keep the sources' "
                             "directories with -r or --parents, or convert them apart\n");
   EXPECT_FALSE(std::filesystem::exists(Out("a.tga")));
 

@@ -51,19 +51,21 @@ class Tree : public testing::Test {
 };
 
 TEST_F(Tree, RecursiveKeepsTheTreeChoosesImagesByNameAndFollowsNoDirectoryLink) {
-  const ToolResult result = RunTool({"-r", "--to", "tga", "-j", "2", "-o", dir_.File("out/new"), dir_.File("in")});
+  const ToolResult result =
+      RunTool({"-r", "--to", "tga", "-j", "2", "-o", dir_.File("out/new"), dir_.File("in")});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "converted 3 of 3 files, 0 failed\n");
   EXPECT_EQ(FilesBelow("out/new"), (std::vector<std::string>{"a.tga", "sub/b.tga", "sub/deep/c.tga"}));
   // A directory without -r is refused by name, the other sources converted.
-  const ToolResult plain = RunTool({"--to", "tga", "-o", dir_.File("out"), dir_.File("in"), dir_.File("in/a.png")});
+  const ToolResult plain =
+      RunTool({"--to", "tga", "-o", dir_.File("out"), dir_.File("in"), dir_.File("in/a.png")});
   EXPECT_EQ(plain.exit_code, 1);
   EXPECT_NE(plain.err.find(dir_.File("in") + ": is a directory; use -r"), std::string::npos) << plain.err;
 }
 
 TEST_F(Tree, ParentsKeepsEachListedPathFromANulSeparatedList) {
-  WriteFileBytes(dir_.File("list"), Bytes{'i', 'n', '/', 'a', '.', 'p', 'n', 'g', 0, '.', '/', 'i', 'n', '/', 's',
-                                          'u', 'b', '/', 'b', '.', 'P', 'N', 'G', 0});
+  WriteFileBytes(dir_.File("list"), Bytes{'i', 'n', '/', 'a', '.', 'p', 'n', 'g', 0,   '.', '/', 'i',
+                                          'n', '/', 's', 'u', 'b', '/', 'b', '.', 'P', 'N', 'G', 0});
   ToolSettings settings;
   settings.working_directory = dir_.File("");
   const ToolResult result =
@@ -75,18 +77,21 @@ TEST_F(Tree, ParentsKeepsEachListedPathFromANulSeparatedList) {
   EXPECT_EQ(up.exit_code, 0) << up.err;  // stays inside: kept as in/a.bmp
   const ToolResult out_of = RunTool({"--parents", "--to", "bmp", "-o", "out", "../x/a.png"}, settings);
   EXPECT_EQ(out_of.exit_code, 1);
-  EXPECT_NE(out_of.err.find("../x/a.png: --parents cannot keep a path that leads out of it"), std::string::npos);
+  EXPECT_NE(out_of.err.find("../x/a.png: --parents cannot keep a path that leads out of it"),
+            std::string::npos);
 }
 
 TEST_F(Tree, TwoSourcesForOneOutputStopTheBatchBeforeAnythingIsWritten) {
   ASSERT_TRUE(WritePng(dir_.File("in/a.gif"), MakeTestImage(3, 2, 3)));  // a.png's stem
   for (const char* jobs : {"1", "2"}) {
-    const ToolResult result = RunTool({"-r", "-j", jobs, "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
+    const ToolResult result =
+        RunTool({"-r", "-j", jobs, "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("in/a.gif") + " and " + dir_.File("in/a.png") +
-                              " would both write " + dir_.File("out/a.tga") +
-                              ": nothing was converted; keep the sources' directories with -r or --parents, or "
-                              "convert them apart\n")
+    EXPECT_EQ(result.err,
+              "tarvelo-convert: " + dir_.File("in/a.gif") + " and " + dir_.File("in/a.png") +
+                  " would both write " + dir_.File("out/a.tga") +
+                  ": nothing was converted; keep the sources' directories with -r or --parents, or "
+                  "convert them apart\n")
         << result.err;
     EXPECT_FALSE(fs::exists(dir_.path() / "out"));
   }
@@ -103,7 +108,8 @@ TEST_F(Tree, DryRunSaysWhatAndWhereAndWritesNothing) {
                             "would convert 4 of 4 files, 0 failed\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "out"));
   // Refusals are found as in a real run.
-  const ToolResult refusing = RunTool({"-n", "--parents", "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
+  const ToolResult refusing =
+      RunTool({"-n", "--parents", "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
   EXPECT_EQ(refusing.exit_code, 1);
   EXPECT_EQ(refusing.out, "would convert 0 of 1 files, 1 failed\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "out"));
@@ -114,12 +120,20 @@ TEST_F(Tree, DryRunSaysWhatAndWhereAndWritesNothing) {
 
 TEST_F(Tree, UpdateConvertsOnlyMissingOrOlderOutputs) {
   fs::create_directory(dir_.path() / "out");
-  const std::vector<std::string> batch = {
-      "--update", "-v", "--to", "tga", "-o", dir_.File("out"), dir_.File("in/a.png"), dir_.File("elsewhere/e.png")};
+  const std::vector<std::string> batch = {"--update",
+                                          "-v",
+                                          "--to",
+                                          "tga",
+                                          "-o",
+                                          dir_.File("out"),
+                                          dir_.File("in/a.png"),
+                                          dir_.File("elsewhere/e.png")};
   WriteFileBytes(dir_.File("out/a.tga"), FromHex("01"));  // newer than its source: left alone
-  fs::last_write_time(dir_.path() / "in/a.png", fs::last_write_time(dir_.path() / "out/a.tga") - std::chrono::hours(1));
+  fs::last_write_time(dir_.path() / "in/a.png",
+                      fs::last_write_time(dir_.path() / "out/a.tga") - std::chrono::hours(1));
   WriteFileBytes(dir_.File("out/e.tga"), FromHex("01"));  // older: converted again
-  fs::last_write_time(dir_.path() / "out/e.tga", fs::last_write_time(dir_.path() / "elsewhere/e.png") - std::chrono::hours(1));
+  fs::last_write_time(dir_.path() / "out/e.tga",
+                      fs::last_write_time(dir_.path() / "elsewhere/e.png") - std::chrono::hours(1));
   const ToolResult result = RunTool(batch);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, dir_.File("in/a.png") + ": skipped, " + dir_.File("out/a.tga") + " exists\n" +
@@ -130,11 +144,13 @@ TEST_F(Tree, UpdateConvertsOnlyMissingOrOlderOutputs) {
 }
 
 TEST_F(Tree, AListWithWindowsLineEndsIsRead) {
-  WriteFileBytes(dir_.File("list"), Bytes{'i', 'n', '/', 'a', '.', 'p', 'n', 'g', '\r', '\n', 'e', 'l', 's', 'e',
-                                          'w', 'h', 'e', 'r', 'e', '/', 'e', '.', 'p', 'n', 'g', '\r'});
+  WriteFileBytes(dir_.File("list"),
+                 Bytes{'i', 'n', '/', 'a', '.', 'p', 'n', 'g', '\r', '\n', 'e', 'l', 's',
+                       'e', 'w', 'h', 'e', 'r', 'e', '/', 'e', '.',  'p',  'n', 'g', '\r'});
   ToolSettings settings;
   settings.working_directory = dir_.File("");
-  const ToolResult result = RunTool({"--files-from", "list", "--to", "tga", "-o", "made", "--parents"}, settings);
+  const ToolResult result =
+      RunTool({"--files-from", "list", "--to", "tga", "-o", "made", "--parents"}, settings);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(FilesBelow("made"), (std::vector<std::string>{"elsewhere/e.tga", "in/a.tga"}));
 }
@@ -151,8 +167,8 @@ TEST_F(Tree, AnOutputDirectoryReplacedByALinkMidBatchRedirectsNothing) {
   settings.extra_environment = {"TARVELO_TOOL_TEST_SLOW_MARKER=slow-"};
   ToolResult result;
   std::thread batch([&] {
-    result = RunTool({"-j", "1", "--parents", "--to", "tga", "-o", dir_.File("out"), "--", dir_.File("in/a.png"),
-                      slow, dir_.File("in/sub/b.PNG"), dir_.File("in/sub/deep/c.png")},
+    result = RunTool({"-j", "1", "--parents", "--to", "tga", "-o", dir_.File("out"), "--",
+                      dir_.File("in/a.png"), slow, dir_.File("in/sub/b.PNG"), dir_.File("in/sub/deep/c.png")},
                      settings);
   });
   const auto first = dir_.path() / "out" / dir_.path().relative_path() / "in" / "a.tga";
@@ -189,9 +205,10 @@ TEST_F(Tree, ImageBytesGoToATerminalOnlyWhenForced) {
   std::string shown;
   const ToolResult refused = RunOnTerminal({"--to", "tga", dir_.File("in/a.png"), "-"}, &shown);
   EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_EQ(refused.err,
-            "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), or "
-            "use -f to write the image bytes anyway\n");
+  EXPECT_EQ(
+      refused.err,
+      "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), or "
+      "use -f to write the image bytes anyway\n");
   EXPECT_TRUE(shown.empty());
   const ToolResult forced = RunOnTerminal({"-f", "--to", "tga", dir_.File("in/a.png"), "-"}, &shown);
   EXPECT_EQ(forced.exit_code, 0) << forced.err;
@@ -203,10 +220,13 @@ TEST_F(Tree, UsageMistakesAreNamedInTheToolsWords) {
   fs::create_directory(dir_.path() / "outb");
   const std::string a = dir_.File("in/a.png");
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"-j", "abc", "--to", "tga", "-o", dir_.File("in"), a}, "-j (--jobs) takes a number of files from 1 to 1024, not 'abc'"},
+      {{"-j", "abc", "--to", "tga", "-o", dir_.File("in"), a},
+       "-j (--jobs) takes a number of files from 1 to 1024, not 'abc'"},
       {{"--timeout", "0", a, dir_.File("x.tga")}, "--timeout takes seconds from 1 to 86400, not '0'"},
-      {{"--to", "tga", "-o", dir_.File("exists.tga"), a, a}, "-o " + dir_.File("exists.tga") + " is a file, not a directory"},
-      {{"--to", "tga", "-o", dir_.File("missing"), a}, "no such directory; create it (mkdir -p " + dir_.File("missing")},
+      {{"--to", "tga", "-o", dir_.File("exists.tga"), a, a},
+       "-o " + dir_.File("exists.tga") + " is a file, not a directory"},
+      {{"--to", "tga", "-o", dir_.File("missing"), a},
+       "no such directory; create it (mkdir -p " + dir_.File("missing")},
       {{a, dir_.File("outb") + "/"}, "is a directory: to write into it use -o " + dir_.File("outb") + "/"},
       {{"--to=bmp", a, dir_.File("a.tga")}, "--to bmp would write another layout than " + dir_.File("a.tga")},
       {{"-r", a, dir_.File("a.tga")}, "-r needs -o DIR"},

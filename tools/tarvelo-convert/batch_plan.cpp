@@ -23,7 +23,8 @@ std::string Utf8Of(const fs::path& path) {
 
 // The image files below `directory`, relative to it, sorted; directories that
 // cannot be read are entries with their reason.
-void Walk(const fs::path& directory, const fs::path& below, std::vector<std::pair<fs::path, std::string>>* found) {
+void Walk(const fs::path& directory, const fs::path& below,
+          std::vector<std::pair<fs::path, std::string>>* found) {
   std::error_code error;
   std::vector<std::pair<fs::path, std::string>> here;
   for (fs::directory_iterator it(directory / below, error), end; !error && it != end; it.increment(error)) {
@@ -99,7 +100,8 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& r
     const fs::path path = PathOf(source);
     const fs::path kept = rules.parents ? KeptPath(path) : fs::path();
     if (rules.parents && kept.empty()) {
-      add(source, {}, "--parents cannot keep a path that leads out of it ('..'); name it from a directory above");
+      add(source, {},
+          "--parents cannot keep a path that leads out of it ('..'); name it from a directory above");
       continue;
     }
     std::error_code error;

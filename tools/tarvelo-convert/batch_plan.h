@@ -11,7 +11,7 @@ namespace tarvelo::cli {
 struct BatchRules {
   std::string output_directory;  // -o, as given
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
-  std::string extension;  // ".tga" or ".bmp"
+  std::string extension;   // ".tga" or ".bmp"
   bool recursive = false;  // -r: a directory SOURCE stands for the image files below it
   bool parents = false;    // --parents: each SOURCE's own path is kept below -o
 };

@@ -52,8 +52,8 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
   fs::create_directories(PathOf(options.output_directory), error);
   const std::string held = HoldOutputDirectory(options.output_directory);
   if (held.empty()) {
-    (void)std::fputs(FailureLine(options.output_directory, std::string("cannot open the output directory: ") +
-                                                               std::strerror(errno))
+    (void)std::fputs(FailureLine(options.output_directory,
+                                 std::string("cannot open the output directory: ") + std::strerror(errno))
                          .c_str(),
                      stderr);
     return false;
@@ -87,13 +87,15 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   std::vector<PlannedConversion> plan;
   if (options.batch) {
-    BatchPlan batch = PlanBatch(options.sources, {options.output_directory, options.layout,
-                                                  options.output_extension, options.recursive, options.parents});
+    BatchPlan batch =
+        PlanBatch(options.sources, {options.output_directory, options.layout, options.output_extension,
+                                    options.recursive, options.parents});
     if (!batch.collision.empty()) {
-      (void)std::fprintf(stderr,
-                         "tarvelo-convert: %s: nothing was converted; keep the sources' directories with -r or "
-                         "--parents, or convert them apart\n",
-                         batch.collision.c_str());
+      (void)std::fprintf(
+          stderr,
+          "tarvelo-convert: %s: nothing was converted; keep the sources' directories with -r or "
+          "--parents, or convert them apart\n",
+          batch.collision.c_str());
       return std::nullopt;
     }
     plan = std::move(batch.entries);
@@ -114,7 +116,8 @@ int RunConversions(const Options& options) {
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   if (data_on_stdout && !options.force && !options.dry_run && IsTerminal(1)) {
     (void)std::fputs(
-        "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), or use "
+        "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), or "
+        "use "
         "-f to write the image bytes anyway\n",
         stderr);
     return 1;
@@ -125,7 +128,8 @@ int RunConversions(const Options& options) {
   }
   const std::vector<PlannedConversion>& plan = *planned;
   RunReport report(options.verbosity, plan.size(), data_on_stdout ? stderr : stdout, options.dry_run);
-  ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && IsTerminal(2), plan.size());
+  ProgressLine progress(options.batch && options.verbosity != Verbosity::kQuiet && IsTerminal(2),
+                        plan.size());
   const auto record = [&](const ConversionJob& job, const ConversionOutcome& outcome) {
     // The progress line makes way only for a line of the report.
     if (!outcome.converted || options.verbosity == Verbosity::kVerbose) {

@@ -188,7 +188,8 @@ void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& for
                                " --to tga|bmp SOURCE...; SOURCE DEST names the file to write");
   }
   if (!layout) {
-    throw CLI::ValidationError("cannot tell the layout from '" + dest + "': name it .tga or .bmp, or use --to tga|bmp");
+    throw CLI::ValidationError("cannot tell the layout from '" + dest +
+                               "': name it .tga or .bmp, or use --to tga|bmp");
   }
   const std::optional<TarveloLayout> named = LayoutFromDestination(dest);
   if (named.value_or(*layout) != *layout) {
@@ -214,7 +215,8 @@ void CheckOutputDirectory(const Parsed& parsed, const Options& options) {
     throw CLI::ValidationError("-o names an output directory; to convert one file give SOURCE DEST");
   }
   if (PathExists(directory)) {
-    throw CLI::ValidationError("-o " + directory + " is a file, not a directory: name a directory to write into");
+    throw CLI::ValidationError("-o " + directory +
+                               " is a file, not a directory: name a directory to write into");
   }
   if (!options.recursive && !options.parents) {
     throw CLI::ValidationError("-o " + directory + ": no such directory; create it (mkdir -p " + directory +
@@ -322,7 +324,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                "Convert only where the output is missing or older than its source; others are skipped");
   app.add_flag("-n,--dry-run", options.dry_run,
                "Print what would be converted to where and every refusal; write nothing");
-  app.add_flag("-f,--force", options.force, "Write image bytes to standard output even when it is a terminal");
+  app.add_flag("-f,--force", options.force,
+               "Write image bytes to standard output even when it is a terminal");
   app.add_option("-j,--jobs", parsed.jobs,
                  "Batch: files converted at once, 1 to 1024 (default: the number of cores, " +
                      std::to_string(options.jobs) + " here)")

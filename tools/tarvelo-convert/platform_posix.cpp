@@ -80,7 +80,8 @@ int MakeDirectoriesBelow(const std::string& relative) {
     if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
       error = errno;
     }
-    const int next = error != 0 ? -1 : openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next =
+        error != 0 ? -1 : openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && error == 0) {
       error = errno == ENOENT ? ENOENT : ENOTDIR;  // a file or a link is in its place
     }

@@ -121,8 +121,9 @@ std::string g_output_directory;  // with its "/"
 
 std::string HoldOutputDirectory(const std::string& path) {
   // Held for the rest of the run without delete sharing: no one can rename it.
-  const HANDLE held = CreateFileW(WideFromUtf8(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE held =
+      CreateFileW(WideFromUtf8(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     errno = ENOENT;
     return {};
@@ -132,7 +133,7 @@ std::string HoldOutputDirectory(const std::string& path) {
 }
 
 int MakeDirectoriesBelow(const std::string& relative) {
-  for (std::size_t end = relative.find('/'); ; end = relative.find('/', end + 1)) {
+  for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
     const std::string made = g_output_directory + relative.substr(0, end);
     (void)CreateDirectoryW(WideFromUtf8(made).c_str(), nullptr);
     const DWORD attributes = Attributes(made);

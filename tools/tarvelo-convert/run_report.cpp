@@ -49,7 +49,8 @@ void RunReport::PrintSummary(int interrupted_by) {
   if (verbosity_ == Verbosity::kQuiet && interrupted_by == 0) {
     return;
   }
-  std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " + std::to_string(total_) + " files, ";
+  std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
+                     std::to_string(total_) + " files, ";
   if (skipped_ > 0) {
     line += std::to_string(skipped_) + " skipped, ";
   }

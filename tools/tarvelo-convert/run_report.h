@@ -21,9 +21,9 @@ class RunReport {
   void Record(const ConversionJob& job, const ConversionOutcome& outcome);
   void Skipped(const ConversionJob& job);
 
-  // "converted C of N files, [S skipped, ]F failed" ("would convert" in a dry run), and when a signal ended the run
-  // early ", R not done (interrupted by SIGINT)". Printed also with -q when
-  // interrupted: the user must learn that files were left undone.
+  // "converted C of N files, [S skipped, ]F failed" ("would convert" in a dry run), and when a signal ended
+  // the run early ", R not done (interrupted by SIGINT)". Printed also with -q when interrupted: the user
+  // must learn that files were left undone.
   void PrintSummary(int interrupted_by);
 
   // False when writing the report itself failed (stdout on a full disk, ...); says
