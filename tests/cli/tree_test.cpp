@@ -231,6 +231,7 @@ TEST_F(Tree, UsageMistakesAreNamedInTheToolsWords) {
       {{"--to=bmp", a, dir_.File("a.tga")}, "--to bmp would write another layout than " + dir_.File("a.tga")},
       {{"-r", a, dir_.File("a.tga")}, "-r needs -o DIR"},
       {{"--update", "--skip-existing", a, dir_.File("a.tga")}, "cannot be used together"},
+      {{a, dir_.File("a.tga"), "--to"}, "tarvelo-convert: --to needs a value after it (see --help)\n"},
   };
   for (const auto& [arguments, message] : cases) {
     const ToolResult result = RunTool(arguments);

@@ -145,7 +145,8 @@ TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
                                  "-j,--jobs",
                                  "--timeout SECONDS",
                                  "120 s",
-                                 "same stem",
+                                 "would write one output",
+                                 "Streams: standard output carries the image",
                                  "decoder crashed",
                                  "timed out",
                                  "magenta",
@@ -158,7 +159,7 @@ TEST(Usage, HelpDescribesModesOptionsLimitsAndExitCodes) {
                                  "-v,--verbose",
                                  "short stream",
                                  "130 or 143",
-                                 "being converted finish for up to 5 s",
+                                 "finish for up to 5 s",
                                  "none for SOURCE DEST",
                                  "SIGPIPE"}) {
       EXPECT_NE(result.out.find(expected), std::string::npos) << "missing: " << expected;

@@ -296,7 +296,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.set_version_flag("--version", std::string("tarvelo-convert ") + ToolVersion(),
                        "Print the version and exit");
   app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
-    return std::string("tarvelo-convert: ") + error.what() + " (see --help)\n";
+    std::string text = error.what();
+    if (error.get_name() == "ArgumentMismatch") {  // "--to: 1 required TEXT missing"
+      text = text.substr(0, text.find(':')) + " needs a value after it";
+    }
+    return "tarvelo-convert: " + text + " (see --help)\n";
   });
 
   Options options;
