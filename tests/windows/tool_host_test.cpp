@@ -187,13 +187,20 @@ TEST_F(ToolHostTest, LayoutNamesAreTheLibrarysAndDashOIsADirectory) {
   EXPECT_FALSE(WideFileExists(In(L"out.bmp")));
 }
 
-// -o checks its directory by its UTF-16 name, with the usual message.
-TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageError) {
+// -o checks its directory by its UTF-16 name; -r makes it and the tree below it.
+TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageErrorUnlessRecursiveMakesIt) {
   WriteWideFile(In(L"one.png"), rgb_);
   const ToolRun run =
       RunTool(tool_, {L"--to", L"tga", L"-o", In(L"\u7121\u3044"), In(L"one.png")}, directory_);
   EXPECT_EQ(run.exit_code, 2U);
-  EXPECT_NE(run.errors.find("Directory does not exist: "), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("no such directory; create it"), std::string::npos) << run.errors;
+  ASSERT_TRUE(CreateDirectoryW(In(L"tree").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(In(L"tree\\\u6728").c_str(), nullptr));
+  WriteWideFile(In(L"tree\\\u6728\\two.png"), rgba_);
+  const ToolRun tree =
+      RunTool(tool_, {L"-r", L"--to", L"tga", L"-o", In(L"\u7121\u3044"), In(L"tree")}, directory_);
+  EXPECT_EQ(tree.exit_code, 0U) << tree.errors;
+  EXPECT_EQ(ReadWideFile(In(L"\u7121\u3044\\\u6728\\two.tga")), LibraryConversion(rgba_, TARVELO_LAYOUT_TGA));
 }
 
 // A worker that crashes and one that hangs cost their own file only; with one
