@@ -87,7 +87,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& r
       entry.refusal = "no file name to name the output after";
     }
     if (entry.refusal.empty()) {
-      entry.relative = Utf8Of(below / name.stem()) + rules.extension;
+      entry.relative = Utf8Of((below / name.stem()).lexically_normal()) + rules.extension;
       entry.job.destination = Utf8Of(PathOf(rules.output_directory) / PathOf(entry.relative));
       const auto [earlier, fresh] = claimed.emplace(entry.relative, source);
       if (!fresh && plan.collision.empty()) {

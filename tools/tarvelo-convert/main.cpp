@@ -91,11 +91,10 @@ std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
         PlanBatch(options.sources, {options.output_directory, options.layout, options.output_extension,
                                     options.recursive, options.parents});
     if (!batch.collision.empty()) {
-      (void)std::fprintf(
-          stderr,
-          "tarvelo-convert: %s: nothing was converted; keep the sources' directories with -r or "
-          "--parents, or convert them apart\n",
-          batch.collision.c_str());
+      const bool kept = options.recursive || options.parents;
+      (void)std::fprintf(stderr, "tarvelo-convert: %s: nothing was converted; %s\n", batch.collision.c_str(),
+                         kept ? "convert one of them apart"
+                              : "keep the sources' directories with -r or --parents, or convert them apart");
       return std::nullopt;
     }
     plan = std::move(batch.entries);
