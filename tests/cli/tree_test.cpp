@@ -105,12 +105,23 @@ TEST_F(Tree, DryRunSaysWhatAndWhereAndWritesNothing) {
                             dir_.File("missing.png") + " -> " + dir_.File("out/missing.tga") + "\n" +
                             "would convert 4 of 4 files, 0 failed\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "out"));
-  // Refusals are found as in a real run.
-  const ToolResult refusing =
-      RunTool({"-n", "--parents", "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
-  EXPECT_EQ(refusing.exit_code, 1);
-  EXPECT_EQ(refusing.out, "would convert 0 of 1 files, 1 failed\n");
-  EXPECT_FALSE(fs::exists(dir_.path() / "out"));
+  // Refusals are found as in a real run: a file where a directory would be made.
+  fs::create_directory(dir_.path() / "out");
+  WriteFileBytes(dir_.File("out/sub"), FromHex("00"));
+  for (const char* dry : {"-n", "-q"}) {
+    const ToolResult refusing =
+        RunTool({dry, "-r", "--to", "tga", "-o", dir_.File("out"), dir_.File("in"), dir_.File("elsewhere")});
+    EXPECT_EQ(refusing.exit_code, 1);
+    EXPECT_EQ(refusing.err,
+              "tarvelo-convert: " + dir_.File("in/sub/b.PNG") + ": cannot create the directory " +
+                  dir_.File("out") + "/sub: Not a directory\n" +
+                  "tarvelo-convert: " + dir_.File("in/sub/deep/c.png") + ": cannot create the directory " +
+                  dir_.File("out") + "/sub/deep: Not a directory\n");
+    const std::vector<std::string> left = std::string(dry) == "-n"
+                                              ? std::vector<std::string>{"sub"}
+                                              : std::vector<std::string>{"a.tga", "e.tga", "sub"};
+    EXPECT_EQ(FilesBelow("out"), left);
+  }
   const ToolResult single = RunTool({"-n", dir_.File("in/a.png"), dir_.File("a.bmp")});
   EXPECT_EQ(single.exit_code, 0);
   EXPECT_FALSE(fs::exists(dir_.path() / "a.bmp"));

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "TarveloConvert.h"
+#include "platform.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -67,6 +68,15 @@ bool HasImageExtension(const std::string& source) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
   return std::string_view(TARVELO_SOURCE_EXTENSIONS).find(extension) != std::string_view::npos;
+}
+
+bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
+  if (!update) {
+    return skip_existing && PathExists(job.destination);
+  }
+  std::error_code error;
+  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
+  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
 }
 
 std::string DirectoriesOf(const std::string& relative) {

@@ -40,6 +40,11 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& r
 // The directories of `relative` ("a/b" for "a/b/x.tga"), empty for none.
 std::string DirectoriesOf(const std::string& relative);
 
+// Whether a job's output is left alone: with `skip_existing` when anything is at
+// its destination (also a dangling link), with `update` when it is no older than
+// its source.
+bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update);
+
 // Whether `source` names an image file by its extension (any case).
 bool HasImageExtension(const std::string& source);
 

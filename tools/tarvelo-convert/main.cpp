@@ -27,56 +27,60 @@ constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal e
 
 namespace fs = std::filesystem;
 
-fs::path PathOf(const std::string& utf8) { return {std::u8string(utf8.begin(), utf8.end())}; }
-
-// --skip-existing: anything is at the destination; --update: an output no older
-// than its source.
-bool LeftAlone(const Options& options, const ConversionJob& job) {
-  if (job.destination == kStdio || (!options.skip_existing && !options.update)) {
-    return false;
+// A dry run's stand-in for MakeDirectoriesBelow: ENOTDIR when something other
+// than a directory is in the way.
+int CheckDirectoriesBelow(const std::string& output_directory, const std::string& relative) {
+  for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
+    const std::string path = output_directory + "/" + relative.substr(0, end);
+    if (PathExists(path) && !IsDirectory(path)) {
+      return ENOTDIR;
+    }
+    if (end == std::string::npos) {
+      return 0;
+    }
   }
-  std::error_code error;
-  if (!options.update) {
-    return PathExists(job.destination);
-  }
-  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
-  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
 }
 
 // Writes below -o through the directory held open (made first if -r or --parents
-// may), and makes the directories the entries need, never through a link. An
-// entry whose directory cannot be made is refused. False, with a line on stderr,
-// when -o itself cannot be made or opened.
+// may), and makes the directories the entries need, never through a link; a dry
+// run only checks that nothing is in their way. An entry whose directory cannot be
+// made is refused. False, with a line on stderr, when -o cannot be made or opened.
 bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversion>* plan) {
-  std::error_code error;
-  fs::create_directories(PathOf(options.output_directory), error);
-  const std::string held = HoldOutputDirectory(options.output_directory);
-  if (held.empty()) {
-    (void)std::fputs(FailureLine(options.output_directory,
-                                 std::string("cannot open the output directory: ") + std::strerror(errno))
-                         .c_str(),
-                     stderr);
-    return false;
-  }
   const std::string& named = options.output_directory;
-  ShowHeldDirectoryAs(held, named.back() == '/' ? named : named + "/");
+  std::string held;
+  if (!options.dry_run) {
+    std::error_code error;
+    fs::create_directories(fs::path(std::u8string(named.begin(), named.end())), error);
+    held = HoldOutputDirectory(named);
+    if (held.empty()) {
+      (void)std::fputs(
+          FailureLine(named, std::string("cannot open the output directory: ") + std::strerror(errno))
+              .c_str(),
+          stderr);
+      return false;
+    }
+    ShowHeldDirectoryAs(held, named.back() == '/' ? named : named + "/");
+  }
   std::map<std::string, int> made;  // directory below -o -> 0 or the errno making it
   for (PlannedConversion& entry : *plan) {
     if (!entry.refusal.empty()) {
       continue;
     }
-    entry.job.destination = held + entry.relative;
+    if (!options.dry_run) {
+      entry.job.destination = held + entry.relative;
+    }
     const std::string directory = DirectoriesOf(entry.relative);
     if (directory.empty() || entry.skipped) {
       continue;
     }
     const auto [it, fresh] = made.emplace(directory, 0);
     if (fresh) {
-      it->second = MakeDirectoriesBelow(directory);
+      it->second =
+          options.dry_run ? CheckDirectoriesBelow(named, directory) : MakeDirectoriesBelow(directory);
     }
     if (it->second != 0) {
-      entry.refusal = "cannot create the directory " + options.output_directory + "/" + directory + ": " +
-                      std::strerror(it->second);
+      entry.refusal =
+          "cannot create the directory " + named + "/" + directory + ": " + std::strerror(it->second);
     }
   }
   return true;
@@ -103,9 +107,10 @@ std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   }
   for (PlannedConversion& entry : plan) {
     entry.job.max_pixels = options.max_pixels;
-    entry.skipped = entry.refusal.empty() && LeftAlone(options, entry.job);
+    entry.skipped = entry.refusal.empty() && entry.job.destination != kStdio &&
+                    LeftAlone(entry.job, options.skip_existing, options.update);
   }
-  if (options.batch && !options.dry_run && !PrepareOutputDirectory(options, &plan)) {
+  if (options.batch && !PrepareOutputDirectory(options, &plan)) {
     return std::nullopt;
   }
   return plan;
@@ -115,9 +120,8 @@ int RunConversions(const Options& options) {
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   if (data_on_stdout && !options.force && !options.dry_run && IsTerminal(1)) {
     (void)std::fputs(
-        "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), or "
-        "use "
-        "-f to write the image bytes anyway\n",
+        "tarvelo-convert: standard output is a terminal, not written to: redirect it (> FILE, | program), "
+        "or use -f to write the image bytes anyway\n",
         stderr);
     return 1;
   }
