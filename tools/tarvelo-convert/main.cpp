@@ -79,8 +79,9 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
           options.dry_run ? CheckDirectoriesBelow(named, directory) : MakeDirectoriesBelow(directory);
     }
     if (it->second != 0) {
-      entry.refusal =
-          "cannot create the directory " + named + "/" + directory + ": " + std::strerror(it->second);
+      entry.refusal = "cannot create the directory ";
+      entry.refusal.append(named).append("/").append(directory).append(": ").append(
+          std::strerror(it->second));
     }
   }
   return true;
