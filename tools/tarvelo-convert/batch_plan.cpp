@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <string_view>
 #include <system_error>
 
 #include "TarveloConvert.h"
@@ -22,6 +23,16 @@ std::string Utf8Of(const fs::path& path) {
   return {text.begin(), text.end()};
 }
 
+// Whether a file's name ends in one of the decoder's extensions, in any case.
+bool HasImageExtension(const fs::path& name) {
+  std::string extension = Utf8Of(name.extension()) + " ";
+  for (char& c : extension) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return extension.size() > 1 &&
+         std::string_view(TARVELO_SOURCE_EXTENSIONS).find(extension) != std::string::npos;
+}
+
 // The image files below `directory`, relative to it, sorted; directories that
 // cannot be read are entries with their reason.
 void Walk(const fs::path& directory, const fs::path& below,
@@ -33,7 +44,7 @@ void Walk(const fs::path& directory, const fs::path& below,
     const fs::path name = below / it->path().filename();
     if (fs::is_directory(status)) {
       here.emplace_back(name, "/");  // walked below, in order
-    } else if (HasImageExtension(Utf8Of(name))) {
+    } else if (HasImageExtension(name)) {
       here.emplace_back(name, "");
     }
   }
@@ -58,17 +69,6 @@ fs::path KeptPath(const fs::path& source) {
 }
 
 }  // namespace
-
-bool HasImageExtension(const std::string& source) {
-  const std::size_t dot = source.rfind('.');
-  if (dot == std::string::npos || source.find('/', dot) != std::string::npos) {
-    return false;
-  }
-  std::string extension = source.substr(dot) + " ";
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return std::string_view(TARVELO_SOURCE_EXTENSIONS).find(extension) != std::string_view::npos;
-}
 
 bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
   if (!update) {

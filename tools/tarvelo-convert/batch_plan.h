@@ -45,7 +45,4 @@ std::string DirectoriesOf(const std::string& relative);
 // its source.
 bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update);
 
-// Whether `source` names an image file by its extension (any case).
-bool HasImageExtension(const std::string& source);
-
 }  // namespace tarvelo::cli
