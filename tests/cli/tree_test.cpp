@@ -192,6 +192,29 @@ TEST_F(Tree, AnOutputDirectoryReplacedByALinkMidBatchRedirectsNothing) {
   EXPECT_EQ(FilesBelow("moved").size(), 4U);
 }
 
+// -o is opened as the library opens a destination's directory: a link that another
+// user planted in a sticky directory is not followed, whatever the system's setting.
+TEST_F(Tree, AnOutputDirectoryLinkPlantedInASharedDirectoryIsNotFollowed) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs a link owned by another user";
+  }
+  fs::create_directory(dir_.path() / "sticky");
+  fs::permissions(dir_.path() / "sticky", fs::perms::all | fs::perms::sticky_bit);
+  fs::create_directory(dir_.path() / "victim");
+  fs::create_directory_symlink(dir_.path() / "victim", dir_.path() / "sticky" / "out");
+  ASSERT_EQ(lchown(dir_.File("sticky/out").c_str(), 65534, 65534), 0);
+  const ToolResult result = RunTool({"--to", "tga", "-o", dir_.File("sticky/out"), dir_.File("in/a.png")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("sticky/out") +
+                            ": cannot open the output directory: Permission denied\n");
+  EXPECT_TRUE(FilesBelow("victim").empty());
+  // A link of this user's own, or in a directory that is not shared, is followed.
+  ASSERT_EQ(lchown(dir_.File("sticky/out").c_str(), geteuid(), getegid()), 0);
+  fs::create_directory_symlink("sticky/out", dir_.path() / "mine");
+  EXPECT_EQ(RunTool({"--to", "tga", "-o", dir_.File("mine"), dir_.File("in/a.png")}).exit_code, 0);
+  EXPECT_EQ(FilesBelow("victim"), std::vector<std::string>{"a.tga"});
+}
+
 // Standard output on a pseudo-terminal.
 ToolResult RunOnTerminal(const std::vector<std::string>& arguments, std::string* shown) {
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
