@@ -264,6 +264,8 @@ TEST_F(Tree, UsageMistakesAreNamedInTheToolsWords) {
       {{"-r", a, dir_.File("a.tga")}, "-r needs -o DIR"},
       {{"--update", "--skip-existing", a, dir_.File("a.tga")}, "cannot be used together"},
       {{a, dir_.File("a.tga"), "--to"}, "tarvelo-convert: --to needs a value after it (see --help)\n"},
+      {{"--to", "tga", "--to", "bmp", a, dir_.File("a.tga")},
+       "tarvelo-convert: --to is given more than once"},
   };
   for (const auto& [arguments, message] : cases) {
     const ToolResult result = RunTool(arguments);

@@ -297,8 +297,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                        "Print the version and exit");
   app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
     std::string text = error.what();
-    if (error.get_name() == "ArgumentMismatch") {  // "--to: 1 required TEXT missing"
-      text = text.substr(0, text.find(':')) + " needs a value after it";
+    if (error.get_name() == "ArgumentMismatch") {  // "--to: 1 required TEXT missing", "At Most 1..."
+      const bool missing = text.ends_with("missing");
+      text =
+          text.substr(0, text.find(':')) + (missing ? " needs a value after it" : " is given more than once");
     }
     return "tarvelo-convert: " + text + " (see --help)\n";
   });
