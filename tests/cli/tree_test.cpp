@@ -56,6 +56,10 @@ TEST_F(Tree, RecursiveKeepsTheTreeChoosesImagesByNameAndFollowsNoDirectoryLink) 
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "converted 3 of 3 files, 0 failed\n");
   EXPECT_EQ(FilesBelow("out/new"), (std::vector<std::string>{"a.tga", "sub/b.tga", "sub/deep/c.tga"}));
+  // A rerun leaves the tree's outputs alone.
+  const ToolResult again =
+      RunTool({"-r", "--skip-existing", "--to", "tga", "-o", dir_.File("out/new"), dir_.File("in")});
+  EXPECT_EQ(again.out, "converted 0 of 3 files, 3 skipped, 0 failed\n");
   // A directory without -r is refused by name, the other sources converted.
   const ToolResult plain =
       RunTool({"--to", "tga", "-o", dir_.File("out"), dir_.File("in"), dir_.File("in/a.png")});
