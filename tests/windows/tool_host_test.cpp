@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TarveloConvert.h"
@@ -201,6 +202,28 @@ TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageErrorUnlessRecursiveMakesIt) 
       RunTool(tool_, {L"-r", L"--to", L"tga", L"-o", In(L"\u7121\u3044"), In(L"tree")}, directory_);
   EXPECT_EQ(tree.exit_code, 0U) << tree.errors;
   EXPECT_EQ(ReadWideFile(In(L"\u7121\u3044\\\u6728\\two.tga")), LibraryConversion(rgba_, TARVELO_LAYOUT_TGA));
+}
+
+// A batch holds -o open without delete sharing: while it runs, the directory
+// cannot be renamed, so nothing can be put in its place.
+TEST_F(ToolHostTest, TheOutputDirectoryCannotBeRenamedWhileABatchRuns) {
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_SLOW_MARKER", L"slow-");
+  const std::wstring output = In(L"out");
+  ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+  WriteWideFile(In(L"slow-a.png"), rgb_);
+  WriteWideFile(In(L"b.png"), rgb_);
+  ToolRun run;
+  std::thread batch([&] {
+    run = RunTool(hooked_tool_,
+                  {L"--to", L"tga", L"-o", output, L"-j", L"1", In(L"slow-a.png"), In(L"b.png")}, directory_);
+  });
+  Sleep(1000);
+  const BOOL renamed = MoveFileW(output.c_str(), In(L"moved").c_str());
+  batch.join();
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_SLOW_MARKER", nullptr);
+  EXPECT_FALSE(renamed);
+  EXPECT_EQ(run.exit_code, 0U) << run.errors;
+  EXPECT_EQ(ReadWideFile(output + L"\\b.tga"), LibraryConversion(rgb_, TARVELO_LAYOUT_TGA));
 }
 
 // A worker that crashes and one that hangs cost their own file only; with one
