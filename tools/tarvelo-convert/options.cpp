@@ -93,8 +93,9 @@ const char* const kFooter =
     "Each failure is one line on stderr: \"tarvelo-convert: FILE: REASON\".\n"
     "Put -- before sources whose names begin with '-'.\n"
     "\n"
-    "Exit status: 0 every file converted (or skipped), 1 some file failed or the output\n"
-    "could not be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
+    "Exit status: 0 every file converted (or skipped), 1 some file failed, the run could\n"
+    "not start (two sources for one output, stdout a terminal) or the output could not\n"
+    "be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
 
 bool IsStdout(const std::string& destination) {
   return destination == kStdio || destination == "/dev/stdout";
