@@ -276,7 +276,8 @@ TEST_F(ToolHostTest, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
       << run.errors;
   EXPECT_NE(run.errors.find("f106-hang-me.png: timed out after 2 s"), std::string::npos) << run.errors;
   EXPECT_NE(std::string(run.output.begin(), run.output.end()).find("converted 38 of 40 files, 2 failed"),
-            std::string::npos);
+            std::string::npos)
+      << std::string(run.output.begin(), run.output.end()) << run.errors;
   const Bytes expected = LibraryConversion(rgb_, TARVELO_LAYOUT_TGA);
   for (int i = 0; i < kFiles; ++i) {
     const std::wstring converted = output + L"\\" + names[static_cast<std::size_t>(i)] + L".tga";
