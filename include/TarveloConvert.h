@@ -234,6 +234,11 @@ typedef struct TarveloOutput {
   size_t size;
 } TarveloOutput;
 
+/* The file name extensions of the formats the decoder reads, each with its dot and
+ * followed by a space; what a program that picks image files out of a directory by
+ * name should look for (the decoder itself recognises a source by its contents). */
+#define TARVELO_SOURCE_EXTENSIONS ".jpg .jpeg .jpe .png .bmp .gif .psd .pic .pnm .ppm .pgm .hdr .tga "
+
 /* What TarveloReadInfo reports. */
 typedef struct TarveloImageInfo {
   int width;          /* pixels, > 0 */

@@ -84,9 +84,9 @@ TEST(SingleFile, ToOverridesTheExtension) {
   const TempDir dir;
   const std::string source = dir.File("f.jpg");
   ASSERT_TRUE(WriteJpeg(source, MakeTestImage(6, 3, 3), 90));
-  ASSERT_EQ(RunTool({"--to", "bmp", source, dir.File("a.tga")}).exit_code, 0);
+  ASSERT_EQ(RunTool({"--to", "bmp", source, dir.File("a.out")}).exit_code, 0);
   ASSERT_EQ(RunTool({source, dir.File("b.png"), "--to=TGA"}).exit_code, 0);
-  EXPECT_EQ(ReadFileBytes(dir.File("a.tga")), LibraryOutput(source, TARVELO_LAYOUT_BMP));
+  EXPECT_EQ(ReadFileBytes(dir.File("a.out")), LibraryOutput(source, TARVELO_LAYOUT_BMP));
   EXPECT_EQ(ReadFileBytes(dir.File("b.png")), LibraryOutput(source, TARVELO_LAYOUT_TGA));
 }
 

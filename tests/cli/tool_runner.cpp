@@ -85,6 +85,9 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const ToolSettings
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   posix_spawn_file_actions_adddup2(&actions, err_write.get(), STDERR_FILENO);
+  if (!settings.working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, settings.working_directory.c_str());
+  }
   for (const int fd : {out_read.get(), out_write.get(), err_read.get(), err_write.get()}) {
     posix_spawn_file_actions_addclose(&actions, fd);
   }

@@ -19,6 +19,7 @@ struct ToolSettings {
   bool hooked = false;  // the tests' copy with the fault hooks instead of the tool that is installed
   std::string stdin_path = "/dev/null";  // the file the tool reads as stdin
   std::string stdout_path{};             // stdout into this file instead of `out`
+  std::string working_directory{};       // the tool's, instead of ours
   // Sends `signal_number` to the tool once `signal_when_exists` exists (checked
   // every few milliseconds), e.g. once a batch has written its first output.
   std::string signal_when_exists{};

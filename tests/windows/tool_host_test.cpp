@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TarveloConvert.h"
@@ -187,13 +188,42 @@ TEST_F(ToolHostTest, LayoutNamesAreTheLibrarysAndDashOIsADirectory) {
   EXPECT_FALSE(WideFileExists(In(L"out.bmp")));
 }
 
-// -o checks its directory by its UTF-16 name, with the usual message.
-TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageError) {
+// -o checks its directory by its UTF-16 name; -r makes it and the tree below it.
+TEST_F(ToolHostTest, MissingOutputDirectoryIsAUsageErrorUnlessRecursiveMakesIt) {
   WriteWideFile(In(L"one.png"), rgb_);
   const ToolRun run =
       RunTool(tool_, {L"--to", L"tga", L"-o", In(L"\u7121\u3044"), In(L"one.png")}, directory_);
   EXPECT_EQ(run.exit_code, 2U);
-  EXPECT_NE(run.errors.find("Directory does not exist: "), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("no such directory; create it"), std::string::npos) << run.errors;
+  ASSERT_TRUE(CreateDirectoryW(In(L"tree").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(In(L"tree\\\u6728").c_str(), nullptr));
+  WriteWideFile(In(L"tree\\\u6728\\two.png"), rgba_);
+  const ToolRun tree =
+      RunTool(tool_, {L"-r", L"--to", L"tga", L"-o", In(L"\u7121\u3044"), In(L"tree")}, directory_);
+  EXPECT_EQ(tree.exit_code, 0U) << tree.errors;
+  EXPECT_EQ(ReadWideFile(In(L"\u7121\u3044\\\u6728\\two.tga")), LibraryConversion(rgba_, TARVELO_LAYOUT_TGA));
+}
+
+// A batch holds -o open without delete sharing: while it runs, the directory
+// cannot be renamed, so nothing can be put in its place.
+TEST_F(ToolHostTest, TheOutputDirectoryCannotBeRenamedWhileABatchRuns) {
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_SLOW_MARKER", L"slow-");
+  const std::wstring output = In(L"out");
+  ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+  WriteWideFile(In(L"slow-a.png"), rgb_);
+  WriteWideFile(In(L"b.png"), rgb_);
+  ToolRun run;
+  std::thread batch([&] {
+    run = RunTool(hooked_tool_,
+                  {L"--to", L"tga", L"-o", output, L"-j", L"1", In(L"slow-a.png"), In(L"b.png")}, directory_);
+  });
+  Sleep(1000);
+  const BOOL renamed = MoveFileW(output.c_str(), In(L"moved").c_str());
+  batch.join();
+  SetEnvironmentVariableW(L"TARVELO_TOOL_TEST_SLOW_MARKER", nullptr);
+  EXPECT_FALSE(renamed);
+  EXPECT_EQ(run.exit_code, 0U) << run.errors;
+  EXPECT_EQ(ReadWideFile(output + L"\\b.tga"), LibraryConversion(rgb_, TARVELO_LAYOUT_TGA));
 }
 
 // A worker that crashes and one that hangs cost their own file only; with one
@@ -246,7 +276,8 @@ TEST_F(ToolHostTest, CrashAndHangInTheMiddleOfARunCostOnlyTheirFile) {
       << run.errors;
   EXPECT_NE(run.errors.find("f106-hang-me.png: timed out after 2 s"), std::string::npos) << run.errors;
   EXPECT_NE(std::string(run.output.begin(), run.output.end()).find("converted 38 of 40 files, 2 failed"),
-            std::string::npos);
+            std::string::npos)
+      << std::string(run.output.begin(), run.output.end()) << run.errors;
   const Bytes expected = LibraryConversion(rgb_, TARVELO_LAYOUT_TGA);
   for (int i = 0; i < kFiles; ++i) {
     const std::wstring converted = output + L"\\" + names[static_cast<std::size_t>(i)] + L".tga";

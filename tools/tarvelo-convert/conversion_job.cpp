@@ -6,9 +6,22 @@
 
 namespace tarvelo::cli {
 
+namespace {
+std::string g_held;
+std::string g_shown;
+}  // namespace
+
+void ShowHeldDirectoryAs(const std::string& held, const std::string& shown) {
+  g_held = held;
+  g_shown = shown;
+}
+
 std::string DisplayedPath(const std::string& path, bool is_source) {
   if (path == kStdio) {
     return is_source ? "(standard input)" : "(standard output)";
+  }
+  if (!is_source && !g_held.empty() && path.starts_with(g_held)) {
+    return g_shown + path.substr(g_held.size());
   }
   return path;
 }

@@ -23,7 +23,10 @@ struct ConversionOutcome {
   std::string reason;
 };
 
-// How failure lines name a file: '-' as "(standard input)" or "(standard output)".
+// How failure lines name a file: '-' as "(standard input)" or "(standard output)",
+// and a file below the batch's output directory, which the tool reaches through
+// `held` ("/proc/self/fd/N/"), as below `shown` (the directory as the user named it).
+void ShowHeldDirectoryAs(const std::string& held, const std::string& shown);
 std::string DisplayedPath(const std::string& path, bool is_source);
 
 // The outcome the library's status stands for, e.g. "source unreadable: can't fopen".

@@ -44,8 +44,11 @@ std::vector<std::string> SplitFileList(const std::string& text, bool null_separa
     if (end == std::string::npos) {
       end = text.size();
     }
-    if (end > start) {
-      paths.emplace_back(text, start, end - start);
+    // A list written on Windows ends its lines in CR LF.
+    const std::size_t length =
+        end - start - (!null_separated && end > start && text[end - 1] == '\r' ? 1 : 0);
+    if (length > 0) {
+      paths.emplace_back(text, start, length);
     }
     start = end + 1;
   }

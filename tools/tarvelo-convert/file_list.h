@@ -9,8 +9,8 @@ namespace tarvelo::cli {
 
 // The paths of a --files-from list: one a line, or separated by NUL bytes when
 // `null_separated` (as `find -print0` writes them, for names that hold a newline).
-// Empty entries are skipped; a line's trailing carriage return is kept, as it may
-// be part of a name. "-" reads standard input.
+// Empty entries are skipped; a line's trailing carriage return is part of its end
+// (CR LF, as Windows writes lists). "-" reads standard input.
 struct FileList {
   std::vector<std::string> paths;
   std::string error;       // non-empty: the list could not be read, and why

@@ -19,17 +19,6 @@ constexpr int kUsageError = 2;
 constexpr std::size_t kMaxJobs = 1024;
 constexpr unsigned kMaxTimeoutSeconds = 86400;
 
-// The tool's names are UTF-8 (CLI11's own check would read them in the ANSI code
-// page on Windows). Same messages as CLI::ExistingDirectory.
-const CLI::Validator kExistingDirectory(
-    [](std::string& name) -> std::string {
-      if (IsDirectory(name)) {
-        return {};
-      }
-      return (PathExists(name) ? "Directory is actually a file: " : "Directory does not exist: ") + name;
-    },
-    "DIR");
-
 // --to takes whatever layout names the library knows.
 const CLI::Validator kLayoutName(
     [](std::string& name) -> std::string {
@@ -56,7 +45,7 @@ std::string Description() {
              "Converts images into uncompressed TGA or 24-bit BMP files.\n"
              "\n"
              "Single file: SOURCE is converted into DEST. DEST's extension (.tga or .bmp, any case)\n"
-             "chooses the layout unless --to names it. SOURCE '-' reads standard input; DEST '-'\n"
+             "chooses the layout; --to names it for other names. SOURCE '-' reads standard input; DEST '-'\n"
              "(or /dev/stdout) writes standard output and needs --to. Nothing is written to\n"
              "standard output unless the source decoded. A pipe cannot be taken back: if writing\n"
              "to it fails part way (a full disk), the reader has received a short stream and the\n"
@@ -64,16 +53,25 @@ std::string Description() {
              "it ends any filter, quietly, by SIGPIPE (status 141 in the shell; 1 on Windows).\n"
              "\n"
              "Batch (-o DIR): each SOURCE is converted into DIR/<stem>.tga or DIR/<stem>.bmp, the\n"
-             "stem being SOURCE's file name without its last extension. Several files are converted\n"
-             "at once (-j), failures do not stop the batch, progress is shown while stderr is a\n"
-             "terminal, and a summary line ends the run. A SOURCE with the same stem as an earlier\n"
-             "one (also across a whole --files-from list) would overwrite its output: it is not\n"
-             "converted and counts as failed. Interrupted (SIGINT, SIGTERM), the batch hands out no\n"
-             "more files, lets those being converted finish for up to ") +
+             "stem being SOURCE's file name without its last extension; with -r a directory SOURCE\n"
+             "stands for the image files below it (chosen by their extensions; links to directories\n"
+             "not followed), written into the same tree under DIR; with --parents each SOURCE keeps\n"
+             "its own path under DIR, as cp --parents does. Both create the directories they need.\n"
+             "Two sources that would write one output stop the batch before anything is written.\n"
+             "DIR is opened once: the batch writes only below it, whatever is renamed meanwhile.\n"
+             "Several files are converted at once (-j), failures do not stop the batch, progress is\n"
+             "shown while stderr is a terminal, and a summary line ends the run. Interrupted\n"
+             "(SIGINT, SIGTERM), the batch hands out no more files, lets those being converted\n"
+             "finish for up to ") +
          std::to_string(kInterruptGraceSeconds) +
          " s, then stops the rest\n"
-         "(leaving no partial file), prints the summary with the files not done and exits with\n"
-         "130 or 143.\n"
+         "(leaving no partial file), prints the summary with the files not done and exits\n"
+         "with 130 or 143.\n"
+         "\n"
+         "Streams: standard output carries the image (DEST '-'; never a terminal unless -f), or\n"
+         "else the -v and --dry-run lines and the summary; standard error carries failures,\n"
+         "warnings and the progress line, and the -v lines and summary when stdout carries the\n"
+         "image.\n"
          "\n"
          "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
          "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
@@ -95,8 +93,9 @@ const char* const kFooter =
     "Each failure is one line on stderr: \"tarvelo-convert: FILE: REASON\".\n"
     "Put -- before sources whose names begin with '-'.\n"
     "\n"
-    "Exit status: 0 every file converted (or skipped), 1 some file failed or the output\n"
-    "could not be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
+    "Exit status: 0 every file converted (or skipped), 1 some file failed, the run could\n"
+    "not start (two sources for one output, stdout a terminal) or the output could not\n"
+    "be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
 
 bool IsStdout(const std::string& destination) {
   return destination == kStdio || destination == "/dev/stdout";
@@ -109,8 +108,25 @@ struct Parsed {
   bool null_separated = false;
   bool quiet = false;
   bool verbose = false;
-  bool jobs_given = false;
+  std::string jobs;
+  std::string timeout;
+  std::string max_pixels;
 };
+
+// A count option's value, in the tool's words when it is none.
+uint64_t CountOf(const std::string& text, const char* option, const char* what, uint64_t most) {
+  uint64_t value = 0;
+  bool digits = !text.empty() && text.size() < 21;
+  for (const char c : text) {
+    digits = digits && c >= '0' && c <= '9';
+    value = digits ? value * 10 + static_cast<uint64_t>(c - '0') : 0;
+  }
+  if (!digits || value < 1 || value > most || (text.size() == 20 && text > "18446744073709551615")) {
+    throw CLI::ValidationError(std::string(option) + " takes " + what + " from 1 to " + std::to_string(most) +
+                               ", not '" + text + "'");
+  }
+  return value;
+}
 
 // Not a usage error: the command was right, its input too much to read.
 struct InputTooLarge : std::runtime_error {
@@ -137,7 +153,7 @@ void ResolveBatch(const Parsed& parsed, Options* options) {
       throw CLI::ValidationError("'-' (standard input) can only be the SOURCE of a single conversion");
     }
   }
-  if (options->sources.size() == 2 && parsed.files_from.empty()) {
+  if (options->sources.size() == 2 && parsed.files_from.empty() && !options->recursive) {
     const std::string& second = options->sources[1];
     if (LayoutFromDestination(second) && !PathExists(second)) {
       options->warnings.push_back("-o makes every name a SOURCE: " + second +
@@ -147,8 +163,11 @@ void ResolveBatch(const Parsed& parsed, Options* options) {
 }
 
 void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& forced, Options* options) {
-  if (!parsed.files_from.empty()) {
-    throw CLI::ValidationError("--files-from needs -o DIR");
+  if (!parsed.files_from.empty() || options->recursive || options->parents) {
+    throw CLI::ValidationError(std::string(!parsed.files_from.empty() ? "--files-from"
+                                           : options->recursive       ? "-r"
+                                                                      : "--parents") +
+                               " needs -o DIR, the directory to write into");
   }
   if (parsed.paths.empty()) {
     throw CLI::ValidationError("no SOURCE given");
@@ -164,28 +183,46 @@ void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& for
     throw CLI::ValidationError("writing to standard output needs --to tga or --to bmp");
   }
   const std::optional<TarveloLayout> layout = forced ? forced : LayoutFromDestination(parsed.paths[1]);
+  const std::string& dest = parsed.paths[1];
+  if (!layout && (IsDirectory(dest) || dest.back() == '/')) {
+    throw CLI::ValidationError(dest + " is a directory: to write into it use -o " + dest +
+                               " --to tga|bmp SOURCE...; SOURCE DEST names the file to write");
+  }
   if (!layout) {
-    throw CLI::ValidationError("cannot tell the layout from '" + parsed.paths[1] +
+    throw CLI::ValidationError("cannot tell the layout from '" + dest +
                                "': name it .tga or .bmp, or use --to tga|bmp");
   }
+  const std::optional<TarveloLayout> named = LayoutFromDestination(dest);
+  if (named.value_or(*layout) != *layout) {
+    throw CLI::ValidationError("--to " + parsed.forced_layout + " would write another layout than " + dest +
+                               "'s extension says: drop --to, or name the file for the layout");
+  }
   options->layout = *layout;
-  if (parsed.jobs_given) {
+  if (!parsed.jobs.empty()) {
     options->warnings.push_back("-j has no effect on a single conversion (SOURCE DEST)");
   }
 }
 
-// -o must name a directory that exists. Checked here rather than by CLI11, which
-// cannot see the sources: "-o out.tga" with one source is a compiler's habit for
-// naming the output file, and gets a word on how to do that.
-void CheckOutputDirectory(const Parsed& parsed, std::string directory) {
-  const std::string problem = kExistingDirectory(directory);
-  if (problem.empty()) {
+// -o must name a directory that exists, unless -r or --parents may make it. Checked
+// here rather than by CLI11, which cannot see the sources: "-o out.tga" with one
+// source is a compiler's habit for naming the output file, and gets a word on how
+// to do that.
+void CheckOutputDirectory(const Parsed& parsed, const Options& options) {
+  const std::string& directory = options.output_directory;
+  if (IsDirectory(directory)) {
     return;
   }
   if (parsed.paths.size() == 1 && parsed.files_from.empty() && LayoutFromDestination(directory)) {
     throw CLI::ValidationError("-o names an output directory; to convert one file give SOURCE DEST");
   }
-  throw CLI::ValidationError("--output-dir: " + problem);
+  if (PathExists(directory)) {
+    throw CLI::ValidationError("-o " + directory +
+                               " is a file, not a directory: name a directory to write into");
+  }
+  if (!options.recursive && !options.parents) {
+    throw CLI::ValidationError("-o " + directory + ": no such directory; create it (mkdir -p " + directory +
+                               "), or let -r or --parents create it");
+  }
 }
 
 // Settles the mode and the layout; throws CLI::ValidationError on a usage error.
@@ -201,12 +238,25 @@ void Resolve(const Parsed& parsed, Options* options) {
   }
   const std::optional<TarveloLayout> forced =
       parsed.forced_layout.empty() ? std::nullopt : LayoutFromName(parsed.forced_layout);
+  if (options->skip_existing && options->update) {
+    throw CLI::ValidationError("--skip-existing and --update cannot be used together");
+  }
   options->batch = !options->output_directory.empty();
+  if (!parsed.jobs.empty()) {
+    options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs);
+  }
+  if (!parsed.timeout.empty()) {
+    options->timeout_seconds =
+        static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds));
+  }
+  if (!parsed.max_pixels.empty()) {
+    options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX);
+  }
   if (!options->batch) {
     ResolveSingle(parsed, forced, options);
     return;
   }
-  CheckOutputDirectory(parsed, options->output_directory);
+  CheckOutputDirectory(parsed, *options);
   if (!forced.has_value()) {
     throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
   }
@@ -247,7 +297,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.set_version_flag("--version", std::string("tarvelo-convert ") + ToolVersion(),
                        "Print the version and exit");
   app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
-    return std::string("tarvelo-convert: ") + error.what() + " (see --help)\n";
+    std::string text = error.what();
+    if (error.get_name() == "ArgumentMismatch") {  // "--to: 1 required TEXT missing", "At Most 1..."
+      const bool missing = text.ends_with("missing");
+      text =
+          text.substr(0, text.find(':')) + (missing ? " needs a value after it" : " is given more than once");
+    }
+    return "tarvelo-convert: " + text + " (see --help)\n";
   });
 
   Options options;
@@ -255,12 +311,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   Parsed parsed;
   app.add_option("SOURCE", parsed.paths, "SOURCE DEST, or the SOURCE files of a batch");
   app.add_option("--to", parsed.forced_layout,
-                 "Output layout; overrides DEST's extension; required with -o and for DEST '-'")
+                 "Output layout, for a DEST not named .tga or .bmp; required with -o and for DEST '-'")
       ->option_text("tga|bmp")
       ->check(kLayoutName);
   app.add_option("-o,--output-dir", options.output_directory,
-                 "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist)")
+                 "Batch: write DIR/<stem>.tga|bmp for each SOURCE (DIR must exist unless -r or --parents)")
       ->option_text("DIR");
+  app.add_flag("-r,--recursive", options.recursive,
+               "Batch: a directory SOURCE stands for the image files below it, its tree kept under DIR");
+  app.add_flag("--parents", options.parents, "Batch: keep each SOURCE's own path under DIR, as cp --parents");
   app.add_option("--files-from", parsed.files_from,
                  "Batch: also convert the files listed in FILE, one a line ('-': standard input)")
       ->option_text("FILE");
@@ -268,27 +327,29 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                "The --files-from list is separated by NUL bytes (find -print0)");
   app.add_flag("--skip-existing", options.skip_existing,
                "Leave outputs that already exist alone; they are counted as skipped");
-  CLI::Option* jobs = app.add_option("-j,--jobs", options.jobs,
-                                     "Batch: files converted at once (default: the number of cores, " +
-                                         std::to_string(options.jobs) + " here)")
-                          ->option_text("N")
-                          ->check(CLI::Range(std::size_t{1}, kMaxJobs));
-  app.add_option("--timeout", options.timeout_seconds,
+  app.add_flag("--update", options.update,
+               "Convert only where the output is missing or older than its source; others are skipped");
+  app.add_flag("-n,--dry-run", options.dry_run,
+               "Print what would be converted to where and every refusal; write nothing");
+  app.add_flag("-f,--force", options.force,
+               "Write image bytes to standard output even when it is a terminal");
+  app.add_option("-j,--jobs", parsed.jobs,
+                 "Batch: files converted at once, 1 to 1024 (default: the number of cores, " +
+                     std::to_string(options.jobs) + " here)")
+      ->option_text("N");
+  app.add_option("--timeout", parsed.timeout,
                  "Time limit per file in seconds, 1 to 86400 (default: " +
                      std::to_string(kDefaultTimeoutSeconds) + " in a batch, none for SOURCE DEST)")
-      ->option_text("SECONDS")
-      ->check(CLI::Range(1U, kMaxTimeoutSeconds));
-  app.add_option("--max-pixels", options.max_pixels,
+      ->option_text("SECONDS");
+  app.add_option("--max-pixels", parsed.max_pixels,
                  "Largest source to decode, in pixels (width x height); default: the library's cap")
-      ->option_text("N")
-      ->check(CLI::Range(uint64_t{1}, UINT64_MAX));
+      ->option_text("N");
   app.add_flag("-q,--quiet", parsed.quiet, "Report failures only (no progress, no summary)");
   app.add_flag("-v,--verbose", parsed.verbose, "Also report each file converted or skipped");
 
   try {
     app.parse(argc, argv);
     RefuseUnknownOptions(app);
-    parsed.jobs_given = jobs->count() > 0;
     Resolve(parsed, &options);
   } catch (const InputTooLarge& error) {
     (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());

@@ -38,6 +38,11 @@ struct Options {
   unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
   uint64_t max_pixels = 0;       // 0: the library's decoded-size cap
   bool skip_existing = false;
+  bool update = false;     // --update: only where the output is missing or older than its source
+  bool dry_run = false;    // -n: say what would be converted, write nothing
+  bool force = false;      // -f: image bytes may go to a terminal
+  bool recursive = false;  // -r
+  bool parents = false;    // --parents
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> warnings;  // printed before the run, each on its own line
 };

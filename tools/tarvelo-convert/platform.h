@@ -24,13 +24,24 @@ std::vector<std::string> ToolArguments(int argc, char** argv);
 
 // The CPUs this process may run on.
 std::size_t CoreCount();
-bool StandardErrorIsTerminal();
+// Whether standard output (1) or standard error (2) is a terminal.
+bool IsTerminal(int fd);
 // True when `path` names anything (a file, a directory, a dangling link).
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 // A descriptor for reading `path`, or -1 (errno set); CloseFile closes it.
 int OpenForReading(const std::string& path);
 void CloseFile(int fd);
+
+// A batch's output directory, held open while the batch runs so that renaming it or
+// putting a link in its place redirects nothing: the prefix that names files below
+// it ("/proc/self/fd/N/" on Linux, the directory's name and "/" elsewhere; Windows
+// holds it without delete sharing, so it cannot be renamed or replaced). Empty, with
+// errno set, when it cannot be opened.
+std::string HoldOutputDirectory(const std::string& path);
+// Creates the directories of `relative` ("a/b") below the held directory, one at a
+// time and never through a link. 0 or an errno.
+int MakeDirectoriesBelow(const std::string& relative);
 
 // The reader of standard output went away (| head -c 10): the tool ends as any
 // filter does, quietly, by SIGPIPE (which it otherwise ignores); Windows has no such

@@ -41,7 +41,7 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 bool PathExists(const std::string& path) {
   struct stat status {};
@@ -56,6 +56,88 @@ bool IsDirectory(const std::string& path) {
 int OpenForReading(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }
 
 void CloseFile(int fd) { (void)close(fd); }
+
+namespace {
+
+int g_output_directory = -1;
+constexpr int kHeldFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kMaxLinks = 40;  // as the kernel counts them
+
+// Opens the directory `path` (relative to `start`) one component at a time,
+// following a link only where the kernel's link protection would, whatever the
+// system's setting, as the library walks a destination: not a link in a sticky
+// world-writable directory owned by neither this user nor that directory's owner.
+int OpenProtected(int start, const std::string& path, int links) {
+  int directory = openat(start, path.starts_with('/') ? "/" : ".", kHeldFlags);
+  for (std::size_t at = 0; directory >= 0 && at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    at = end + 1;
+    if (name.empty() || name == ".") {
+      continue;
+    }
+    int next = openat(directory, name.c_str(), kHeldFlags | O_NOFOLLOW);
+    int error = errno;
+    struct stat link {};
+    struct stat holder {};
+    if (next < 0 && fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode) && fstat(directory, &holder) == 0) {
+      const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
+      std::array<char, PATH_MAX> target{};
+      const ssize_t length = readlinkat(directory, name.c_str(), target.data(), target.size());
+      if (shared && link.st_uid != geteuid() && link.st_uid != holder.st_uid) {
+        error = EACCES;
+      } else if (length <= 0 || static_cast<std::size_t>(length) == target.size() || links >= kMaxLinks) {
+        error = ELOOP;
+      } else {
+        next =
+            OpenProtected(directory, std::string(target.data(), static_cast<std::size_t>(length)), links + 1);
+        error = errno;
+      }
+    }
+    close(directory);
+    directory = next;
+    errno = error;
+  }
+  return directory;
+}
+
+}  // namespace
+
+std::string HoldOutputDirectory(const std::string& path) {
+  g_output_directory = OpenProtected(AT_FDCWD, path, 0);
+  if (g_output_directory < 0) {
+    return {};
+  }
+  const std::string via = "/proc/self/fd/" + std::to_string(g_output_directory);
+  return access(via.c_str(), X_OK) == 0 ? via + "/" : path + "/";
+}
+
+int MakeDirectoriesBelow(const std::string& relative) {
+  int directory = g_output_directory;
+  int error = 0;
+  for (std::size_t start = 0; start < relative.size() && error == 0;) {
+    const std::size_t end = std::min(relative.find('/', start), relative.size());
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = errno;
+    }
+    const int next =
+        error != 0 ? -1 : openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && error == 0) {
+      error = errno == ENOENT ? ENOENT : ENOTDIR;  // a file or a link is in its place
+    }
+    if (directory != g_output_directory) {
+      close(directory);
+    }
+    directory = next;
+  }
+  if (directory >= 0 && directory != g_output_directory) {
+    close(directory);
+  }
+  return error;
+}
 
 void EndAtBrokenPipe() {
   (void)std::signal(SIGPIPE, SIG_DFL);

@@ -100,7 +100,7 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-bool StandardErrorIsTerminal() { return _isatty(2) != 0; }
+bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -114,6 +114,40 @@ int OpenForReading(const std::string& path) {
 }
 
 void CloseFile(int fd) { (void)_close(fd); }
+
+namespace {
+std::string g_output_directory;  // with its "/"
+}  // namespace
+
+std::string HoldOutputDirectory(const std::string& path) {
+  // Held for the rest of the run without delete sharing: no one can rename it.
+  const HANDLE held =
+      CreateFileW(WideFromUtf8(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    errno = ENOENT;
+    return {};
+  }
+  g_output_directory = path + "/";
+  return g_output_directory;
+}
+
+int MakeDirectoriesBelow(const std::string& relative) {
+  for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
+    const std::string made = g_output_directory + relative.substr(0, end);
+    (void)CreateDirectoryW(WideFromUtf8(made).c_str(), nullptr);
+    const DWORD attributes = Attributes(made);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      return ENOENT;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return ENOTDIR;  // a file or a link is in its place
+    }
+    if (end == std::string::npos) {
+      return 0;
+    }
+  }
+}
 
 void EndAtBrokenPipe() { std::_Exit(1); }
 

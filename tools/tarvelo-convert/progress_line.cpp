@@ -1,5 +1,6 @@
 #include "progress_line.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace tarvelo::cli {
@@ -25,6 +26,13 @@ void ProgressLine::Update(std::size_t done, std::size_t failed) {
   }
   (void)std::fprintf(stderr, "%starvelo-convert: %zu of %zu files done, %zu failed", kEraseLine, done, total_,
                      failed);
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  if (done > 0 && seconds > 0) {
+    const double rate = static_cast<double>(done) / seconds;
+    const auto left =
+        static_cast<unsigned long long>(std::llround(static_cast<double>(total_ - done) / rate));
+    (void)std::fprintf(stderr, ", %.1f files/s, %llu:%02llu left", rate, left / 60, left % 60);
+  }
   shown_ = true;
   drawn_ = true;
   last_drawn_ = now;

@@ -20,8 +20,8 @@ const char* SignalName(int signal_number) {
 
 }  // namespace
 
-RunReport::RunReport(Verbosity verbosity, std::size_t total, std::FILE* out)
-    : verbosity_(verbosity), total_(total), out_(out) {}
+RunReport::RunReport(Verbosity verbosity, std::size_t total, std::FILE* out, bool dry_run)
+    : verbosity_(verbosity), total_(total), out_(out), dry_run_(dry_run) {}
 
 void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcome) {
   if (!outcome.converted) {
@@ -31,7 +31,7 @@ void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcom
     return;
   }
   ++converted_;
-  if (verbosity_ == Verbosity::kVerbose) {
+  if (verbosity_ == Verbosity::kVerbose || dry_run_) {
     (void)std::fprintf(out_, "%s -> %s\n", DisplayedPath(job.source, true).c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
@@ -40,7 +40,8 @@ void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcom
 void RunReport::Skipped(const ConversionJob& job) {
   ++skipped_;
   if (verbosity_ == Verbosity::kVerbose) {
-    (void)std::fprintf(out_, "%s: skipped, %s exists\n", job.source.c_str(), job.destination.c_str());
+    (void)std::fprintf(out_, "%s: skipped, %s exists\n", job.source.c_str(),
+                       DisplayedPath(job.destination, false).c_str());
   }
 }
 
@@ -48,7 +49,8 @@ void RunReport::PrintSummary(int interrupted_by) {
   if (verbosity_ == Verbosity::kQuiet && interrupted_by == 0) {
     return;
   }
-  std::string line = "converted " + std::to_string(converted_) + " of " + std::to_string(total_) + " files, ";
+  std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
+                     std::to_string(total_) + " files, ";
   if (skipped_ > 0) {
     line += std::to_string(skipped_) + " skipped, ";
   }

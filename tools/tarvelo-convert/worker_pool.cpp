@@ -167,8 +167,8 @@ void WorkerPool::Collect(Slot* slot) {
     }
     // A worker's word alone does not make a file converted: its output must be there.
     if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
-      finish_(job_index,
-              FailedSource(job, "worker reported success but left no output at " + job.destination));
+      finish_(job_index, FailedSource(job, "worker reported success but left no output at " +
+                                               DisplayedPath(job.destination, false)));
     } else {
       finish_(job_index, OutcomeOfStatus(job, reply.status, reply.detail));
     }

@@ -1,0 +1,52 @@
+# --help, the man page, the bash completion and the README's option table name the
+# same options, and the man page lists the exit codes.
+separate_arguments(emulator UNIX_COMMAND "${TOOL_EMULATOR}")  # empty unless cross-built
+execute_process(COMMAND ${emulator} ${TOOL} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "--help failed: ${result}")
+endif()
+
+# The options named in `text` by the lines that `line_pattern` finds.
+function(options_in text line_pattern out)
+  string(REGEX MATCHALL "${line_pattern}" lines "${text}")
+  set(found "")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCHALL "[ ,`\"]--?[a-z0-9][a-z0-9-]*" names "${line}")
+    list(TRANSFORM names REPLACE "^[ ,`\"]" "")
+    list(APPEND found ${names})
+  endforeach()
+  list(REMOVE_DUPLICATES found)
+  list(SORT found)
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
+options_in("${help}" "\n  -[-a-z0-9,]*" help_options)
+file(READ ${MAN_PAGE} man)
+string(REPLACE "\\-" "-" man "${man}")  # roff writes a literal minus as \-
+options_in("${man}" "\\.TP\n\\.BR? [^\n]*" man_options)
+file(READ ${COMPLETION} completion)
+options_in("${completion}" "compgen -W \"--[^\"]*\"" completion_options)
+file(READ ${README} readme)
+options_in("${readme}" "\n\\| `-[^|]*" readme_options)
+foreach(document man completion readme)
+  if(NOT "${${document}_options}" STREQUAL "${help_options}")
+    message(FATAL_ERROR "the ${document} names ${${document}_options}\n--help names ${help_options}")
+  endif()
+endforeach()
+foreach(code 0 1 2)
+  if(NOT man MATCHES "\n\\.B ${code}\n")
+    message(FATAL_ERROR "the man page does not list exit status ${code}")
+  endif()
+endforeach()
+# --to=b completes whether bash splits the word at '=' or not.
+foreach(words "--to = b;3" "--to=b;1")
+  list(GET words 0 line)
+  list(GET words 1 index)
+  execute_process(COMMAND bash -c "source '${COMPLETION}'; COMP_WORDS=(tarvelo-convert ${line}); COMP_CWORD=${index}; _tarvelo_convert; echo \"\${COMPREPLY[*]}\""
+                  OUTPUT_VARIABLE offered OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT offered MATCHES "^(--to=)?bmp$")
+    message(FATAL_ERROR "the completion of '${line}' offers '${offered}'")
+  endif()
+endforeach()
+list(LENGTH help_options count)
+message(STATUS "--help, the man page, the completion and the README name the same ${count} options")
