@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints the Debian archive this machine's apt already uses (its first "debian"
 # entry, in either source format), so that the private apt set-ups of
-# scripts/windows-arm-sysroot.sh and scripts/wine-arm64.sh reach the same one.
+# scripts/debian-sources.sh and scripts/wine-arm64.sh reach the same one.
 set -euo pipefail
 mirror=$(sed -n 's|^URIs: *\([^ ]*/debian\)/\?$|\1|p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
 if [ -z "$mirror" ]; then

@@ -6,7 +6,7 @@
 # The compiler is Debian's arm-linux-gnueabi-gcc (installed by scripts/install-deps.sh),
 # which writes ARM-mode assembly; scripts/wince-cc.sh turns that into PE objects with
 # these tools. binutils is fetched with `apt-get source` through the private sources
-# list and state directory of scripts/windows-arm-sysroot.sh (the system's apt
+# list and state directory of scripts/debian-sources.sh (the system's apt
 # configuration is left alone), configured for arm-mingw32ce and built to
 #   ${XDG_CACHE_HOME:-~/.cache}/tarvelo-toolchains/KEY/arm-mingw32ce
 # where KEY names the binutils version and this recipe's number; the link
@@ -20,17 +20,7 @@ log() { printf '%s\n' "$*" >&2; }
 
 bash scripts/install-deps.sh gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev make xz-utils python3-pefile >&2
 
-apt_dir=$cache/apt
-mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc"
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(bash scripts/debian-mirror.sh) bookworm main" \
-  >"$apt_dir/etc/sources.list"
-apt_options=(-o "Dir::Etc::SourceList=$apt_dir/etc/sources.list" -o Dir::Etc::SourceParts=/dev/null
-             -o "Dir::State=$apt_dir/state" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1
-             -o APT::Sandbox::User=root)
-source_version() {
-  apt-cache "${apt_options[@]}" showsrc --only-source "$1" 2>/dev/null |
-    sed -n 's/^Version: //p' | sort -V | tail -n 1
-}
+source scripts/debian-sources.sh
 if [ -z "$(source_version binutils)" ] || [ -n "${TARVELO_REFRESH_SOURCES:-}" ]; then
   apt-get "${apt_options[@]}" update -qq >&2
 fi

@@ -40,18 +40,7 @@ log() { printf '%s\n' "$*" >&2; }
 
 bash scripts/install-deps.sh clang-14 lld-14 llvm-14 dpkg-dev make xz-utils bzip2 >&2
 
-# The private apt: Debian's bookworm sources, state and downloads inside the cache.
-apt_dir=$cache/apt
-mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc"
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(bash scripts/debian-mirror.sh) bookworm main" \
-  >"$apt_dir/etc/sources.list"
-apt_options=(-o "Dir::Etc::SourceList=$apt_dir/etc/sources.list" -o Dir::Etc::SourceParts=/dev/null
-             -o "Dir::State=$apt_dir/state" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1
-             -o APT::Sandbox::User=root)
-source_version() {  # the newest version of a source package in the private index
-  apt-cache "${apt_options[@]}" showsrc --only-source "$1" 2>/dev/null |
-    sed -n 's/^Version: //p' | sort -V | tail -n 1
-}
+source scripts/debian-sources.sh
 if [ -z "$(source_version mingw-w64)" ] || [ -z "$(source_version llvm-toolchain-14)" ] ||
    [ -n "${TARVELO_REFRESH_SOURCES:-}" ]; then
   apt-get "${apt_options[@]}" update -qq >&2
