@@ -75,7 +75,8 @@ std::string Description() {
          "\n"
          "SOURCE may be any format the decoder reads (JPEG, PNG, BMP, TGA, GIF, PSD, PIC, PNM,\n"
          "Radiance HDR), recognised by its contents. A destination is written in full or not at\n"
-         "all: on failure no file is created and an existing one keeps its bytes.\n";
+         "all: on failure no file is created and an existing one keeps its bytes, except one\n"
+         "that can only be overwritten in place (its directory takes no new file).\n";
 }
 
 const char* const kFooter =
