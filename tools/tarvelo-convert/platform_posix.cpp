@@ -67,14 +67,23 @@ constexpr int kMaxLinks = 40;  // as the kernel counts them
 // following a link only where the kernel's link protection would, whatever the
 // system's setting, as the library walks a destination: not a link in a sticky
 // world-writable directory owned by neither this user nor that directory's owner.
+// The root is reached by absolute names ("/tmp"), not through a descriptor of "/",
+// as an emulator that maps "/" onto a system root of its own (qemu-user's -L) maps
+// only the names that exist there.
 int OpenProtected(int start, const std::string& path, int links) {
-  int directory = openat(start, path.starts_with('/') ? "/" : ".", kHeldFlags);
+  const bool absolute = path.starts_with('/');
+  const std::size_t first = path.find_first_not_of('/');
+  int directory = openat(start, absolute ? "/" : ".", kHeldFlags);
   for (std::size_t at = 0; directory >= 0 && at < path.size();) {
     const std::size_t end = std::min(path.find('/', at), path.size());
-    const std::string name = path.substr(at, end - at);
+    std::string name = path.substr(at, end - at);
+    const bool from_root = absolute && at == first;
     at = end + 1;
     if (name.empty() || name == ".") {
       continue;
+    }
+    if (from_root) {
+      name.insert(0, "/");  // openat ignores the descriptor for an absolute name
     }
     int next = openat(directory, name.c_str(), kHeldFlags | O_NOFOLLOW);
     int error = errno;
