@@ -39,7 +39,6 @@
 #pragma GCC visibility pop
 #endif
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -90,9 +89,12 @@ constexpr std::string_view kSignatures[] = {"\x89PNG\r\n\x1a\n", "BM",       "GI
 // True when the source starts with a signature, or is (two bytes or more of) a start of one.
 bool HasSignature(const SourceBytes& source) noexcept {
   const std::string_view start(reinterpret_cast<const char*>(source.data), source.size);
-  return source.size >= 2 && std::ranges::any_of(kSignatures, [&](std::string_view signature) {
-           return signature.starts_with(start.substr(0, signature.size()));
-         });
+  for (const std::string_view signature : kSignatures) {
+    if (source.size >= 2 && signature.starts_with(start.substr(0, signature.size()))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // A memory context that notes whether the decoder reached the source's end: read or
