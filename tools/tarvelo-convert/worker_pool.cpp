@@ -145,7 +145,17 @@ void WorkerPool::Fail(Slot* slot, const std::string& reason, bool with_end) {
 }
 
 void WorkerPool::Collect(Slot* slot) {
-  const Received received = ReceiveFromWorker(slot->worker, &slot->received);
+  Received received = ReceiveFromWorker(slot->worker, &slot->received);
+  // One that has ended is read to the end first: the replies it sent before it
+  // ended still count, and only the file it was converting fails.
+  for (int reads = 0; received != Received::kClosed && reads < 64 && WorkerExited(slot->worker); ++reads) {
+    WaitForWorkers({slot->worker}, Clock::now());
+    const Received more = ReceiveFromWorker(slot->worker, &slot->received);
+    if (more == Received::kNothing) {
+      break;
+    }
+    received = more;
+  }
   for (;;) {
     Reply reply;
     const Taken taken = TakeReply(&slot->received, &reply);
