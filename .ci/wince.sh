@@ -29,7 +29,7 @@ echo "wince job: deepest frame: $deepest"
 
 # What the Linux library makes of the conformance set.
 [ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
-cmake --build --preset release -j 2 --target TarveloImageTGA >/dev/null
+cmake --build --preset release -j 2 --target TarveloImageTGA  # its errors are on stdout
 rm -rf build/wince-arm/conformance
 /usr/bin/python3 tests/wince/make_conformance.py build/release/src/libTarveloImageTGA.so build/wince-arm/conformance
 
