@@ -16,6 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build/bench
+command="bash bench/compare.sh${*:+ $*}"
 options=()
 baseline=""
 while [ "$#" -gt 0 ]; do
@@ -46,6 +47,6 @@ if [ -n "$baseline" ]; then
     cmake --install build/bench --prefix "$baseline_dir/stage" >/dev/null)
   options+=(--baseline-tool "$baseline_dir/stage/bin/tarvelo-convert")
 fi
-TARVELO_BENCH_COMMAND="bash bench/compare.sh${*:+ $*}" \
+TARVELO_BENCH_COMMAND="$command" \
   exec /usr/bin/python3 bench/compare.py --build "$build_dir" --tool "$stage/bin/tarvelo-convert" \
   --windows-tool "$PWD/build/windows/bin/tarvelo-convert.exe" "${options[@]}"
