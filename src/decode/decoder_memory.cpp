@@ -137,19 +137,16 @@ void StartPrefault(BlockHeader* header) noexcept {
 void StartPrefault(BlockHeader* /*header*/) noexcept {}
 #endif
 
+void StopPrefault([[maybe_unused]] BlockHeader* header) noexcept {
 #if defined(TARVELO_PREFAULT_HELPER)
-void StopPrefault(BlockHeader* header) noexcept {
-  if (header->prefault == nullptr) {
-    return;
+  if (header->prefault != nullptr) {
+    header->prefault->stop.store(true, std::memory_order_relaxed);
+    header->prefault->helper.join();
+    delete header->prefault;
+    header->prefault = nullptr;
   }
-  header->prefault->stop.store(true, std::memory_order_relaxed);
-  header->prefault->helper.join();
-  delete header->prefault;
-  header->prefault = nullptr;
-}
-#else
-void StopPrefault(BlockHeader* /*header*/) noexcept {}
 #endif
+}
 
 }  // namespace
 
@@ -292,15 +289,14 @@ void* ResizeDecoderMemory(void* block, size_t size) noexcept {
   BlockHeader* header = HeaderOf(block);
   const size_t old_size = header->size;
   const bool counted = DecoderMemoryAccount::Counts(header);
-  if (counted && size > old_size && !DecoderMemoryAccount::Reserve(size - old_size)) {
+  const size_t grown = counted && size > old_size ? size - old_size : 0;
+  if (grown != 0 && !DecoderMemoryAccount::Reserve(grown)) {
     return nullptr;  // the old block stays valid
   }
   StopPrefault(header);  // the block may move
   auto* resized = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (resized == nullptr) {
-    if (counted && size > old_size) {
-      DecoderMemoryAccount::Release(size - old_size);
-    }
+    DecoderMemoryAccount::Release(grown);
     DecoderMemoryAccount::Refused();
     return nullptr;  // the old block stays valid, as realloc's contract says
   }

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -67,17 +67,7 @@ class JpegChecker {
       return Verdict(step);
     }
     for (marker = NextMarker(); marker != kEndOfImage; marker = NextMarker()) {
-      Step step = Step::kOk;
-      if (marker == kStartOfScan) {
-        step = Scan();
-      } else if (marker == kNumberOfLines) {
-        const uint32_t length = reader_.Get16Be();
-        const uint32_t lines = reader_.Get16Be();
-        step = (length != 4 || lines != height_) ? Step::kFails : Step::kOk;
-      } else {
-        step = Segment(marker);
-      }
-      if (step != Step::kOk) {
+      if (const Step step = marker == kStartOfScan ? Scan() : Segment(marker); step != Step::kOk) {
         return Verdict(step);
       }
     }
@@ -124,6 +114,10 @@ class JpegChecker {
   Step Segment(int marker) {
     switch (marker) {
       case kNoMarker: return Step::kFails;
+      case kNumberOfLines: {  // read only after the frame header (a height of 0 before it)
+        const uint32_t length = reader_.Get16Be();
+        return height_ != 0 && length == 4 && reader_.Get16Be() == height_ ? Step::kOk : Step::kFails;
+      }
       case 0xDD:  // restart interval
         if (reader_.Get16Be() != 4) {
           return Step::kFails;
@@ -134,28 +128,14 @@ class JpegChecker {
       case 0xC4: return HuffmanTables();
       default: break;
     }
+    // Application segments and comments: whatever the decoder reads of a JFIF or
+    // Adobe header inside, it moves to the segment's end.
     if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
-      int64_t length = reader_.Get16Be();
+      const uint32_t length = reader_.Get16Be();
       if (length < 2) {
         return Step::kFails;
       }
-      length -= 2;
-      if (marker == 0xE0 && length >= 5) {
-        reader_.Skip(5);
-        length -= 5;
-      } else if (marker == 0xEE && length >= 12) {
-        static constexpr std::array<uint8_t, 6> kAdobe = {'A', 'd', 'o', 'b', 'e', '\0'};
-        bool adobe = true;
-        for (const uint8_t expected : kAdobe) {
-          adobe = (reader_.Get8() == expected) && adobe;
-        }
-        length -= 6;
-        if (adobe) {
-          reader_.Skip(6);
-          length -= 6;
-        }
-      }
-      reader_.Skip(static_cast<uint64_t>(length));
+      reader_.Skip(length - 2);
       return Step::kOk;
     }
     return Step::kFails;  // "unknown marker"
