@@ -212,11 +212,6 @@ struct DecoderMemoryAccount {
 
   static void Refused() noexcept { Current().out_of_memory = true; }
 
-  static void Mark(BlockHeader* header) noexcept {
-    const DecoderMemoryScope::State& state = Current();
-    header->scope = state.active ? state.serial : 0;
-  }
-
   static bool Counts(const BlockHeader* header) noexcept {
     const DecoderMemoryScope::State& state = Current();
     return state.active && header->scope == state.serial;
@@ -271,7 +266,8 @@ void* AllocateDecoderMemory(size_t size) noexcept {
   }
   header->size = size;
   header->prefault = nullptr;
-  DecoderMemoryAccount::Mark(header);
+  const auto& scope = DecoderMemoryAccount::Current();
+  header->scope = scope.active ? scope.serial : 0;
   if (size >= kPopulateFrom) {
     StartPrefault(header);
   }

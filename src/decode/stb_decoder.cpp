@@ -39,6 +39,7 @@
 #pragma GCC visibility pop
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -201,10 +202,9 @@ void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason
       return;
     }
   }
-  bool unsupported = false;
-  for (const char* reason : kUnsupportedReasons) {
-    unsupported = unsupported || std::strcmp(reason, terse_reason) == 0;
-  }
+  const bool unsupported =
+      std::any_of(std::begin(kUnsupportedReasons), std::end(kUnsupportedReasons),
+                  [&](const char* reason) { return std::strcmp(reason, terse_reason) == 0; });
   (void)std::snprintf(out, size,
                       unsupported ? "a kind of %s this library does not read (%s)" : "corrupt %s data (%s)",
                       format, terse_reason);

@@ -192,24 +192,16 @@ const char* CheckDirectPixels(SourceReader& reader, const BmpHeader& header) {
     return kOffsetInHeader;
   }
   reader.Skip(static_cast<uint64_t>(gap));
-  int easy = 0;
-  if (header.bits == 24) {
-    easy = 1;
-  } else if (header.bits == 32 && masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U &&
-             masks.alpha == 0xff000000U) {
-    easy = 2;
-  }
+  // The decoder's fast cases: 1 (24-bit), 2 (32-bit BGRA); 0 reads through the masks.
+  const bool bgra =
+      masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U && masks.alpha == 0xff000000U;
+  const int easy = header.bits == 24 ? 1 : (header.bits == 32 && bgra ? 2 : 0);
   if (easy == 0 &&
       (masks.red == 0 || masks.green == 0 || masks.blue == 0 || std::popcount(masks.red) > 8 ||
        std::popcount(masks.green) > 8 || std::popcount(masks.blue) > 8 || std::popcount(masks.alpha) > 8)) {
     return nullptr;  // "bad masks"
   }
-  uint64_t pixel_bytes = 4;
-  if (easy == 1) {
-    pixel_bytes = 3;
-  } else if (easy == 0 && header.bits == 16) {
-    pixel_bytes = 2;
-  }
+  const uint64_t pixel_bytes = easy == 1 ? 3 : (easy == 0 && header.bits == 16 ? 2 : 4);
   const uint64_t width = header.width;
   const uint64_t row_width = header.bits == 24 ? 3ULL * width : (header.bits == 16 ? 2ULL * width : 0);
   const uint64_t pad = (4 - row_width % 4) % 4;

@@ -82,14 +82,8 @@ const char* CheckHdr(SourceReader& reader) noexcept {
     return nullptr;  // refused by the decoder
   }
   bool valid = false;
-  for (;;) {
-    ReadToken(reader, token);
-    if (token[0] == '\0') {
-      break;
-    }
-    if (std::strcmp(token, "FORMAT=32-bit_rle_rgbe") == 0) {
-      valid = true;
-    }
+  for (ReadToken(reader, token); token[0] != '\0'; ReadToken(reader, token)) {
+    valid = valid || std::strcmp(token, "FORMAT=32-bit_rle_rgbe") == 0;
   }
   if (!valid) {
     return nullptr;

@@ -32,6 +32,8 @@ struct Component {
   uint64_t blocks_x = 0;  // 8x8 blocks the component's own pixels need
   uint64_t blocks_y = 0;
   bool covered = false;
+
+  [[nodiscard]] uint64_t Blocks() const { return blocks_x * blocks_y; }
 };
 
 // What checking a segment found.
@@ -299,21 +301,16 @@ class JpegChecker {
       if ((uses_dc && !huffman_defined_[0][dc_table[i]]) || (uses_ac && !huffman_defined_[1][ac_table[i]])) {
         return Refuse("JPEG scan uses an undefined Huffman table");
       }
+      // The decoder visits every block a scan covers, however few bytes the scan holds.
+      scan_blocks_ += components_[order[i]].Blocks();
     }
-    // The decoder visits every block a scan covers, however few bytes the scan holds.
-    uint64_t visited = 0;
-    for (int i = 0; i < count; ++i) {
-      visited += components_[order[i]].blocks_x * components_[order[i]].blocks_y;
-    }
-    scan_blocks_ += visited;
     if (scan_blocks_ > kJpegScanPasses * ImageBlocks()) {
       return Refuse("JPEG scans x blocks exceed the work limit");
     }
     const uint64_t restarts = EntropyCodedData();
     // With a restart interval the decoder leaves the scan at the first interval that
     // does not end in a restart marker, and the blocks after it are never written.
-    const uint64_t units =
-        count == 1 ? components_[order[0]].blocks_x * components_[order[0]].blocks_y : mcus_x_ * mcus_y_;
+    const uint64_t units = count == 1 ? components_[order[0]].Blocks() : mcus_x_ * mcus_y_;
     const bool complete =
         restart_interval_ == 0 || restarts + 1 >= (units + restart_interval_ - 1) / restart_interval_;
     // A progressive component is initialised only by its first DC scan.
@@ -352,7 +349,7 @@ class JpegChecker {
   uint64_t ImageBlocks() const {
     uint64_t blocks = 0;
     for (int i = 0; i < component_count_; ++i) {
-      blocks += components_[i].blocks_x * components_[i].blocks_y;
+      blocks += components_[i].Blocks();
     }
     return blocks;
   }

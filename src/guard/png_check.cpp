@@ -94,26 +94,21 @@ bool PassIndicesInside(uint8_t* data, const Pass& pass, uint32_t depth, uint32_t
 
 const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t compressed_size,
                          bool zlib_header, uint32_t palette_size) {
+  // Adam7's seven passes, or (the last entry) the whole image as one.
+  static constexpr uint32_t kOriginX[8] = {0, 4, 0, 2, 0, 1, 0, 0};
+  static constexpr uint32_t kOriginY[8] = {0, 0, 4, 0, 2, 0, 1, 0};
+  static constexpr uint32_t kSpacingX[8] = {8, 8, 4, 4, 2, 2, 1, 1};
+  static constexpr uint32_t kSpacingY[8] = {8, 8, 8, 4, 4, 2, 2, 1};
   Pass passes[7];
   int pass_count = 0;
-  if (!header.interlaced) {
-    passes[pass_count++] = {header.width, header.height};
-  } else {
-    static constexpr uint32_t kOriginX[7] = {0, 4, 0, 2, 0, 1, 0};
-    static constexpr uint32_t kOriginY[7] = {0, 0, 4, 0, 2, 0, 1};
-    static constexpr uint32_t kSpacingX[7] = {8, 8, 4, 4, 2, 2, 1};
-    static constexpr uint32_t kSpacingY[7] = {8, 8, 8, 4, 4, 2, 2};
-    for (int p = 0; p < 7; ++p) {
-      const uint32_t width = (header.width - kOriginX[p] + kSpacingX[p] - 1) / kSpacingX[p];
-      const uint32_t height = (header.height - kOriginY[p] + kSpacingY[p] - 1) / kSpacingY[p];
-      if (header.width > kOriginX[p] && header.height > kOriginY[p] && width > 0 && height > 0) {
-        passes[pass_count++] = {width, height};
-      }
-    }
-  }
   size_t total = 0;
-  for (int p = 0; p < pass_count; ++p) {
-    total += passes[p].Bytes(header.depth);
+  for (int p = header.interlaced ? 0 : 7; p < (header.interlaced ? 7 : 8); ++p) {
+    const uint32_t width = (header.width - kOriginX[p] + kSpacingX[p] - 1) / kSpacingX[p];
+    const uint32_t height = (header.height - kOriginY[p] + kSpacingY[p] - 1) / kSpacingY[p];
+    if (header.width > kOriginX[p] && header.height > kOriginY[p] && width > 0 && height > 0) {
+      passes[pass_count] = {width, height};
+      total += passes[pass_count++].Bytes(header.depth);
+    }
   }
   // The decoder inflates the whole stream, however long, and ignores what follows
   // the image; so does the check.

@@ -39,9 +39,7 @@ const char* CheckTga(SourceReader& reader) noexcept {
     return "TGA header ends early";
   }
   const bool rle = image_type >= 8;
-  if (rle) {
-    image_type -= 8;
-  }
+  image_type -= rle ? 8 : 0;
   bool rgb16 = false;
   const int channels =
       indexed ? ChannelsOf(palette_bits, false, rgb16) : ChannelsOf(pixel_bits, image_type == 3, rgb16);
