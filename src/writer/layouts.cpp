@@ -47,20 +47,11 @@ bool PlanTgaFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
     return false;
   }
   const int32_t has_alpha = (image.channels % 2 == 0) ? 1 : 0;
+  // Image ID length 0, no colour map, image type 2 (uncompressed true-colour); the
+  // colour map's first entry, length and entry size; the x and y origin; the sides;
+  // bits per pixel; the descriptor: alpha bits, bit 5 clear (bottom-left origin).
   const std::array<int32_t, 12> values = {
-      0,  // image ID length
-      0,  // colour-map type: none
-      2,  // image type: uncompressed true-colour
-      0,
-      0,
-      0,  // colour-map first entry, length, entry size
-      0,
-      0,  // x and y origin
-      image.width,
-      image.height,
-      24 + 8 * has_alpha,  // bits per pixel
-      8 * has_alpha,       // descriptor: alpha bits; bit 5 clear, bottom-left origin
-  };
+      0, 0, 2, 0, 0, 0, 0, 0, image.width, image.height, 24 + 8 * has_alpha, 8 * has_alpha};
   return PlanImage("111 221 2222 11", values, {.keep_alpha = has_alpha != 0, .row_pad = 0}, image, plan);
 }
 
