@@ -56,14 +56,10 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   // other formats it then tries: name them here.
   const bool known_header =
       header.size == 40 || header.size == 56 || header.size == 108 || header.size == 124;
-  if (known_header && (compression == 1 || compression == 2)) {
-    return "compressed (RLE) BMP is not read";
-  }
-  if (known_header && compression >= 4) {
-    return "BMP holding JPEG or PNG data is not read";
-  }
   if (compression == 1 || compression == 2 || compression >= 4) {
-    return kLeaveToDecoder;
+    return !known_header      ? kLeaveToDecoder
+           : compression >= 4 ? Verdict("BMP holding JPEG or PNG data is not read")
+                              : Verdict("compressed (RLE) BMP is not read");
   }
   if (compression == 3 && header.bits != 16 && header.bits != 32) {
     return kLeaveToDecoder;
