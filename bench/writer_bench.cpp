@@ -44,11 +44,7 @@ tarvelo::DecodedImage Image(int channels) {
 bool IsTga(const benchmark::State& state) { return state.range(0) == 0; }
 
 tarvelo::PixelStreamParams Params(bool tga, int channels) {
-  const int alpha = tga ? (channels % 2 == 0 ? 1 : 0) : 0;
-  return {.channel_direction = -1,
-          .vertical_direction = -1,
-          .alpha_mode = alpha,
-          .row_pad = tga ? 0 : kWidth % 4};
+  return {.keep_alpha = tga && channels % 2 == 0, .row_pad = tga ? 0 : kWidth % 4};
 }
 
 size_t OutputBytes(bool tga, int channels) {

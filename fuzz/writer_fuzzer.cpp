@@ -47,8 +47,7 @@ void ReferencePixels(const PixelStreamParams& params, const DecodedImage& image,
   }
   const int pad = params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : params.row_pad);
   const std::array<int, 3> background = {255, 0, 255};
-  for (int step = 0; step < image.height; ++step) {
-    const int row = params.vertical_direction < 0 ? image.height - 1 - step : step;
+  for (int row = image.height - 1; row >= 0; --row) {  // bottom-up
     for (int x = 0; x < image.width; ++x) {
       const uint8_t* p = image.pixels + (static_cast<size_t>(row) * image.width + x) * image.channels;
       const uint8_t alpha = p[image.channels - 1];
@@ -58,22 +57,14 @@ void ReferencePixels(const PixelStreamParams& params, const DecodedImage& image,
       } else {
         rgb = {p[0], p[1], p[2]};
       }
-      if (image.channels == 4 && params.alpha_mode == 0) {
+      if (image.channels == 4 && !params.keep_alpha) {
         for (int k = 0; k < 3; ++k) {
           rgb[k] = background[k] + ((rgb[k] - background[k]) * alpha) / 255;
         }
       }
-      if (params.alpha_mode < 0) {
-        out.push_back(alpha);
-      }
-      if (params.channel_direction > 0) {
-        out.insert(out.end(), {static_cast<uint8_t>(rgb[0]), static_cast<uint8_t>(rgb[1]),
-                               static_cast<uint8_t>(rgb[2])});
-      } else {
-        out.insert(out.end(), {static_cast<uint8_t>(rgb[2]), static_cast<uint8_t>(rgb[1]),
-                               static_cast<uint8_t>(rgb[0])});
-      }
-      if (params.alpha_mode > 0) {
+      out.insert(out.end(),
+                 {static_cast<uint8_t>(rgb[2]), static_cast<uint8_t>(rgb[1]), static_cast<uint8_t>(rgb[0])});
+      if (params.keep_alpha) {
         out.push_back(alpha);
       }
     }
@@ -104,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.height = static_cast<int32_t>(input.Byte() % 48);
   image.channels = static_cast<int32_t>(input.Byte() % 6);  // 0 and 5 are invalid
   PixelStreamParams params;
-  params.channel_direction = static_cast<int>(input.Byte()) - 128;
-  params.vertical_direction = static_cast<int>(input.Byte()) - 128;
-  params.alpha_mode = static_cast<int>(input.Byte()) - 128;
+  input.Byte();  // two bytes that once chose the channel and row order
+  input.Byte();
+  params.keep_alpha = input.Byte() != 128;
   params.row_pad = static_cast<int>(input.Byte() % 7) - 1;
   std::string field_template(input.Byte() % 24, ' ');
   for (char& field : field_template) {

@@ -25,116 +25,111 @@
 namespace tarvelo {
 namespace {
 
-// The one source a conversion reads: a file's bytes, read once, or a copy of the
-// caller's bytes, held in memory the call owns. The guard, the size check and the
-// decoder all read bytes(), so the decoder decodes exactly the bytes the guard
-// checked, whatever happens to the file or the caller's buffer meanwhile. The cost
-// is the source's size in memory, beside the decoded image.
-class OpenedSource {
- public:
-  // Reads the regular file at `path` whole. False, with `failure`, when it cannot
-  // be opened or read, is not a regular file, is empty or is larger than the
-  // decoder can count.
-  bool OpenFile(const char* path, SourceFailure& failure) noexcept;
-  // Copies `size` bytes at `data`. False, with `failure`, for no bytes or more than
-  // the decoder can count.
-  bool UseMemory(const uint8_t* data, size_t size, SourceFailure& failure) noexcept;
-
-  [[nodiscard]] const SourceBytes& bytes() const noexcept { return bytes_; }
-
- private:
-  struct Free {
-    void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
-  };
-  // Takes a buffer of `size` bytes for the source. False, with `failure`, when the
-  // size cannot be held or the system refuses the memory.
-  bool Allocate(uint64_t size, SourceFailure& failure) noexcept;
-
-  std::unique_ptr<uint8_t, Free> owned_;
-  SourceBytes bytes_;
-};
-
-bool OpenedSource::Allocate(uint64_t size, SourceFailure& failure) noexcept {
-  if (size == 0) {
-    failure.reason = "source is empty";
-    return false;
-  }
-  // The decoder counts a source's bytes in an int.
-  if (size > static_cast<uint64_t>(INT_MAX)) {
-    failure.reason = "source exceeds 2 GiB";
-    return false;
-  }
-  owned_.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
-  if (!owned_) {
-    failure.out_of_memory = true;
-    return false;
-  }
-  return true;
+// A C caller may store any int where an enum is declared; in C++ reading an enum
+// object that holds a value outside its enumerators is undefined. Read its bytes.
+template <typename Enum>
+int RawValue(const Enum& value) noexcept {
+  static_assert(sizeof(Enum) == sizeof(int), "the C API's enums are int-sized");
+  int raw = 0;
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
 }
 
-bool OpenedSource::OpenFile(const char* path, SourceFailure& failure) noexcept {
-  if (path == nullptr) {
-    failure.reason = "no source path";
-    return false;
+// A caller's pixel description: null when it is usable, else the reason.
+const char* CheckPixels(const TarveloSource& source) noexcept {
+  if (source.data == nullptr) {
+    return "pixels pointer is null";
   }
+  if (source.width < 1 || source.height < 1) {
+    return "width and height must be at least 1";
+  }
+  if (source.channels < 1 || source.channels > 4) {
+    return "channels must be 1 to 4";
+  }
+  const size_t row = static_cast<size_t>(source.width) * static_cast<size_t>(source.channels);
+  return source.row_stride != 0 && source.row_stride < row ? "row stride is shorter than a row" : nullptr;
+}
+
+// Null when the source can be read, else the reason.
+const char* CheckGivenSource(const TarveloSource& source) noexcept {
+  switch (RawValue(source.kind)) {
+    case TARVELO_SOURCE_FILE: return source.path == nullptr ? "source path is null" : nullptr;
+    case TARVELO_SOURCE_MEMORY: return source.data == nullptr ? "source data is null" : nullptr;
+    case TARVELO_SOURCE_PIXELS: return CheckPixels(source);
+    default: return "unknown source kind";
+  }
+}
+
+struct FreeBytes {
+  void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
+};
+using OwnedBytes = std::unique_ptr<uint8_t, FreeBytes>;
+
+constexpr const char* kNotRegular = "source is not a regular file";
+constexpr const char* kMalformed = "decoder returned an empty or malformed image";
+
+// A buffer of `size` bytes for the source; null, with `failure`, when it is empty,
+// larger than the decoder can count (it counts a source's bytes in an int: the
+// reason is `too_large`) or the system refuses the memory.
+OwnedBytes Allocate(uint64_t size, const char* too_large, SourceFailure& failure) noexcept {
+  if (size == 0 || size > static_cast<uint64_t>(INT_MAX)) {
+    failure.reason = size == 0 ? "source is empty" : too_large;
+    return nullptr;
+  }
+  OwnedBytes owned(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+  failure.out_of_memory = !owned;
+  return owned;
+}
+
+// Reads the regular file at `path` whole; `size` is what it held. A file that shrank
+// meanwhile gives what it still holds; one that grew, the bytes it had when it was
+// opened. Either way what was read is what is checked.
+OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) noexcept {
   errno = 0;
   bool not_regular = false;
   std::FILE* file = platform::OpenSourceFile(path, not_regular);
-  if (not_regular) {
-    failure.reason = "source is not a regular file";
-    return false;
-  }
   if (file == nullptr) {
-    failure.error_number = errno != 0 ? errno : ENOENT;
-    return false;
+    failure.reason = not_regular ? kNotRegular : nullptr;
+    failure.error_number = not_regular ? 0 : (errno != 0 ? errno : ENOENT);
+    return nullptr;
   }
   errno = 0;
-  uint64_t size = 0;
-  size_t got = 0;
+  OwnedBytes owned;
   if (!platform::SourceFileSize(file, size)) {
-    if (errno == EISDIR) {
-      failure.error_number = EISDIR;
-    } else {
-      failure.reason = "source is not a regular file";
-    }
-  } else if (Allocate(size, failure)) {
-    // A file that shrank meanwhile gives what it still holds; one that grew, the
-    // bytes it had when it was opened. Either way what was read is what is checked.
-    got = std::fread(owned_.get(), 1, static_cast<size_t>(size), file);
-    if (got == 0) {
-      if (std::ferror(file) != 0) {
-        failure.error_number = errno != 0 ? errno : EIO;
-      } else {
-        failure.reason = "source is empty";
-      }
+    failure.error_number = errno == EISDIR ? EISDIR : 0;
+    failure.reason = errno == EISDIR ? nullptr : kNotRegular;
+  } else if ((owned = Allocate(size, "source exceeds 2 GiB", failure))) {
+    size = std::fread(owned.get(), 1, static_cast<size_t>(size), file);
+    if (size == 0) {
+      const bool error = std::ferror(file) != 0;
+      failure.error_number = error ? (errno != 0 ? errno : EIO) : 0;
+      failure.reason = error ? nullptr : "source is empty";
+      owned.reset();
     }
   }
   static_cast<void>(std::fclose(file));
-  if (failure.failed()) {
-    owned_.reset();
-    return false;
-  }
-  bytes_ = {.data = owned_.get(), .size = got};
-  return true;
+  return owned;
 }
 
-bool OpenedSource::UseMemory(const uint8_t* data, size_t size, SourceFailure& failure) noexcept {
-  if (data == nullptr) {
-    failure.reason = "no source data";
-    return false;
+// The one source a conversion reads: a file's bytes, read once, or a copy of the
+// caller's bytes, held in memory the call owns. The guard, the size check and the
+// decoder all read these bytes, so the decoder decodes exactly the bytes the guard
+// checked, whatever happens to the file or the caller's buffer meanwhile. The cost
+// is the source's size in memory, beside the decoded image.
+OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, SourceFailure& failure) noexcept {
+  OwnedBytes owned;
+  if ((failure.reason = CheckGivenSource(from)) != nullptr) {
+    return owned;
   }
-  if (!Allocate(size, failure)) {
-    if (size > static_cast<size_t>(INT_MAX)) {
-      failure.reason = "source in memory exceeds 2 GiB";
-    }
-    return false;
+  if (from.kind == TARVELO_SOURCE_FILE) {
+    owned = ReadFile(from.path, bytes.size, failure);
+  } else if ((owned = Allocate(from.size, "source in memory exceeds 2 GiB", failure))) {
+    std::memcpy(owned.get(), from.data, from.size);
+    bytes.size = from.size;
   }
-  std::memcpy(owned_.get(), data, size);
-  bytes_ = {.data = owned_.get(), .size = size};
-  return true;
+  bytes.data = owned.get();
+  return owned;
 }
-
-constexpr const char* kMalformed = "decoder returned an empty or malformed image";
 
 // The decoder's reason for its last failure.
 SourceFailure DecoderFailure() noexcept { return {.reason = DecoderFailureReason(), .by_decoder = true}; }
@@ -147,27 +142,19 @@ bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t 
   // decoder's table building on a hostile JPEG.
   SourceReader reader(source);
   if (const char* defect = CheckSource(format, reader); defect != nullptr) {
-    if (defect == kCheckOutOfMemory) {
-      failure.out_of_memory = true;
-    } else {
-      failure.reason = defect;
-    }
+    failure.out_of_memory = defect == kCheckOutOfMemory;
+    failure.reason = failure.out_of_memory ? nullptr : defect;
     return false;
   }
   if (!ReadDecoderInfo(source, width, height, channels)) {
     // The decoder's header scan refuses some large images before the cap is asked.
     SourceReader claimed(source);
-    if (ClaimedSourcePixels(format, claimed) > max_pixels) {
-      failure.over_cap = max_pixels;
-    } else {
-      failure = DecoderFailure();
-    }
+    failure = ClaimedSourcePixels(format, claimed) > max_pixels ? SourceFailure{.over_cap = max_pixels}
+                                                                : DecoderFailure();
     return false;
   }
   // A top-down BMP reports its height as negative.
-  const uint64_t pixels =
-      static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height));
-  if (pixels > max_pixels) {
+  if (static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height)) > max_pixels) {
     failure.over_cap = max_pixels;
     return false;
   }
@@ -185,88 +172,44 @@ void NoteMemory(const DecoderMemoryScope& memory, uint64_t max_pixels, SourceFai
 }
 
 // The pipeline below the boundary, for a source that opened.
-void DecodeOpened(const OpenedSource& source, const DecodeSettings& settings, DecodeResult& result) noexcept {
-  result.format = IdentifySourceFormat(source.bytes());
+void DecodeOpened(const SourceBytes& source, const DecodeSettings& settings, bool header_only,
+                  DecodeResult& result) noexcept {
+  result.format = IdentifySourceFormat(source);
   int width = 0;
   int height = 0;
   int channels = 0;
   const uint64_t cap = EffectivePixelCap(settings.max_decoded_pixels);
   const DecoderMemoryScope memory(DecoderByteBudget(cap));
-  if (!CheckSourceHeader(source.bytes(), result.format, cap, width, height, channels, result.failure)) {
-    NoteMemory(memory, cap, result.failure);
-    return;
-  }
-  {
+  if (CheckSourceHeader(source, result.format, cap, width, height, channels, result.failure) &&
+      !header_only) {
     const ScopedDecoderThreads threads(settings.allow_threads);
-    result.buffer = DecodePixels(source.bytes(), width, height, channels);
+    result.buffer = DecodePixels(source, width, height, channels);
+    result.decoder_peak = memory.peak();
+    if (!result.buffer) {
+      result.failure = DecoderFailure();
+    }
   }
-  result.decoder_peak = memory.peak();
-  if (!result.buffer) {
-    result.failure = DecoderFailure();
+  if (result.failure.failed()) {
     NoteMemory(memory, cap, result.failure);
     return;
   }
+  // The decoder's header scan reports a top-down BMP's height as negative; it
+  // decodes it upright, as tall as that.
+  height = header_only && height < 0 && height != INT_MIN ? -height : height;
   if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
     result.buffer.reset();
     result.failure = {.reason = kMalformed};
     return;
   }
-  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
-}
-
-void FillInfo(const OpenedSource& source, SourceInfo& info) noexcept {
-  info.format = IdentifySourceFormat(source.bytes());
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  const DecoderMemoryScope memory(DecoderByteBudget(kMaxDecodedPixels));
-  if (!CheckSourceHeader(source.bytes(), info.format, kMaxDecodedPixels, width, height, channels,
-                         info.failure)) {
-    NoteMemory(memory, kMaxDecodedPixels, info.failure);
-    return;
-  }
-  // The decoder's header scan reports a top-down BMP's height as negative; it
-  // decodes it upright, as tall as that.
-  height = height < 0 && height != INT_MIN ? -height : height;
-  if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
-    info.failure.reason = kMalformed;
-    return;
-  }
-  if (info.format == SourceFormat::kPng && (channels == 1 || channels == 3)) {
-    SourceReader reader(source.bytes());
+  if (header_only && result.format == SourceFormat::kPng && (channels == 1 || channels == 3)) {
+    SourceReader reader(source);
     channels += guard::PngHasTransparency(reader) ? 1 : 0;
   }
-  info.width = width;
-  info.height = height;
-  info.channels = channels;
-}
-
-// A file source is read whole, a memory source copied (see OpenedSource).
-bool Open(const TarveloSource& from, OpenedSource& source, SourceFailure& failure) noexcept {
-  if (from.kind == TARVELO_SOURCE_FILE) {
-    return source.OpenFile(from.path, failure);
-  }
-  return source.UseMemory(static_cast<const uint8_t*>(from.data), from.size, failure);
-}
-
-// A C caller may store any int where an enum is declared; in C++ reading an enum
-// object that holds a value outside its enumerators is undefined. Read its bytes.
-template <typename Enum>
-int RawValue(const Enum& value) noexcept {
-  static_assert(sizeof(Enum) == sizeof(int), "the C API's enums are int-sized");
-  int raw = 0;
-  std::memcpy(&raw, &value, sizeof raw);
-  return raw;
+  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
 }
 
 TarveloStatus Invalid(TarveloResult& result, const char* why) noexcept {
   return Report(result, TARVELO_STATUS_INVALID_ARGUMENT, why);
-}
-
-// The same for a step that reports success as true.
-bool Refuse(TarveloResult& result, const char* why) noexcept {
-  Invalid(result, why);
-  return false;
 }
 
 // Why a source was not decoded, in one line: "out of memory", the size limit naming
@@ -298,13 +241,15 @@ TarveloStatus ReportWrite(const WriteFailure& failure, const LayoutEntry& layout
     case WriteFailureKind::kOpenFailed: Report(result, TARVELO_STATUS_DESTINATION_UNOPENABLE, nullptr); break;
     case WriteFailureKind::kWriteFailed: Report(result, TARVELO_STATUS_WRITE_FAILED, nullptr); break;
   }
-  if (failure.error_number == kOutputRefused) {
-    CopyText("the write callback reported a failure", result.detail, sizeof result.detail);
-  } else if (failure.error_number == kPipeWithoutReader) {
-    CopyText("destination is a pipe with no reader", result.detail, sizeof result.detail);
-  } else if (failure.error_number != 0) {
-    result.error_number = failure.error_number;
-    CopyErrorText(failure.error_number, result.detail, sizeof result.detail);
+  // Two errors of no errno value: the caller's function said no, or the pipe has no reader.
+  const int error = failure.error_number;
+  if (error == kOutputRefused || error == kPipeWithoutReader) {
+    CopyText(error == kOutputRefused ? "the write callback reported a failure"
+                                     : "destination is a pipe with no reader",
+             result.detail, sizeof result.detail);
+  } else if (error != 0) {
+    result.error_number = error;
+    CopyErrorText(error, result.detail, sizeof result.detail);
   }
   return result.status;
 }
@@ -339,31 +284,6 @@ bool ReadOptions(const TarveloOptions* given, TarveloOptions& options) noexcept 
   return true;
 }
 
-// A caller's pixel description: null when it is usable, else the reason.
-const char* CheckPixels(const TarveloSource& source) noexcept {
-  if (source.data == nullptr) {
-    return "pixels pointer is null";
-  }
-  if (source.width < 1 || source.height < 1) {
-    return "width and height must be at least 1";
-  }
-  if (source.channels < 1 || source.channels > 4) {
-    return "channels must be 1 to 4";
-  }
-  const size_t row = static_cast<size_t>(source.width) * static_cast<size_t>(source.channels);
-  return source.row_stride != 0 && source.row_stride < row ? "row stride is shorter than a row" : nullptr;
-}
-
-// Null when the source can be read, else the reason.
-const char* CheckGivenSource(const TarveloSource& source) noexcept {
-  switch (RawValue(source.kind)) {
-    case TARVELO_SOURCE_FILE: return source.path == nullptr ? "source path is null" : nullptr;
-    case TARVELO_SOURCE_MEMORY: return source.data == nullptr ? "source data is null" : nullptr;
-    case TARVELO_SOURCE_PIXELS: return CheckPixels(source);
-    default: return "unknown source kind";
-  }
-}
-
 // Null when the output can be written to, else the reason.
 const char* CheckOutput(const TarveloOutput& output) noexcept {
   switch (RawValue(output.kind)) {
@@ -376,22 +296,15 @@ const char* CheckOutput(const TarveloOutput& output) noexcept {
 
 }  // namespace
 
-DecodeResult DecodeSource(const TarveloSource& from, const DecodeSettings& settings) noexcept {
+DecodeResult DecodeSource(const TarveloSource& from, const DecodeSettings& settings,
+                          bool header_only) noexcept {
   DecodeResult result;
-  OpenedSource source;
-  if (Open(from, source, result.failure)) {
-    DecodeOpened(source, settings, result);
+  SourceBytes bytes;
+  const OwnedBytes owned = Open(from, bytes, result.failure);
+  if (owned) {
+    DecodeOpened(bytes, settings, header_only, result);
   }
   return result;
-}
-
-SourceInfo ReadSourceInfo(const TarveloSource& from) noexcept {
-  SourceInfo info;
-  OpenedSource source;
-  if (Open(from, source, info.failure)) {
-    FillInfo(source, info);
-  }
-  return info;
 }
 
 TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* detail) noexcept {
@@ -404,7 +317,8 @@ TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* de
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
                TarveloResult& result) noexcept {
   if (const char* problem = CheckGivenSource(source); problem != nullptr) {
-    return Refuse(result, problem);
+    Invalid(result, problem);
+    return false;
   }
   if (RawValue(source.kind) == TARVELO_SOURCE_PIXELS) {
     image.image = {.width = source.width,
@@ -426,7 +340,8 @@ bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, co
                 TarveloResult& result) noexcept {
   const LayoutEntry* entry = FindLayout(layout);
   if (entry == nullptr) {
-    return Refuse(result, "unknown layout");
+    Invalid(result, "unknown layout");
+    return false;
   }
   WriteFailure failure;
   LayoutPlan plan;
@@ -468,11 +383,8 @@ TarveloStatus Convert(const TarveloSource* source, TarveloOutput& output, int la
   if (const char* problem = CheckOutput(output); problem != nullptr) {
     return Invalid(result, problem);
   }
-  DecodeSettings settings;
-  settings.allow_threads = options.allow_threads != 0;
-  if (options.max_decoded_pixels != 0) {
-    settings.max_decoded_pixels = options.max_decoded_pixels;
-  }
+  const DecodeSettings settings{.max_decoded_pixels = options.max_decoded_pixels,
+                                .allow_threads = options.allow_threads != 0};
   DecodeResult image;
   if (ReadImage(*source, settings, image, result)) {
     WriteImage(image.image, layout, output, options, result);
@@ -488,13 +400,13 @@ TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, Tarv
   if (const char* problem = CheckGivenSource(source); problem != nullptr) {
     return Invalid(result, problem);
   }
-  const SourceInfo read = ReadSourceInfo(source);
+  const DecodeResult read = DecodeSource(source, {}, true);
   if (read.failure.failed()) {
     return ReportSource(read.failure, read.format, result);
   }
-  info = {.width = read.width,
-          .height = read.height,
-          .channels = read.channels,
+  info = {.width = read.image.width,
+          .height = read.image.height,
+          .channels = read.image.channels,
           .format = SourceFormatName(read.format)};
   return result.status;
 }

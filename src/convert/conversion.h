@@ -7,7 +7,6 @@
 
 #include "TarveloConvert.h"
 #include "decode/decode_limits.h"
-#include "decode/source_bytes.h"
 #include "decode/stb_decoder.h"
 #include "writer/pixel_rows.h"
 
@@ -52,20 +51,11 @@ struct DecodeResult {
 // contents; bytes in memory are checked exactly as a file's are), keeping the
 // source's own channel count: open, guard, size check, decode, in one pass down. A
 // null path or data decodes nothing. A result with a non-positive side or a channel
-// count outside 1-4 is refused.
-DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {}) noexcept;
-
-// A source's size, channel count (as a decode would deliver them) and format, read
-// without decoding the pixels, after the same guard and size cap as a decode.
-struct SourceInfo {
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  SourceFormat format = SourceFormat::kUnknown;
-  SourceFailure failure;
-};
-
-SourceInfo ReadSourceInfo(const TarveloSource& source) noexcept;
+// count outside 1-4 is refused. With `header_only`, the same steps stop before the
+// pixels are decoded: the image then has no pixels, and its size and channel count
+// are the ones a decode would deliver (what TarveloReadInfo reports).
+DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {},
+                          bool header_only = false) noexcept;
 
 // The image of `source`: decoded from a file or from bytes (open, guard, cap,
 // decode: see DecodeSource), or the caller's pixels as they are. False, with

@@ -137,19 +137,16 @@ void StartPrefault(BlockHeader* header) noexcept {
 void StartPrefault(BlockHeader* /*header*/) noexcept {}
 #endif
 
+void StopPrefault([[maybe_unused]] BlockHeader* header) noexcept {
 #if defined(TARVELO_PREFAULT_HELPER)
-void StopPrefault(BlockHeader* header) noexcept {
-  if (header->prefault == nullptr) {
-    return;
+  if (header->prefault != nullptr) {
+    header->prefault->stop.store(true, std::memory_order_relaxed);
+    header->prefault->helper.join();
+    delete header->prefault;
+    header->prefault = nullptr;
   }
-  header->prefault->stop.store(true, std::memory_order_relaxed);
-  header->prefault->helper.join();
-  delete header->prefault;
-  header->prefault = nullptr;
-}
-#else
-void StopPrefault(BlockHeader* /*header*/) noexcept {}
 #endif
+}
 
 }  // namespace
 
@@ -215,11 +212,6 @@ struct DecoderMemoryAccount {
 
   static void Refused() noexcept { Current().out_of_memory = true; }
 
-  static void Mark(BlockHeader* header) noexcept {
-    const DecoderMemoryScope::State& state = Current();
-    header->scope = state.active ? state.serial : 0;
-  }
-
   static bool Counts(const BlockHeader* header) noexcept {
     const DecoderMemoryScope::State& state = Current();
     return state.active && header->scope == state.serial;
@@ -274,7 +266,8 @@ void* AllocateDecoderMemory(size_t size) noexcept {
   }
   header->size = size;
   header->prefault = nullptr;
-  DecoderMemoryAccount::Mark(header);
+  const auto& scope = DecoderMemoryAccount::Current();
+  header->scope = scope.active ? scope.serial : 0;
   if (size >= kPopulateFrom) {
     StartPrefault(header);
   }
@@ -292,15 +285,14 @@ void* ResizeDecoderMemory(void* block, size_t size) noexcept {
   BlockHeader* header = HeaderOf(block);
   const size_t old_size = header->size;
   const bool counted = DecoderMemoryAccount::Counts(header);
-  if (counted && size > old_size && !DecoderMemoryAccount::Reserve(size - old_size)) {
+  const size_t grown = counted && size > old_size ? size - old_size : 0;
+  if (grown != 0 && !DecoderMemoryAccount::Reserve(grown)) {
     return nullptr;  // the old block stays valid
   }
   StopPrefault(header);  // the block may move
   auto* resized = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (resized == nullptr) {
-    if (counted && size > old_size) {
-      DecoderMemoryAccount::Release(size - old_size);
-    }
+    DecoderMemoryAccount::Release(grown);
     DecoderMemoryAccount::Refused();
     return nullptr;  // the old block stays valid, as realloc's contract says
   }

@@ -4,9 +4,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "decode/source_bytes.h"
-
 namespace tarvelo {
+
+// One source as everything in the decode room reads it: `size` bytes in memory,
+// read in place and unchanged while they are read.
+struct SourceBytes {
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+};
 
 // Reads a source's bytes in memory front to back for the input guard, in place.
 // Like the decoder, a read past the end yields 0; the guard asks Has() or AtEnd()
@@ -14,9 +19,9 @@ namespace tarvelo {
 class SourceReader {
  public:
   // Reads `size` bytes at `data`, which must stay unchanged while the reader lives.
-  SourceReader(const uint8_t* data, size_t size) noexcept : data_(data), size_(data != nullptr ? size : 0) {}
-  explicit SourceReader(const SourceBytes& source) noexcept
-      : data_(source.data), size_(source.data != nullptr ? source.size : 0) {}
+  SourceReader(const uint8_t* data, uint64_t size) noexcept
+      : data_(data), size_(data != nullptr ? size : 0) {}
+  explicit SourceReader(const SourceBytes& source) noexcept : SourceReader(source.data, source.size) {}
 
   uint8_t Get8() noexcept {
     const uint64_t at = position_;
@@ -42,6 +47,14 @@ class SourceReader {
   // Moves forward; the position may pass the end, as the decoder's skips may.
   void Skip(uint64_t count) noexcept {
     position_ += count < UINT64_MAX - position_ ? count : UINT64_MAX - position_;
+  }
+  // Skips `count` bytes when they lie inside the source; false (and stays) otherwise.
+  bool Take(uint64_t count) noexcept {
+    if (!Has(count)) {
+      return false;
+    }
+    position_ += count;
+    return true;
   }
   // Moves just past the next byte equal to `value`; false (at the end) when there
   // is none.

@@ -39,8 +39,10 @@
 #pragma GCC visibility pop
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "decode/stb_decoder.h"
@@ -53,20 +55,15 @@ namespace {
 
 // The tests of the decoder's own dispatch, in its order, on a context like the one
 // the decoder will read through. Each test rewinds the context itself.
+// SourceFormat follows this order.
 SourceFormat IdentifyContext(stbi__context& context) noexcept {
-  static constexpr struct {
-    int (*test)(stbi__context*);
-    SourceFormat format;
-  } kTests[] = {
-      {stbi__png_test, SourceFormat::kPng}, {stbi__bmp_test, SourceFormat::kBmp},
-      {stbi__gif_test, SourceFormat::kGif}, {stbi__psd_test, SourceFormat::kPsd},
-      {stbi__pic_test, SourceFormat::kPic}, {stbi__jpeg_test, SourceFormat::kJpeg},
-      {stbi__pnm_test, SourceFormat::kPnm}, {stbi__hdr_test, SourceFormat::kHdr},
-      {stbi__tga_test, SourceFormat::kTga},
-  };
-  for (const auto& test : kTests) {
-    if (test.test(&context) != 0) {
-      return test.format;
+  static constexpr int (*kTests[])(stbi__context*) = {stbi__png_test, stbi__bmp_test, stbi__gif_test,
+                                                      stbi__psd_test, stbi__pic_test, stbi__jpeg_test,
+                                                      stbi__pnm_test, stbi__hdr_test, stbi__tga_test};
+  static_assert(std::size(kTests) == static_cast<size_t>(SourceFormat::kTga));
+  for (size_t i = 0; i < std::size(kTests); ++i) {
+    if (kTests[i](&context) != 0) {
+      return static_cast<SourceFormat>(i + 1);
     }
   }
   return SourceFormat::kUnknown;
@@ -170,24 +167,22 @@ constexpr const char* kPlainReasons[][2] = {
     {"too large", "image too large for the decoder"},
     {"can't fopen", "source cannot be opened"},
 };
-constexpr const char* kUnsupportedReasons[] = {
-    "only 8-bit",
-    "1/2/4/8/16-bit only",
-    "bad bits_per_channel",
-    "unsupported bit depth",
-    "max value > 65535",
-    "BMP JPEG/PNG",
-    "BMP RLE",
-    "unknown BMP",
-    "unsupported format",
-    "unsupported",
-    "unsupported data layout",
-    "wrong channel count",
-    "wrong color format",
-    "wrong version",
-    "no header height",
-    "bad format",
-};
+constexpr const char* kUnsupportedReasons[] = {"only 8-bit",
+                                               "1/2/4/8/16-bit only",
+                                               "bad bits_per_channel",
+                                               "unsupported bit depth",
+                                               "max value > 65535",
+                                               "BMP JPEG/PNG",
+                                               "BMP RLE",
+                                               "unknown BMP",
+                                               "unsupported format",
+                                               "unsupported",
+                                               "unsupported data layout",
+                                               "wrong channel count",
+                                               "wrong color format",
+                                               "wrong version",
+                                               "no header height",
+                                               "bad format"};
 
 }  // namespace
 
@@ -207,10 +202,9 @@ void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason
       return;
     }
   }
-  bool unsupported = false;
-  for (const char* reason : kUnsupportedReasons) {
-    unsupported = unsupported || std::strcmp(reason, terse_reason) == 0;
-  }
+  const bool unsupported =
+      std::any_of(std::begin(kUnsupportedReasons), std::end(kUnsupportedReasons),
+                  [&](const char* reason) { return std::strcmp(reason, terse_reason) == 0; });
   (void)std::snprintf(out, size,
                       unsupported ? "a kind of %s this library does not read (%s)" : "corrupt %s data (%s)",
                       format, terse_reason);
@@ -225,19 +219,9 @@ void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason
 }
 
 const char* SourceFormatName(SourceFormat format) noexcept {
-  switch (format) {
-    case SourceFormat::kPng: return "PNG";
-    case SourceFormat::kBmp: return "BMP";
-    case SourceFormat::kGif: return "GIF";
-    case SourceFormat::kPsd: return "PSD";
-    case SourceFormat::kPic: return "PIC";
-    case SourceFormat::kJpeg: return "JPEG";
-    case SourceFormat::kPnm: return "PNM";
-    case SourceFormat::kHdr: return "HDR";
-    case SourceFormat::kTga: return "TGA";
-    case SourceFormat::kUnknown: break;
-  }
-  return "unknown";
+  static constexpr const char* kNames[] = {"unknown", "PNG",  "BMP", "GIF", "PSD",
+                                           "PIC",     "JPEG", "PNM", "HDR", "TGA"};
+  return kNames[static_cast<int>(format)];
 }
 
 uint8_t* InflateLikeDecoder(const uint8_t* data, size_t size, size_t expected_size, bool zlib_header,

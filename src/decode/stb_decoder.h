@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "decode/source_bytes.h"
+#include "decode/source_reader.h"
 
 namespace tarvelo {
 

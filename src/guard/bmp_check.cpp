@@ -3,11 +3,12 @@
 // uninitialised stack bytes into the image; and it reads past the end of the file as
 // zeros. Every index must lie inside the palette and every byte read in the file.
 // Compressed BMPs, which the decoder does not read, are named as such.
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -20,42 +21,11 @@ struct Masks {
 };
 
 // The decoder's default masks for uncompressed 16- and 32-bit pixels.
-void SetDefaultMasks(Masks& masks, uint32_t bits) {
-  masks = {};
+Masks DefaultMasks(uint32_t bits) {
   if (bits == 16) {
-    masks = {31U << 10U, 31U << 5U, 31U, 0};
-  } else if (bits == 32) {
-    masks = {0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U};
+    return {31U << 10U, 31U << 5U, 31U, 0};
   }
-}
-
-int BitCount(uint32_t value) {
-  int count = 0;
-  for (; value != 0; value &= value - 1) {
-    ++count;
-  }
-  return count;
-}
-
-// Walks the rows of a 1-, 4- or 8-bit image and checks every index used.
-const char* CheckIndices(SourceReader& reader, uint32_t bits, uint64_t width, uint64_t height,
-                         int64_t palette_size, uint64_t row_bytes, uint64_t pad) {
-  for (uint64_t y = 0; y < height; ++y) {
-    uint64_t x = 0;
-    for (uint64_t i = 0; i < row_bytes; ++i) {
-      const uint32_t byte = reader.Get8();
-      const int per_byte = static_cast<int>(8 / bits);
-      for (int k = 0; k < per_byte && x < width; ++k, ++x) {
-        const uint32_t shift = 8U - bits * static_cast<uint32_t>(k + 1);
-        const auto index = static_cast<int64_t>((byte >> shift) & ((1U << bits) - 1U));
-        if (index >= palette_size) {
-          return "BMP pixel refers past the end of its palette";
-        }
-      }
-    }
-    reader.Skip(pad);
-  }
-  return nullptr;
+  return bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U} : Masks{};
 }
 
 // A step's verdict when it ends the check: null (the source is left to the decoder,
@@ -86,14 +56,10 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   // other formats it then tries: name them here.
   const bool known_header =
       header.size == 40 || header.size == 56 || header.size == 108 || header.size == 124;
-  if (known_header && (compression == 1 || compression == 2)) {
-    return "compressed (RLE) BMP is not read";
-  }
-  if (known_header && compression >= 4) {
-    return "BMP holding JPEG or PNG data is not read";
-  }
   if (compression == 1 || compression == 2 || compression >= 4) {
-    return kLeaveToDecoder;
+    return !known_header      ? kLeaveToDecoder
+           : compression >= 4 ? Verdict("BMP holding JPEG or PNG data is not read")
+                              : Verdict("compressed (RLE) BMP is not read");
   }
   if (compression == 3 && header.bits != 16 && header.bits != 32) {
     return kLeaveToDecoder;
@@ -105,11 +71,9 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
     }
     if (header.bits == 16 || header.bits == 32) {
       if (compression == 0) {
-        SetDefaultMasks(masks, header.bits);
+        masks = DefaultMasks(header.bits);
       } else if (compression == 3) {
-        masks.red = reader.Get32Le();
-        masks.green = reader.Get32Le();
-        masks.blue = reader.Get32Le();
+        masks = {reader.Get32Le(), reader.Get32Le(), reader.Get32Le()};
         header.extra_read += 12;
         if (masks.red == masks.green && masks.green == masks.blue) {
           return kLeaveToDecoder;
@@ -119,12 +83,9 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
       }
     }
   } else {
-    masks.red = reader.Get32Le();
-    masks.green = reader.Get32Le();
-    masks.blue = reader.Get32Le();
-    masks.alpha = reader.Get32Le();
+    masks = {reader.Get32Le(), reader.Get32Le(), reader.Get32Le(), reader.Get32Le()};
     if (compression == 0) {
-      SetDefaultMasks(masks, header.bits);
+      masks = DefaultMasks(header.bits);
     }
     reader.Skip(4 + 48 + (header.size == 124 ? 16 : 0));
   }
@@ -138,13 +99,9 @@ Verdict ReadHeader(SourceReader& reader, BmpHeader& header) {
   if (header.offset < 0) {
     return kLeaveToDecoder;
   }
-  if (header.size == 12) {
-    header.width = reader.Get16Le();
-    header.height = static_cast<int32_t>(reader.Get16Le());
-  } else {
-    header.width = reader.Get32Le();
-    header.height = static_cast<int32_t>(reader.Get32Le());
-  }
+  const bool short_sides = header.size == 12;  // the oldest header's sides are 16-bit
+  header.width = short_sides ? reader.Get16Le() : reader.Get32Le();
+  header.height = static_cast<int32_t>(short_sides ? reader.Get16Le() : reader.Get32Le());
   if (reader.Get16Le() != 1) {
     return kLeaveToDecoder;
   }
@@ -186,10 +143,9 @@ Verdict SkipPalette(SourceReader& reader, const BmpHeader& header, int64_t palet
   }
   const int64_t entry = header.size == 12 ? 3 : 4;
   const int64_t palette_bytes = palette_size > 0 ? palette_size * entry : 0;
-  if (!reader.Has(static_cast<uint64_t>(palette_bytes))) {
+  if (!reader.Take(static_cast<uint64_t>(palette_bytes))) {
     return "BMP palette ends early";
   }
-  reader.Skip(static_cast<uint64_t>(palette_bytes));
   const int64_t gap = int64_t{header.offset} - header.extra_read - header.size - palette_size * entry;
   if (gap < 0) {
     return kOffsetInHeader;
@@ -200,13 +156,10 @@ Verdict SkipPalette(SourceReader& reader, const BmpHeader& header, int64_t palet
 
 // The pixel rows of a 1-, 4- or 8-bit image: all there, every index inside the palette.
 const char* CheckIndexedPixels(SourceReader& reader, const BmpHeader& header, int64_t palette_size) {
-  uint64_t row_bytes = 0;
-  switch (header.bits) {
-    case 1: row_bytes = (uint64_t{header.width} + 7) >> 3U; break;
-    case 4: row_bytes = (uint64_t{header.width} + 1) >> 1U; break;
-    case 8: row_bytes = header.width; break;
-    default: return nullptr;  // "bad bpp"
+  if (header.bits != 1 && header.bits != 4 && header.bits != 8) {
+    return nullptr;  // "bad bpp"
   }
+  const uint64_t row_bytes = (uint64_t{header.width} * header.bits + 7) / 8;
   const uint64_t pad = (4 - row_bytes % 4) % 4;
   if (header.rows == 0 || header.width == 0) {
     return nullptr;
@@ -214,7 +167,17 @@ const char* CheckIndexedPixels(SourceReader& reader, const BmpHeader& header, in
   if (!reader.Has((header.rows - 1) * (row_bytes + pad) + row_bytes)) {
     return kPixelsShort;
   }
-  return CheckIndices(reader, header.bits, header.width, header.rows, palette_size, row_bytes, pad);
+  for (uint64_t y = 0; y < header.rows; ++y, reader.Skip(pad)) {
+    for (uint64_t i = 0, x = 0; i < row_bytes; ++i) {
+      const uint32_t byte = reader.Get8();
+      for (uint32_t shift = 8 - header.bits; x < header.width && shift < 8; shift -= header.bits, ++x) {
+        if (static_cast<int64_t>((byte >> shift) & ((1U << header.bits) - 1U)) >= palette_size) {
+          return "BMP pixel refers past the end of its palette";
+        }
+      }
+    }
+  }
+  return nullptr;
 }
 
 // The pixel rows of a 16-, 24- or 32-bit image: all there.
@@ -225,23 +188,16 @@ const char* CheckDirectPixels(SourceReader& reader, const BmpHeader& header) {
     return kOffsetInHeader;
   }
   reader.Skip(static_cast<uint64_t>(gap));
-  int easy = 0;
-  if (header.bits == 24) {
-    easy = 1;
-  } else if (header.bits == 32 && masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U &&
-             masks.alpha == 0xff000000U) {
-    easy = 2;
-  }
-  if (easy == 0 && (masks.red == 0 || masks.green == 0 || masks.blue == 0 || BitCount(masks.red) > 8 ||
-                    BitCount(masks.green) > 8 || BitCount(masks.blue) > 8 || BitCount(masks.alpha) > 8)) {
+  // The decoder's fast cases: 1 (24-bit), 2 (32-bit BGRA); 0 reads through the masks.
+  const bool bgra =
+      masks.blue == 0xffU && masks.green == 0xff00U && masks.red == 0x00ff0000U && masks.alpha == 0xff000000U;
+  const int easy = header.bits == 24 ? 1 : (header.bits == 32 && bgra ? 2 : 0);
+  if (easy == 0 &&
+      (masks.red == 0 || masks.green == 0 || masks.blue == 0 || std::popcount(masks.red) > 8 ||
+       std::popcount(masks.green) > 8 || std::popcount(masks.blue) > 8 || std::popcount(masks.alpha) > 8)) {
     return nullptr;  // "bad masks"
   }
-  uint64_t pixel_bytes = 4;
-  if (easy == 1) {
-    pixel_bytes = 3;
-  } else if (easy == 0 && header.bits == 16) {
-    pixel_bytes = 2;
-  }
+  const uint64_t pixel_bytes = easy == 1 ? 3 : (easy == 0 && header.bits == 16 ? 2 : 4);
   const uint64_t width = header.width;
   const uint64_t row_width = header.bits == 24 ? 3ULL * width : (header.bits == 16 ? 2ULL * width : 0);
   const uint64_t pad = (4 - row_width % 4) % 4;

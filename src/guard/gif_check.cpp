@@ -4,7 +4,7 @@
 // the file.
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -13,19 +13,17 @@ constexpr const char* kNoImage = "GIF holds no image";
 constexpr const char* kNoData = "GIF image has no pixel data";
 constexpr uint32_t kMaxCodeSize = 12;
 
-// Skips a chain of data sub-blocks up to its zero-length terminator. False when
-// the file ends first.
-bool SkipSubBlocks(SourceReader& reader) {
-  for (;;) {
-    if (reader.AtEnd()) {
-      return false;
-    }
+// Skips a chain of data sub-blocks up to its zero-length terminator (`terminated`)
+// or the end of the file. True when a byte of its data lies inside the file.
+bool SkipSubBlocks(SourceReader& reader, bool& terminated) {
+  bool data = false;
+  for (terminated = false; !terminated && !reader.AtEnd();) {
     const uint32_t length = reader.Get8();
-    if (length == 0) {
-      return true;
-    }
+    terminated = length == 0;
+    data = data || (length != 0 && !reader.AtEnd());
     reader.Skip(length);
   }
+  return data;
 }
 
 const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_t canvas_height,
@@ -42,11 +40,9 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
     return "GIF image lies outside its canvas";
   }
   if ((flags & 0x80U) != 0) {
-    const uint64_t table_bytes = uint64_t{3} * (2U << (flags & 7U));
-    if (!reader.Has(table_bytes)) {
+    if (!reader.Take(uint64_t{3} * (2U << (flags & 7U)))) {
       return "GIF colour table ends early";
     }
-    reader.Skip(table_bytes);
   } else if (!global_table) {
     return "GIF image has no colour table";
   }
@@ -64,20 +60,8 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
   if (reader.AtEnd()) {
     return kFileEndsEarly;
   }
-  uint64_t data_bytes = 0;
-  while (!reader.AtEnd()) {
-    const uint32_t length = reader.Get8();
-    if (length == 0) {
-      break;
-    }
-    if (!reader.Has(length)) {
-      data_bytes += reader.size() - reader.position();
-      break;
-    }
-    reader.Skip(length);
-    data_bytes += length;
-  }
-  return data_bytes > 0 ? nullptr : kNoData;
+  bool terminated = false;
+  return SkipSubBlocks(reader, terminated) ? nullptr : kNoData;
 }
 
 }  // namespace
@@ -103,12 +87,14 @@ const char* CheckGif(SourceReader& reader) noexcept {
         // skips one of any other length without its sub-blocks.
         if (reader.Get8() == 0xF9) {
           const uint32_t length = reader.Get8();
-          reader.Skip(length == 4 ? 4 : length);
+          reader.Skip(length);
           if (length != 4) {
             break;
           }
         }
-        if (!SkipSubBlocks(reader)) {
+        bool terminated = false;
+        SkipSubBlocks(reader, terminated);
+        if (!terminated) {
           return kFileEndsEarly;
         }
         break;

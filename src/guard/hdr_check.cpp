@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -57,24 +57,14 @@ const char* CheckRunLengthRows(SourceReader& reader, int64_t width, int64_t heig
         if (reader.AtEnd()) {
           return kRunsShort;
         }
-        uint32_t count = reader.Get8();
-        if (count > 128) {
-          count -= 128;
-          if (count > width - filled) {
-            return nullptr;  // refused by the decoder
-          }
-          if (reader.AtEnd()) {
-            return kRunsShort;
-          }
-          reader.Skip(1);
-        } else {
-          if (count > width - filled) {
-            return nullptr;
-          }
-          if (!reader.Has(count)) {
-            return kRunsShort;
-          }
-          reader.Skip(count);
+        // A run of one byte (count byte over 128), or a literal of `count` bytes.
+        const uint32_t byte = reader.Get8();
+        const uint32_t count = byte > 128 ? byte - 128 : byte;
+        if (count > width - filled) {
+          return nullptr;  // refused by the decoder
+        }
+        if (!reader.Take(byte > 128 ? 1 : count)) {
+          return kRunsShort;
         }
         filled += count;
       }
@@ -92,14 +82,8 @@ const char* CheckHdr(SourceReader& reader) noexcept {
     return nullptr;  // refused by the decoder
   }
   bool valid = false;
-  for (;;) {
-    ReadToken(reader, token);
-    if (token[0] == '\0') {
-      break;
-    }
-    if (std::strcmp(token, "FORMAT=32-bit_rle_rgbe") == 0) {
-      valid = true;
-    }
+  for (ReadToken(reader, token); token[0] != '\0'; ReadToken(reader, token)) {
+    valid = valid || std::strcmp(token, "FORMAT=32-bit_rle_rgbe") == 0;
   }
   if (!valid) {
     return nullptr;

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -32,6 +32,8 @@ struct Component {
   uint64_t blocks_x = 0;  // 8x8 blocks the component's own pixels need
   uint64_t blocks_y = 0;
   bool covered = false;
+
+  [[nodiscard]] uint64_t Blocks() const { return blocks_x * blocks_y; }
 };
 
 // What checking a segment found.
@@ -67,17 +69,7 @@ class JpegChecker {
       return Verdict(step);
     }
     for (marker = NextMarker(); marker != kEndOfImage; marker = NextMarker()) {
-      Step step = Step::kOk;
-      if (marker == kStartOfScan) {
-        step = Scan();
-      } else if (marker == kNumberOfLines) {
-        const uint32_t length = reader_.Get16Be();
-        const uint32_t lines = reader_.Get16Be();
-        step = (length != 4 || lines != height_) ? Step::kFails : Step::kOk;
-      } else {
-        step = Segment(marker);
-      }
-      if (step != Step::kOk) {
+      if (const Step step = marker == kStartOfScan ? Scan() : Segment(marker); step != Step::kOk) {
         return Verdict(step);
       }
     }
@@ -124,6 +116,10 @@ class JpegChecker {
   Step Segment(int marker) {
     switch (marker) {
       case kNoMarker: return Step::kFails;
+      case kNumberOfLines: {  // read only after the frame header (a height of 0 before it)
+        const uint32_t length = reader_.Get16Be();
+        return height_ != 0 && length == 4 && reader_.Get16Be() == height_ ? Step::kOk : Step::kFails;
+      }
       case 0xDD:  // restart interval
         if (reader_.Get16Be() != 4) {
           return Step::kFails;
@@ -134,28 +130,14 @@ class JpegChecker {
       case 0xC4: return HuffmanTables();
       default: break;
     }
+    // Application segments and comments: whatever the decoder reads of a JFIF or
+    // Adobe header inside, it moves to the segment's end.
     if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
-      int64_t length = reader_.Get16Be();
+      const uint32_t length = reader_.Get16Be();
       if (length < 2) {
         return Step::kFails;
       }
-      length -= 2;
-      if (marker == 0xE0 && length >= 5) {
-        reader_.Skip(5);
-        length -= 5;
-      } else if (marker == 0xEE && length >= 12) {
-        static constexpr std::array<uint8_t, 6> kAdobe = {'A', 'd', 'o', 'b', 'e', '\0'};
-        bool adobe = true;
-        for (const uint8_t expected : kAdobe) {
-          adobe = (reader_.Get8() == expected) && adobe;
-        }
-        length -= 6;
-        if (adobe) {
-          reader_.Skip(6);
-          length -= 6;
-        }
-      }
-      reader_.Skip(static_cast<uint64_t>(length));
+      reader_.Skip(length - 2);
       return Step::kOk;
     }
     return Step::kFails;  // "unknown marker"
@@ -319,21 +301,16 @@ class JpegChecker {
       if ((uses_dc && !huffman_defined_[0][dc_table[i]]) || (uses_ac && !huffman_defined_[1][ac_table[i]])) {
         return Refuse("JPEG scan uses an undefined Huffman table");
       }
+      // The decoder visits every block a scan covers, however few bytes the scan holds.
+      scan_blocks_ += components_[order[i]].Blocks();
     }
-    // The decoder visits every block a scan covers, however few bytes the scan holds.
-    uint64_t visited = 0;
-    for (int i = 0; i < count; ++i) {
-      visited += components_[order[i]].blocks_x * components_[order[i]].blocks_y;
-    }
-    scan_blocks_ += visited;
     if (scan_blocks_ > kJpegScanPasses * ImageBlocks()) {
       return Refuse("JPEG scans x blocks exceed the work limit");
     }
     const uint64_t restarts = EntropyCodedData();
     // With a restart interval the decoder leaves the scan at the first interval that
     // does not end in a restart marker, and the blocks after it are never written.
-    const uint64_t units =
-        count == 1 ? components_[order[0]].blocks_x * components_[order[0]].blocks_y : mcus_x_ * mcus_y_;
+    const uint64_t units = count == 1 ? components_[order[0]].Blocks() : mcus_x_ * mcus_y_;
     const bool complete =
         restart_interval_ == 0 || restarts + 1 >= (units + restart_interval_ - 1) / restart_interval_;
     // A progressive component is initialised only by its first DC scan.
@@ -372,7 +349,7 @@ class JpegChecker {
   uint64_t ImageBlocks() const {
     uint64_t blocks = 0;
     for (int i = 0; i < component_count_; ++i) {
-      blocks += components_[i].blocks_x * components_[i].blocks_y;
+      blocks += components_[i].Blocks();
     }
     return blocks;
   }

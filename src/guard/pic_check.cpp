@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -20,64 +20,35 @@ struct Packet {
 };
 
 // The decoder checks for the end of the file before each value byte it reads.
-bool ReadValue(SourceReader& reader, const Packet& packet) {
-  if (!reader.Has(packet.value_bytes)) {
-    return false;
-  }
-  reader.Skip(packet.value_bytes);
-  return true;
-}
-
 const char* CheckScanline(SourceReader& reader, const Packet& packet, uint64_t width) {
-  switch (packet.type) {
-    case 0:  // uncompressed
-      if (!reader.Has(width * packet.value_bytes)) {
-        return kPixelsShort;
-      }
-      reader.Skip(width * packet.value_bytes);
-      return nullptr;
-    case 1:  // pure run-length
-      for (uint64_t left = width; left > 0;) {
-        uint64_t count = reader.Get8();
-        if (reader.AtEnd()) {
-          return kPixelsShort;
-        }
-        count = count < left ? count : left;
-        if (!ReadValue(reader, packet)) {
-          return kPixelsShort;
-        }
-        left -= count;
-      }
-      return nullptr;
-    case 2:  // mixed run-length
-      for (uint64_t left = width; left > 0;) {
-        uint64_t count = reader.Get8();
-        if (reader.AtEnd()) {
-          return kPixelsShort;
-        }
-        if (count >= 128) {
-          count = count == 128 ? reader.Get16Be() : count - 127;
-          if (count > left) {
-            return kOverrun;
-          }
-          if (!ReadValue(reader, packet)) {
-            return kPixelsShort;
-          }
-        } else {
-          ++count;
-          if (count > left) {
-            return kOverrun;
-          }
-          if (!reader.Has(count * packet.value_bytes)) {
-            return kPixelsShort;
-          }
-          reader.Skip(count * packet.value_bytes);
-        }
-        left -= count;
-      }
-      return nullptr;
-    default: return "PIC packet has an unknown compression type";
+  if (packet.type == 0) {  // uncompressed
+    return reader.Take(width * packet.value_bytes) ? nullptr : kPixelsShort;
   }
+  if (packet.type > 2) {
+    return "PIC packet has an unknown compression type";
+  }
+  // Run-length: pure (type 1: a count, cut to the scanline, and one value) or mixed
+  // (type 2: a run of one value, or a literal of `count` values).
+  for (uint64_t left = width; left > 0;) {
+    uint64_t count = reader.Get8();
+    if (reader.AtEnd()) {
+      return kPixelsShort;
+    }
+    const bool literal = packet.type == 2 && count < 128;
+    if (packet.type == 1) {
+      count = count < left ? count : left;
+    } else {
+      count = literal ? count + 1 : (count == 128 ? reader.Get16Be() : count - 127);
+    }
+    if (count > left) {
+      return kOverrun;
+    }
+    if (!reader.Take(literal ? count * packet.value_bytes : packet.value_bytes)) {
+      return kPixelsShort;
+    }
+    left -= count;
+  }
+  return nullptr;
 }
 
 }  // namespace

@@ -19,24 +19,15 @@
 #include "decode/decode_limits.h"
 #include "decode/decoder_memory.h"
 #include "decode/stb_decoder.h"
-#include "guard/format_checks.h"
 #include "guard/input_guard.h"
 #include "guard/png_chunks.h"
 
 namespace tarvelo::guard {
 namespace {
 
-// What the decoder's inflater returns goes back to the decoder's allocator; the
-// gathered image data is the check's own heap memory.
-struct InflatedDeleter {
-  void operator()(uint8_t* bytes) const noexcept { FreeDecoderMemory(bytes); }
-};
-using InflatedBuffer = std::unique_ptr<uint8_t, InflatedDeleter>;
-
-struct HeapDeleter {
-  void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
-};
-using HeapBuffer = std::unique_ptr<uint8_t, HeapDeleter>;
+// What the decoder's inflater returns goes back to the decoder's allocator
+// (FreeDecoderMemory); the gathered image data is the check's own heap memory (free).
+using Buffer = std::unique_ptr<uint8_t, void (*)(void*)>;
 
 struct Header {
   uint32_t width = 0;
@@ -49,6 +40,8 @@ struct Header {
 struct Pass {
   uint32_t width;
   uint32_t height;
+  // Its bytes in the inflated data: a filter byte and the packed indices per row.
+  [[nodiscard]] size_t Bytes(uint32_t depth) const { return ((size_t{width} * depth + 7) / 8 + 1) * height; }
 };
 
 uint8_t Paeth(int left, int above, int upper_left) {
@@ -101,32 +94,27 @@ bool PassIndicesInside(uint8_t* data, const Pass& pass, uint32_t depth, uint32_t
 
 const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t compressed_size,
                          bool zlib_header, uint32_t palette_size) {
+  // Adam7's seven passes, or (the last entry) the whole image as one.
+  static constexpr uint32_t kOriginX[8] = {0, 4, 0, 2, 0, 1, 0, 0};
+  static constexpr uint32_t kOriginY[8] = {0, 0, 4, 0, 2, 0, 1, 0};
+  static constexpr uint32_t kSpacingX[8] = {8, 8, 4, 4, 2, 2, 1, 1};
+  static constexpr uint32_t kSpacingY[8] = {8, 8, 8, 4, 4, 2, 2, 1};
   Pass passes[7];
   int pass_count = 0;
-  if (!header.interlaced) {
-    passes[pass_count++] = {header.width, header.height};
-  } else {
-    static constexpr uint32_t kOriginX[7] = {0, 4, 0, 2, 0, 1, 0};
-    static constexpr uint32_t kOriginY[7] = {0, 0, 4, 0, 2, 0, 1};
-    static constexpr uint32_t kSpacingX[7] = {8, 8, 4, 4, 2, 2, 1};
-    static constexpr uint32_t kSpacingY[7] = {8, 8, 8, 4, 4, 2, 2};
-    for (int p = 0; p < 7; ++p) {
-      const uint32_t width = (header.width - kOriginX[p] + kSpacingX[p] - 1) / kSpacingX[p];
-      const uint32_t height = (header.height - kOriginY[p] + kSpacingY[p] - 1) / kSpacingY[p];
-      if (header.width > kOriginX[p] && header.height > kOriginY[p] && width > 0 && height > 0) {
-        passes[pass_count++] = {width, height};
-      }
-    }
-  }
   size_t total = 0;
-  for (int p = 0; p < pass_count; ++p) {
-    total += ((size_t{passes[p].width} * header.depth + 7) / 8 + 1) * passes[p].height;
+  for (int p = header.interlaced ? 0 : 7; p < (header.interlaced ? 7 : 8); ++p) {
+    const uint32_t width = (header.width - kOriginX[p] + kSpacingX[p] - 1) / kSpacingX[p];
+    const uint32_t height = (header.height - kOriginY[p] + kSpacingY[p] - 1) / kSpacingY[p];
+    if (header.width > kOriginX[p] && header.height > kOriginY[p] && width > 0 && height > 0) {
+      passes[pass_count] = {width, height};
+      total += passes[pass_count++].Bytes(header.depth);
+    }
   }
   // The decoder inflates the whole stream, however long, and ignores what follows
   // the image; so does the check.
   size_t inflated_size = 0;
-  const InflatedBuffer raw(
-      InflateLikeDecoder(compressed, compressed_size, total, zlib_header, inflated_size));
+  const Buffer raw(InflateLikeDecoder(compressed, compressed_size, total, zlib_header, inflated_size),
+                   FreeDecoderMemory);
   if (!raw || inflated_size < total) {
     return nullptr;  // a corrupt stream or too little image data: the decoder refuses it
   }
@@ -135,7 +123,7 @@ const char* CheckIndices(const Header& header, const uint8_t* compressed, size_t
     if (!PassIndicesInside(data, passes[p], header.depth, palette_size)) {
       return "PNG pixel refers past the end of its palette";
     }
-    data += ((size_t{passes[p].width} * header.depth + 7) / 8 + 1) * passes[p].height;
+    data += passes[p].Bytes(header.depth);
   }
   return nullptr;
 }
@@ -149,7 +137,7 @@ const char* CheckPng(SourceReader& reader) noexcept {
   bool zlib_header = true;
   uint32_t palette_size = 0;
   uint32_t filled_entries = 0;
-  HeapBuffer compressed;
+  Buffer compressed(nullptr, [](void* bytes) { std::free(bytes); });
   size_t compressed_size = 0;
   // Chunks as the decoder walks them; wherever it would stop with an error, the
   // check stops too and leaves the refusal to it.

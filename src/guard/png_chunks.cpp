@@ -18,10 +18,6 @@ bool PngChunkWalker::Next() noexcept {
   return true;
 }
 
-bool PngChunkWalker::Whole() const noexcept {
-  return data_start_ <= reader_.size() && reader_.size() - data_start_ >= uint64_t{length_} + 4;
-}
-
 bool PngHasTransparency(SourceReader& reader) noexcept {
   PngChunkWalker chunks(reader);
   while (chunks.Next()) {

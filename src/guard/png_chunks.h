@@ -28,8 +28,6 @@ class PngChunkWalker {
 
   [[nodiscard]] uint32_t length() const noexcept { return length_; }
   [[nodiscard]] uint32_t type() const noexcept { return type_; }
-  // True when the chunk's data and CRC lie inside the source.
-  [[nodiscard]] bool Whole() const noexcept;
 
  private:
   SourceReader& reader_;

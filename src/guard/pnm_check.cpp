@@ -4,12 +4,10 @@
 #include <climits>
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
-
-constexpr const char* kNumberTooLarge = "PNM header number too large";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -48,21 +46,14 @@ const char* CheckPnm(SourceReader& reader) noexcept {
   reader.Get8();  // 'P'
   const uint64_t channels = reader.Get8() == '6' ? 3 : 1;
   char c = static_cast<char>(reader.Get8());
-  int64_t width = 0;
-  int64_t height = 0;
-  int64_t max_value = 0;
-  SkipWhitespace(reader, c);
-  if (!ReadNumber(reader, c, width)) {
-    return kNumberTooLarge;
+  int64_t numbers[3] = {};  // width, height, maximum value
+  for (int64_t& number : numbers) {
+    SkipWhitespace(reader, c);
+    if (!ReadNumber(reader, c, number)) {
+      return "PNM header number too large";
+    }
   }
-  SkipWhitespace(reader, c);
-  if (!ReadNumber(reader, c, height)) {
-    return kNumberTooLarge;
-  }
-  SkipWhitespace(reader, c);
-  if (!ReadNumber(reader, c, max_value)) {
-    return kNumberTooLarge;
-  }
+  const auto [width, height, max_value] = numbers;
   if (max_value > 65535) {
     return nullptr;  // refused by the decoder
   }
@@ -70,15 +61,13 @@ const char* CheckPnm(SourceReader& reader) noexcept {
     return reader.AtEnd() && max_value == 0 ? kFileEndsEarly
                                             : "PNM has zero width or height";  // a cut header
   }
-  const auto sample_bytes = static_cast<uint64_t>(max_value > 255 ? 2 : 1);
-  if (width > kDecoderMaxSide || height > kDecoderMaxSide ||
-      channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes > INT_MAX) {
-    return nullptr;
+  if (width > kDecoderMaxSide || height > kDecoderMaxSide) {
+    return nullptr;  // refused by the decoder
   }
+  const uint64_t bytes = channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) *
+                         static_cast<uint64_t>(max_value > 255 ? 2 : 1);
   // The pixels start right after the character that ended the maximum value.
-  const uint64_t bytes =
-      channels * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sample_bytes;
-  return reader.Has(bytes) ? nullptr : "PNM pixel data ends early";
+  return bytes > INT_MAX || reader.Has(bytes) ? nullptr : "PNM pixel data ends early";
 }
 
 // Sources the decoder recognises as no format but that are a kind of PNM it does

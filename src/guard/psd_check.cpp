@@ -3,7 +3,7 @@
 // invented pixels. Every byte it reads must be in the file.
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -31,28 +31,15 @@ const char* CheckPackBits(SourceReader& reader, uint64_t pixel_count) {
     if (length == 128) {
       continue;
     }
-    const uint64_t left = pixel_count - count;
-    if (length < 128) {
-      const uint64_t literal = length + 1;
-      if (literal > left) {
-        return nullptr;  // refused by the decoder
-      }
-      if (!reader.Has(literal)) {
-        return kPixelsShort;
-      }
-      reader.Skip(literal);
-      count += literal;
-    } else {
-      const uint64_t run = 257 - length;
-      if (run > left) {
-        return nullptr;
-      }
-      if (reader.AtEnd()) {
-        return kPixelsShort;
-      }
-      reader.Skip(1);
-      count += run;
+    // A literal of `length` + 1 bytes, or a run of 257 - `length` copies of one byte.
+    const uint64_t pixels = length < 128 ? length + 1 : 257 - length;
+    if (pixels > pixel_count - count) {
+      return nullptr;  // refused by the decoder
     }
+    if (!reader.Take(length < 128 ? pixels : 1)) {
+      return kPixelsShort;
+    }
+    count += pixels;
   }
   return nullptr;
 }

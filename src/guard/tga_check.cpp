@@ -4,7 +4,7 @@
 // the file.
 #include <cstdint>
 
-#include "guard/format_checks.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -12,21 +12,13 @@ namespace {
 constexpr const char* kPixelsShort = "TGA pixel data ends early";
 
 // Channels the decoder makes of a pixel size, as it decides them; 0 when unsupported.
+// `rgb16`: colour packed in two bytes.
 int ChannelsOf(uint32_t bits, bool grey, bool& rgb16) {
-  rgb16 = false;
-  switch (bits) {
-    case 8: return 1;
-    case 16:
-      if (grey) {
-        return 2;
-      }
-      rgb16 = true;
-      return 3;
-    case 15: rgb16 = true; return 3;
-    case 24:
-    case 32: return static_cast<int>(bits / 8);
-    default: return 0;
+  rgb16 = bits == 15 || (bits == 16 && !grey);
+  if (rgb16 || bits == 16) {
+    return rgb16 ? 3 : 2;
   }
+  return bits == 8 || bits == 24 || bits == 32 ? static_cast<int>(bits / 8) : 0;
 }
 
 }  // namespace
@@ -47,9 +39,7 @@ const char* CheckTga(SourceReader& reader) noexcept {
     return "TGA header ends early";
   }
   const bool rle = image_type >= 8;
-  if (rle) {
-    image_type -= 8;
-  }
+  image_type -= rle ? 8 : 0;
   bool rgb16 = false;
   const int channels =
       indexed ? ChannelsOf(palette_bits, false, rgb16) : ChannelsOf(pixel_bits, image_type == 3, rgb16);
@@ -58,19 +48,15 @@ const char* CheckTga(SourceReader& reader) noexcept {
     return nullptr;  // the decoder refuses these itself
   }
   reader.Skip(id_length);
-  if (!indexed && !rle && !rgb16) {
-    return reader.Has(pixels * static_cast<uint64_t>(channels)) ? nullptr : kPixelsShort;
-  }
   if (indexed) {
     if (palette_length == 0) {
       return nullptr;  // refused by the decoder
     }
     reader.Skip(palette_start);  // the decoder skips this many bytes before the map
     const uint64_t palette_bytes = uint64_t{palette_length} * (rgb16 ? 2U : static_cast<uint64_t>(channels));
-    if (!reader.Has(palette_bytes)) {
+    if (!reader.Take(palette_bytes)) {
       return "TGA colour map ends early";
     }
-    reader.Skip(palette_bytes);
   }
   uint64_t pixel_bytes = static_cast<uint64_t>(channels);
   if (indexed) {
@@ -89,11 +75,9 @@ const char* CheckTga(SourceReader& reader) noexcept {
     const uint32_t command = reader.Get8();
     uint64_t count = 1 + (command & 127U);
     count = count < pixels - done ? count : pixels - done;
-    const uint64_t bytes = (command & 128U) != 0 ? pixel_bytes : count * pixel_bytes;
-    if (!reader.Has(bytes)) {
+    if (!reader.Take((command & 128U) != 0 ? pixel_bytes : count * pixel_bytes)) {
       return kPixelsShort;
     }
-    reader.Skip(bytes);
     done += count;
   }
   return nullptr;

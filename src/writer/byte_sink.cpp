@@ -8,9 +8,7 @@
 
 namespace tarvelo {
 
-ByteSink::ByteSink(ByteOutput& output, Mode mode) noexcept : output_(&output) { Start(mode); }
-
-void ByteSink::Start([[maybe_unused]] Mode mode) noexcept {
+ByteSink::ByteSink(ByteOutput& output, [[maybe_unused]] Mode mode) noexcept : output_(&output) {
 #if defined(TARVELO_NO_HELPER_THREADS)
   const size_t count = 1;
 #else
@@ -33,7 +31,16 @@ void ByteSink::Start([[maybe_unused]] Mode mode) noexcept {
 }
 
 ByteSink::~ByteSink() {
-  StopWriter();
+#if !defined(TARVELO_NO_HELPER_THREADS)
+  if (overlapped()) {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+      queued_changed_.notify_one();
+    }
+    writer_.join();
+  }
+#endif
   std::free(buffers_);
 }
 
@@ -124,20 +131,6 @@ bool ByteSink::Flush() noexcept {
   }
 #endif
   return !failed();
-}
-
-void ByteSink::StopWriter() noexcept {
-#if !defined(TARVELO_NO_HELPER_THREADS)
-  if (!overlapped()) {
-    return;
-  }
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-    queued_changed_.notify_one();
-  }
-  writer_.join();
-#endif
 }
 
 }  // namespace tarvelo

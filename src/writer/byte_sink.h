@@ -79,10 +79,8 @@ class ByteSink {
     size_t size;
   };
 
-  void Start(Mode mode) noexcept;
   void HandOver() noexcept;
   void WriteBlock(const Block& block) noexcept;
-  void StopWriter() noexcept;
 
   ByteOutput* output_;
   uint8_t* buffers_ = nullptr;  // from malloc

@@ -122,11 +122,15 @@ void DestinationFile::Abandon() noexcept {
   }
 }
 
+bool DestinationFile::Fail(WriteFailure& failure, WriteFailureKind kind, int error) noexcept {
+  Abandon();
+  failure = {kind, error};
+  return false;
+}
+
 bool DestinationFile::Open(WriteFailure& failure) noexcept {
   const auto fail = [this, &failure](int error) {
-    Abandon();
-    failure = {WriteFailureKind::kOpenFailed, error};
-    return false;
+    return Fail(failure, WriteFailureKind::kOpenFailed, error);
   };
   if (path_ == nullptr || *path_ == '\0') {
     return fail(ENOENT);
@@ -178,9 +182,7 @@ bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
     error = errno;
   }
   if (error != 0) {
-    Abandon();
-    failure = {WriteFailureKind::kOpenFailed, error};
-    return false;
+    return Fail(failure, WriteFailureKind::kOpenFailed, error);
   }
   in_place_ = true;
   Changing();
@@ -221,22 +223,16 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
   if (stream_ == nullptr || bytes == 0 || (!in_place_ && !unnamed_ && temporary_.empty())) {
     return true;  // a device or pipe written directly has no blocks
   }
-  if (bytes > INT64_MAX) {
-    failure = {WriteFailureKind::kWriteFailed, EFBIG};
-    return false;
+  int error = bytes > INT64_MAX ? EFBIG : 0;
+  if (error == 0 && (in_place_ || bytes >= kPreallocateFrom)) {
+    error = files.reserve(files.handle_of(stream_), bytes, in_place_ ? old_size_ : -1);
+    // For a new file a hint: a failure (a file system without it, no space) is left to the writes.
+    error = in_place_ ? error : 0;
   }
-  if (!in_place_) {
-    // A hint: failure (a file system without it, no space) is left to the writes.
-    if (bytes >= kPreallocateFrom) {
-      (void)files.reserve(files.handle_of(stream_), bytes, -1);
-    }
-    return true;
-  }
-  if (const int error = files.reserve(files.handle_of(stream_), bytes, old_size_); error != 0) {
+  if (error != 0) {
     failure = {WriteFailureKind::kWriteFailed, error};
-    return false;
   }
-  return true;
+  return error == 0;
 }
 
 int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
@@ -325,9 +321,7 @@ bool DestinationFile::Finish(WriteFailure& failure) noexcept {
     (void)files.close(complete);
   }
   if (error != 0) {
-    Abandon();
-    failure = {WriteFailureKind::kWriteFailed, error};
-    return false;
+    return Fail(failure, WriteFailureKind::kWriteFailed, error);
   }
   temporary_.Clear();
   Abandon();  // closes the directory

@@ -80,6 +80,8 @@ class DestinationFile final : public ByteOutput {
 
  private:
   bool Open(WriteFailure& failure) noexcept;
+  // Abandons the file (see Abandon) and reports `kind` and `error`; false.
+  bool Fail(WriteFailure& failure, WriteFailureKind kind, int error) noexcept;
   bool Reserve(uint64_t bytes, WriteFailure& failure) noexcept;
   void Abandon() noexcept;
   bool OpenInPlace(WriteFailure& failure) noexcept;

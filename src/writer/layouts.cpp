@@ -47,23 +47,12 @@ bool PlanTgaFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
     return false;
   }
   const int32_t has_alpha = (image.channels % 2 == 0) ? 1 : 0;
+  // Image ID length 0, no colour map, image type 2 (uncompressed true-colour); the
+  // colour map's first entry, length and entry size; the x and y origin; the sides;
+  // bits per pixel; the descriptor: alpha bits, bit 5 clear (bottom-left origin).
   const std::array<int32_t, 12> values = {
-      0,  // image ID length
-      0,  // colour-map type: none
-      2,  // image type: uncompressed true-colour
-      0,
-      0,
-      0,  // colour-map first entry, length, entry size
-      0,
-      0,  // x and y origin
-      image.width,
-      image.height,
-      24 + 8 * has_alpha,  // bits per pixel
-      8 * has_alpha,       // descriptor: alpha bits; bit 5 clear, bottom-left origin
-  };
-  const PixelStreamParams params{
-      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = has_alpha, .row_pad = 0};
-  return PlanImage("111 221 2222 11", values, params, image, plan);
+      0, 0, 2, 0, 0, 0, 0, 0, image.width, image.height, 24 + 8 * has_alpha, 8 * has_alpha};
+  return PlanImage("111 221 2222 11", values, {.keep_alpha = has_alpha != 0, .row_pad = 0}, image, plan);
 }
 
 constexpr const char* kBmpFields = "11 4 22 44 44 22 444444";
@@ -88,9 +77,7 @@ bool PlanBmpFile(const DecodedImage& image, LayoutPlan& plan) noexcept {
       image.width, image.height, 1, 24,  // planes, bits per pixel
       0, 0, 0, 0, 0, 0,                  // compression, image size, resolutions, colours
   };
-  const PixelStreamParams params{
-      .channel_direction = -1, .vertical_direction = -1, .alpha_mode = 0, .row_pad = pad};
-  return PlanImage(kBmpFields, values, params, image, plan);
+  return PlanImage(kBmpFields, values, {.keep_alpha = false, .row_pad = pad}, image, plan);
 }
 
 constexpr LayoutEntry kLayouts[] = {
@@ -112,29 +99,14 @@ bool EqualsFolded(const char* text, const char* lower_case) noexcept {
 }  // namespace
 
 void EmitFields(ByteSink& sink, const char* field_template, std::span<const int32_t> values) noexcept {
-  if (field_template == nullptr) {
-    return;
-  }
-  size_t next_value = 0;
-  for (const char* field = field_template; *field != '\0'; ++field) {
-    if (*field == ' ') {
-      continue;
-    }
-    int byte_count = 0;
-    switch (*field) {
-      case '1': byte_count = 1; break;
-      case '2': byte_count = 2; break;
-      case '4': byte_count = 4; break;
-      default: return;  // an unknown character ends the header
-    }
-    if (next_value == values.size()) {
-      return;
-    }
+  size_t next = 0;
+  for (const char* field = field_template; FieldWidth(field) >= 0 && next < values.size(); ++field) {
     // Unsigned arithmetic gives the two's-complement low bytes of negative values.
-    const auto value = static_cast<uint32_t>(values[next_value++]);
-    for (int i = 0; i < byte_count; ++i) {
+    const auto value = static_cast<uint32_t>(values[next]);
+    for (int i = 0; i < FieldWidth(field); ++i) {
       sink.Put(static_cast<uint8_t>(value >> (8 * i)));
     }
+    next += FieldWidth(field) > 0 ? 1 : 0;
   }
 }
 

@@ -22,23 +22,23 @@ enum class Layout : int { kTga = 0, kBmp = 1 };
 // header: nothing after it is written. Each field consumes the next value.
 void EmitFields(ByteSink& sink, const char* field_template, std::span<const int32_t> values) noexcept;
 
+// The bytes of the template's field at `field` (null: the end): 1, 2 or 4; 0 for a
+// blank; -1 where the header ends.
+constexpr int FieldWidth(const char* field) noexcept {
+  if (field == nullptr || (*field != ' ' && *field != '1' && *field != '2' && *field != '4')) {
+    return -1;
+  }
+  return *field == ' ' ? 0 : *field - '0';
+}
+
 // The number of bytes EmitFields writes for the same template and `value_count`
 // values: the one measure of a header's size, usable at compile time so that a
 // layout can take its header's size from its template.
 constexpr uint64_t FieldsSize(const char* field_template, size_t value_count) noexcept {
-  if (field_template == nullptr) {
-    return 0;
-  }
   uint64_t size = 0;
-  for (const char* field = field_template; *field != '\0' && value_count > 0; ++field) {
-    if (*field == ' ') {
-      continue;
-    }
-    if (*field != '1' && *field != '2' && *field != '4') {
-      break;
-    }
-    size += static_cast<uint64_t>(*field - '0');
-    --value_count;
+  for (const char* field = field_template; FieldWidth(field) >= 0 && value_count > 0; ++field) {
+    size += static_cast<uint64_t>(FieldWidth(field));
+    value_count -= FieldWidth(field) > 0 ? 1 : 0;
   }
   return size;
 }

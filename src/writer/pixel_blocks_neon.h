@@ -90,9 +90,9 @@ inline uint8x16_t FlattenChannel(uint8x16_t d, uint8x16_t alpha) {
   return Bg == 255 ? vmvnq_u8(q) : q;
 }
 
-// RGBA flattened against a background whose channels are each 0 or 255; `Reverse`
-// writes blue first.
-template <uint8_t BgRed, uint8_t BgGreen, uint8_t BgBlue, bool Reverse>
+// RGBA flattened against a background whose channels are each 0 or 255, written
+// blue first.
+template <uint8_t BgRed, uint8_t BgGreen, uint8_t BgBlue>
 inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
   size_t done = 0;
   for (; count - done >= kBlock; done += kBlock, src += 4 * kBlock, dst += 3 * kBlock) {
@@ -100,11 +100,7 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
     const uint8x16_t red = FlattenChannel<BgRed>(v.val[0], v.val[3]);
     const uint8x16_t green = FlattenChannel<BgGreen>(v.val[1], v.val[3]);
     const uint8x16_t blue = FlattenChannel<BgBlue>(v.val[2], v.val[3]);
-    if constexpr (Reverse) {
-      vst3q_u8(dst, (uint8x16x3_t{{blue, green, red}}));
-    } else {
-      vst3q_u8(dst, (uint8x16x3_t{{red, green, blue}}));
-    }
+    vst3q_u8(dst, (uint8x16x3_t{{blue, green, red}}));
   }
   return done;
 }

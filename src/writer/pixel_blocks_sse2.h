@@ -8,7 +8,6 @@
 // Stores are 16 bytes wide and may write up to kBlockStoreSlack bytes past the
 // converted pixels; loads never read past the run's last pixel.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -123,7 +122,7 @@ inline __m128i Div255(__m128i x) {
 // bg + ((d - bg) * a) / 255 truncated toward zero. With bg = 255 that is
 // 255 - ((255 - d) * a) / 255, and 255 - v is v ^ 255 for a byte: so one
 // exclusive-or before and after the product handles both kinds of channel.
-// Four pixels per step; `Reverse` writes blue first.
+// Four pixels per step, written blue first.
 //
 // Shuffles are kept to five per step (they share one execution port on many
 // processors and bounded the first version of this loop at half the speed):
@@ -131,23 +130,20 @@ inline __m128i Div255(__m128i x) {
 // is spread over its four 16-bit lanes with shifts and one unpack per half.
 inline constexpr size_t kFlattenPrefetchDistance = 2048;
 
-template <uint8_t BgRed, uint8_t BgGreen, uint8_t BgBlue, bool Reverse>
+template <uint8_t BgRed, uint8_t BgGreen, uint8_t BgBlue>
 inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
   static_assert((BgRed == 0 || BgRed == 255) && (BgGreen == 0 || BgGreen == 255) &&
                 (BgBlue == 0 || BgBlue == 255));
-  // The background in output order: blue first when reversed.
-  constexpr std::array<int16_t, 2> kRedBlue = {BgRed, BgBlue};
-  constexpr int16_t kFirst = kRedBlue[Reverse ? 1 : 0];
-  constexpr int16_t kLast = kRedBlue[Reverse ? 0 : 1];
-  const __m128i invert = _mm_setr_epi16(kFirst, BgGreen, kLast, 0, kFirst, BgGreen, kLast, 0);
+  // The background in output order.
+  const __m128i invert = _mm_setr_epi16(BgBlue, BgGreen, BgRed, 0, BgBlue, BgGreen, BgRed, 0);
   const __m128i zero = _mm_setzero_si128();
   const auto flatten = [&](__m128i lanes, __m128i alpha) {
     return _mm_xor_si128(Div255(_mm_mullo_epi16(_mm_xor_si128(lanes, invert), alpha)), invert);
   };
   const __m128i alpha_bytes = _mm_set1_epi32(static_cast<int>(0xFF000000U));
   // The background as output bytes, for four fully transparent pixels.
-  const __m128i background = _mm_set1_epi32(static_cast<int>(
-      static_cast<uint32_t>(kFirst) | (uint32_t{BgGreen} << 8U) | (static_cast<uint32_t>(kLast) << 16U)));
+  const __m128i background = _mm_set1_epi32(
+      static_cast<int>(uint32_t{BgBlue} | (uint32_t{BgGreen} << 8U) | (uint32_t{BgRed} << 16U)));
   size_t done = 0;
   for (; count - done >= 4; done += 4, src += 16, dst += 12) {
     // This loop computes enough per byte that the processor's own prefetching falls
@@ -155,10 +151,7 @@ inline size_t Flatten4(const uint8_t* src, uint8_t* dst, size_t count) {
     // its speed from cache (bench/RESULTS.md). A prefetch never faults, also past
     // the end of the source.
     _mm_prefetch(reinterpret_cast<const char*>(src) + kFlattenPrefetchDistance, _MM_HINT_T0);
-    __m128i v = Load(src);
-    if constexpr (Reverse) {
-      v = SwapRedBlue(v);
-    }
+    const __m128i v = SwapRedBlue(Load(src));
     // Cut-outs are mostly fully opaque or fully transparent, in long runs: there the
     // result is the colour itself (alpha 255) or the background (alpha 0), exactly.
     const __m128i alpha_only = _mm_and_si128(v, alpha_bytes);

@@ -19,12 +19,11 @@ struct DecodedImage {
   size_t row_stride = 0;  // bytes from one row's start to the next; 0: width * channels
 };
 
-// How pixels are laid out in the output stream.
+// How pixels are laid out in the output stream, whose rows go bottom-up (the last
+// row first) and whose colour goes blue first (d[2], d[1], d[0]).
 struct PixelStreamParams {
-  int channel_direction = -1;   // -1: blue first (d[2], d[1], d[0]); +1: red first
-  int vertical_direction = -1;  // -1: last row first (bottom-up); +1: first row first
-  int alpha_mode = 0;           // <0: alpha before colour; 0: no alpha (RGBA flattened); >0: alpha after
-  int row_pad = 0;              // zero bytes after every row, 0 to 3
+  bool keep_alpha = false;  // alpha after the colour; without it RGBA is flattened
+  int row_pad = 0;          // zero bytes after every row, 0 to 3
 };
 
 // The background that RGBA pixels are flattened against when no alpha is written.
@@ -32,10 +31,10 @@ inline constexpr uint8_t kBackgroundRed = 255;
 inline constexpr uint8_t kBackgroundGreen = 0;
 inline constexpr uint8_t kBackgroundBlue = 255;
 
-// Writes the image's pixel rows. Per pixel: [alpha] colour[3] [alpha], where grey
-// (1 or 2 channels) repeats d[0] three times, the alpha byte is the pixel's last
-// channel, and a 4-channel pixel under alpha mode 0 is flattened against the
-// background: p = bg + ((d - bg) * alpha) / 255, truncating toward zero.
+// Writes the image's pixel rows. Per pixel: colour[3] [alpha], where grey (1 or 2
+// channels) repeats d[0] three times, the alpha byte is the pixel's last channel,
+// and a 4-channel pixel without kept alpha is flattened against the background:
+// p = bg + ((d - bg) * alpha) / 255, truncating toward zero.
 // A height of 0 writes nothing; a width of 0 writes just the pad of every row.
 // The pixel routine is chosen once per image, not per pixel; it uses the
 // processor's vector blocks where the build has them (SSE2 on x86-64, NEON on ARM;

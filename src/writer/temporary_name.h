@@ -34,19 +34,19 @@ platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory
                                        const platform::PathText<Char>& name, uint64_t bits) {
   using temporary_name::kDigits;
   platform::PathText<Char> path = directory;
-  path.Append(Char('.'));
+  const auto append = [&path](std::string_view text) {
+    for (const char letter : text) {
+      path.Append(Char(letter));
+    }
+  };
+  append(".");
   path.Append(name.data(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
-  for (const char letter : temporary_name::kMark) {
-    path.Append(Char(letter));
-  }
+  append(temporary_name::kMark);
   static constexpr char kHex[] = "0123456789abcdef";
-  for (size_t digit = 0; digit < kDigits; ++digit) {
-    path.Append(Char(kHex[bits & 0xFU]));
-    bits >>= 4U;
+  for (size_t digit = 0; digit < kDigits; ++digit, bits >>= 4U) {
+    append({&kHex[bits & 0xFU], 1});
   }
-  for (const char letter : temporary_name::kEnd) {
-    path.Append(Char(letter));
-  }
+  append(temporary_name::kEnd);
   return path;
 }
 
@@ -61,21 +61,13 @@ bool IsTemporaryName(std::basic_string_view<Char> name) {
   if (name.size() < tail + 2 || name.front() != Char('.')) {
     return false;
   }
-  const std::basic_string_view<Char> marked(name.data() + name.size() - tail, tail);
-  const auto matches = [&marked](size_t at, std::string_view text) {
-    for (size_t index = 0; index < text.size(); ++index) {
-      if (marked[at + index] != Char(text[index])) {
+  for (size_t index = 0; index < tail; ++index) {
+    const Char unit = name[name.size() - tail + index];
+    if (index >= kMark.size() && index < kMark.size() + kDigits) {
+      if ((unit < Char('0') || unit > Char('9')) && (unit < Char('a') || unit > Char('f'))) {
         return false;
       }
-    }
-    return true;
-  };
-  if (!matches(0, kMark) || !matches(kMark.size() + kDigits, kEnd)) {
-    return false;
-  }
-  for (size_t index = kMark.size(); index < kMark.size() + kDigits; ++index) {
-    const Char digit = marked[index];
-    if ((digit < Char('0') || digit > Char('9')) && (digit < Char('a') || digit > Char('f'))) {
+    } else if (unit != Char(index < kMark.size() ? kMark[index] : kEnd[index - kMark.size() - kDigits])) {
       return false;
     }
   }

@@ -17,10 +17,15 @@ TEST(SourceReader, ReadsLikeTheDecoderAndKnowsTheRealEnd) {
   EXPECT_EQ(reader.Get16Le(), 0x7856U);
   EXPECT_TRUE(reader.Has(1));
   EXPECT_FALSE(reader.Has(2));
+  // Taking more than is there refuses and stays, so the next read is still the byte.
+  EXPECT_FALSE(reader.Take(2));
+  EXPECT_EQ(reader.position(), 4U);
+  EXPECT_TRUE(reader.Take(0));
   EXPECT_EQ(reader.Get32Le(), 0x9AU);  // past the end: zeros
   EXPECT_TRUE(reader.AtEnd());
   EXPECT_EQ(reader.position(), 8U);
   EXPECT_FALSE(reader.Has(0));
+  EXPECT_FALSE(reader.Take(0));  // nothing is inside once past the end
   // A skip as far as a hostile length asks for stays past the end and reads zeros.
   reader.Skip(UINT64_MAX);
   EXPECT_EQ(reader.Get8(), 0);

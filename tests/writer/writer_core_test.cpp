@@ -107,26 +107,21 @@ TEST(EmitFields, StopsWhenValuesRunOut) { EXPECT_EQ(FromHex("01 02 00"), Fields(
 Bytes ModelPixelRows(const Image& image, const PixelStreamParams& p) {
   static constexpr int kBackground[3] = {255, 0, 255};
   Bytes out;
-  const int dir = p.channel_direction;
   const int c = image.channels;
-  for (int step = 0; step < image.height; ++step) {
-    const int y = p.vertical_direction < 0 ? image.height - 1 - step : step;
+  for (int y = image.height - 1; y >= 0; --y) {
     for (int x = 0; x < image.width; ++x) {
       const uint8_t* d = image.Pixel(x, y);
-      if (p.alpha_mode < 0) {
-        out.push_back(d[c - 1]);
-      }
       std::array<int, 3> colour{};
       for (int k = 0; k < 3; ++k) {
         colour[k] = c <= 2 ? d[0] : d[k];
-        if (c == 4 && p.alpha_mode == 0) {
+        if (c == 4 && !p.keep_alpha) {
           colour[k] = kBackground[k] + ((d[k] - kBackground[k]) * d[3]) / 255;
         }
       }
-      for (const int k : {1 - dir, 1, 1 + dir}) {
+      for (const int k : {2, 1, 0}) {
         out.push_back(static_cast<uint8_t>(colour[k]));
       }
-      if (p.alpha_mode > 0) {
+      if (p.keep_alpha) {
         out.push_back(d[c - 1]);
       }
     }
@@ -136,9 +131,7 @@ Bytes ModelPixelRows(const Image& image, const PixelStreamParams& p) {
 }
 
 std::string Describe(int channels, const PixelStreamParams& p) {
-  return "channels " + std::to_string(channels) + ", channel direction " +
-         std::to_string(p.channel_direction) + ", vertical direction " +
-         std::to_string(p.vertical_direction) + ", alpha mode " + std::to_string(p.alpha_mode) +
+  return "channels " + std::to_string(channels) + ", keep alpha " + std::to_string(int{p.keep_alpha}) +
          ", row pad " + std::to_string(p.row_pad);
 }
 
@@ -186,17 +179,13 @@ TEST_P(EmitPixelRowsAllParameters, MatchesTheRulesForEveryCombinationAndRowLengt
     // Each image in a buffer of its own, so that the sanitizer builds catch a read
     // past its end.
     const Image image = RandomImage(width, 3, channels, state);
-    for (const int channel_direction : {-1, 1}) {
-      for (const int vertical_direction : {-1, 1}) {
-        for (const int alpha_mode : {-5, -1, 0, 1, 7}) {
-          for (int row_pad = 0; row_pad <= 3; ++row_pad) {
-            const PixelStreamParams params{channel_direction, vertical_direction, alpha_mode, row_pad};
-            SCOPED_TRACE("width " + std::to_string(width) + ", " + Describe(channels, params));
-            const Bytes written = Rows(image, params);
-            EXPECT_EQ(ModelPixelRows(image, params), written);
-            EXPECT_EQ(written.size(), PixelRowsSize(params, View(image)));
-          }
-        }
+    for (const bool keep_alpha : {false, true}) {
+      for (int row_pad = 0; row_pad <= 3; ++row_pad) {
+        const PixelStreamParams params{keep_alpha, row_pad};
+        SCOPED_TRACE("width " + std::to_string(width) + ", " + Describe(channels, params));
+        const Bytes written = Rows(image, params);
+        EXPECT_EQ(ModelPixelRows(image, params), written);
+        EXPECT_EQ(written.size(), PixelRowsSize(params, View(image)));
       }
     }
   }
@@ -209,8 +198,8 @@ TEST_P(EmitPixelRowsAllParameters, MatchesTheRulesForEveryCombinationAndRowLengt
 TEST_P(EmitPixelRowsAllParameters, ImagesLargerThanTheStagingBuffersInBothModes) {
   const int channels = GetParam();
   const Image image = test::MakeTestImage(1201, 613, channels);
-  for (const int alpha_mode : {-1, 0, 1}) {
-    const PixelStreamParams params{-1, -1, alpha_mode, 3};
+  for (const bool keep_alpha : {false, true}) {
+    const PixelStreamParams params{keep_alpha, 3};
     SCOPED_TRACE(Describe(channels, params));
     const Bytes expected = ModelPixelRows(image, params);
     EXPECT_GT(expected.size(), ByteSink::kOverlappedBuffers * ByteSink::kCapacity);
@@ -256,32 +245,23 @@ TEST(ByteSink, WriteFailureIsReportedInBothModes) {
   }
 }
 
-TEST(EmitPixelRows, ChannelOrderAndAlphaPlacement) {
-  const Image rgba = OnePixel({1, 2, 3, 4});
-  EXPECT_EQ(FromHex("03 02 01 04"), Rows(rgba, {-1, -1, 1, 0}));
-  EXPECT_EQ(FromHex("04 03 02 01"), Rows(rgba, {-1, -1, -1, 0}));
-  EXPECT_EQ(FromHex("01 02 03 04"), Rows(rgba, {1, -1, 1, 0}));
-  EXPECT_EQ(FromHex("03 02 01"), Rows(OnePixel({1, 2, 3}), {-1, -1, 0, 0}));
-  EXPECT_EQ(FromHex("01 02 03"), Rows(OnePixel({1, 2, 3}), {1, -1, 0, 0}));
+TEST(EmitPixelRows, ChannelOrderAlphaPlacementAndRowOrder) {
+  EXPECT_EQ(FromHex("03 02 01 04"), Rows(OnePixel({1, 2, 3, 4}), {true, 0}));
+  EXPECT_EQ(FromHex("03 02 01"), Rows(OnePixel({1, 2, 3}), {false, 0}));
   // An RGB pixel's "alpha" byte is its last channel, as the rules say.
-  EXPECT_EQ(FromHex("03 02 01 03"), Rows(OnePixel({1, 2, 3}), {-1, -1, 1, 0}));
+  EXPECT_EQ(FromHex("03 02 01 03"), Rows(OnePixel({1, 2, 3}), {true, 0}));
+  const Image column{1, 3, 1, {10, 20, 30}};
+  EXPECT_EQ(FromHex("1E 1E 1E 14 14 14 0A 0A 0A"), Rows(column, {false, 0}));
 }
 
 TEST(EmitPixelRows, GreyIsRepeatedAndItsAlphaKeptOnlyOnRequest) {
-  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77}), {-1, -1, 0, 0}));
-  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77, 9}), {-1, -1, 0, 0}));
-  EXPECT_EQ(FromHex("4D 4D 4D 09"), Rows(OnePixel({77, 9}), {-1, -1, 1, 0}));
-  EXPECT_EQ(FromHex("09 4D 4D 4D"), Rows(OnePixel({77, 9}), {-1, -1, -1, 0}));
-}
-
-TEST(EmitPixelRows, VerticalDirectionChoosesTheFirstRow) {
-  const Image column{1, 3, 1, {10, 20, 30}};
-  EXPECT_EQ(FromHex("1E 1E 1E 14 14 14 0A 0A 0A"), Rows(column, {-1, -1, 0, 0}));
-  EXPECT_EQ(FromHex("0A 0A 0A 14 14 14 1E 1E 1E"), Rows(column, {-1, 1, 0, 0}));
+  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77}), {false, 0}));
+  EXPECT_EQ(FromHex("4D 4D 4D"), Rows(OnePixel({77, 9}), {false, 0}));
+  EXPECT_EQ(FromHex("4D 4D 4D 09"), Rows(OnePixel({77, 9}), {true, 0}));
 }
 
 TEST(EmitPixelRows, FlatteningAgainstMagenta) {
-  const PixelStreamParams flatten{-1, -1, 0, 0};
+  const PixelStreamParams flatten{false, 0};
   EXPECT_EQ(FromHex("FF 00 FF"), Rows(OnePixel({12, 34, 56, 0}), flatten));
   EXPECT_EQ(FromHex("38 22 0C"), Rows(OnePixel({12, 34, 56, 255}), flatten));
   EXPECT_EQ((Bytes{127, 0, 127}), Rows(OnePixel({0, 0, 0, 128}), flatten));
@@ -304,11 +284,11 @@ TEST(EmitPixelRows, FlatteningIsExactForAllValuesAndAlphas) {
       p[3] = static_cast<uint8_t>(alpha);
     }
   }
-  const Bytes written = Rows(image, {-1, 1, 0, 0});
+  const Bytes written = Rows(image, {false, 0});
   ASSERT_EQ(size_t{256} * 256 * 3, written.size());
   int mismatches = 0;
   for (size_t i = 0; i < size_t{256} * 256; ++i) {
-    const uint8_t* d = image.pixels.data() + i * 4;
+    const uint8_t* d = image.pixels.data() + ((255 - i / 256) * 256 + i % 256) * 4;  // rows bottom-up
     const unsigned a = d[3];
     const auto blue = static_cast<uint8_t>(255 - ((255U - d[2]) * a) / 255);
     const auto green = static_cast<uint8_t>((d[1] * a) / 255);
@@ -326,10 +306,10 @@ TEST(EmitPixelRows, FlatteningIsExactForAllValuesAndAlphas) {
 
 TEST(EmitPixelRows, HeightZeroWritesNothingAndWidthZeroOnlyPads) {
   const Image no_rows{4, 0, 3, {}};
-  EXPECT_TRUE(Rows(no_rows, {-1, -1, 0, 3}).empty());
+  EXPECT_TRUE(Rows(no_rows, {false, 3}).empty());
   const Image empty_rows{0, 3, 3, {}};
-  EXPECT_EQ(Bytes(6, 0), Rows(empty_rows, {-1, -1, 0, 2}));
-  EXPECT_TRUE(Rows(empty_rows, {-1, -1, 0, 0}).empty());
+  EXPECT_EQ(Bytes(6, 0), Rows(empty_rows, {false, 2}));
+  EXPECT_TRUE(Rows(empty_rows, {false, 0}).empty());
 }
 
 // A header template and the rows planned and written to a destination file, through
@@ -363,7 +343,7 @@ TEST(WritePlan, BufferOfThePlannedSizeIsFilledExactly) {
   const Image image{3, 2, 4, Bytes(24, 0x40)};
   const std::array<int32_t, 2> values = {7, 8};
   LayoutPlan plan;
-  ASSERT_TRUE(PlanImage("2 4", values, {-1, -1, 0, 3}, View(image), plan));
+  ASSERT_TRUE(PlanImage("2 4", values, {false, 3}, View(image), plan));
   EXPECT_EQ(6U + 2 * (9 + 3), plan.file_size);
   BufferOutput exact;
   EXPECT_EQ(1, WritePlan(plan, View(image), exact));
@@ -390,7 +370,7 @@ TEST(WritePlanToFile, WritesHeaderThenRowsAndReplacesLongerFile) {
   const Image image{2, 1, 3, {1, 2, 3, 4, 5, 6}};
   const std::array<int32_t, 2> values = {0x4241, 7};
   WriteFailure failure{WriteFailureKind::kTooLarge, 99};
-  ASSERT_EQ(1, WriteFieldsFile(path, {-1, -1, 0, 2}, View(image), "2 1", values, &failure));
+  ASSERT_EQ(1, WriteFieldsFile(path, {false, 2}, View(image), "2 1", values, &failure));
   EXPECT_EQ(WriteFailureKind::kNone, failure.kind);
   EXPECT_EQ(FromHex("41 42 07  03 02 01 06 05 04 00 00"), test::ReadFileBytes(path));
   EXPECT_EQ((std::vector<std::string>{"out.bin"}), test::ListDirectory(dir.path().string()));
@@ -403,7 +383,7 @@ TEST(WritePlanToFile, PreallocatedLargeFileIsExact) {
   const test::TempDir dir;
   const std::string path = dir.File("large.bin");
   const Image image = test::MakeTestImage(1031, 1023, 4);  // more than 2^20 pixels, pad 3
-  const PixelStreamParams params{-1, -1, 0, 3};
+  const PixelStreamParams params{false, 3};
   const std::array<int32_t, 1> values = {0x0102};
   ASSERT_EQ(1, WriteFieldsFile(path, params, View(image), "2", values));
   Bytes expected = FromHex("02 01");
@@ -417,7 +397,7 @@ TEST(WritePlanToFile, HeightZeroWritesTheHeaderOnly) {
   const std::string path = dir.File("header-only.bin");
   const DecodedImage image{.width = 5, .height = 0, .channels = 4, .pixels = nullptr};
   const std::array<int32_t, 3> values = {1, 2, 3};
-  ASSERT_EQ(1, WriteFieldsFile(path, {-1, -1, 1, 3}, image, "124", values));
+  ASSERT_EQ(1, WriteFieldsFile(path, {true, 3}, image, "124", values));
   EXPECT_EQ(FromHex("01 02 00 03 00 00 00"), test::ReadFileBytes(path));
 }
 
