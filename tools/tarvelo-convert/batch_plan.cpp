@@ -177,10 +177,8 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
     fs::create_directories(PathOf(named), error);
     held = HoldOutputDirectory(named);
     if (held.empty()) {
-      (void)std::fputs(
-          FailureLine(named, std::string("cannot open the output directory: ") + std::strerror(errno))
-              .c_str(),
-          stderr);
+      const std::string why = std::string("cannot open the output directory: ") + std::strerror(errno);
+      (void)std::fputs(FailureLine(named, why).c_str(), stderr);
       return false;
     }
     ShowHeldDirectoryAs(held, named.back() == '/' ? named : named + "/");
@@ -204,9 +202,8 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
           options.dry_run ? CheckDirectoriesBelow(named, directory) : MakeDirectoriesBelow(directory);
     }
     if (it->second != 0) {
-      entry.refusal = "cannot create the directory ";
-      entry.refusal.append(named).append("/").append(directory).append(": ").append(
-          std::strerror(it->second));
+      entry.refusal =
+          "cannot create the directory " + named + "/" + directory + ": " + std::strerror(it->second);
     }
   }
   return true;

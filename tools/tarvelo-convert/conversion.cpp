@@ -84,22 +84,6 @@ void EndTimeLimit(void* limit) {
   }
 }
 
-// A worker decodes one file after another, each into fresh buffers of about the
-// same sizes. By default the C library hands freed memory back to the system and
-// takes it again for the next file, which then pays a page fault and a page
-// clearing for every 4 KiB it touches. Keeping up to this much freed memory for
-// the next file instead makes that cost once per worker, not once per file; the
-// peak is unchanged, as the same amount was in use a moment before. A worker that
-// converts a single file keeps the C library's default behaviour.
-void KeepMemoryForTheNextFile() {
-#if defined(__GLIBC__)
-  constexpr int kKeptFreeMemory = 32 * 1024 * 1024;
-  // Allocations below the limit come from the heap, whose freed top is kept.
-  (void)mallopt(M_MMAP_THRESHOLD, kKeptFreeMemory);
-  (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
-#endif
-}
-
 }  // namespace
 
 ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::chrono::seconds> time_limit) {
@@ -145,8 +129,8 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::
 
 void RunWorker() {
   std::string received;
-  std::deque<ConversionJob> queue;  // requests not yet converted, next first
-  std::size_t files = 0;
+  std::deque<ConversionJob> queue;         // requests not yet converted, next first
+  [[maybe_unused]] std::size_t files = 0;  // converted so far
   for (;;) {
     // Whatever the tool has sent, waiting only when there is nothing to convert: a
     // stop that came behind the next request still stops it.
@@ -177,9 +161,21 @@ void RunWorker() {
     }
     job = std::move(queue.front());
     queue.pop_front();
+    // A worker decodes one file after another, each into fresh buffers of about the
+    // same sizes. By default the C library hands freed memory back to the system
+    // and takes it again for the next file, which then pays a page fault and a page
+    // clearing for every 4 KiB it touches. Keeping up to kKeptFreeMemory freed for
+    // the next file instead makes that cost once per worker, not once per file; the
+    // peak is unchanged, as the same amount was in use a moment before. From the
+    // second file on (a worker that converts a single file keeps the default),
+    // allocations below that size come from the heap, whose freed top is kept.
+#if defined(__GLIBC__)
+    constexpr int kKeptFreeMemory = 32 * 1024 * 1024;
     if (++files == 2) {
-      KeepMemoryForTheNextFile();  // a second file: this worker serves a batch
+      (void)mallopt(M_MMAP_THRESHOLD, kKeptFreeMemory);
+      (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
     }
+#endif
     char detail[1024] = "";
     const TarveloStatus status =
         InjectTestFault(job.source) ? TARVELO_STATUS_CONVERTED : ConvertJob(job, nullptr, detail);

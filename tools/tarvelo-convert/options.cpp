@@ -148,10 +148,15 @@ struct Parsed {
   std::string max_pixels;
 };
 
-// A count option's value, in the tool's words when it is none.
-uint64_t CountOf(const std::string& text, const char* option, const char* what, uint64_t most) {
+// A count option's value (`unset` when it is not given), in the tool's words when
+// it is none.
+uint64_t CountOf(const std::string& text, const char* option, const char* what, uint64_t most,
+                 uint64_t unset) {
+  if (text.empty()) {
+    return unset;
+  }
   uint64_t value = 0;
-  bool digits = !text.empty() && text.size() < 21;
+  bool digits = text.size() < 21;
   for (const char c : text) {
     digits = digits && c >= '0' && c <= '9';
     value = digits ? value * 10 + static_cast<uint64_t>(c - '0') : 0;
@@ -298,16 +303,10 @@ void Resolve(const Parsed& parsed, Options* options) {
     throw Usage("--skip-existing and --update cannot be used together");
   }
   options->batch = !options->output_directory.empty();
-  if (!parsed.jobs.empty()) {
-    options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs);
-  }
-  if (!parsed.timeout.empty()) {
-    options->timeout_seconds =
-        static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds));
-  }
-  if (!parsed.max_pixels.empty()) {
-    options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX);
-  }
+  options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs, options->jobs);
+  options->timeout_seconds =
+      static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds, 0));
+  options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX, 0);
   if (!options->batch) {
     ResolveSingle(parsed, forced, options);
     return;
@@ -316,7 +315,7 @@ void Resolve(const Parsed& parsed, Options* options) {
   if (!forced.has_value()) {
     throw Usage("a batch (-o DIR) needs --to tga or --to bmp");
   }
-  options->layout = LayoutFromName(parsed.forced_layout).value_or(TARVELO_LAYOUT_TGA);
+  options->layout = *forced;
   options->output_extension = OutputExtension(parsed.forced_layout);
   ResolveBatch(parsed, options);
 }
