@@ -74,24 +74,6 @@ void Walk(const fs::path& directory, const fs::path& below,
   }
 }
 
-// The path a source keeps under --parents, or empty when it cannot be kept.
-fs::path KeptPath(const fs::path& source) {
-  const fs::path kept = source.relative_path().lexically_normal();
-  return !kept.empty() && *kept.begin() == ".." ? fs::path() : kept;
-}
-
-// Whether a job's output is left alone: with `skip_existing` when anything is at
-// its destination (also a dangling link), with `update` when it is no older than
-// its source.
-bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
-  if (!update) {
-    return skip_existing && PathExists(job.destination);
-  }
-  std::error_code error;
-  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
-  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
-}
-
 // One entry per source, in order, a directory SOURCE under -r giving the files
 // below it whose names end in one of the decoder's extensions (links to
 // directories not followed), sorted. A source writes <stem><extension> in the output
@@ -123,8 +105,8 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
   };
   for (const std::string& source : rules.sources) {
     const fs::path path = PathOf(source);
-    const fs::path kept = rules.parents ? KeptPath(path) : fs::path();
-    if (rules.parents && kept.empty()) {
+    const fs::path kept = path.relative_path().lexically_normal();  // what --parents keeps
+    if (rules.parents && (kept.empty() || *kept.begin() == "..")) {
       add(source, {},
           "--parents cannot keep a path that leads out of it ('..'); name it from a directory above");
       continue;
@@ -207,6 +189,18 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
     }
   }
   return true;
+}
+
+// Whether a job's output is left alone: with `skip_existing` when anything is at
+// its destination (also a dangling link), with `update` when it is no older than
+// its source.
+bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
+  if (!update) {
+    return skip_existing && PathExists(job.destination);
+  }
+  std::error_code error;
+  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
+  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
 }
 
 }  // namespace

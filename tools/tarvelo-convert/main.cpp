@@ -53,8 +53,7 @@ int RunConversions(const Options& options) {
                                                ? std::optional(std::chrono::seconds(options.timeout_seconds))
                                                : std::nullopt));
   } else if (!runnable.empty()) {
-    // Without the wake-up pipe an interrupt simply ends the tool, as by default.
-    (void)InstallInterruptHandlers();
+    InstallInterruptHandlers();
     const std::chrono::seconds time_limit(options.timeout_seconds != 0 ? options.timeout_seconds
                                                                        : kDefaultTimeoutSeconds);
     RunInWorkers(runnable, std::min(options.jobs, runnable.size()), time_limit,

@@ -61,9 +61,9 @@ void DisarmCrashGuard();
 // Installs the handlers; they record the interrupt and end a WaitForWorkers at
 // once. They restart interrupted system calls, so the library's own calls are not
 // disturbed. Workers record nothing: an interrupt sent to the whole process group
-// (Ctrl-C at a terminal) leaves a worker to finish its file and reply. False when
-// they could not be installed (an interrupt then simply ends the tool).
-bool InstallInterruptHandlers();
+// (Ctrl-C at a terminal) leaves a worker to finish its file and reply. Should they
+// not be installed, an interrupt simply ends the tool.
+void InstallInterruptHandlers();
 // The signal that interrupted the run (SIGINT, SIGTERM), 0 while none has.
 int InterruptSignal();
 

@@ -213,16 +213,12 @@ extern "C" void OnSignal(int signal_number) {
 
 }  // namespace
 
-bool InstallInterruptHandlers() {
+void InstallInterruptHandlers() {
   // Inherited SIGCHLD=SIG_IGN would make the kernel reap workers itself and leave
   // the tool without their exit status.
   (void)std::signal(SIGCHLD, SIG_DFL);
-  if (g_wake[0] >= 0) {
-    return true;
-  }
-  if (pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    g_wake[0] = g_wake[1] = -1;
-    return false;
+  if (g_wake[0] >= 0 || pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return;  // installed, or an interrupt simply ends the tool, as by default
   }
   g_tool = getpid();
   for (const int signal_number : {SIGINT, SIGTERM}) {
@@ -235,7 +231,6 @@ bool InstallInterruptHandlers() {
   }
   // A worker that ends while a child of its own holds its channel open is seen at once.
   Handle(SIGCHLD, OnSignal, SA_RESTART | SA_NOCLDSTOP);
-  return true;
 }
 
 int InterruptSignal() { return g_signal; }

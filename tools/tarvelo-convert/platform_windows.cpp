@@ -192,20 +192,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-bool InstallInterruptHandlers() {
-  if (g_wake != nullptr) {
-    return true;
-  }
-  g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (g_wake == nullptr) {
-    return false;
-  }
-  if (SetConsoleCtrlHandler(OnConsoleEvent, TRUE) == 0) {
+void InstallInterruptHandlers() {
+  if (g_wake == nullptr && (g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr)) != nullptr &&
+      SetConsoleCtrlHandler(OnConsoleEvent, TRUE) == 0) {
     CloseHandle(g_wake);
     g_wake = nullptr;
-    return false;
   }
-  return true;
 }
 
 int InterruptSignal() { return static_cast<int>(InterlockedCompareExchange(&g_signal, 0, 0)); }
@@ -426,17 +418,12 @@ std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
   return ReadFile(channel, buffer, wanted, &got, nullptr) != 0 ? got : 0;
 }
 
+// A write to a blocking byte-mode pipe returns when all of it is written.
 bool WriteToTool(const std::string& bytes) {
-  const HANDLE channel = GetStdHandle(STD_INPUT_HANDLE);
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    DWORD put = 0;
-    if (WriteFile(channel, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &put, nullptr) ==
-        0) {
-      return false;
-    }
-    sent += put;
-  }
-  return true;
+  DWORD put = 0;
+  return WriteFile(GetStdHandle(STD_INPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &put,
+                   nullptr) != 0 &&
+         put == bytes.size();
 }
 
 }  // namespace tarvelo::cli
