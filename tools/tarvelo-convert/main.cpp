@@ -16,10 +16,13 @@
 #include "run_report.h"
 #include "worker_pool.h"
 
-namespace tarvelo::cli {
-namespace {
-
-int RunConversions(const Options& options) {
+int main(int argc, char** argv) {
+  using namespace tarvelo::cli;
+  const CommandLine command_line = ParseCommandLine(ToolArguments(argc, argv));
+  if (!command_line.options) {
+    return command_line.exit_code;
+  }
+  const Options& options = *command_line.options;
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   if (data_on_stdout && !options.force && !options.dry_run && isatty(1) != 0) {
     (void)std::fputs(
@@ -28,14 +31,13 @@ int RunConversions(const Options& options) {
         stderr);
     return 1;
   }
-  const std::optional<std::vector<PlannedConversion>> planned = Plan(options);
-  if (!planned) {
+  const std::optional<std::vector<PlannedConversion>> plan = Plan(options);
+  if (!plan) {
     return 1;
   }
-  const std::vector<PlannedConversion>& plan = *planned;
-  RunReport report(options, plan.size(), data_on_stdout ? stderr : stdout, isatty(2) != 0);
+  RunReport report(options, plan->size(), data_on_stdout ? stderr : stdout, isatty(2) != 0);
   std::vector<ConversionJob> runnable;
-  for (const PlannedConversion& entry : plan) {
+  for (const PlannedConversion& entry : *plan) {
     if (entry.skipped) {
       report.Skipped(entry.job);
     } else if (entry.refusal.empty() && options.dry_run) {
@@ -63,13 +65,4 @@ int RunConversions(const Options& options) {
                  });
   }
   return report.End(InterruptSignal());
-}
-
-}  // namespace
-}  // namespace tarvelo::cli
-
-int main(int argc, char** argv) {
-  const tarvelo::cli::CommandLine command_line =
-      tarvelo::cli::ParseCommandLine(tarvelo::cli::ToolArguments(argc, argv));
-  return command_line.options ? tarvelo::cli::RunConversions(*command_line.options) : command_line.exit_code;
 }
