@@ -184,8 +184,8 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
           options.dry_run ? CheckDirectoriesBelow(named, directory) : MakeDirectoriesBelow(directory);
     }
     if (it->second != 0) {
-      entry.refusal =
-          "cannot create the directory " + named + "/" + directory + ": " + std::strerror(it->second);
+      entry.refusal = std::string("cannot create the directory ").append(named).append("/").append(directory);
+      entry.refusal.append(": ").append(std::strerror(it->second));
     }
   }
   return true;
