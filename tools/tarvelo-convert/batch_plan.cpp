@@ -1,6 +1,9 @@
 #include "batch_plan.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string_view>
@@ -10,13 +13,22 @@
 #include "platform.h"
 
 namespace tarvelo::cli {
-namespace {
 
 namespace fs = std::filesystem;
 
-// Names are UTF-8 bytes: a path made from a narrow string would read them in the
-// ANSI code page on Windows.
 fs::path PathOf(const std::string& utf8) { return {std::u8string(utf8.begin(), utf8.end())}; }
+
+bool PathExists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(PathOf(path), error));
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(PathOf(path), error);
+}
+
+namespace {
 
 std::string Utf8Of(const fs::path& path) {
   const std::u8string text = path.generic_u8string();
@@ -62,30 +74,15 @@ void Walk(const fs::path& directory, const fs::path& below,
   }
 }
 
-// The path a source keeps under --parents, or empty when it cannot be kept.
-fs::path KeptPath(const fs::path& source) {
-  const fs::path kept = source.relative_path().lexically_normal();
-  return !kept.empty() && *kept.begin() == ".." ? fs::path() : kept;
-}
-
-}  // namespace
-
-bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
-  if (!update) {
-    return skip_existing && PathExists(job.destination);
-  }
-  std::error_code error;
-  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
-  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
-}
-
-std::string DirectoriesOf(const std::string& relative) {
-  const std::size_t slash = relative.rfind('/');
-  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
-}
-
-BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& rules) {
-  BatchPlan plan;
+// One entry per source, in order, a directory SOURCE under -r giving the files
+// below it whose names end in one of the decoder's extensions (links to
+// directories not followed), sorted. A source writes <stem><extension> in the output
+// directory; under -r, in the directories that lead to it from its SOURCE; with
+// --parents, in its own path (leading "/" and "." dropped, ".." refused). Names
+// without a stem ("..", "dir/") and, without -r, directories are refused. False,
+// with a line on stderr, when two sources would write one file.
+bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
+  std::string collision;
   std::map<std::string, std::string> claimed;  // relative destination -> source writing it
   const auto add = [&](const std::string& source, const fs::path& below, std::string refusal) {
     PlannedConversion entry;
@@ -97,19 +94,19 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& r
       entry.refusal = "no file name to name the output after";
     }
     if (entry.refusal.empty()) {
-      entry.relative = Utf8Of((below / name.stem()).lexically_normal()) + rules.extension;
+      entry.relative = Utf8Of((below / name.stem()).lexically_normal()) + rules.output_extension;
       entry.job.destination = Utf8Of(PathOf(rules.output_directory) / PathOf(entry.relative));
       const auto [earlier, fresh] = claimed.emplace(entry.relative, source);
-      if (!fresh && plan.collision.empty()) {
-        plan.collision = earlier->second + " and " + source + " would both write " + entry.job.destination;
+      if (!fresh && collision.empty()) {
+        collision = earlier->second + " and " + source + " would both write " + entry.job.destination;
       }
     }
-    plan.entries.push_back(std::move(entry));
+    entries->push_back(std::move(entry));
   };
-  for (const std::string& source : sources) {
+  for (const std::string& source : rules.sources) {
     const fs::path path = PathOf(source);
-    const fs::path kept = rules.parents ? KeptPath(path) : fs::path();
-    if (rules.parents && kept.empty()) {
+    const fs::path kept = path.relative_path().lexically_normal();  // what --parents keeps
+    if (rules.parents && (kept.empty() || *kept.begin() == "..")) {
       add(source, {},
           "--parents cannot keep a path that leads out of it ('..'); name it from a directory above");
       continue;
@@ -126,6 +123,103 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& r
         add(Utf8Of(path / name), (rules.parents ? kept : fs::path()) / name.parent_path(), refusal);
       }
     }
+  }
+  if (!collision.empty()) {
+    (void)std::fprintf(stderr, "tarvelo-convert: %s: nothing was converted; %s\n", collision.c_str(),
+                       rules.recursive || rules.parents
+                           ? "convert one of them apart"
+                           : "keep the sources' directories with -r or --parents, or convert them apart");
+  }
+  return collision.empty();
+}
+
+// A dry run's stand-in for MakeDirectoriesBelow: ENOTDIR when something other
+// than a directory is in the way.
+int CheckDirectoriesBelow(const std::string& output_directory, const std::string& relative) {
+  for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
+    const std::string path = output_directory + "/" + relative.substr(0, end);
+    if (PathExists(path) && !IsDirectory(path)) {
+      return ENOTDIR;
+    }
+    if (end == std::string::npos) {
+      return 0;
+    }
+  }
+}
+
+// Writes below -o through the directory held open (made first if -r or --parents
+// may), and makes the directories the entries need, never through a link; a dry
+// run only checks that nothing is in their way. An entry whose directory cannot be
+// made is refused. False, with a line on stderr, when -o cannot be made or opened.
+bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversion>* plan) {
+  const std::string& named = options.output_directory;
+  std::string held;
+  if (!options.dry_run) {
+    std::error_code error;
+    fs::create_directories(PathOf(named), error);
+    held = HoldOutputDirectory(named);
+    if (held.empty()) {
+      const std::string why = std::string("cannot open the output directory: ") + std::strerror(errno);
+      (void)std::fputs(FailureLine(named, why).c_str(), stderr);
+      return false;
+    }
+    ShowHeldDirectoryAs(held, named.back() == '/' ? named : named + "/");
+  }
+  std::map<std::string, int> made;  // directory below -o -> 0 or the errno making it
+  for (PlannedConversion& entry : *plan) {
+    if (!entry.refusal.empty()) {
+      continue;
+    }
+    if (!options.dry_run) {
+      entry.job.destination = held + entry.relative;
+    }
+    const std::size_t slash = entry.relative.rfind('/');
+    if (slash == std::string::npos || entry.skipped) {
+      continue;
+    }
+    const std::string directory = entry.relative.substr(0, slash);
+    const auto [it, fresh] = made.emplace(directory, 0);
+    if (fresh) {
+      it->second =
+          options.dry_run ? CheckDirectoriesBelow(named, directory) : MakeDirectoriesBelow(directory);
+    }
+    if (it->second != 0) {
+      entry.refusal = std::string("cannot create the directory ").append(named).append("/").append(directory);
+      entry.refusal.append(": ").append(std::strerror(it->second));
+    }
+  }
+  return true;
+}
+
+// Whether a job's output is left alone: with `skip_existing` when anything is at
+// its destination (also a dangling link), with `update` when it is no older than
+// its source.
+bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
+  if (!update) {
+    return skip_existing && PathExists(job.destination);
+  }
+  std::error_code error;
+  const fs::file_time_type output = fs::last_write_time(PathOf(job.destination), error);
+  return !error && output >= fs::last_write_time(PathOf(job.source), error) && !error;
+}
+
+}  // namespace
+
+std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
+  std::vector<PlannedConversion> plan;
+  if (options.batch && !PlanBatch(options, &plan)) {
+    return std::nullopt;
+  }
+  if (!options.batch) {
+    plan.push_back({{options.sources.front(), options.destination, options.layout}, "", "", false});
+  }
+  for (PlannedConversion& entry : plan) {
+    entry.job.max_pixels = options.max_pixels;
+    entry.skipped = entry.refusal.empty() && entry.job.destination != kStdio &&
+                    LeftAlone(entry.job, options.skip_existing, options.update);
+  }
+  if (options.batch && !PrepareOutputDirectory(options, &plan)) {
+    return std::nullopt;
   }
   return plan;
 }

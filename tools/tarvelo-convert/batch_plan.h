@@ -1,20 +1,21 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion_job.h"
+#include "options.h"
 
 namespace tarvelo::cli {
 
-// What decides where a batch writes each source.
-struct BatchRules {
-  std::string output_directory;  // -o, as given
-  TarveloLayout layout = TARVELO_LAYOUT_TGA;
-  std::string extension;   // ".tga" or ".bmp"
-  bool recursive = false;  // -r: a directory SOURCE stands for the image files below it
-  bool parents = false;    // --parents: each SOURCE's own path is kept below -o
-};
+// Names are UTF-8 bytes: a path made from a narrow string would read them in the
+// ANSI code page on Windows.
+std::filesystem::path PathOf(const std::string& utf8);
+// True when `path` names anything (a file, a directory, a dangling link).
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
 
 // A batch entry: the job, or why it is not run at all.
 struct PlannedConversion {
@@ -24,25 +25,12 @@ struct PlannedConversion {
   bool skipped = false;  // --skip-existing or --update leave the output alone
 };
 
-struct BatchPlan {
-  std::vector<PlannedConversion> entries;
-  std::string collision;  // non-empty: two sources would write one file, and which
-};
-
-// One entry per source, in order, a directory SOURCE under -r giving the files
-// below it whose names end in one of the decoder's extensions (links to
-// directories not followed), sorted. A source writes <stem><extension> in the output
-// directory; under -r, in the directories that lead to it from its SOURCE; with
-// --parents, in its own path (leading "/" and "." dropped, ".." refused). Names
-// without a stem ("..", "dir/") and, without -r, directories are refused.
-BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchRules& rules);
-
-// The directories of `relative` ("a/b" for "a/b/x.tga"), empty for none.
-std::string DirectoriesOf(const std::string& relative);
-
-// Whether a job's output is left alone: with `skip_existing` when anything is at
-// its destination (also a dangling link), with `update` when it is no older than
-// its source.
-bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update);
+// The run's entries: the batch's (-o made if -r or --parents may, then held open
+// and written below through it; the directories the entries need made below it,
+// never through a link, or in a dry run only checked that nothing is in their way;
+// an entry whose directory cannot be made is refused), or the single conversion;
+// --skip-existing and --update applied. None, with a line on stderr, when the run
+// must not start: two sources for one output, -o that cannot be made or opened.
+std::optional<std::vector<PlannedConversion>> Plan(const Options& options);
 
 }  // namespace tarvelo::cli

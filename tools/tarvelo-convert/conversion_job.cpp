@@ -26,6 +26,15 @@ std::string DisplayedPath(const std::string& path, bool is_source) {
   return path;
 }
 
+std::string FailureLine(const std::string& file, const std::string& reason) {
+  std::string line = "tarvelo-convert: " + file + ": " + reason + "\n";
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    line[i] = byte < 0x20 || byte == 0x7F ? '?' : line[i];
+  }
+  return line;
+}
+
 ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail) {
   if (status == TARVELO_STATUS_CONVERTED) {
     return {true, job.destination, ""};

@@ -29,6 +29,10 @@ struct ConversionOutcome {
 void ShowHeldDirectoryAs(const std::string& held, const std::string& shown);
 std::string DisplayedPath(const std::string& path, bool is_source);
 
+// "tarvelo-convert: <file>: <reason>\n". Control characters (a newline in a file
+// name, say) become '?' so that every failure stays exactly one line.
+std::string FailureLine(const std::string& file, const std::string& reason);
+
 // The outcome the library's status stands for, e.g. "source unreadable: can't fopen".
 ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail);
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 namespace tarvelo::cli {
 
@@ -22,12 +23,31 @@ bool WriteFully(int fd, const void* buffer, std::size_t size) {
   return true;
 }
 
-long ReadSome(int fd, void* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = read(fd, buffer, size);
-    if (got >= 0 || errno != EINTR) {
-      return got;
+std::optional<std::string> ReadAll(int fd) {
+  std::string text;
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
+  try {
+    for (;;) {
+      const std::size_t used = text.size();
+      if (used > kLargestInput) {
+        errno = EFBIG;
+        return std::nullopt;
+      }
+      text.resize(used + kChunk);
+      ssize_t got = 0;
+      while ((got = read(fd, text.data() + used, kChunk)) < 0 && errno == EINTR) {
+      }
+      if (got < 0) {
+        return std::nullopt;
+      }
+      text.resize(used + static_cast<std::size_t>(got));
+      if (got == 0) {
+        return text;
+      }
     }
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return std::nullopt;
   }
 }
 

@@ -1,16 +1,19 @@
 #include "options.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
-#include "file_list.h"
-#include "layout_choice.h"
+#include "TarveloVersion.h"
+#include "batch_plan.h"
+#include "fd_io.h"
 #include "platform.h"
-#include "tool_version.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -18,6 +21,38 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr std::size_t kMaxJobs = 1024;
 constexpr unsigned kMaxTimeoutSeconds = 86400;
+
+// Which names mean which layout is the library's to say (TarveloLayoutFromName):
+// the tool keeps no list of its own. None when the library knows no layout by the
+// name of `destination`.
+std::optional<TarveloLayout> LayoutFromDestination(const std::string& destination) {
+  TarveloLayout layout = TARVELO_LAYOUT_TGA;
+  if (TarveloLayoutFromName(destination.c_str(), &layout) != TARVELO_STATUS_CONVERTED) {
+    return std::nullopt;
+  }
+  return layout;
+}
+
+// --to NAME: a name the library takes (".tga", "out.BMP"), or a bare extension
+// ("tga", any case) taken as the file name extension it is.
+std::optional<TarveloLayout> LayoutFromName(const std::string& name) {
+  const std::optional<TarveloLayout> layout = LayoutFromDestination(name);
+  return layout ? layout : LayoutFromDestination("." + name);
+}
+
+// The extension a batch gives its outputs for --to NAME: NAME's own extension, or
+// NAME itself, in lower case with its dot (".tga" for "TGA", ".tga" and "x.tga").
+std::string OutputExtension(const std::string& name) {
+  std::string extension = "." + name.substr(name.rfind('.') + 1);  // npos + 1 is 0
+  for (char& c : extension) {
+    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return extension;
+}
+
+void Warn(const std::string& warning) {
+  (void)std::fprintf(stderr, "tarvelo-convert: warning: %s\n", warning.c_str());
+}
 
 // --to takes whatever layout names the library knows.
 const CLI::Validator kLayoutName(
@@ -98,9 +133,8 @@ const char* const kFooter =
     "not start (two sources for one output, stdout a terminal) or the output could not\n"
     "be written, 2 usage error, 130 or 143 interrupted by SIGINT or SIGTERM.\n";
 
-bool IsStdout(const std::string& destination) {
-  return destination == kStdio || destination == "/dev/stdout";
-}
+// A usage error, reported in the tool's words.
+using Usage = CLI::ValidationError;
 
 struct Parsed {
   std::vector<std::string> paths;
@@ -114,17 +148,22 @@ struct Parsed {
   std::string max_pixels;
 };
 
-// A count option's value, in the tool's words when it is none.
-uint64_t CountOf(const std::string& text, const char* option, const char* what, uint64_t most) {
+// A count option's value (`unset` when it is not given), in the tool's words when
+// it is none.
+uint64_t CountOf(const std::string& text, const char* option, const char* what, uint64_t most,
+                 uint64_t unset) {
+  if (text.empty()) {
+    return unset;
+  }
   uint64_t value = 0;
-  bool digits = !text.empty() && text.size() < 21;
+  bool digits = text.size() < 21;
   for (const char c : text) {
     digits = digits && c >= '0' && c <= '9';
     value = digits ? value * 10 + static_cast<uint64_t>(c - '0') : 0;
   }
   if (!digits || value < 1 || value > most || (text.size() == 20 && text > "18446744073709551615")) {
-    throw CLI::ValidationError(std::string(option) + " takes " + what + " from 1 to " + std::to_string(most) +
-                               ", not '" + text + "'");
+    throw Usage(std::string(option) + " takes " + what + " from 1 to " + std::to_string(most) + ", not '" +
+                text + "'");
   }
   return value;
 }
@@ -134,73 +173,95 @@ struct InputTooLarge : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The paths of a --files-from list ("-": standard input): one a line, a line's
+// trailing carriage return part of its end (CR LF, as Windows writes lists), or
+// separated by NUL bytes (find -print0, for names that hold a newline). Empty
+// entries are skipped.
+std::vector<std::string> ReadFileList(const std::string& list_path, bool null_separated) {
+  const std::string failure = "cannot read the list " + list_path + ": ";
+  const int fd = list_path == kStdio ? 0 : OpenForReading(list_path);
+  if (fd < 0) {
+    throw Usage(failure + std::strerror(errno));
+  }
+  const std::optional<std::string> text = ReadAll(fd);
+  const int error = errno;
+  if (fd != 0) {
+    (void)close(fd);
+  }
+  if (!text && (error == EFBIG || error == ENOMEM)) {
+    throw InputTooLarge(failure + (error == EFBIG ? kTooLargeInput : std::strerror(error)));
+  }
+  if (!text) {
+    throw Usage(failure + std::strerror(error));
+  }
+  const char separator = null_separated ? '\0' : '\n';
+  std::vector<std::string> paths;
+  for (std::size_t start = 0, end = 0; start < text->size(); start = end + 1) {
+    end = std::min(text->find(separator, start), text->size());
+    const bool cr = !null_separated && end > start && (*text)[end - 1] == '\r';
+    if (end - start > (cr ? 1U : 0U)) {
+      paths.emplace_back(*text, start, end - start - (cr ? 1 : 0));
+    }
+  }
+  return paths;
+}
+
 void ResolveBatch(const Parsed& parsed, Options* options) {
   options->sources = parsed.paths;
   if (!parsed.files_from.empty()) {
-    FileList list = ReadFileList(parsed.files_from, parsed.null_separated);
-    if (list.too_large) {
-      throw InputTooLarge("cannot read the list " + parsed.files_from + ": " + list.error);
-    }
-    if (!list.error.empty()) {
-      throw CLI::ValidationError("cannot read the list " + parsed.files_from + ": " + list.error);
-    }
-    options->sources.insert(options->sources.end(), std::make_move_iterator(list.paths.begin()),
-                            std::make_move_iterator(list.paths.end()));
+    const std::vector<std::string> listed = ReadFileList(parsed.files_from, parsed.null_separated);
+    options->sources.insert(options->sources.end(), listed.begin(), listed.end());
   } else if (options->sources.empty()) {
-    throw CLI::ValidationError("no SOURCE given for the batch (name files, or use --files-from FILE)");
+    throw Usage("no SOURCE given for the batch (name files, or use --files-from FILE)");
   }
-  for (const std::string& source : parsed.paths) {
-    if (source == kStdio) {
-      throw CLI::ValidationError("'-' (standard input) can only be the SOURCE of a single conversion");
-    }
+  if (std::find(parsed.paths.begin(), parsed.paths.end(), kStdio) != parsed.paths.end()) {
+    throw Usage("'-' (standard input) can only be the SOURCE of a single conversion");
   }
   if (options->sources.size() == 2 && parsed.files_from.empty() && !options->recursive) {
     const std::string& second = options->sources[1];
     if (LayoutFromDestination(second) && !PathExists(second)) {
-      options->warnings.push_back("-o makes every name a SOURCE: " + second +
-                                  " is read, not written; without -o, SOURCE DEST converts one file");
+      Warn("-o makes every name a SOURCE: " + second +
+           " is read, not written; without -o, SOURCE DEST converts one file");
     }
   }
 }
 
 void ResolveSingle(const Parsed& parsed, const std::optional<TarveloLayout>& forced, Options* options) {
   if (!parsed.files_from.empty() || options->recursive || options->parents) {
-    throw CLI::ValidationError(std::string(!parsed.files_from.empty() ? "--files-from"
-                                           : options->recursive       ? "-r"
-                                                                      : "--parents") +
-                               " needs -o DIR, the directory to write into");
+    throw Usage(std::string(!parsed.files_from.empty() ? "--files-from"
+                            : options->recursive       ? "-r"
+                                                       : "--parents") +
+                " needs -o DIR, the directory to write into");
   }
   if (parsed.paths.empty()) {
-    throw CLI::ValidationError("no SOURCE given");
+    throw Usage("no SOURCE given");
   }
   if (parsed.paths.size() != 2) {
-    throw CLI::ValidationError("expected SOURCE and DEST, or -o DIR for a batch; got " +
-                               std::to_string(parsed.paths.size()) + " file name" +
-                               (parsed.paths.size() == 1 ? "" : "s"));
+    throw Usage("expected SOURCE and DEST, or -o DIR for a batch; got " +
+                std::to_string(parsed.paths.size()) + " file name" + (parsed.paths.size() == 1 ? "" : "s"));
   }
   options->sources = {parsed.paths[0]};
-  options->destination = IsStdout(parsed.paths[1]) ? kStdio : parsed.paths[1];
+  options->destination = parsed.paths[1] == "/dev/stdout" ? kStdio : parsed.paths[1];
   if (options->destination == kStdio && !forced) {
-    throw CLI::ValidationError("writing to standard output needs --to tga or --to bmp");
+    throw Usage("writing to standard output needs --to tga or --to bmp");
   }
-  const std::optional<TarveloLayout> layout = forced ? forced : LayoutFromDestination(parsed.paths[1]);
   const std::string& dest = parsed.paths[1];
+  const std::optional<TarveloLayout> named = LayoutFromDestination(dest);
+  const std::optional<TarveloLayout> layout = forced ? forced : named;
   if (!layout && (IsDirectory(dest) || dest.back() == '/')) {
-    throw CLI::ValidationError(dest + " is a directory: to write into it use -o " + dest +
-                               " --to tga|bmp SOURCE...; SOURCE DEST names the file to write");
+    throw Usage(dest + " is a directory: to write into it use -o " + dest +
+                " --to tga|bmp SOURCE...; SOURCE DEST names the file to write");
   }
   if (!layout) {
-    throw CLI::ValidationError("cannot tell the layout from '" + dest +
-                               "': name it .tga or .bmp, or use --to tga|bmp");
+    throw Usage("cannot tell the layout from '" + dest + "': name it .tga or .bmp, or use --to tga|bmp");
   }
-  const std::optional<TarveloLayout> named = LayoutFromDestination(dest);
   if (named.value_or(*layout) != *layout) {
-    throw CLI::ValidationError("--to " + parsed.forced_layout + " would write another layout than " + dest +
-                               "'s extension says: drop --to, or name the file for the layout");
+    throw Usage("--to " + parsed.forced_layout + " would write another layout than " + dest +
+                "'s extension says: drop --to, or name the file for the layout");
   }
   options->layout = *layout;
   if (!parsed.jobs.empty()) {
-    options->warnings.push_back("-j has no effect on a single conversion (SOURCE DEST)");
+    Warn("-j has no effect on a single conversion (SOURCE DEST)");
   }
 }
 
@@ -214,88 +275,60 @@ void CheckOutputDirectory(const Parsed& parsed, const Options& options) {
     return;
   }
   if (parsed.paths.size() == 1 && parsed.files_from.empty() && LayoutFromDestination(directory)) {
-    throw CLI::ValidationError("-o names an output directory; to convert one file give SOURCE DEST");
+    throw Usage("-o names an output directory; to convert one file give SOURCE DEST");
   }
   if (PathExists(directory)) {
-    throw CLI::ValidationError("-o " + directory +
-                               " is a file, not a directory: name a directory to write into");
+    throw Usage("-o " + directory + " is a file, not a directory: name a directory to write into");
   }
   if (!options.recursive && !options.parents) {
-    throw CLI::ValidationError("-o " + directory + ": no such directory; create it (mkdir -p " + directory +
-                               "), or let -r or --parents create it");
+    throw Usage("-o " + directory + ": no such directory; create it (mkdir -p " + directory +
+                "), or let -r or --parents create it");
   }
 }
 
 // Settles the mode and the layout; throws CLI::ValidationError on a usage error.
 void Resolve(const Parsed& parsed, Options* options) {
   if (parsed.quiet && parsed.verbose) {
-    throw CLI::ValidationError("-q and -v cannot be used together");
+    throw Usage("-q and -v cannot be used together");
   }
   options->verbosity = parsed.quiet     ? Verbosity::kQuiet
                        : parsed.verbose ? Verbosity::kVerbose
                                         : Verbosity::kNormal;
   if (parsed.null_separated && parsed.files_from.empty()) {
-    throw CLI::ValidationError("-0 (--null) only applies to --files-from FILE");
+    throw Usage("-0 (--null) only applies to --files-from FILE");
   }
   const std::optional<TarveloLayout> forced =
       parsed.forced_layout.empty() ? std::nullopt : LayoutFromName(parsed.forced_layout);
   if (options->skip_existing && options->update) {
-    throw CLI::ValidationError("--skip-existing and --update cannot be used together");
+    throw Usage("--skip-existing and --update cannot be used together");
   }
   options->batch = !options->output_directory.empty();
-  if (!parsed.jobs.empty()) {
-    options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs);
-  }
-  if (!parsed.timeout.empty()) {
-    options->timeout_seconds =
-        static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds));
-  }
-  if (!parsed.max_pixels.empty()) {
-    options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX);
-  }
+  options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs, options->jobs);
+  options->timeout_seconds =
+      static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds, 0));
+  options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX, 0);
   if (!options->batch) {
     ResolveSingle(parsed, forced, options);
     return;
   }
   CheckOutputDirectory(parsed, *options);
   if (!forced.has_value()) {
-    throw CLI::ValidationError("a batch (-o DIR) needs --to tga or --to bmp");
+    throw Usage("a batch (-o DIR) needs --to tga or --to bmp");
   }
-  options->layout = LayoutFromName(parsed.forced_layout).value_or(TARVELO_LAYOUT_TGA);
+  options->layout = *forced;
   options->output_extension = OutputExtension(parsed.forced_layout);
   ResolveBatch(parsed, options);
 }
 
-// Unknown options first: CLI11 would otherwise complain about a missing operand
-// and leave the real mistake unnamed.
-void RefuseUnknownOptions(const CLI::App& app) {
-  for (const std::string& extra : app.remaining()) {
-    if (extra.size() > 1 && extra.front() == '-' && extra != "--") {
-      throw CLI::ValidationError("unknown option " + extra);
-    }
-  }
-}
-
-// --help and --version write to stdout; a failed write (a full disk, a closed pipe)
-// must not look like success.
-int FinishInformationalOutput(int code) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    const int error = errno != 0 ? errno : EIO;
-    (void)std::fprintf(stderr, "tarvelo-convert: cannot write to standard output: %s\n",
-                       std::strerror(error));
-    return 1;
-  }
-  return code;
-}
-
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, char** argv) {
+CommandLine ParseCommandLine(std::vector<std::string> arguments) {
   CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
   app.allow_extras();
-  app.set_version_flag("--version", std::string("tarvelo-convert ") + ToolVersion(),
+  // The library's own version: the tool shows the version of what does the work.
+  app.set_version_flag("--version", std::string("tarvelo-convert ") + TarveloGetVersionText(),
                        "Print the version and exit");
   app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
     std::string text = error.what();
@@ -349,18 +382,31 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.add_flag("-v,--verbose", parsed.verbose, "Also report each file converted or skipped");
 
   try {
-    app.parse(argc, argv);
-    RefuseUnknownOptions(app);
+    std::reverse(arguments.begin(), arguments.end());  // as CLI11 takes them
+    app.parse(std::move(arguments));
+    // Unknown options first: CLI11 would otherwise complain about a missing operand
+    // and leave the real mistake unnamed.
+    for (const std::string& extra : app.remaining()) {
+      if (extra.size() > 1 && extra.front() == '-' && extra != "--") {
+        throw Usage("unknown option " + extra);
+      }
+    }
     Resolve(parsed, &options);
   } catch (const InputTooLarge& error) {
     (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());
     return {std::nullopt, 1};
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error);
-    if (code == 0) {
-      return {std::nullopt, FinishInformationalOutput(0)};
+    if (app.exit(error) != 0) {
+      return {std::nullopt, kUsageError};
     }
-    return {std::nullopt, kUsageError};
+    // --help or --version: a failed write (a full disk, a closed pipe) must not look
+    // like success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      (void)std::fprintf(stderr, "tarvelo-convert: cannot write to standard output: %s\n",
+                         std::strerror(errno != 0 ? errno : EIO));
+      return {std::nullopt, 1};
+    }
+    return {std::nullopt, 0};
   }
   return {std::move(options), 0};
 }

@@ -44,7 +44,6 @@ struct Options {
   bool recursive = false;  // -r
   bool parents = false;    // --parents
   Verbosity verbosity = Verbosity::kNormal;
-  std::vector<std::string> warnings;  // printed before the run, each on its own line
 };
 
 struct CommandLine {
@@ -53,8 +52,9 @@ struct CommandLine {
                                    // --help or --version could not be written
 };
 
-// Parses the arguments and reads the --files-from list. --help and --version print
-// to stdout; a usage error prints one line to stderr.
-CommandLine ParseCommandLine(int argc, char** argv);
+// Parses the arguments (those after the program's name) and reads the --files-from list.
+// --help and --version print to stdout; a usage error prints one line to stderr,
+// and each warning a line of its own.
+CommandLine ParseCommandLine(std::vector<std::string> arguments);
 
 }  // namespace tarvelo::cli

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,22 +15,17 @@ namespace tarvelo::cli {
 
 using Clock = std::chrono::steady_clock;
 
-// The arguments in UTF-8 (Windows: from the wide command line, as the narrow argv
-// holds the ANSI code page's approximation of each name), with standard input and
-// output made binary. Started as a worker (Windows: by StartWorker), it serves as
-// one (RunWorker, worker_process.h) and never returns.
+// The arguments after the program's name, in UTF-8 (Windows: from the wide
+// command line, as the narrow argv holds the ANSI code page's approximation of
+// each name), with standard input and output made binary. Started as a worker
+// (Windows: by StartWorker), it serves as one (RunWorker, conversion.h) and never
+// returns.
 std::vector<std::string> ToolArguments(int argc, char** argv);
 
 // The CPUs this process may run on.
 std::size_t CoreCount();
-// Whether standard output (1) or standard error (2) is a terminal.
-bool IsTerminal(int fd);
-// True when `path` names anything (a file, a directory, a dangling link).
-bool PathExists(const std::string& path);
-bool IsDirectory(const std::string& path);
-// A descriptor for reading `path`, or -1 (errno set); CloseFile closes it.
+// A descriptor for reading `path`, or -1 (errno set); close() closes it.
 int OpenForReading(const std::string& path);
-void CloseFile(int fd);
 
 // A batch's output directory, held open while the batch runs so that renaming it or
 // putting a link in its place redirects nothing: the prefix that names files below
@@ -48,23 +42,18 @@ int MakeDirectoriesBelow(const std::string& relative);
 // signal and exits with status 1.
 [[noreturn]] void EndAtBrokenPipe();
 
-// Guards for a conversion in the tool's own process (in_process_conversion.h) that
-// turn a crash or an overrun into one prepared line on stderr and exit status 1,
-// whatever state the crash left: signal handlers on an alternate stack and alarm()
-// on POSIX systems, an unhandled-exception filter and a watchdog thread on Windows.
-// `crash_prefix` is the failure line up to the cause, which the guard completes
-// with "signal 11)" or "exception 0xC0000005)" and the line's end; `timeout_line`
-// is written whole when `time_limit` passes (none: no limit). Both are copied.
-// Also makes a write to a pipe whose reader went away fail rather than end the
-// process.
-void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeout_line,
-                       std::optional<std::chrono::seconds> time_limit);
-void DisarmInProcessGuard();
-// Ends the guard's time limit, keeping the crash guard: called when only the file
-// system's work is left (TarveloOptions.before_change), which the limit must not
-// cut short. Should the limit strike at that moment, its line and exit win and
-// this never returns, so the destination is left as it was.
-void EndTimeLimit();
+// The guard of a conversion in the tool's own process (conversion.h) that turns a
+// crash into one prepared line on stderr and exit status 1, whatever state the
+// crash left: signal handlers on an alternate stack on POSIX systems, an
+// unhandled-exception filter on Windows. `crash_prefix`, copied, is the failure
+// line up to the cause, which the guard completes with "signal 11)" or "exception
+// 0xC0000005)" and the line's end. Also makes a write to a pipe whose reader went
+// away fail rather than end the process.
+void ArmCrashGuard(const std::string& crash_prefix);
+void DisarmCrashGuard();
+// Writes `line` on stderr and ends the process with status 1 at once, whatever
+// its other threads are doing (the in-process time limit).
+[[noreturn]] void EndWithLine(const std::string& line);
 
 // A batch that is interrupted (SIGINT, SIGTERM; Windows: Ctrl-C, Ctrl-Break, the
 // console closing) stops handing out files, lets the files being converted finish
@@ -72,9 +61,9 @@ void EndTimeLimit();
 // Installs the handlers; they record the interrupt and end a WaitForWorkers at
 // once. They restart interrupted system calls, so the library's own calls are not
 // disturbed. Workers record nothing: an interrupt sent to the whole process group
-// (Ctrl-C at a terminal) leaves a worker to finish its file and reply. False when
-// they could not be installed (an interrupt then simply ends the tool).
-bool InstallInterruptHandlers();
+// (Ctrl-C at a terminal) leaves a worker to finish its file and reply. Should they
+// not be installed, an interrupt simply ends the tool.
+void InstallInterruptHandlers();
 // The signal that interrupted the run (SIGINT, SIGTERM), 0 while none has.
 int InterruptSignal();
 

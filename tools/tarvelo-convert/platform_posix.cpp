@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -21,13 +20,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "conversion.h"
 #include "fd_io.h"
 #include "platform.h"
-#include "worker_process.h"
 
 namespace tarvelo::cli {
 
-std::vector<std::string> ToolArguments(int argc, char** argv) { return {argv, argv + argc}; }
+std::vector<std::string> ToolArguments(int argc, char** argv) {
+  return {argv + std::min(argc, 1), argv + argc};
+}
 
 std::size_t CoreCount() {
 #if defined(__linux__)
@@ -41,26 +42,12 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-bool IsTerminal(int fd) { return isatty(fd) == 1; }
-
-bool PathExists(const std::string& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 int OpenForReading(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }
-
-void CloseFile(int fd) { (void)close(fd); }
 
 namespace {
 
 int g_output_directory = -1;
-constexpr int kHeldFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kHeldFlags = O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
 constexpr int kMaxLinks = 40;  // as the kernel counts them
 
 // Opens the directory `path` (relative to `start`) one component at a time,
@@ -71,42 +58,38 @@ constexpr int kMaxLinks = 40;  // as the kernel counts them
 // as an emulator that maps "/" onto a system root of its own (qemu-user's -L) maps
 // only the names that exist there.
 int OpenProtected(int start, const std::string& path, int links) {
-  const bool absolute = path.starts_with('/');
-  const std::size_t first = path.find_first_not_of('/');
-  int directory = openat(start, absolute ? "/" : ".", kHeldFlags);
-  for (std::size_t at = 0; directory >= 0 && at < path.size();) {
-    const std::size_t end = std::min(path.find('/', at), path.size());
-    std::string name = path.substr(at, end - at);
-    const bool from_root = absolute && at == first;
-    at = end + 1;
-    if (name.empty() || name == ".") {
+  int directory = openat(start, path.starts_with('/') ? "/" : ".", kHeldFlags);
+  std::string name = path.starts_with('/') ? "/" : "";  // openat ignores the descriptor for it
+  for (std::size_t at = 0; directory >= 0 && at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/') {
+      name += path[at];
       continue;
     }
-    if (from_root) {
-      name.insert(0, "/");  // openat ignores the descriptor for an absolute name
+    if (name.empty() || name == "/" || name == "." || name == "/.") {
+      continue;
     }
-    int next = openat(directory, name.c_str(), kHeldFlags | O_NOFOLLOW);
+    int next = openat(directory, name.c_str(), kHeldFlags);
     int error = errno;
     struct stat link {};
     struct stat holder {};
+    std::array<char, PATH_MAX> target{};
     if (next < 0 && fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(link.st_mode) && fstat(directory, &holder) == 0) {
-      const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
-      std::array<char, PATH_MAX> target{};
-      const ssize_t length = readlinkat(directory, name.c_str(), target.data(), target.size());
+      const bool shared = (holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+      const ssize_t length = readlinkat(directory, name.c_str(), target.data(), target.size() - 1);
       if (shared && link.st_uid != geteuid() && link.st_uid != holder.st_uid) {
         error = EACCES;
-      } else if (length <= 0 || static_cast<std::size_t>(length) == target.size() || links >= kMaxLinks) {
+      } else if (length <= 0 || static_cast<std::size_t>(length) == target.size() - 1 || links >= kMaxLinks) {
         error = ELOOP;
       } else {
-        next =
-            OpenProtected(directory, std::string(target.data(), static_cast<std::size_t>(length)), links + 1);
+        next = OpenProtected(directory, target.data(), links + 1);
         error = errno;
       }
     }
     close(directory);
     directory = next;
     errno = error;
+    name.clear();
   }
   return directory;
 }
@@ -123,26 +106,23 @@ std::string HoldOutputDirectory(const std::string& path) {
 }
 
 int MakeDirectoriesBelow(const std::string& relative) {
-  int directory = g_output_directory;
-  int error = 0;
-  for (std::size_t start = 0; start < relative.size() && error == 0;) {
+  int directory = fcntl(g_output_directory, F_DUPFD_CLOEXEC, 0);
+  int error = directory < 0 ? errno : 0;
+  for (std::size_t start = 0; error == 0 && start < relative.size();) {
     const std::size_t end = std::min(relative.find('/', start), relative.size());
     const std::string name = relative.substr(start, end - start);
     start = end + 1;
     if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
       error = errno;
     }
-    const int next =
-        error != 0 ? -1 : openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next = error != 0 ? -1 : openat(directory, name.c_str(), kHeldFlags);
     if (next < 0 && error == 0) {
       error = errno == ENOENT ? ENOENT : ENOTDIR;  // a file or a link is in its place
     }
-    if (directory != g_output_directory) {
-      close(directory);
-    }
+    close(directory);
     directory = next;
   }
-  if (directory >= 0 && directory != g_output_directory) {
+  if (directory >= 0) {
     close(directory);
   }
   return error;
@@ -160,61 +140,17 @@ namespace {
 
 constexpr std::array kCrashSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
-// What the handlers write, prepared before the conversion starts: a handler may
-// only use async-signal-safe calls.
-std::string g_crash_prefix;  // "tarvelo-convert: FILE: decoder crashed ("
-std::string g_timeout_line;  // "tarvelo-convert: FILE: timed out after N s\n"
-
-void WriteAll(const char* text, size_t length) noexcept {
-  while (length > 0) {
-    const ssize_t written = write(STDERR_FILENO, text, length);
-    if (written <= 0) {
-      return;
-    }
-    text += written;
-    length -= static_cast<size_t>(written);
-  }
-}
+// What the handler writes, prepared before the conversion starts: a handler may
+// only use async-signal-safe calls (WriteFully calls write() alone).
+std::string g_crash_prefix;  // "tarvelo-convert: FILE: decoder crashed (signal "
 
 extern "C" void OnCrash(int signal_number) {
-  char number[16];
-  size_t length = 0;
-  // Signal numbers are small and positive; written backwards, then reversed.
-  for (auto value = static_cast<unsigned>(signal_number); length == 0 || value > 0; value /= 10) {
-    number[length++] = static_cast<char>('0' + value % 10);
-  }
-  for (size_t i = 0; i < length / 2; ++i) {
-    const char swap = number[i];
-    number[i] = number[length - 1 - i];
-    number[length - 1 - i] = swap;
-  }
-  WriteAll(g_crash_prefix.data(), g_crash_prefix.size());
-  WriteAll("signal ", 7);
-  WriteAll(number, length);
-  WriteAll(")\n", 2);
+  // The crash signals' numbers have one or two digits.
+  const char number[] = {static_cast<char>('0' + signal_number / 10),
+                         static_cast<char>('0' + signal_number % 10), ')', '\n'};
+  (void)WriteFully(STDERR_FILENO, g_crash_prefix.data(), g_crash_prefix.size());
+  (void)WriteFully(STDERR_FILENO, signal_number < 10 ? number + 1 : number, signal_number < 10 ? 3 : 4);
   _exit(1);
-}
-
-// Who ends the conversion: the limit or its end (EndTimeLimit), decided once.
-enum TimeLimit : int { kArmed, kEnded, kStruck };
-std::atomic<int> g_time_limit{kEnded};
-static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
-
-extern "C" void OnTimeLimit(int /*signal_number*/) {
-  int armed = kArmed;
-  if (g_time_limit.compare_exchange_strong(armed, kStruck)) {
-    WriteAll(g_timeout_line.data(), g_timeout_line.size());
-    _exit(1);
-  }
-}
-
-// A stack overflow in the decoder leaves no stack to run a handler on.
-void UseAlternateSignalStack() {
-  static std::array<char, size_t{64} * 1024> alternate_stack;
-  stack_t stack{};
-  stack.ss_sp = alternate_stack.data();
-  stack.ss_size = alternate_stack.size();
-  (void)sigaltstack(&stack, nullptr);
 }
 
 void Handle(int signal_number, void (*handler)(int), int flags) {
@@ -227,38 +163,29 @@ void Handle(int signal_number, void (*handler)(int), int flags) {
 
 }  // namespace
 
-void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeout_line,
-                       std::optional<std::chrono::seconds> time_limit) {
-  g_crash_prefix = crash_prefix;
-  g_timeout_line = timeout_line;
+void ArmCrashGuard(const std::string& crash_prefix) {
+  g_crash_prefix = crash_prefix + "signal ";
   (void)std::signal(SIGPIPE, SIG_IGN);
-  UseAlternateSignalStack();
+  // A stack overflow in the decoder leaves no stack to run a handler on.
+  static std::array<char, size_t{64} * 1024> alternate_stack;
+  stack_t stack{};
+  stack.ss_sp = alternate_stack.data();
+  stack.ss_size = alternate_stack.size();
+  (void)sigaltstack(&stack, nullptr);
   for (const int signal_number : kCrashSignals) {
     Handle(signal_number, OnCrash, SA_ONSTACK | SA_RESETHAND);
   }
-  if (time_limit) {
-    g_time_limit = kArmed;
-    Handle(SIGALRM, OnTimeLimit, SA_ONSTACK | SA_RESETHAND);
-    (void)alarm(static_cast<unsigned>(time_limit->count()));
-  }
 }
 
-void EndTimeLimit() {
-  int armed = kArmed;
-  if (!g_time_limit.compare_exchange_strong(armed, kEnded) && armed == kStruck) {
-    for (;;) {
-      pause();  // the handler, on another thread, is ending the process
-    }
-  }
-  (void)alarm(0);
-}
-
-void DisarmInProcessGuard() {
-  EndTimeLimit();
-  (void)std::signal(SIGALRM, SIG_DFL);
+void DisarmCrashGuard() {
   for (const int signal_number : kCrashSignals) {
     (void)std::signal(signal_number, SIG_DFL);
   }
+}
+
+void EndWithLine(const std::string& line) {
+  (void)WriteFully(STDERR_FILENO, line.data(), line.size());
+  _exit(1);
 }
 
 // ---- interrupts
@@ -286,16 +213,12 @@ extern "C" void OnSignal(int signal_number) {
 
 }  // namespace
 
-bool InstallInterruptHandlers() {
+void InstallInterruptHandlers() {
   // Inherited SIGCHLD=SIG_IGN would make the kernel reap workers itself and leave
   // the tool without their exit status.
   (void)std::signal(SIGCHLD, SIG_DFL);
-  if (g_wake[0] >= 0) {
-    return true;
-  }
-  if (pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    g_wake[0] = g_wake[1] = -1;
-    return false;
+  if (g_wake[0] >= 0 || pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return;  // installed, or an interrupt simply ends the tool, as by default
   }
   g_tool = getpid();
   for (const int signal_number : {SIGINT, SIGTERM}) {
@@ -308,7 +231,6 @@ bool InstallInterruptHandlers() {
   }
   // A worker that ends while a child of its own holds its channel open is seen at once.
   Handle(SIGCHLD, OnSignal, SA_RESTART | SA_NOCLDSTOP);
-  return true;
 }
 
 int InterruptSignal() { return g_signal; }
@@ -329,35 +251,6 @@ namespace {
 std::vector<Worker*> g_workers;  // those started and not yet ended
 int g_channel_to_tool = -1;      // in a worker
 
-WorkerEnd EndOf(int wait_status) {
-  if (WIFSIGNALED(wait_status)) {
-    return {true, "signal " + std::to_string(WTERMSIG(wait_status))};
-  }
-  if (WIFEXITED(wait_status)) {
-    return {false, "exit status " + std::to_string(WEXITSTATUS(wait_status))};
-  }
-  return {false, "wait status " + std::to_string(wait_status)};
-}
-
-[[noreturn]] void ServeAsWorker(int channel, pid_t parent) {
-  // Keep only this worker's own end: a sibling's channel held open here would hide
-  // that sibling's death from the tool.
-  for (const Worker* other : g_workers) {
-    close(other->channel);
-  }
-#if defined(__linux__)
-  // A worker stuck in the decoder must not outlive a tool that was killed.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) {
-    _exit(0);
-  }
-#else
-  (void)parent;
-#endif
-  g_channel_to_tool = channel;
-  RunWorker();
-}
-
 }  // namespace
 
 std::size_t MaxWorkers() { return 1024; }
@@ -375,8 +268,21 @@ Worker* StartWorker(std::string* reason) {
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    // Keep only this worker's own end: a sibling's channel held open here would
+    // hide that sibling's death from the tool.
+    for (const Worker* other : g_workers) {
+      close(other->channel);
+    }
     close(ends[0]);
-    ServeAsWorker(ends[1], parent);
+#if defined(__linux__)
+    // A worker stuck in the decoder must not outlive a tool that was killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+      _exit(0);
+    }
+#endif
+    g_channel_to_tool = ends[1];
+    RunWorker();
   }
   close(ends[1]);
   if (pid < 0) {
@@ -450,7 +356,11 @@ WorkerEnd EndWorker(Worker* worker, bool kill) {
   }
   while (!worker->reaped && waitpid(worker->pid, &worker->wait_status, 0) < 0 && errno == EINTR) {
   }
-  WorkerEnd end = EndOf(worker->wait_status);
+  // Without WUNTRACED, a worker waited for has exited or was killed by a signal.
+  const int status = worker->wait_status;
+  WorkerEnd end = WIFSIGNALED(status)
+                      ? WorkerEnd{true, "signal " + std::to_string(WTERMSIG(status))}
+                      : WorkerEnd{false, "exit status " + std::to_string(WEXITSTATUS(status))};
   g_workers.erase(std::find(g_workers.begin(), g_workers.end(), worker));
   delete worker;
   return end;

@@ -14,10 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <filesystem>
 #include <system_error>
 
+#include "conversion.h"
 #include "platform.h"
-#include "worker_process.h"
 
 namespace tarvelo::cli {
 namespace {
@@ -28,21 +29,12 @@ constexpr const wchar_t* kWorkerArgument = L"--tarvelo-worker-process";
 // no handler caught (0xC0000005 is an access violation).
 constexpr DWORD kFirstExceptionCode = 0xC0000000;
 
-// Invalid input converts to an empty string.
-std::wstring WideFromUtf8(const std::string& utf8) {
-  if (utf8.empty()) {
-    return {};
-  }
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-  if (length <= 0) {
-    return {};
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  (void)MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), length);
-  return wide;
+// Names reach the system in UTF-16.
+std::wstring Wide(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
+// A lone surrogate in a wide name becomes U+FFFD.
 std::string Utf8FromWide(const wchar_t* wide) {
   const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   if (length <= 1) {
@@ -56,16 +48,6 @@ std::string Utf8FromWide(const wchar_t* wide) {
 
 std::string SystemMessage(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
 
-DWORD Attributes(const std::string& path) {
-  const std::wstring wide = WideFromUtf8(path);
-  return wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
-}
-
-LONG WINAPI EndWorkerAtCrash(EXCEPTION_POINTERS* exception) {
-  (void)TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
 }  // namespace
 
 std::vector<std::string> ToolArguments(int /*argc*/, char** /*argv*/) {
@@ -76,18 +58,14 @@ std::vector<std::string> ToolArguments(int /*argc*/, char** /*argv*/) {
     // A crashing decoder ends the worker at once, with the exception's code as its
     // exit code, without an error dialog or a debugger (Wine starts one whatever
     // the error mode) that would hold it until the time limit.
-    (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    (void)SetUnhandledExceptionFilter(EndWorkerAtCrash);
+    ArmCrashGuard({});
     RunWorker();
   }
-  for (int i = 0; wide != nullptr && i < count; ++i) {
+  for (int i = 1; wide != nullptr && i < count; ++i) {
     arguments.push_back(Utf8FromWide(wide[i]));
   }
   if (wide != nullptr) {
     LocalFree(static_cast<HLOCAL>(wide));
-  }
-  if (arguments.empty()) {
-    arguments.emplace_back("tarvelo-convert");
   }
   // Image bytes pass through standard input and output unaltered.
   (void)_setmode(0, _O_BINARY);
@@ -100,20 +78,7 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-bool IsTerminal(int fd) { return _isatty(fd) != 0; }
-
-bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
-
-bool IsDirectory(const std::string& path) {
-  const DWORD attributes = Attributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-int OpenForReading(const std::string& path) {
-  return _wopen(WideFromUtf8(path).c_str(), _O_RDONLY | _O_BINARY);
-}
-
-void CloseFile(int fd) { (void)_close(fd); }
+int OpenForReading(const std::string& path) { return _wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY); }
 
 namespace {
 std::string g_output_directory;  // with its "/"
@@ -121,9 +86,8 @@ std::string g_output_directory;  // with its "/"
 
 std::string HoldOutputDirectory(const std::string& path) {
   // Held for the rest of the run without delete sharing: no one can rename it.
-  const HANDLE held =
-      CreateFileW(WideFromUtf8(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE held = CreateFileW(Wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     errno = ENOENT;
     return {};
@@ -134,9 +98,9 @@ std::string HoldOutputDirectory(const std::string& path) {
 
 int MakeDirectoriesBelow(const std::string& relative) {
   for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
-    const std::string made = g_output_directory + relative.substr(0, end);
-    (void)CreateDirectoryW(WideFromUtf8(made).c_str(), nullptr);
-    const DWORD attributes = Attributes(made);
+    const std::wstring made = Wide(g_output_directory + relative.substr(0, end));
+    (void)CreateDirectoryW(made.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesW(made.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return ENOENT;
     }
@@ -157,11 +121,7 @@ namespace {
 
 // Prepared before the conversion starts: the crash filter runs in whatever state
 // the crash left, so it only writes and ends the process.
-std::string g_crash_prefix;   // "tarvelo-convert: FILE: decoder crashed ("
-std::string g_timeout_line;   // "tarvelo-convert: FILE: timed out after N s\n"
-HANDLE g_finished = nullptr;  // set when the conversion returns
-HANDLE g_watchdog = nullptr;
-DWORD g_time_limit_ms = INFINITE;
+std::string g_crash_prefix;  // "tarvelo-convert: FILE: decoder crashed ("
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
 
 void WriteToStandardError(const char* text, std::size_t length) noexcept {
@@ -176,6 +136,7 @@ void WriteToStandardError(const char* text, std::size_t length) noexcept {
   }
 }
 
+// In a worker (no prefix) the exception's code is the exit code, for the tool to report.
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   static const char kDigits[] = "0123456789ABCDEF";
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
@@ -183,61 +144,31 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
   for (int i = 0; i < 8; ++i) {
     cause[12 + i] = kDigits[(code >> (28 - 4 * i)) & 0xFU];
   }
-  WriteToStandardError(g_crash_prefix.data(), g_crash_prefix.size());
-  WriteToStandardError(cause, sizeof cause - 1);
-  TerminateProcess(GetCurrentProcess(), 1);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
-// Who ends the conversion: the limit or its end (EndTimeLimit), decided once.
-enum TimeLimit : LONG { kArmed, kEnded, kStruck };
-volatile LONG g_time_limit = kEnded;
-
-DWORD WINAPI Watchdog(void* /*unused*/) {
-  if (WaitForSingleObject(g_finished, g_time_limit_ms) == WAIT_TIMEOUT &&
-      InterlockedCompareExchange(&g_time_limit, kStruck, kArmed) == kArmed) {
-    WriteToStandardError(g_timeout_line.data(), g_timeout_line.size());
-    TerminateProcess(GetCurrentProcess(), 1);
+  if (!g_crash_prefix.empty()) {
+    WriteToStandardError(g_crash_prefix.data(), g_crash_prefix.size());
+    WriteToStandardError(cause, sizeof cause - 1);
   }
-  return 0;
+  TerminateProcess(GetCurrentProcess(), g_crash_prefix.empty() ? code : 1);
+  return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
-void ArmInProcessGuard(const std::string& crash_prefix, const std::string& timeout_line,
-                       std::optional<std::chrono::seconds> time_limit) {
+void ArmCrashGuard(const std::string& crash_prefix) {
   g_crash_prefix = crash_prefix;
-  g_timeout_line = timeout_line;
   // No error dialog (nor a debugger, under Wine): the filter reports the crash.
   (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   g_previous_filter = SetUnhandledExceptionFilter(OnCrash);
-  if (time_limit) {
-    g_time_limit_ms = static_cast<DWORD>(time_limit->count()) * 1000U;
-    g_time_limit = kArmed;
-    g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_watchdog = g_finished != nullptr ? CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr) : nullptr;
-  }
 }
 
-void EndTimeLimit() {
-  if (InterlockedCompareExchange(&g_time_limit, kEnded, kArmed) == kStruck) {
-    Sleep(INFINITE);  // the watchdog is ending the process
-  }
-}
+void DisarmCrashGuard() { (void)SetUnhandledExceptionFilter(g_previous_filter); }
 
-void DisarmInProcessGuard() {
-  EndTimeLimit();
-  if (g_watchdog != nullptr) {
-    (void)SetEvent(g_finished);
-    (void)WaitForSingleObject(g_watchdog, INFINITE);
-    CloseHandle(g_watchdog);
-    g_watchdog = nullptr;
+void EndWithLine(const std::string& line) {
+  WriteToStandardError(line.data(), line.size());
+  for (;;) {
+    // Not ExitProcess: the DLLs' detach code could wait on a lock a thread it ended held.
+    (void)TerminateProcess(GetCurrentProcess(), 1);
   }
-  if (g_finished != nullptr) {
-    CloseHandle(g_finished);
-    g_finished = nullptr;
-  }
-  (void)SetUnhandledExceptionFilter(g_previous_filter);
 }
 
 // ---- interrupts
@@ -261,20 +192,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-bool InstallInterruptHandlers() {
-  if (g_wake != nullptr) {
-    return true;
-  }
-  g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (g_wake == nullptr) {
-    return false;
-  }
-  if (SetConsoleCtrlHandler(OnConsoleEvent, TRUE) == 0) {
+void InstallInterruptHandlers() {
+  if (g_wake == nullptr && (g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr)) != nullptr &&
+      SetConsoleCtrlHandler(OnConsoleEvent, TRUE) == 0) {
     CloseHandle(g_wake);
     g_wake = nullptr;
-    return false;
   }
-  return true;
 }
 
 int InterruptSignal() { return static_cast<int>(InterlockedCompareExchange(&g_signal, 0, 0)); }
@@ -303,16 +226,6 @@ std::wstring ToolPath() {
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
   path.resize(length < path.size() ? length : 0);
   return path;
-}
-
-WorkerEnd EndOf(DWORD exit_code) {
-  char text[48];
-  if (exit_code >= kFirstExceptionCode) {
-    (void)std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(exit_code));
-    return {true, text};
-  }
-  (void)std::snprintf(text, sizeof text, "exit status %lu", static_cast<unsigned long>(exit_code));
-  return {false, text};
 }
 
 // Starts a read when none is in flight and none waits to be received, and sees
@@ -365,7 +278,8 @@ void Free(Worker* worker) {
   delete worker;
 }
 
-// The pipe between the tool and a new worker; the worker's end is inheritable.
+// The pipe between the tool and a new worker; the worker's end is inheritable. A
+// new pipe listens: opening its client end connects it, with no ConnectNamedPipe.
 HANDLE MakePipe(Worker* worker) {
   static unsigned serial = 0;
   const std::wstring name = L"\\\\.\\pipe\\tarvelo-convert-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -374,28 +288,12 @@ HANDLE MakePipe(Worker* worker) {
       name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, sizeof worker->buffer,
       sizeof worker->buffer, 0, nullptr);
-  if (worker->pipe == INVALID_HANDLE_VALUE) {
-    return nullptr;
-  }
-  OVERLAPPED connected{};
-  connected.hEvent = worker->read.hEvent;
-  const bool waiting = ConnectNamedPipe(worker->pipe, &connected) == 0 && GetLastError() == ERROR_IO_PENDING;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE client =
-      CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
-  DWORD ignored = 0;
-  if (client == INVALID_HANDLE_VALUE) {
-    if (waiting) {
-      (void)CancelIoEx(worker->pipe, &connected);
-      (void)GetOverlappedResult(worker->pipe, &connected, &ignored, TRUE);
-    }
-    return nullptr;
-  }
-  if (waiting && GetOverlappedResult(worker->pipe, &connected, &ignored, TRUE) == 0) {
-    CloseHandle(client);
-    return nullptr;
-  }
-  return client;
+  const HANDLE client = worker->pipe == INVALID_HANDLE_VALUE
+                            ? INVALID_HANDLE_VALUE
+                            : CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                          OPEN_EXISTING, 0, nullptr);
+  return client == INVALID_HANDLE_VALUE ? nullptr : client;
 }
 
 }  // namespace
@@ -499,10 +397,14 @@ WorkerEnd EndWorker(Worker* worker, bool kill) {
     (void)TerminateProcess(worker->process, 1);
   }
   (void)WaitForSingleObject(worker->process, INFINITE);
-  DWORD exit_code = 0;
-  (void)GetExitCodeProcess(worker->process, &exit_code);
+  DWORD code = 0;
+  (void)GetExitCodeProcess(worker->process, &code);
   Free(worker);
-  return EndOf(exit_code);
+  char text[48];
+  const bool crashed = code >= kFirstExceptionCode;
+  (void)std::snprintf(text, sizeof text, crashed ? "exception 0x%08lX" : "exit status %lu",
+                      static_cast<unsigned long>(code));
+  return {crashed, text};
 }
 
 std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
@@ -516,17 +418,12 @@ std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
   return ReadFile(channel, buffer, wanted, &got, nullptr) != 0 ? got : 0;
 }
 
+// A write to a blocking byte-mode pipe returns when all of it is written.
 bool WriteToTool(const std::string& bytes) {
-  const HANDLE channel = GetStdHandle(STD_INPUT_HANDLE);
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    DWORD put = 0;
-    if (WriteFile(channel, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &put, nullptr) ==
-        0) {
-      return false;
-    }
-    sent += put;
-  }
-  return true;
+  DWORD put = 0;
+  return WriteFile(GetStdHandle(STD_INPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &put,
+                   nullptr) != 0 &&
+         put == bytes.size();
 }
 
 }  // namespace tarvelo::cli

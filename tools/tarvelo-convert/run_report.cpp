@@ -1,43 +1,50 @@
 #include "run_report.h"
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <string>
 
-#include "failure_line.h"
-
 namespace tarvelo::cli {
 namespace {
 
-const char* SignalName(int signal_number) {
-  switch (signal_number) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    default: return "a signal";
-  }
-}
+constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal ended
+
+// About ten redraws a second: a line that changes faster cannot be read, and each
+// redraw is output a terminal (or a remote session) has to carry.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr const char* kEraseLine = "\r\x1b[K";
 
 }  // namespace
 
-RunReport::RunReport(Verbosity verbosity, std::size_t total, std::FILE* out, bool dry_run)
-    : verbosity_(verbosity), total_(total), out_(out), dry_run_(dry_run) {}
+RunReport::RunReport(const Options& options, std::size_t total, std::FILE* out, bool stderr_is_terminal)
+    : verbosity_(options.verbosity),
+      total_(total),
+      out_(out),
+      dry_run_(options.dry_run),
+      summary_(options.batch || options.dry_run),
+      progress_(options.batch && !options.dry_run && options.verbosity != Verbosity::kQuiet &&
+                stderr_is_terminal) {}
 
 void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcome) {
+  // The progress line makes way only for a line of the report.
+  if (!outcome.converted || verbosity_ == Verbosity::kVerbose) {
+    ClearProgress();
+  }
   if (!outcome.converted) {
     ++failed_;
     // Nowhere else to report a failing stderr.
     (void)std::fputs(FailureLine(outcome.file, outcome.reason).c_str(), stderr);
-    return;
-  }
-  ++converted_;
-  if (verbosity_ == Verbosity::kVerbose || dry_run_) {
+  } else if (++converted_; verbosity_ == Verbosity::kVerbose || dry_run_) {
     (void)std::fprintf(out_, "%s -> %s\n", DisplayedPath(job.source, true).c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
+  DrawProgress();
 }
 
 void RunReport::Skipped(const ConversionJob& job) {
+  ClearProgress();
   ++skipped_;
   if (verbosity_ == Verbosity::kVerbose) {
     (void)std::fprintf(out_, "%s: skipped, %s exists\n", job.source.c_str(),
@@ -45,31 +52,61 @@ void RunReport::Skipped(const ConversionJob& job) {
   }
 }
 
-void RunReport::PrintSummary(int interrupted_by) {
-  if (verbosity_ == Verbosity::kQuiet && interrupted_by == 0) {
-    return;
+int RunReport::End(int interrupted_by) {
+  ClearProgress();
+  if ((summary_ && verbosity_ != Verbosity::kQuiet) || interrupted_by != 0) {
+    std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
+                       std::to_string(total_) + " files, ";
+    if (skipped_ > 0) {
+      line += std::to_string(skipped_) + " skipped, ";
+    }
+    line += std::to_string(failed_) + " failed";
+    if (interrupted_by != 0) {
+      line += ", " + std::to_string(total_ - converted_ - failed_ - skipped_) + " not done (interrupted by " +
+              (interrupted_by == SIGINT    ? "SIGINT"
+               : interrupted_by == SIGTERM ? "SIGTERM"
+                                           : "a signal") +
+              ")";
+    }
+    line += '\n';
+    (void)std::fputs(line.c_str(), out_);
   }
-  std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
-                     std::to_string(total_) + " files, ";
-  if (skipped_ > 0) {
-    line += std::to_string(skipped_) + " skipped, ";
+  if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    (void)std::fprintf(stderr, "tarvelo-convert: cannot write the report: %s\n", std::strerror(error));
+    return 1;
   }
-  line += std::to_string(failed_) + " failed";
   if (interrupted_by != 0) {
-    line += ", " + std::to_string(total_ - finished()) + " not done (interrupted by " +
-            SignalName(interrupted_by) + ")";
+    return kSignalExitBase + interrupted_by;
   }
-  line += '\n';
-  (void)std::fputs(line.c_str(), out_);
+  return failed_ == 0 ? 0 : 1;
 }
 
-bool RunReport::OutputWritten() {
-  if (std::fflush(out_) == 0 && std::ferror(out_) == 0) {
-    return true;
+void RunReport::DrawProgress() {
+  const auto now = std::chrono::steady_clock::now();
+  const std::size_t done = converted_ + failed_ + skipped_;
+  if (!progress_ || (drawn_ && done < total_ && now - last_drawn_ < kRedrawInterval)) {
+    return;
   }
-  const int error = errno != 0 ? errno : EIO;
-  (void)std::fprintf(stderr, "tarvelo-convert: cannot write the report: %s\n", std::strerror(error));
-  return false;
+  (void)std::fprintf(stderr, "%starvelo-convert: %zu of %zu files done, %zu failed", kEraseLine, done, total_,
+                     failed_);
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  if (done > 0 && seconds > 0) {
+    const double rate = static_cast<double>(done) / seconds;
+    const auto left =
+        static_cast<unsigned long long>(std::llround(static_cast<double>(total_ - done) / rate));
+    (void)std::fprintf(stderr, ", %.1f files/s, %llu:%02llu left", rate, left / 60, left % 60);
+  }
+  shown_ = true;
+  drawn_ = true;
+  last_drawn_ = now;
+}
+
+void RunReport::ClearProgress() {
+  if (shown_) {
+    (void)std::fputs(kEraseLine, stderr);
+    shown_ = false;
+  }
 }
 
 }  // namespace tarvelo::cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 
@@ -8,39 +9,46 @@
 
 namespace tarvelo::cli {
 
-// What a run tells its user: failures on stderr always, a line per file with -v,
-// and a batch's summary line unless -q.
+// What a run tells its user: failures on stderr always, a line per file with -v
+// (and in a dry run: each file that would be converted), a batch's progress while
+// stderr is a terminal, and the summary line of a batch or a dry run unless -q.
 class RunReport {
  public:
   // `out` takes the per-file lines and the summary: stdout, or stderr when stdout
-  // carries the converted image.
-  // `dry_run`: the jobs recorded as converted are the ones that would be, each on a
-  // line whatever the verbosity.
-  RunReport(Verbosity verbosity, std::size_t total, std::FILE* out, bool dry_run = false);
+  // carries the converted image. `total`: the files of the run.
+  RunReport(const Options& options, std::size_t total, std::FILE* out, bool stderr_is_terminal);
 
   void Record(const ConversionJob& job, const ConversionOutcome& outcome);
   void Skipped(const ConversionJob& job);
 
-  // "converted C of N files, [S skipped, ]F failed" ("would convert" in a dry run), and when a signal ended
-  // the run early ", R not done (interrupted by SIGINT)". Printed also with -q when interrupted: the user
-  // must learn that files were left undone.
-  void PrintSummary(int interrupted_by);
-
-  // False when writing the report itself failed (stdout on a full disk, ...); says
-  // so on stderr.
-  bool OutputWritten();
-
-  [[nodiscard]] std::size_t finished() const { return converted_ + failed_ + skipped_; }
-  [[nodiscard]] std::size_t failed() const { return failed_; }
+  // Erases the progress line and prints the summary: "converted C of N files, [S
+  // skipped, ]F failed" ("would convert" in a dry run), and when a signal ended the
+  // run early ", R not done (interrupted by SIGINT)", which is printed also with -q
+  // and after a single file: the user must learn that files were left undone.
+  // Returns the exit status: 1 when a file failed or the report itself could not be
+  // written (stdout on a full disk, ...; said on stderr), 128 + the signal after an
+  // interrupt, else 0.
+  int End(int interrupted_by);
 
  private:
+  // "N of M files done, F failed, R files/s, m:ss left", redrawn in place at most
+  // about ten times a second (and once more for the last file).
+  void DrawProgress();
+  void ClearProgress();
+
   Verbosity verbosity_;
   std::size_t total_;
   std::FILE* out_;
   bool dry_run_;
+  bool summary_;   // a batch or a dry run
+  bool progress_;  // in a log or a pipe it would be noise
   std::size_t converted_ = 0;
   std::size_t failed_ = 0;
   std::size_t skipped_ = 0;
+  bool shown_ = false;  // the progress line is on the terminal now
+  bool drawn_ = false;  // ... or was, at least once
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_drawn_;
 };
 
 }  // namespace tarvelo::cli

@@ -9,8 +9,7 @@ namespace tarvelo::cli {
 // TARVELO_TOOL_TEST_HOOKS: it lets the tests stand in for a decoder that crashes or
 // hangs. A worker handed a source whose path contains the text in
 // TARVELO_TOOL_TEST_CRASH_MARKER raises SIGSEGV; one whose path contains
-// TARVELO_TOOL_TEST_HANG_MARKER sleeps until it is killed (having first created the
-// file TARVELO_TOOL_TEST_HANG_NOTE names, if set, POSIX only); one whose path contains
+// TARVELO_TOOL_TEST_HANG_MARKER sleeps until it is killed; one whose path contains
 // TARVELO_TOOL_TEST_SLOW_MARKER sleeps two seconds, then converts the file; one whose
 // path contains TARVELO_TOOL_TEST_LIE_MARKER reports the file converted without
 // writing anything (true: skip the conversion). The installed tool has no hooks and

@@ -1,6 +1,5 @@
 #include "worker_messages.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <vector>
@@ -44,23 +43,12 @@ std::optional<Number> NumberOf(const std::string& text, Number max) {
 }  // namespace
 
 std::string RequestMessage(const ConversionJob& job) {
-  std::string message = std::to_string(static_cast<int>(job.layout));
-  message += '\0';
-  message += std::to_string(job.max_pixels);
-  message += '\0';
-  message += job.source;
-  message += '\0';
-  message += job.destination;
-  message += '\0';
-  return message;
+  return std::to_string(static_cast<int>(job.layout)) + '\0' + std::to_string(job.max_pixels) + '\0' +
+         job.source + '\0' + job.destination + '\0';
 }
 
 std::string ReplyMessage(TarveloStatus status, const std::string& detail) {
-  std::string message = std::to_string(static_cast<int>(status));
-  message += '\0';
-  message.append(detail, 0, std::min(detail.size(), kMaxDetailBytes));
-  message += '\0';
-  return message;
+  return std::to_string(static_cast<int>(status)) + '\0' + detail.substr(0, kMaxDetailBytes) + '\0';
 }
 
 Taken TakeRequest(std::string* bytes, ConversionJob* job) {

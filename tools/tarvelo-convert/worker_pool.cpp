@@ -1,10 +1,13 @@
 #include "worker_pool.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <deque>
+#include <string>
 #include <system_error>
 #include <thread>
 
+#include "batch_plan.h"
+#include "platform.h"
 #include "worker_messages.h"
 
 namespace tarvelo::cli {
@@ -13,8 +16,7 @@ namespace {
 // Whether a regular file is at `destination`, as a conversion leaves it.
 bool OutputInPlace(const std::string& destination) {
   std::error_code error;
-  const std::u8string name(destination.begin(), destination.end());
-  return std::filesystem::is_regular_file(std::filesystem::path(name), error);
+  return std::filesystem::is_regular_file(PathOf(destination), error);
 }
 
 // Why a file failed whose worker ended while converting it.
@@ -25,229 +27,264 @@ std::string LostWorkerReason(const WorkerEnd& end) {
 constexpr std::size_t kMaxHeld = 16;
 constexpr auto kReplyPause = std::chrono::milliseconds(1);
 
-}  // namespace
-
-WorkerPool::WorkerPool(std::size_t worker_count, std::chrono::seconds time_limit,
-                       std::chrono::seconds interrupt_grace)
-    : slots_(std::clamp<std::size_t>(worker_count, 1, MaxWorkers())),
-      time_limit_(time_limit),
-      interrupt_grace_(interrupt_grace) {}
-
-WorkerPool::~WorkerPool() {
-  for (Slot& slot : slots_) {
-    if (slot.worker != nullptr) {
-      (void)EndWorker(slot.worker, !slot.jobs.empty());
+class WorkerPool {
+ public:
+  WorkerPool(const std::vector<ConversionJob>& jobs, std::size_t worker_count,
+             std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace,
+             const Completion& on_complete)
+      : slots_(std::clamp<std::size_t>(worker_count, 1, MaxWorkers())),
+        jobs_(jobs),
+        on_complete_(on_complete),
+        time_limit_(time_limit),
+        interrupt_grace_(interrupt_grace) {
+    for (std::size_t i = jobs.size(); i > 0; --i) {
+      pending_.push_back(i - 1);
     }
   }
-}
-
-bool WorkerPool::AnyBusy() const {
-  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
-}
-
-Clock::time_point WorkerPool::NearestDeadline() const {
-  Clock::time_point nearest = Clock::time_point::max();
-  for (const Slot& slot : slots_) {
-    if (!slot.jobs.empty()) {
-      nearest = std::min(nearest, slot.deadline);
-    }
-  }
-  return nearest;
-}
-
-void WorkerPool::Run(const std::vector<ConversionJob>& jobs, const Completion& on_complete) {
-  jobs_ = &jobs;
-  pending_.clear();
-  for (std::size_t i = jobs.size(); i > 0; --i) {
-    pending_.push_back(i - 1);
-  }
-  std::size_t finished = 0;
-  finish_ = [&](std::size_t job_index, const ConversionOutcome& outcome) {
-    ++finished;
-    on_complete(job_index, outcome);
-  };
-  while (finished < jobs.size()) {
-    if (InterruptSignal() != 0) {
-      LetBusyFilesFinish();
-      return;
-    }
-    const bool start_failed = !Dispatch();
-    if (AnyBusy()) {
-      WaitAndCollect(NearestDeadline());
-    } else if (start_failed) {
-      // Nothing runs and no worker could be started: the rest cannot be converted.
-      for (; !pending_.empty(); pending_.pop_back()) {
-        const ConversionJob& job = jobs[pending_.back()];
-        finish_(pending_.back(), FailedSource(job, "cannot start a worker process: " + start_error_));
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+  // Ends every worker: idle ones see their channel close and exit, busy ones are
+  // killed.
+  ~WorkerPool() {
+    for (Slot& slot : slots_) {
+      if (slot.worker != nullptr) {
+        (void)EndWorker(slot.worker, !slot.jobs.empty());
       }
     }
   }
-}
 
-bool WorkerPool::Dispatch() {
-  bool all_started = true;
-  std::vector<std::string> requests(slots_.size());
-  std::vector<std::size_t> held_before(slots_.size());
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    held_before[i] = slots_[i].jobs.size();
-    if (slots_[i].worker == nullptr && !pending_.empty() &&
-        (slots_[i].worker = StartWorker(&start_error_)) == nullptr) {
-      all_started = false;  // its files wait for a slot whose worker did start
+  void Run() {
+    while (finished_ < jobs_.size()) {
+      if (InterruptSignal() != 0) {
+        LetBusyFilesFinish();
+        return;
+      }
+      const bool start_failed = !Dispatch();
+      if (AnyBusy()) {
+        WaitAndCollect(NearestDeadline());
+      } else if (start_failed) {
+        // Nothing runs and no worker could be started: the rest cannot be converted.
+        for (; !pending_.empty(); pending_.pop_back()) {
+          Finish(pending_.back(),
+                 FailedSource(jobs_[pending_.back()], "cannot start a worker process: " + start_error_));
+        }
+      }
     }
   }
-  // Files go out one per worker in turn, up to kMaxHeld each while at least as many
-  // are left as there are workers: a worker then never waits for the tool, and the
-  // tool need not wake for every reply; near the end a file waits for no worker
-  // busy with another while one is idle.
-  for (std::size_t held = 1; held <= kMaxHeld && !pending_.empty(); ++held) {
-    for (std::size_t i = 0; i < slots_.size() && !pending_.empty(); ++i) {
-      if (slots_[i].worker == nullptr || slots_[i].jobs.size() >= held ||
-          (held > 1 && pending_.size() < slots_.size())) {
+
+ private:
+  struct Slot {
+    Worker* worker = nullptr;
+    std::deque<std::size_t> jobs;  // handed out, not replied to: the one converted first
+    Clock::time_point deadline;    // of the first
+    std::string received;          // reply bytes so far
+  };
+
+  void Finish(std::size_t job_index, const ConversionOutcome& outcome) {
+    ++finished_;
+    on_complete_(job_index, outcome);
+  }
+
+  [[nodiscard]] bool AnyBusy() const {
+    return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
+  }
+
+  [[nodiscard]] Clock::time_point NearestDeadline() const {
+    Clock::time_point nearest = Clock::time_point::max();
+    for (const Slot& slot : slots_) {
+      if (!slot.jobs.empty()) {
+        nearest = std::min(nearest, slot.deadline);
+      }
+    }
+    return nearest;
+  }
+
+  // Hands pending jobs to the idle slots. False when a worker could not be started.
+  bool Dispatch() {
+    bool all_started = true;
+    std::vector<std::string> requests(slots_.size());
+    std::vector<std::size_t> held_before(slots_.size());
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      held_before[i] = slots_[i].jobs.size();
+      if (slots_[i].worker == nullptr && !pending_.empty() &&
+          (slots_[i].worker = StartWorker(&start_error_)) == nullptr) {
+        all_started = false;  // its files wait for a slot whose worker did start
+      }
+    }
+    // Files go out one per worker in turn, up to kMaxHeld each while at least as many
+    // are left as there are workers: a worker then never waits for the tool, and the
+    // tool need not wake for every reply; near the end a file waits for no worker
+    // busy with another while one is idle.
+    for (std::size_t held = 1; held <= kMaxHeld && !pending_.empty(); ++held) {
+      for (std::size_t i = 0; i < slots_.size() && !pending_.empty(); ++i) {
+        if (slots_[i].worker == nullptr || slots_[i].jobs.size() >= held ||
+            (held > 1 && pending_.size() < slots_.size())) {
+          continue;
+        }
+        requests[i] += RequestMessage(jobs_[pending_.back()]);
+        slots_[i].jobs.push_back(pending_.back());
+        pending_.pop_back();
+      }
+    }
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      Slot& slot = slots_[i];
+      if (requests[i].empty()) {
         continue;
       }
-      requests[i] += RequestMessage((*jobs_)[pending_.back()]);
-      slots_[i].jobs.push_back(pending_.back());
-      pending_.pop_back();
+      if (held_before[i] == 0) {
+        slot.deadline = Clock::now() + time_limit_;
+      }
+      if (SendToWorker(slot.worker, requests[i])) {
+        continue;
+      }
+      // None of them reached it: they go out again, but for the first of an idle
+      // worker, which failed with it (it was killed from outside).
+      for (; slot.jobs.size() > std::max<std::size_t>(held_before[i], 1); slot.jobs.pop_back()) {
+        pending_.push_back(slot.jobs.back());
+      }
+      if (held_before[i] == 0) {
+        Fail(&slot, "worker process was lost", true);
+      }  // otherwise it ended on the file it holds: collecting it says how
     }
+    return all_started;
   }
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    Slot& slot = slots_[i];
-    if (requests[i].empty()) {
-      continue;
-    }
-    if (held_before[i] == 0) {
-      slot.deadline = Clock::now() + time_limit_;
-    }
-    if (SendToWorker(slot.worker, requests[i])) {
-      continue;
-    }
-    // None of them reached it: they go out again, but for the first of an idle
-    // worker, which failed with it (it was killed from outside).
-    for (; slot.jobs.size() > std::max<std::size_t>(held_before[i], 1); slot.jobs.pop_back()) {
-      pending_.push_back(slot.jobs.back());
-    }
-    if (held_before[i] == 0) {
-      Fail(&slot, "worker process was lost", true);
-    }  // otherwise it ended on the file it holds: collecting it says how
-  }
-  return all_started;
-}
 
-void WorkerPool::Fail(Slot* slot, const std::string& reason, bool with_end) {
-  const WorkerEnd end = EndWorker(slot->worker, !reason.empty());
-  const std::size_t job_index = slot->jobs.front();
-  for (std::size_t i = slot->jobs.size(); i > 1; --i) {
-    pending_.push_back(slot->jobs[i - 1]);  // next out again
+  // Ends the slot's worker and fails the file it was converting with `reason`, the
+  // file it held next going back to be handed out again. Empty `reason`: the worker
+  // has ended by itself, and how is the reason; otherwise it is killed, and
+  // `with_end` adds how it ended to the reason.
+  void Fail(Slot* slot, const std::string& reason, bool with_end = false) {
+    const WorkerEnd end = EndWorker(slot->worker, !reason.empty());
+    const std::size_t job_index = slot->jobs.front();
+    for (std::size_t i = slot->jobs.size(); i > 1; --i) {
+      pending_.push_back(slot->jobs[i - 1]);  // next out again
+    }
+    *slot = Slot{};
+    const std::string why = reason.empty() ? LostWorkerReason(end) : reason;
+    Finish(job_index, FailedSource(jobs_[job_index], with_end ? why + " (" + end.how + ")" : why));
   }
-  *slot = Slot{};
-  const std::string why = reason.empty() ? LostWorkerReason(end) : reason;
-  finish_(job_index, FailedSource((*jobs_)[job_index], with_end ? why + " (" + end.how + ")" : why));
-}
 
-void WorkerPool::Collect(Slot* slot) {
-  Received received = ReceiveFromWorker(slot->worker, &slot->received);
-  // One that has ended is read to the end first: the replies it sent before it
-  // ended still count, and only the file it was converting fails.
-  for (int reads = 0; received != Received::kClosed && reads < 64 && WorkerExited(slot->worker); ++reads) {
-    WaitForWorkers({slot->worker}, Clock::now());
-    const Received more = ReceiveFromWorker(slot->worker, &slot->received);
-    if (more == Received::kNothing) {
-      break;
+  // Records what the slot's worker said, and fails its file when it has ended.
+  void Collect(Slot* slot) {
+    Received received = ReceiveFromWorker(slot->worker, &slot->received);
+    // One that has ended is read to the end first: the replies it sent before it
+    // ended still count, and only the file it was converting fails.
+    for (int reads = 0; received != Received::kClosed && reads < 64 && WorkerExited(slot->worker); ++reads) {
+      WaitForWorkers({slot->worker}, Clock::now());
+      const Received more = ReceiveFromWorker(slot->worker, &slot->received);
+      if (more == Received::kNothing) {
+        break;
+      }
+      received = more;
     }
-    received = more;
-  }
-  for (;;) {
-    Reply reply;
-    const Taken taken = TakeReply(&slot->received, &reply);
-    if (taken == Taken::kIncomplete) {
-      break;
+    for (;;) {
+      Reply reply;
+      const Taken taken = TakeReply(&slot->received, &reply);
+      if (taken == Taken::kIncomplete) {
+        break;
+      }
+      // A skip is an answer to a stop only: a file that no one converts and no one
+      // fails would never let the batch end.
+      if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping_)) {
+        Fail(slot, "worker process sent a malformed reply");
+        return;
+      }
+      const std::size_t job_index = slot->jobs.front();
+      const ConversionJob& job = jobs_[job_index];
+      slot->jobs.pop_front();
+      slot->deadline = Clock::now() + time_limit_;
+      if (reply.skipped) {
+        continue;  // after an interrupt: not converted
+      }
+      // A worker's word alone does not make a file converted: its output must be there.
+      if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
+        Finish(job_index, FailedSource(job, "worker reported success but left no output at " +
+                                                DisplayedPath(job.destination, false)));
+      } else {
+        Finish(job_index, OutcomeOfStatus(job, reply.status, reply.detail));
+      }
     }
-    // A skip is an answer to a stop only: a file that no one converts and no one
-    // fails would never let the batch end.
-    if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping_)) {
-      Fail(slot, "worker process sent a malformed reply");
+    if (slot->jobs.empty()) {
+      return;  // a closed channel or an end shows when the next file is handed out
+    }
+    // Ended, or its channel closed. One that is exiting closes its channel before it
+    // can be waited for, so it gets a moment to end by itself and its own end is
+    // reported, not the kill that follows. One that ended while a child of its own
+    // holds the channel is seen to have ended.
+    bool exited = WorkerExited(slot->worker);
+    if (received != Received::kClosed && !exited) {
       return;
     }
-    const std::size_t job_index = slot->jobs.front();
-    const ConversionJob& job = (*jobs_)[job_index];
-    slot->jobs.pop_front();
-    slot->deadline = Clock::now() + time_limit_;
-    if (reply.skipped) {
-      continue;  // after an interrupt: not converted
+    for (int tries = 0; tries < 20 && !exited; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      exited = WorkerExited(slot->worker);
     }
-    // A worker's word alone does not make a file converted: its output must be there.
-    if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
-      finish_(job_index, FailedSource(job, "worker reported success but left no output at " +
-                                               DisplayedPath(job.destination, false)));
-    } else {
-      finish_(job_index, OutcomeOfStatus(job, reply.status, reply.detail));
-    }
+    Fail(slot, exited ? "" : "worker process ended unexpectedly (it closed its channel)");
   }
-  if (slot->jobs.empty()) {
-    return;  // a closed channel or an end shows when the next file is handed out
-  }
-  // Ended, or its channel closed. One that is exiting closes its channel before it
-  // can be waited for, so it gets a moment to end by itself and its own end is
-  // reported, not the kill that follows. One that ended while a child of its own
-  // holds the channel is seen to have ended.
-  bool exited = WorkerExited(slot->worker);
-  if (received != Received::kClosed && !exited) {
-    return;
-  }
-  for (int tries = 0; tries < 20 && !exited; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    exited = WorkerExited(slot->worker);
-  }
-  Fail(slot, exited ? "" : "worker process ended unexpectedly (it closed its channel)");
-}
 
-void WorkerPool::WaitAndCollect(Clock::time_point until) {
-  std::vector<Worker*> busy;
-  bool all_hold_more = true;
-  for (const Slot& slot : slots_) {
-    if (!slot.jobs.empty()) {
-      busy.push_back(slot.worker);
-      all_hold_more = all_hold_more && slot.jobs.size() > 1;
+  // Waits until `until` at the latest, then records what the workers said and
+  // ends those past their deadline.
+  void WaitAndCollect(Clock::time_point until) {
+    std::vector<Worker*> busy;
+    bool all_hold_more = true;
+    for (const Slot& slot : slots_) {
+      if (!slot.jobs.empty()) {
+        busy.push_back(slot.worker);
+        all_hold_more = all_hold_more && slot.jobs.size() > 1;
+      }
+    }
+    if (all_hold_more && !stopping_) {
+      // Every worker has its next file: their replies are taken a few at a time, not
+      // by waking for each.
+      std::this_thread::sleep_until(std::min(until, Clock::now() + kReplyPause));
+    }
+    WaitForWorkers(busy, until);
+    for (Slot& slot : slots_) {
+      if (!slot.jobs.empty()) {
+        Collect(&slot);
+      }
+    }
+    const Clock::time_point now = Clock::now();
+    for (Slot& slot : slots_) {
+      if (!slot.jobs.empty() && now >= slot.deadline && !WorkerExited(slot.worker)) {
+        Fail(&slot, "timed out after " + std::to_string(time_limit_.count()) + " s");
+      }
     }
   }
-  if (all_hold_more && !stopping_) {
-    // Every worker has its next file: their replies are taken a few at a time, not
-    // by waking for each.
-    std::this_thread::sleep_until(std::min(until, Clock::now() + kReplyPause));
-  }
-  WaitForWorkers(busy, until);
-  for (Slot& slot : slots_) {
-    if (!slot.jobs.empty()) {
-      Collect(&slot);
-    }
-  }
-  const Clock::time_point now = Clock::now();
-  for (Slot& slot : slots_) {
-    if (!slot.jobs.empty() && now >= slot.deadline && !WorkerExited(slot.worker)) {
-      Fail(&slot, "timed out after " + std::to_string(time_limit_.count()) + " s");
-    }
-  }
-}
 
-void WorkerPool::LetBusyFilesFinish() {
-  pending_.clear();
-  stopping_ = true;
-  for (Slot& slot : slots_) {
-    if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
-      Collect(&slot);  // it is gone: says how
+  // After an interrupt: waits out the grace for the busy workers.
+  void LetBusyFilesFinish() {
+    pending_.clear();
+    stopping_ = true;
+    for (Slot& slot : slots_) {
+      if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
+        Collect(&slot);  // it is gone: says how
+      }
     }
-  }
-  const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
-  while (AnyBusy() && Clock::now() < grace_end) {
-    WaitAndCollect(std::min(grace_end, NearestDeadline()));
-  }
-  for (Slot& slot : slots_) {
-    if (!slot.jobs.empty()) {
-      (void)EndWorker(slot.worker, true);
-      slot = Slot{};
+    const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
+    while (AnyBusy() && Clock::now() < grace_end) {
+      WaitAndCollect(std::min(grace_end, NearestDeadline()));
     }
+    pending_.clear();  // the rest are killed as the pool ends
   }
-  pending_.clear();
+
+  std::vector<Slot> slots_;
+  std::vector<std::size_t> pending_;  // job indexes not handed out, next last
+  const std::vector<ConversionJob>& jobs_;
+  const Completion& on_complete_;
+  std::size_t finished_ = 0;
+  std::chrono::seconds time_limit_;
+  std::chrono::seconds interrupt_grace_;
+  std::string start_error_;  // why the last worker start failed
+  bool stopping_ = false;    // the workers were told to stop
+};
+
+}  // namespace
+
+void RunInWorkers(const std::vector<ConversionJob>& jobs, std::size_t worker_count,
+                  std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace,
+                  const Completion& on_complete) {
+  WorkerPool(jobs, worker_count, time_limit, interrupt_grace, on_complete).Run();
 }
 
 }  // namespace tarvelo::cli
