@@ -12,9 +12,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/path_narrow.h"
+#include "platform/text_copy.h"
 #include "writer/temporary_name.h"
 
 namespace tarvelo::platform {
@@ -136,7 +140,7 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
   int directory = WalkStart(rest, at);
   error = directory == -1 ? errno : 0;
   while (directory != -1) {
-    at = rest.FindOther('/', at);
+    at = rest.Find('/', at, false);
     if (at == Text::npos) {
       if (directory == kRoot && (directory = open("/", kDirectoryFlags)) < 0) {
         error = errno;
@@ -273,13 +277,14 @@ int Locate(const char* path, Located& found) {
   return refused == 0 ? 0 : Fail(found, refused);
 }
 
-// The writer hands over whole blocks, larger than the stream's own buffer, which
-// would only split each and copy part of it once more.
-std::FILE* Stream(Handle file) {
-  std::FILE* stream = fdopen(static_cast<int>(file), "wb");
+// A stream on `descriptor`, which it then owns; null with errno (the descriptor
+// closed) when it cannot be made. Unbuffered: the writer hands over whole blocks,
+// larger than the stream's own buffer, and a source is read whole.
+std::FILE* Stream(int descriptor, const char* mode) {
+  std::FILE* stream = fdopen(descriptor, mode);
   if (stream == nullptr) {
     const int error = errno;
-    close(static_cast<int>(file));
+    close(descriptor);
     errno = error;
     return nullptr;
   }
@@ -322,10 +327,9 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
       named.st_nlink != 1 || !OwnerIsOurs(directory, name, named)) {
     return;
   }
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int descriptor = openat(directory, name, O_RDONLY | kFlags);
+  int descriptor = openat(directory, name, O_RDONLY | kOpenExisting);
   if (descriptor < 0 && errno == EACCES) {
-    descriptor = openat(directory, name, O_WRONLY | kFlags);  // a write-only copy of a write-only file
+    descriptor = openat(directory, name, O_WRONLY | kOpenExisting);  // a write-only copy of a write-only file
   }
   if (descriptor < 0) {
     return;
@@ -343,8 +347,7 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
 // Opens an existing special file (a pipe, a terminal, a device) for writing without
 // waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
 int OpenSpecial(const char* path, std::FILE*& stream) {
-  int descriptor = -1;
-  descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (descriptor < 0) {
     struct stat status {};
     if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
@@ -362,7 +365,7 @@ int OpenSpecial(const char* path, std::FILE*& stream) {
     close(descriptor);
     return error;
   }
-  stream = Stream(descriptor);
+  stream = Stream(descriptor, "wb");
   return stream != nullptr ? 0 : errno;
 }
 
@@ -539,7 +542,7 @@ FileSystem files = {
     [](Handle file, int64_t size) { return Result(ftruncate(static_cast<int>(file), size) == 0); },
     ReadAt,
     WriteAt,
-    Stream,
+    [](Handle file) { return Stream(static_cast<int>(file), "wb"); },
     [](std::FILE* stream) -> Handle { return fileno(stream); },
     [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
     [](Handle file) { return Result(close(static_cast<int>(file)) == 0); },
@@ -576,15 +579,7 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     errno = error;
     return nullptr;
   }
-  std::FILE* file = fdopen(descriptor, "rb");
-  if (file == nullptr) {
-    const int error = errno;
-    close(descriptor);
-    errno = error;
-  } else {
-    (void)std::setvbuf(file, nullptr, _IONBF, 0);  // read whole into the caller's memory
-  }
-  return file;
+  return Stream(descriptor, "rb");
 }
 
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
@@ -600,3 +595,41 @@ bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
 }
 
 }  // namespace tarvelo::platform
+
+namespace tarvelo {
+
+void CopyErrorText(int error_number, char* out, size_t size) noexcept {
+  char message[256] = {};
+  // GNU's strerror_r: the text, which need not be in `message`.
+  CopyText(strerror_r(error_number, message, sizeof message), out, size);
+}
+
+static_assert(sizeof(wchar_t) == 4, "UTF-8 narrowing expects wchar_t to hold UTF-32");
+
+// Counted in a first pass, written in a second into a buffer of that size.
+NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
+  for (size_t bytes = 0, pass = 0; wide != nullptr && pass < 2; ++pass, bytes = 0) {
+    for (const wchar_t* in = wide; *in != L'\0' && bytes < PATH_MAX; ++in) {
+      auto cp = static_cast<char32_t>(*in);
+      cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
+      const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+      // The lead byte carries the length in its high bits, then 6 bits a byte follow.
+      constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+      for (size_t at = 0; text_ != nullptr && at < length; ++at) {
+        const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
+        text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
+      }
+      bytes += length;
+    }
+    if (text_ != nullptr) {
+      text_[bytes] = '\0';
+      return;
+    }
+    // PATH_MAX counts the terminator: a longer path no system call takes.
+    if (bytes >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(bytes + 1))) == nullptr) {
+      return;
+    }
+  }
+}
+
+}  // namespace tarvelo

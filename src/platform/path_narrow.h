@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdlib>
 #include <cwchar>
 
 namespace tarvelo {
 
 // A frozen export's wide path, narrowed as the exports narrow it and then made the
-// path the file layer opens (UTF-8), once. It owns its text and frees it.
+// path the file layer opens, once. It owns its text and frees it. Each system's
+// narrowing is in its platform/file_system_*.cpp.
 //
 // Linux: UTF-8, whatever the process locale; a wchar_t that is not a Unicode scalar
 // value (a surrogate, a value above 0x10FFFF) becomes '?'. A path of PATH_MAX bytes
@@ -19,12 +21,15 @@ namespace tarvelo {
 // system's replacement (a best-fit letter or '?'), and a conversion that fails
 // leaves the empty string. That ANSI text then becomes the file layer's UTF-8. A
 // path longer than the system's 32,767 units is null.
+//
+// Windows CE: the ANSI text itself, code page 0, no flags, in 2 x (n + 1) bytes,
+// enough for CE's single- and double-byte code pages; CE's slot widens it once.
 class NarrowedPath {
  public:
   explicit NarrowedPath(const wchar_t* wide) noexcept;
   NarrowedPath(const NarrowedPath&) = delete;
   NarrowedPath& operator=(const NarrowedPath&) = delete;
-  ~NarrowedPath();
+  ~NarrowedPath() { std::free(text_); }
 
   // Null when the wide path was null, too long for the system, or memory ran out:
   // then nothing may be opened with it.
