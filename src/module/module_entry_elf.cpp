@@ -5,9 +5,7 @@
 // and the unload hook's termination finds nothing to release.
 #include <dlfcn.h>
 
-#include "module/module_entry.h"
-#include "module/module_lifecycle.h"
-#include "module/standin_framework.h"
+#include "module/module.h"
 
 namespace tarvelo {
 namespace {

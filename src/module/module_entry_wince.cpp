@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "module/module_lifecycle.h"
+#include "module/module.h"
 
 extern "C" {
 void* TarveloHostModuleState();                                                     // 644

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <vector>
 
-#include "module/module_framework.h"
+#include "module/module.h"
 
 namespace tarvelo::test {
 
