@@ -109,14 +109,13 @@ struct FileSystem {
 extern FileSystem files;
 
 // Opens a source for reading, without waiting: a pipe with no writer or a device
-// never blocks the call. Null with errno set when it cannot be opened; null with
-// `not_regular` set, at once, when it is neither a regular file nor a directory (a
-// pipe, a device, a socket; on Windows anything but a disk file), which is then not
-// read at all.
+// never blocks the call. Null with errno set when it cannot be opened (EISDIR for a
+// directory); null with `not_regular` set, at once, when it is neither a regular
+// file nor a directory (a pipe, a device, a socket; on Windows anything but a disk
+// file), which is then not read at all.
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept;
 
-// The size of the open source `file`; false when it is not a regular file (errno
-// EISDIR for a directory, which opening for reading lets through on POSIX).
+// The size of the open source `file`; false when the system cannot say.
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept;
 
 }  // namespace tarvelo::platform

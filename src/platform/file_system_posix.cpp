@@ -400,17 +400,12 @@ int CreateNew(const Text& path, Handle& file) {
 // the file is created without a name, so a process killed while writing leaves
 // nothing behind. Naming it later goes through /proc/self/fd, which must be there.
 Handle CreateUnnamed(const Located& found) {
-#if defined(O_TMPFILE)
   // Readable too: a replacement that is refused is copied over the target instead.
   // Unmarked: nobody can find a file without a name (NameUnnamed marks it).
   const int descriptor =
       !SelfPathsWork() ? -1
                        : openat(static_cast<int>(found.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   return descriptor < 0 ? kNoHandle : descriptor;
-#else
-  (void)found;
-  return kNoHandle;
-#endif
 }
 
 int NameUnnamed(Handle file, const Text& path) {
@@ -458,10 +453,8 @@ int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
 int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   const int descriptor = static_cast<int>(file);
   if (old_size < 0) {
-#if defined(__linux__)
     // The size stays at what is written (FALLOC_FL_KEEP_SIZE).
     (void)fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
-#endif
     return 0;
   }
   // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
@@ -572,9 +565,9 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     return nullptr;
   }
   const bool known = fstat(descriptor, &status) == 0;
-  if (!known || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))) {
-    const int error = errno;
-    not_regular = known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+  if (!known || !S_ISREG(status.st_mode)) {
+    const int error = known ? EISDIR : errno;  // opening a directory for reading succeeds here
+    not_regular = known && !S_ISDIR(status.st_mode);
     close(descriptor);
     errno = error;
     return nullptr;
@@ -584,14 +577,9 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
 
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
   struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
-    if (S_ISDIR(status.st_mode)) {
-      errno = EISDIR;  // opening a directory for reading succeeds here
-    }
-    return false;
-  }
-  size = static_cast<uint64_t>(status.st_size);
-  return true;
+  const bool known = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0;
+  size = known ? static_cast<uint64_t>(status.st_size) : 0;
+  return known;
 }
 
 }  // namespace tarvelo::platform
