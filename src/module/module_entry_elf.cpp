@@ -16,10 +16,7 @@ constinit ExtensionModuleRecord g_module_record;
 // The module's instance handle: the base address it was loaded at.
 ModuleHandle LoadedModuleBase() noexcept {
   Dl_info info{};
-  if (dladdr(&g_module_record, &info) == 0) {
-    return nullptr;
-  }
-  return info.dli_fbase;
+  return dladdr(&g_module_record, &info) != 0 ? info.dli_fbase : nullptr;
 }
 
 // Priority 101, the first one free for programs, runs before every static

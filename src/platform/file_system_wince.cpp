@@ -50,15 +50,8 @@ int LastErrno() {
 // `text` (the ANSI code page's) as the wide path CE's file calls take; false when it
 // cannot be had.
 bool Widen(const char* text, NativePath& wide) {
-  const int units = MultiByteToWideChar(0, 0, text, -1, nullptr, 0);
-  auto* buffer =
-      static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
-  const bool converted = buffer != nullptr && MultiByteToWideChar(0, 0, text, -1, buffer, units) == units;
-  if (converted) {
-    wide.Append(buffer, static_cast<size_t>(units) - 1);
-  }
-  std::free(buffer);
-  return converted && !wide.failed();
+  return wide.AppendConverted(
+      [text](wchar_t* out, int capacity) { return MultiByteToWideChar(0, 0, text, -1, out, capacity); });
 }
 
 int Locate(const char* path, Located& found) {

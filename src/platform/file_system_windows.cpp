@@ -54,16 +54,9 @@ int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
 // the ANSI code page work too. False too when memory runs out.
 bool Widen(UINT code_page, DWORD flags, const char* text, NativePath& wide) {
   wide.Clear();
-  const int units = text != nullptr ? MultiByteToWideChar(code_page, flags, text, -1, nullptr, 0) : 0;
-  auto* const buffer =
-      static_cast<wchar_t*>(units > 0 ? std::malloc(static_cast<size_t>(units) * sizeof(wchar_t)) : nullptr);
-  const bool converted =
-      buffer != nullptr && MultiByteToWideChar(code_page, flags, text, -1, buffer, units) == units;
-  if (converted) {
-    wide.Append(buffer, static_cast<size_t>(units) - 1);  // without the terminator the conversion wrote
-  }
-  std::free(buffer);
-  return converted && !wide.failed();
+  return text != nullptr && wide.AppendConverted([&](wchar_t* out, int capacity) {
+    return MultiByteToWideChar(code_page, flags, text, -1, out, capacity);
+  });
 }
 
 // Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
@@ -86,18 +79,14 @@ uint64_t NameBits() noexcept {
 // The file that opening `file`'s path reaches, symbolic links followed; `fallback`
 // when the system cannot say.
 NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
-  const DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (needed == 0) {
-    return fallback;
-  }
-  auto* const buffer = static_cast<wchar_t*>(std::malloc(needed * sizeof(wchar_t)));
-  const DWORD length = buffer == nullptr ? 0
-                                         : GetFinalPathNameByHandleW(file, buffer, needed,
-                                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   NativePath final_path;
-  final_path.Append(buffer, length < needed ? length : 0);
-  std::free(buffer);
-  return final_path.empty() ? fallback : final_path;
+  const bool found = final_path.AppendConverted([file](wchar_t* out, int capacity) {
+    const DWORD length = GetFinalPathNameByHandleW(file, out, static_cast<DWORD>(capacity),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    // Asked for its size, it counts the terminator; once written, not.
+    return static_cast<int>(out == nullptr || length == 0 ? length : length + 1);
+  });
+  return found && !final_path.empty() ? final_path : fallback;
 }
 
 int Result(bool done) { return done ? 0 : LastErrno(); }

@@ -68,6 +68,21 @@ class PathText {
     return Append(other.data(), other.size_);
   }
   PathText& Append(Char unit) noexcept { return Append(&unit, 1); }
+  // Appends what a system's conversion writes: `convert(nullptr, 0)` gives the
+  // units it needs, its terminator included, and `convert(out, capacity)` writes
+  // them and returns that count. False when it fails or memory runs out.
+  template <typename Convert>
+  bool AppendConverted(Convert convert) noexcept {
+    const int units = convert(nullptr, 0);
+    auto* buffer =
+        static_cast<Char*>(units > 0 ? std::malloc(sizeof(Char) * static_cast<size_t>(units)) : nullptr);
+    const bool converted = buffer != nullptr && convert(buffer, units) == units;
+    if (converted) {
+      Append(buffer, static_cast<size_t>(units) - 1);
+    }
+    std::free(buffer);
+    return converted && !failed_;
+  }
 
   void Clear() noexcept {
     size_ = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -60,6 +61,27 @@ TEST(PathTextTest, AssignmentsCopyMoveAndCarryFailure) {
   one = PathText<char>("again");
   EXPECT_FALSE(one.failed());
   EXPECT_EQ(PathText<char>().front(), '\0');
+}
+
+// A system's two-call conversion: the size with its terminator, then the text. A
+// call that fails, or writes another count than it asked for, appends nothing.
+TEST(PathTextTest, AConversionAppendsItsTextWithoutTheTerminator) {
+  const auto convert = [](const char* text, int lie) {
+    return [text, lie](char* out, int capacity) {
+      const int units = static_cast<int>(std::strlen(text)) + 1;
+      if (out != nullptr && capacity >= units) {
+        std::memcpy(out, text, static_cast<size_t>(units));
+      }
+      return out == nullptr ? units : units + lie;
+    };
+  };
+  PathText<char> path("dir/");
+  EXPECT_TRUE(path.AppendConverted(convert("name", 0)));
+  EXPECT_STREQ(path.c_str(), "dir/name");
+  EXPECT_EQ(path.size(), 8U);
+  EXPECT_FALSE(path.AppendConverted(convert("more", -1)));
+  EXPECT_FALSE(path.AppendConverted([](char*, int) { return 0; }));
+  EXPECT_STREQ(path.c_str(), "dir/name");
 }
 
 }  // namespace
