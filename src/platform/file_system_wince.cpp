@@ -161,17 +161,12 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
   return file;
 }
 
+// The source was just opened: the end's offset is its size, and it is read from the
+// start.
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
-  const long start = std::ftell(file);
-  if (start < 0 || std::fseek(file, 0, SEEK_END) != 0) {
-    return false;
-  }
-  const long end = std::ftell(file);
-  if (std::fseek(file, start, SEEK_SET) != 0 || end < 0) {
-    return false;
-  }
-  size = static_cast<uint64_t>(end);
-  return true;
+  const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+  size = end > 0 ? static_cast<uint64_t>(end) : 0;
+  return end >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
 }
 
 }  // namespace tarvelo::platform
