@@ -45,34 +45,6 @@ struct ExtensionModuleRecord {
   void* second_list = nullptr;  // and to the second
 };
 
-// The five framework operations the module uses. The real framework exports them
-// by ordinal (644, 655, 315, 88 and 699, in the order below); where it is absent,
-// StandInFramework takes its place.
-class ModuleFramework {
- public:
-  // The framework's state of the current module; never null.
-  virtual ModuleState* CurrentModuleState() noexcept = 0;
-
-  // Initialises `record` for the module loaded at `instance`. Non-zero on success.
-  virtual int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept = 0;
-
-  // Storage for a framework object of `bytes` bytes, or null.
-  virtual void* AllocateObject(std::size_t bytes) noexcept = 0;
-
-  // Constructs a library-registration object in `storage` (from AllocateObject) for
-  // `record`; `system_library` is 0 for an ordinary library. The framework owns the
-  // object from then on.
-  virtual void ConstructLibraryRegistration(void* storage, ExtensionModuleRecord& record,
-                                            int system_library) noexcept = 0;
-
-  // Terminates `record`: the framework lets go of the module's registrations.
-  // `all` 0 releases only what belongs to this record.
-  virtual void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept = 0;
-
- protected:
-  ~ModuleFramework() = default;  // never deleted through this interface
-};
-
 // Why the platform loader calls the module's start-up routine.
 enum LoaderReason : uint32_t {
   kProcessDetach = 0,
@@ -84,31 +56,82 @@ enum LoaderReason : uint32_t {
 // Size of the framework's library-registration object.
 inline constexpr std::size_t kLibraryRegistrationBytes = 64;
 
+// The start-up routine below is written over a `Framework`: the five framework
+// operations the module uses, as members. The real framework exports them by
+// ordinal (644, 655, 315, 88 and 699, in this order); where it is absent,
+// StandInFramework takes its place, and the tests record the calls.
+//   ModuleState* CurrentModuleState(): the framework's state of the current
+//     module; never null.
+//   int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance):
+//     initialises `record` for the module loaded at `instance`; non-zero on success.
+//   void* AllocateObject(std::size_t bytes): storage for a framework object of
+//     `bytes` bytes, or null.
+//   void ConstructLibraryRegistration(void* storage, ExtensionModuleRecord& record,
+//     int system_library): constructs a library-registration object in `storage`
+//     (from AllocateObject) for `record`; `system_library` is 0 for an ordinary
+//     library. The framework owns the object from then on.
+//   void TermExtensionModule(ExtensionModuleRecord& record, int all): terminates
+//     `record`, letting go of the module's registrations; `all` 0 releases only
+//     what belongs to this record.
+
 // Runs before any static initialiser of the module on process attach, and once more
 // after everything else on process detach. On process attach it parks each of the
 // current module state's two list heads in its companion slot and empties the head,
 // so that what the module's own initialisers register can be told apart from what
 // was there before. It does nothing for any other reason, and returns 1 for every
 // reason (a 0 would make the loader refuse the module at once).
-int EarlyModuleHook(ModuleFramework& framework, uint32_t reason) noexcept;
+template <typename Framework>
+int EarlyModuleHook(Framework& framework, uint32_t reason) noexcept {
+  if (reason == kProcessAttach) {
+    ModuleState* state = framework.CurrentModuleState();
+    state->first_list_saved = state->first_list_head;
+    state->first_list_head = nullptr;
+    state->second_list_saved = state->second_list_head;
+    state->second_list_head = nullptr;
+  }
+  return 1;
+}
 
 // Process attach after the static initialisers: initialises `record` with the
-// framework, then allocates and constructs the module's library registration.
-// Returns 0, refusing the load, when the initialisation fails (nothing is
-// allocated then); a failed allocation only skips the registration and still
-// returns 1.
-int AttachModule(ModuleFramework& framework, ExtensionModuleRecord& record, ModuleHandle instance) noexcept;
+// framework, then allocates and constructs the module's library registration, which
+// the framework owns from then on (the module never deletes it). Returns 0, refusing
+// the load, when the initialisation fails (nothing is allocated then); a failed
+// allocation only skips the registration and still returns 1.
+template <typename Framework>
+int AttachModule(Framework& framework, ExtensionModuleRecord& record, ModuleHandle instance) noexcept {
+  if (framework.InitExtensionModule(record, instance) == 0) {
+    return 0;
+  }
+  void* storage = framework.AllocateObject(kLibraryRegistrationBytes);
+  if (storage != nullptr) {
+    framework.ConstructLibraryRegistration(storage, record, /*system_library=*/0);
+  }
+  return 1;
+}
 
 // Process detach: terminates `record`, for this module only.
-void DetachModule(ModuleFramework& framework, ExtensionModuleRecord& record) noexcept;
+template <typename Framework>
+void DetachModule(Framework& framework, ExtensionModuleRecord& record) noexcept {
+  framework.TermExtensionModule(record, /*all=*/0);
+}
 
 // The whole start-up routine as the loader drives it (the module has no static
 // initialisers of its own between the early hook and AttachModule):
 //   process attach: EarlyModuleHook, AttachModule; its result decides the load;
 //   thread attach and detach: nothing, 1;
-//   process detach: DetachModule, then EarlyModuleHook; 1.
-int ModuleStartup(ModuleFramework& framework, ExtensionModuleRecord& record, ModuleHandle instance,
-                  uint32_t reason) noexcept;
+//   process detach: DetachModule, then EarlyModuleHook (which does nothing then); 1.
+template <typename Framework>
+int ModuleStartup(Framework& framework, ExtensionModuleRecord& record, ModuleHandle instance,
+                  uint32_t reason) noexcept {
+  if (reason == kProcessAttach) {
+    return EarlyModuleHook(framework, reason) != 0 ? AttachModule(framework, record, instance) : 0;
+  }
+  if (reason == kProcessDetach) {
+    DetachModule(framework, record);
+    (void)EarlyModuleHook(framework, reason);
+  }
+  return 1;
+}
 
 // Takes the host framework's place where there is none (Linux, desktop Windows):
 // the five operations, minimal but true to their contract.
@@ -124,16 +147,14 @@ int ModuleStartup(ModuleFramework& framework, ExtensionModuleRecord& record, Mod
 //     registration when `all` is non-zero) and clears the record. A record that
 //     was never initialised has nothing to release.
 // The loader serialises attach and detach, so none of this takes a lock.
-class StandInFramework final : public ModuleFramework {
+class StandInFramework {
  public:
-  constexpr StandInFramework() = default;
-
-  ModuleState* CurrentModuleState() noexcept override { return &state_; }
-  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept override;
-  void* AllocateObject(std::size_t bytes) noexcept override;
+  ModuleState* CurrentModuleState() noexcept { return &state_; }
+  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept;
+  void* AllocateObject(std::size_t bytes) noexcept;
   void ConstructLibraryRegistration(void* storage, ExtensionModuleRecord& record,
-                                    int system_library) noexcept override;
-  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept override;
+                                    int system_library) noexcept;
+  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept;
 
  private:
   ModuleState state_{};
@@ -141,7 +162,7 @@ class StandInFramework final : public ModuleFramework {
 
 // The stand-in and the record that the ELF load hooks drive (module_entry_elf.cpp),
 // for the test that loads them.
-ModuleFramework& LoadedModuleFramework() noexcept;
+StandInFramework& LoadedModuleFramework() noexcept;
 ExtensionModuleRecord& LoadedModuleRecord() noexcept;
 
 }  // namespace tarvelo

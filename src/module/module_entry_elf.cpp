@@ -37,7 +37,7 @@ __attribute__((destructor(101))) void EarlyHookOnUnload() noexcept {
 
 }  // namespace
 
-ModuleFramework& LoadedModuleFramework() noexcept { return g_framework; }
+StandInFramework& LoadedModuleFramework() noexcept { return g_framework; }
 ExtensionModuleRecord& LoadedModuleRecord() noexcept { return g_module_record; }
 
 }  // namespace tarvelo
