@@ -61,10 +61,7 @@ Text SelfPath(long number) {
 // the errno (EACCES).
 int MayFollowLink(const struct stat& holder, const struct stat& status) {
   const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
-  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
-    return 0;
-  }
-  return EACCES;
+  return !shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid ? 0 : EACCES;
 }
 
 // The root directory is reached by absolute names ("/tmp"), not through a
@@ -421,13 +418,11 @@ void KeepOwner(Handle file, const Located& found) {
 
 // Waits for the lock that serialises writers of one file in place.
 int LockForWriting(int descriptor) {
-  while (flock(descriptor, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      // A file system without locks: the write goes ahead unserialised, as before.
-      return errno == ENOLCK || errno == EOPNOTSUPP ? 0 : errno;
-    }
+  int error = 0;
+  while ((error = flock(descriptor, LOCK_EX) != 0 ? errno : 0) == EINTR) {
   }
-  return 0;
+  // A file system without locks: the write goes ahead unserialised, as before.
+  return error == ENOLCK || error == EOPNOTSUPP ? 0 : error;
 }
 
 int OpenInPlace(const Text& path, Handle& file, int64_t& size) {

@@ -183,16 +183,14 @@ int CreateNew(const NativePath& path, Handle& file) {
 // system waits for a lock on a handle opened for synchronous use (Wine reports the
 // wait as not implemented).
 bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
-  for (;;) {
-    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                   &whole) != 0) {
-      return true;
-    }
+  while (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                    &whole) == 0) {
     if (GetLastError() != ERROR_LOCK_VIOLATION) {
       return false;
     }
     Sleep(1);
   }
+  return true;
 }
 
 int OpenInPlace(const NativePath& path, Handle& file, int64_t& size) {
@@ -280,12 +278,10 @@ std::FILE* Stream(Handle file, int flags, const char* mode) {
 
 Handle Duplicate(Handle file) {
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (DuplicateHandle(GetCurrentProcess(), Native(file), GetCurrentProcess(), &copy, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS) == 0) {
-    errno = LastErrno();
-    return kNoHandle;
-  }
-  return reinterpret_cast<Handle>(copy);
+  const bool done = DuplicateHandle(GetCurrentProcess(), Native(file), GetCurrentProcess(), &copy, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS) != 0;
+  errno = done ? errno : LastErrno();
+  return done ? reinterpret_cast<Handle>(copy) : kNoHandle;
 }
 
 void List(const Located& found, void (*visit)(void* context, const NativePath& name), void* context) {
