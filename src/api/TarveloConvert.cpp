@@ -29,12 +29,8 @@ TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destina
     tarvelo::Report(result, TARVELO_STATUS_INVALID_ARGUMENT,
                     source == nullptr ? "source path is null" : "destination path is null");
   } else {
-    TarveloSource from{};
-    from.kind = TARVELO_SOURCE_FILE;
-    from.path = source;
-    TarveloOutput to{};
-    to.kind = TARVELO_OUTPUT_FILE;
-    to.path = destination;
+    const TarveloSource from{TARVELO_SOURCE_FILE, source, nullptr, 0, 0, 0, 0, 0};
+    TarveloOutput to{TARVELO_OUTPUT_FILE, destination, nullptr, nullptr, nullptr, 0};
     tarvelo::Convert(&from, to, Raw(layout), nullptr, result);
   }
   tarvelo::CopyText(result.detail, detail, detail_size);

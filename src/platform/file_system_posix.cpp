@@ -17,7 +17,6 @@
 #include <string_view>
 
 #include "platform/file_system.h"
-#include "platform/path_narrow.h"
 #include "platform/text_copy.h"
 #include "writer/temporary_name.h"
 

@@ -17,7 +17,6 @@
 
 #include "platform/coredll.h"
 #include "platform/file_system.h"
-#include "platform/path_narrow.h"
 #include "platform/text_copy.h"
 
 namespace tarvelo::platform {

@@ -15,7 +15,6 @@
 #include <cwchar>
 
 #include "platform/file_system.h"
-#include "platform/path_narrow.h"
 #include "platform/text_copy.h"
 
 namespace tarvelo::platform {
