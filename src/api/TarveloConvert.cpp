@@ -1,7 +1,7 @@
 #include "TarveloConvert.h"
 
+#include <bit>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 
 #include "convert/conversion.h"
@@ -13,9 +13,7 @@ namespace {
 // An enumeration argument as the int a C caller passed, which may name no enumerator.
 template <typename Enum>
 int Raw(Enum value) {
-  int raw = 0;
-  std::memcpy(&raw, &value, sizeof raw);
-  return raw;
+  return std::bit_cast<int>(value);
 }
 
 }  // namespace

@@ -39,17 +39,12 @@ int Fail(Located& found, int error) {
 constexpr int kMaxSymlinkHops = 40;  // as the kernel's own limit for open()
 using Text = NativePath;
 
-Text DirectoryOf(const Text& path) {
-  const size_t slash = path.FindLast('/', '/');
-  return slash == Text::npos ? Text() : path.Slice(0, slash + 1);
-}
-
 // A descriptor's number as text (kSelf and it).
 constexpr std::string_view kSelf = "/proc/self/fd/";
 Text SelfPath(long number) {
-  char digits[24];
-  (void)std::snprintf(digits, sizeof digits, "%ld", number);
-  return Text().Append(kSelf.data(), kSelf.size()).Append(digits);
+  char text[40];
+  (void)std::snprintf(text, sizeof text, "%s%ld", kSelf.data(), number);
+  return text;
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
@@ -218,7 +213,8 @@ int Locate(const char* path, Located& found) {
     if (hops > kMaxSymlinkHops) {
       return Fail(found, ELOOP);
     }
-    found.directory_name = DirectoryOf(textual);
+    const size_t slash = textual.FindLast('/', '/');
+    found.directory_name = textual.Slice(0, slash == Text::npos ? 0 : slash + 1);
     found.name =
         textual.size() > found.directory_name.size() ? textual.Slice(found.directory_name.size()) : Text(".");
     int error = textual.failed() || found.name.failed() ? ENOMEM : 0;

@@ -148,11 +148,9 @@ int Locate(const char* path, Located& found) {
 
 int OpenSpecial(const char* path, std::FILE*& stream) {
   NativePath target;
-  if (!Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, target)) {
-    return EINVAL;
-  }
-  stream = _wfopen(target.c_str(), L"wb");
-  return stream != nullptr ? 0 : errno;
+  const bool named = Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, target);
+  stream = named ? _wfopen(target.c_str(), L"wb") : nullptr;
+  return stream != nullptr ? 0 : named ? errno : EINVAL;
 }
 
 int CheckWritable(const NativePath& path) {
