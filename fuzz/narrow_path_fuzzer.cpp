@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_target.h"
-#include "platform/path_narrow.h"
+#include "platform/file_system.h"
 
 namespace {
 

@@ -45,9 +45,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#if defined(TARVELO_BUILDING_LIBRARY) /* the DLL: TarveloImageTGA.def lists its exports, alone */
-#define TARVELO_API
-#elif defined(TARVELO_STATIC_INTERNAL) /* the library's own tests, linked statically */
+/* The DLL (TarveloImageTGA.def lists its exports, alone) and the library's own
+ * tests, linked statically. */
+#if defined(TARVELO_BUILDING_LIBRARY) || defined(TARVELO_STATIC_INTERNAL)
 #define TARVELO_API
 #else
 #define TARVELO_API __declspec(dllimport)

@@ -1,11 +1,22 @@
 #include "TarveloConvert.h"
 
+#include <bit>
 #include <cstdlib>
-#include <cstring>
+#include <iterator>
 
 #include "convert/conversion.h"
 #include "platform/text_copy.h"
 #include "writer/layouts.h"
+
+namespace {
+
+// An enumeration argument as the int a C caller passed, which may name no enumerator.
+template <typename Enum>
+int Raw(Enum value) {
+  return std::bit_cast<int>(value);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -16,15 +27,9 @@ TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destina
     tarvelo::Report(result, TARVELO_STATUS_INVALID_ARGUMENT,
                     source == nullptr ? "source path is null" : "destination path is null");
   } else {
-    TarveloSource from{};
-    from.kind = TARVELO_SOURCE_FILE;
-    from.path = source;
-    TarveloOutput to{};
-    to.kind = TARVELO_OUTPUT_FILE;
-    to.path = destination;
-    int raw_layout = 0;
-    std::memcpy(&raw_layout, &layout, sizeof raw_layout);  // a C caller's int, maybe no enumerator
-    tarvelo::Convert(&from, to, raw_layout, nullptr, result);
+    const TarveloSource from{TARVELO_SOURCE_FILE, source, nullptr, 0, 0, 0, 0, 0};
+    TarveloOutput to{TARVELO_OUTPUT_FILE, destination, nullptr, nullptr, nullptr, 0};
+    tarvelo::Convert(&from, to, Raw(layout), nullptr, result);
   }
   tarvelo::CopyText(result.detail, detail, detail_size);
   return result.status;
@@ -38,9 +43,7 @@ TARVELO_API TarveloStatus TarveloConvertImage(const TarveloSource* source, Tarve
   if (output == nullptr) {
     return tarvelo::Report(report, TARVELO_STATUS_INVALID_ARGUMENT, "output is null");
   }
-  int raw_layout = 0;
-  std::memcpy(&raw_layout, &layout, sizeof raw_layout);
-  return tarvelo::Convert(source, *output, raw_layout, options, report);
+  return tarvelo::Convert(source, *output, Raw(layout), options, report);
 }
 
 TARVELO_API TarveloStatus TarveloReadInfo(const TarveloSource* source, TarveloImageInfo* info,
@@ -58,18 +61,16 @@ TARVELO_API TarveloStatus TarveloReadInfo(const TarveloSource* source, TarveloIm
 }
 
 TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
-  int raw = 0;
-  std::memcpy(&raw, &status, sizeof raw);
-  switch (raw) {
-    case TARVELO_STATUS_CONVERTED: return "converted";
-    case TARVELO_STATUS_SOURCE_UNREADABLE: return "source unreadable";
-    case TARVELO_STATUS_DESTINATION_UNOPENABLE: return "destination could not be opened";
-    case TARVELO_STATUS_WRITE_FAILED: return "write failed";
-    case TARVELO_STATUS_IMAGE_TOO_LARGE: return "image too large for the layout";
-    case TARVELO_STATUS_INVALID_ARGUMENT: return "invalid argument";
-    case TARVELO_STATUS_OUT_OF_MEMORY: return "out of memory";
-    default: return "unknown status";
-  }
+  // By the statuses' numbers, 0 on.
+  static constexpr const char* kMessages[] = {"converted",
+                                              "source unreadable",
+                                              "destination could not be opened",
+                                              "write failed",
+                                              "image too large for the layout",
+                                              "invalid argument",
+                                              "out of memory"};
+  const auto raw = static_cast<unsigned>(Raw(status));
+  return raw < std::size(kMessages) ? kMessages[raw] : "unknown status";
 }
 
 TARVELO_API const char* TarveloLibraryVersion(void) { return TARVELO_VERSION_STRING; }
@@ -94,9 +95,7 @@ TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLa
 
 TARVELO_API TarveloStatus TarveloLayoutNames(TarveloLayout layout, const char** name,
                                              const char** extension) {
-  int value = 0;
-  std::memcpy(&value, &layout, sizeof value);
-  const tarvelo::LayoutEntry* entry = tarvelo::FindLayout(value);
+  const tarvelo::LayoutEntry* entry = tarvelo::FindLayout(Raw(layout));
   if (entry == nullptr) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }

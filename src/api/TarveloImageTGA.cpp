@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "convert/conversion.h"
-#include "platform/path_narrow.h"
+#include "platform/file_system.h"
 
 namespace tarvelo {
 namespace {
@@ -17,9 +17,7 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
   TarveloResult ignored;
   {
     const NarrowedPath source_file(source_path);
-    TarveloSource source{};
-    source.kind = TARVELO_SOURCE_FILE;
-    source.path = source_file.c_str();
+    const TarveloSource source{TARVELO_SOURCE_FILE, source_file.c_str(), nullptr, 0, 0, 0, 0, 0};
     // A null or over-long source converts nothing; the decoder is never asked.
     if (source.path == nullptr || !ReadImage(source, {}, image, ignored)) {
       return kExportResult;  // nothing decoded: nothing may be written
@@ -28,9 +26,7 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
   // The destination is narrowed only once the source has decoded.
   const NarrowedPath destination(destination_path);
   if (destination.c_str() != nullptr) {
-    TarveloOutput output{};
-    output.kind = TARVELO_OUTPUT_FILE;
-    output.path = destination.c_str();
+    TarveloOutput output{TARVELO_OUTPUT_FILE, destination.c_str(), nullptr, nullptr, nullptr, 0};
     TarveloOptions options;
     TarveloInitOptions(&options);
     WriteImage(image.image, layout, output, options, ignored);

@@ -1,25 +1,20 @@
 #include "TarveloVersion.h"
 
-#include <array>
 #include <cstdint>
+#include <iterator>
 
 #include "module/module_resources.h"
 
 namespace tarvelo {
 namespace {
 
-constexpr std::array<TarveloVersionString, 10> kVersionStrings = {{
-    {"CompanyName", TARVELO_RES_COMPANY_NAME},
-    {"FileDescription", TARVELO_RES_FILE_DESCRIPTION},
-    {"FileVersion", TARVELO_VERSION_RECORD_TEXT},
-    {"InternalName", TARVELO_RES_INTERNAL_NAME},
-    {"LegalCopyright", TARVELO_RES_LEGAL_COPYRIGHT},
-    {"LegalTrademarks", TARVELO_RES_LEGAL_TRADEMARKS},
-    {"OriginalFilename", TARVELO_RES_ORIGINAL_FILENAME},
-    {"ProductName", TARVELO_RES_PRODUCT_NAME},
-    {"ProductVersion", TARVELO_VERSION_RECORD_TEXT},
-    {"OLESelfRegister", TARVELO_RES_OLE_SELF_REGISTER},
-}};
+constexpr TarveloVersionString kVersionStrings[] = {
+    {"CompanyName", TARVELO_RES_COMPANY_NAME},           {"FileDescription", TARVELO_RES_FILE_DESCRIPTION},
+    {"FileVersion", TARVELO_VERSION_RECORD_TEXT},        {"InternalName", TARVELO_RES_INTERNAL_NAME},
+    {"LegalCopyright", TARVELO_RES_LEGAL_COPYRIGHT},     {"LegalTrademarks", TARVELO_RES_LEGAL_TRADEMARKS},
+    {"OriginalFilename", TARVELO_RES_ORIGINAL_FILENAME}, {"ProductName", TARVELO_RES_PRODUCT_NAME},
+    {"ProductVersion", TARVELO_VERSION_RECORD_TEXT},     {"OLESelfRegister", TARVELO_RES_OLE_SELF_REGISTER},
+};
 
 constexpr TarveloVersionRecord kVersionRecord = {
     .file_version = {TARVELO_VERSION_MAJOR, TARVELO_VERSION_MINOR, TARVELO_VERSION_PATCH,
@@ -32,20 +27,11 @@ constexpr TarveloVersionRecord kVersionRecord = {
     .file_type = TARVELO_RES_FILE_TYPE,
     .file_subtype = TARVELO_RES_FILE_SUBTYPE,
     .string_block = TARVELO_RES_STRING_BLOCK,
-    .strings = kVersionStrings.data(),
-    .string_count = kVersionStrings.size(),
+    .strings = kVersionStrings,
+    .string_count = std::size(kVersionStrings),
     .translation_language = TARVELO_RES_LANGUAGE,
     .translation_code_page = TARVELO_RES_CODE_PAGE,
 };
-
-struct ResourceString {
-  uint32_t id;
-  const char* text;
-};
-
-constexpr std::array<ResourceString, 1> kStringTable = {{
-    {TARVELO_RES_STRING_SOCKETS_INIT_FAILED, TARVELO_RES_TEXT_SOCKETS_INIT_FAILED},
-}};
 
 }  // namespace
 }  // namespace tarvelo
@@ -56,13 +42,9 @@ TARVELO_API const TarveloVersionRecord* TarveloGetVersionRecord(void) { return &
 
 TARVELO_API const char* TarveloGetVersionText(void) { return TARVELO_VERSION_TEXT; }
 
+// The string table's one entry.
 TARVELO_API const char* TarveloGetResourceString(uint32_t id) {
-  for (const auto& entry : tarvelo::kStringTable) {
-    if (entry.id == id) {
-      return entry.text;
-    }
-  }
-  return nullptr;
+  return id == TARVELO_RES_STRING_SOCKETS_INIT_FAILED ? TARVELO_RES_TEXT_SOCKETS_INIT_FAILED : nullptr;
 }
 
 }  // extern "C"

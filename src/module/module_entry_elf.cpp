@@ -5,9 +5,7 @@
 // and the unload hook's termination finds nothing to release.
 #include <dlfcn.h>
 
-#include "module/module_entry.h"
-#include "module/module_lifecycle.h"
-#include "module/standin_framework.h"
+#include "module/module.h"
 
 namespace tarvelo {
 namespace {
@@ -18,10 +16,7 @@ constinit ExtensionModuleRecord g_module_record;
 // The module's instance handle: the base address it was loaded at.
 ModuleHandle LoadedModuleBase() noexcept {
   Dl_info info{};
-  if (dladdr(&g_module_record, &info) == 0) {
-    return nullptr;
-  }
-  return info.dli_fbase;
+  return dladdr(&g_module_record, &info) != 0 ? info.dli_fbase : nullptr;
 }
 
 // Priority 101, the first one free for programs, runs before every static
@@ -42,7 +37,7 @@ __attribute__((destructor(101))) void EarlyHookOnUnload() noexcept {
 
 }  // namespace
 
-ModuleFramework& LoadedModuleFramework() noexcept { return g_framework; }
+StandInFramework& LoadedModuleFramework() noexcept { return g_framework; }
 ExtensionModuleRecord& LoadedModuleRecord() noexcept { return g_module_record; }
 
 }  // namespace tarvelo

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "module/module_lifecycle.h"
+#include "module/module.h"
 
 extern "C" {
 void* TarveloHostModuleState();                                                     // 644
@@ -17,21 +17,18 @@ void TarveloHostTermExtensionModule(void* record, int all);                     
 namespace tarvelo {
 namespace {
 
-class HostFramework final : public ModuleFramework {
+class HostFramework {
  public:
-  constexpr HostFramework() = default;
-  ModuleState* CurrentModuleState() noexcept override {
-    return static_cast<ModuleState*>(TarveloHostModuleState());
-  }
-  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept override {
+  ModuleState* CurrentModuleState() noexcept { return static_cast<ModuleState*>(TarveloHostModuleState()); }
+  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept {
     return TarveloHostInitExtensionModule(&record, instance);
   }
-  void* AllocateObject(std::size_t bytes) noexcept override { return TarveloHostAllocateObject(bytes); }
+  void* AllocateObject(std::size_t bytes) noexcept { return TarveloHostAllocateObject(bytes); }
   void ConstructLibraryRegistration(void* storage, ExtensionModuleRecord& record,
-                                    int system_library) noexcept override {
+                                    int system_library) noexcept {
     TarveloHostConstructLibrary(storage, &record, system_library);
   }
-  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept override {
+  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept {
     TarveloHostTermExtensionModule(&record, all);
   }
 };

@@ -2,9 +2,7 @@
 // result decides whether LoadLibrary succeeds.
 #include <windows.h>
 
-#include "module/module_entry.h"
-#include "module/module_lifecycle.h"
-#include "module/standin_framework.h"
+#include "module/module.h"
 
 namespace tarvelo {
 namespace {
@@ -14,10 +12,6 @@ constinit StandInFramework g_framework;
 constinit ExtensionModuleRecord g_module_record;
 
 }  // namespace
-
-ModuleFramework& LoadedModuleFramework() noexcept { return g_framework; }
-ExtensionModuleRecord& LoadedModuleRecord() noexcept { return g_module_record; }
-
 }  // namespace tarvelo
 
 // The C runtime's start-up code has run its own initialisers by the time DllMain

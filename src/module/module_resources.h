@@ -1,5 +1,5 @@
 /* The module's version record and string table, shared by the Windows resource
-   script (module_resources.rc) and the table in the code (version_record.cpp), so
+   script (module_resources.rc) and the table in the code (TarveloVersion.cpp), so
    that both carry the same values. Preprocessor definitions only: the resource
    compiler reads this file too. */
 #ifndef TARVELO_MODULE_RESOURCES_H

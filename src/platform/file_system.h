@@ -1,15 +1,19 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 
 #include "platform/path_text.h"
 
 namespace tarvelo::platform {
 
-// Paths as the system's file calls take them: UTF-16 on Windows, bytes elsewhere.
-#if defined(_WIN32)
+// Paths as the system's file calls take them: UTF-16 on Windows and Windows CE,
+// bytes elsewhere.
+#if defined(_WIN32) || defined(UNDER_CE)
 using NativeChar = wchar_t;
 #else
 using NativeChar = char;
@@ -44,7 +48,8 @@ struct Located {
 // POSIX they reach the directory through its descriptor, never by its name again.
 //
 // The table is writable so that the fault tests can put a failing or stopping call
-// in one slot and drive the real algorithm through it.
+// in one slot and drive the real algorithm through it. What a system lacks keeps the
+// default here: it has no such file, or the call fails (ENOTSUP, ENOSYS).
 struct FileSystem {
   // Finds the file that opening `path` (UTF-8) for writing would reach. Links are
   // followed only where the kernel's link protection would follow them, at every
@@ -52,32 +57,37 @@ struct FileSystem {
   int (*locate)(const char* path, Located& found);
   // Opens an existing special file (pipe, terminal, device) at `path` for writing,
   // without waiting for a reader; kPipeWithoutReader for a pipe nobody reads.
-  int (*open_special)(const char* path, std::FILE*& stream);
+  int (*open_special)(const char* path, std::FILE*& stream) = [](const char*, std::FILE*&) {
+    return ENOTSUP;
+  };
   // Whether the existing file at `path` may be written.
   int (*check_writable)(const NativePath& path);
   // A new file without a name in the directory (Linux's O_TMPFILE), or kNoHandle
   // where the system has none.
-  Handle (*create_unnamed)(const Located& found);
+  Handle (*create_unnamed)(const Located& found) = [](const Located&) { return kNoHandle; };
   // Creates `path`, which must not exist (EEXIST), held as being written until
   // closed: a sweep does not remove a held file.
   int (*create_new)(const NativePath& path, Handle& file);
   // Gives the unnamed `file` the name `path`, which must not exist (EEXIST); held.
-  int (*name_unnamed)(Handle file, const NativePath& path);
+  int (*name_unnamed)(Handle file, const NativePath& path) = [](Handle, const NativePath&) { return ENOSYS; };
   // Moves `from` over `to` in one step.
   int (*replace)(const NativePath& from, const NativePath& to);
   int (*remove)(const NativePath& path);
   // Gives a replacement the owner and the permissions of the file it replaces.
-  void (*keep_owner)(Handle file, const Located& found);
+  void (*keep_owner)(Handle file, const Located& found) = [](Handle, const Located&) {};
   // Opens the existing regular file at `path` for writing in place, once no other
   // writer of ours is writing it in place (a lock on it, released on close);
   // `size` is its size then.
-  int (*open_in_place)(const NativePath& path, Handle& file, int64_t& size);
+  int (*open_in_place)(const NativePath& path, Handle& file, int64_t& size) = [](const NativePath&, Handle&,
+                                                                                 int64_t&) { return ENOSYS; };
   // In place (`old_size` >= 0): sets aside `bytes` before an old byte is
   // overwritten, or leaves the file as it was. New (`old_size` < 0): a hint.
-  int (*reserve)(Handle file, uint64_t bytes, int64_t old_size);
-  int (*truncate)(Handle file, int64_t size);
-  int (*read_at)(Handle file, void* data, size_t size, int64_t at, size_t& got);
-  int (*write_at)(Handle file, const void* data, size_t size, int64_t at, size_t& put);
+  int (*reserve)(Handle file, uint64_t bytes, int64_t old_size) = [](Handle, uint64_t, int64_t) { return 0; };
+  int (*truncate)(Handle file, int64_t size) = [](Handle, int64_t) { return ENOSYS; };
+  int (*read_at)(Handle file, void* data, size_t size, int64_t at,
+                 size_t& got) = [](Handle, void*, size_t, int64_t, size_t& got) { return got = 0, ENOSYS; };
+  int (*write_at)(Handle file, const void* data, size_t size, int64_t at, size_t& put) =
+      [](Handle, const void*, size_t, int64_t, size_t& put) { return put = 0, ENOSYS; };
   // An unbuffered stream on `file`, which it then owns; null with errno (the
   // handle closed) when it cannot be made.
   std::FILE* (*stream)(Handle file);
@@ -86,10 +96,12 @@ struct FileSystem {
   Handle (*duplicate)(Handle file);
   int (*close)(Handle file);
   // Calls `visit(context, name)` for each name in the directory.
-  void (*list)(const Located& found, void (*visit)(void* context, const NativePath& name), void* context);
+  void (*list)(const Located& found, void (*visit)(void* context, const NativePath& name),
+               void* context) = [](const Located&, void (*)(void*, const NativePath&), void*) {};
   // Removes `name` when it is a temporary file of ours that its writer left: a
   // regular file with one name, of this user, that nobody holds.
-  void (*remove_if_stray)(const Located& found, const NativePath& name);
+  void (*remove_if_stray)(const Located& found, const NativePath& name) = [](const Located&,
+                                                                             const NativePath&) {};
   uint64_t (*random_bits)();
   uint64_t (*seconds_now)();  // a monotonic clock
   // Waits a moment, letting every other thread run, whatever its priority.
@@ -99,14 +111,51 @@ struct FileSystem {
 extern FileSystem files;
 
 // Opens a source for reading, without waiting: a pipe with no writer or a device
-// never blocks the call. Null with errno set when it cannot be opened; null with
-// `not_regular` set, at once, when it is neither a regular file nor a directory (a
-// pipe, a device, a socket; on Windows anything but a disk file), which is then not
-// read at all.
+// never blocks the call. Null with errno set when it cannot be opened (EISDIR for a
+// directory); null with `not_regular` set, at once, when it is neither a regular
+// file nor a directory (a pipe, a device, a socket; on Windows anything but a disk
+// file), which is then not read at all.
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept;
 
-// The size of the open source `file`; false when it is not a regular file (errno
-// EISDIR for a directory, which opening for reading lets through on POSIX).
+// The size of the open source `file`; false when the system cannot say.
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept;
 
 }  // namespace tarvelo::platform
+
+namespace tarvelo {
+
+// A frozen export's wide path, narrowed as the exports narrow it and then made the
+// path the file layer opens, once. It owns its text and frees it. Each system's
+// narrowing is in its platform/file_system_*.cpp.
+//
+// Linux: UTF-8, whatever the process locale; a wchar_t that is not a Unicode scalar
+// value (a surrogate, a value above 0x10FFFF) becomes '?'. A path of PATH_MAX bytes
+// or more, which no system call takes, is null.
+//
+// Windows: the system's ANSI code page, through WideCharToMultiByte (code page 0, no
+// flags, the whole string with its terminator, no default character) into a buffer
+// of 2 x (n + 1) bytes for n units, or the code page's longest character times
+// (n + 1) where that is more (the UTF-8 code page needs up to 3 bytes a unit), so
+// every path the system allows fits; a character the code page lacks becomes the
+// system's replacement (a best-fit letter or '?'), and a conversion that fails
+// leaves the empty string. That ANSI text then becomes the file layer's UTF-8. A
+// path longer than the system's 32,767 units is null.
+//
+// Windows CE: the ANSI text itself, code page 0, no flags, in 2 x (n + 1) bytes,
+// enough for CE's single- and double-byte code pages; CE's slot widens it once.
+class NarrowedPath {
+ public:
+  explicit NarrowedPath(const wchar_t* wide) noexcept;
+  NarrowedPath(const NarrowedPath&) = delete;
+  NarrowedPath& operator=(const NarrowedPath&) = delete;
+  ~NarrowedPath() { std::free(text_); }
+
+  // Null when the wide path was null, too long for the system, or memory ran out:
+  // then nothing may be opened with it.
+  [[nodiscard]] const char* c_str() const noexcept { return text_; }
+
+ private:
+  char* text_ = nullptr;
+};
+
+}  // namespace tarvelo

@@ -12,9 +12,12 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/text_copy.h"
 #include "writer/temporary_name.h"
 
 namespace tarvelo::platform {
@@ -36,17 +39,12 @@ int Fail(Located& found, int error) {
 constexpr int kMaxSymlinkHops = 40;  // as the kernel's own limit for open()
 using Text = NativePath;
 
-Text DirectoryOf(const Text& path) {
-  const size_t slash = path.FindLast('/', '/');
-  return slash == Text::npos ? Text() : path.Slice(0, slash + 1);
-}
-
 // A descriptor's number as text (kSelf and it).
 constexpr std::string_view kSelf = "/proc/self/fd/";
 Text SelfPath(long number) {
-  char digits[24];
-  (void)std::snprintf(digits, sizeof digits, "%ld", number);
-  return Text().Append(kSelf.data(), kSelf.size()).Append(digits);
+  char text[40];
+  (void)std::snprintf(text, sizeof text, "%s%ld", kSelf.data(), number);
+  return text;
 }
 
 // Whether the kernel's link protection (fs.protected_symlinks) lets the caller
@@ -57,10 +55,7 @@ Text SelfPath(long number) {
 // the errno (EACCES).
 int MayFollowLink(const struct stat& holder, const struct stat& status) {
   const bool shared = (holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0;
-  if (!shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid) {
-    return 0;
-  }
-  return EACCES;
+  return !shared || status.st_uid == geteuid() || status.st_uid == holder.st_uid ? 0 : EACCES;
 }
 
 // The root directory is reached by absolute names ("/tmp"), not through a
@@ -136,7 +131,7 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
   int directory = WalkStart(rest, at);
   error = directory == -1 ? errno : 0;
   while (directory != -1) {
-    at = rest.FindOther('/', at);
+    at = rest.Find('/', at, false);
     if (at == Text::npos) {
       if (directory == kRoot && (directory = open("/", kDirectoryFlags)) < 0) {
         error = errno;
@@ -218,7 +213,8 @@ int Locate(const char* path, Located& found) {
     if (hops > kMaxSymlinkHops) {
       return Fail(found, ELOOP);
     }
-    found.directory_name = DirectoryOf(textual);
+    const size_t slash = textual.FindLast('/', '/');
+    found.directory_name = textual.Slice(0, slash == Text::npos ? 0 : slash + 1);
     found.name =
         textual.size() > found.directory_name.size() ? textual.Slice(found.directory_name.size()) : Text(".");
     int error = textual.failed() || found.name.failed() ? ENOMEM : 0;
@@ -273,13 +269,14 @@ int Locate(const char* path, Located& found) {
   return refused == 0 ? 0 : Fail(found, refused);
 }
 
-// The writer hands over whole blocks, larger than the stream's own buffer, which
-// would only split each and copy part of it once more.
-std::FILE* Stream(Handle file) {
-  std::FILE* stream = fdopen(static_cast<int>(file), "wb");
+// A stream on `descriptor`, which it then owns; null with errno (the descriptor
+// closed) when it cannot be made. Unbuffered: the writer hands over whole blocks,
+// larger than the stream's own buffer, and a source is read whole.
+std::FILE* Stream(int descriptor, const char* mode) {
+  std::FILE* stream = fdopen(descriptor, mode);
   if (stream == nullptr) {
     const int error = errno;
-    close(static_cast<int>(file));
+    close(descriptor);
     errno = error;
     return nullptr;
   }
@@ -322,10 +319,9 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
       named.st_nlink != 1 || !OwnerIsOurs(directory, name, named)) {
     return;
   }
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int descriptor = openat(directory, name, O_RDONLY | kFlags);
+  int descriptor = openat(directory, name, O_RDONLY | kOpenExisting);
   if (descriptor < 0 && errno == EACCES) {
-    descriptor = openat(directory, name, O_WRONLY | kFlags);  // a write-only copy of a write-only file
+    descriptor = openat(directory, name, O_WRONLY | kOpenExisting);  // a write-only copy of a write-only file
   }
   if (descriptor < 0) {
     return;
@@ -343,8 +339,7 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
 // Opens an existing special file (a pipe, a terminal, a device) for writing without
 // waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
 int OpenSpecial(const char* path, std::FILE*& stream) {
-  int descriptor = -1;
-  descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (descriptor < 0) {
     struct stat status {};
     if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
@@ -362,7 +357,7 @@ int OpenSpecial(const char* path, std::FILE*& stream) {
     close(descriptor);
     return error;
   }
-  stream = Stream(descriptor);
+  stream = Stream(descriptor, "wb");
   return stream != nullptr ? 0 : errno;
 }
 
@@ -397,17 +392,12 @@ int CreateNew(const Text& path, Handle& file) {
 // the file is created without a name, so a process killed while writing leaves
 // nothing behind. Naming it later goes through /proc/self/fd, which must be there.
 Handle CreateUnnamed(const Located& found) {
-#if defined(O_TMPFILE)
   // Readable too: a replacement that is refused is copied over the target instead.
   // Unmarked: nobody can find a file without a name (NameUnnamed marks it).
   const int descriptor =
       !SelfPathsWork() ? -1
                        : openat(static_cast<int>(found.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   return descriptor < 0 ? kNoHandle : descriptor;
-#else
-  (void)found;
-  return kNoHandle;
-#endif
 }
 
 int NameUnnamed(Handle file, const Text& path) {
@@ -423,13 +413,11 @@ void KeepOwner(Handle file, const Located& found) {
 
 // Waits for the lock that serialises writers of one file in place.
 int LockForWriting(int descriptor) {
-  while (flock(descriptor, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      // A file system without locks: the write goes ahead unserialised, as before.
-      return errno == ENOLCK || errno == EOPNOTSUPP ? 0 : errno;
-    }
+  int error = 0;
+  while ((error = flock(descriptor, LOCK_EX) != 0 ? errno : 0) == EINTR) {
   }
-  return 0;
+  // A file system without locks: the write goes ahead unserialised, as before.
+  return error == ENOLCK || error == EOPNOTSUPP ? 0 : error;
 }
 
 int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
@@ -455,10 +443,8 @@ int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
 int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   const int descriptor = static_cast<int>(file);
   if (old_size < 0) {
-#if defined(__linux__)
     // The size stays at what is written (FALLOC_FL_KEEP_SIZE).
     (void)fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
-#endif
     return 0;
   }
   // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
@@ -539,7 +525,7 @@ FileSystem files = {
     [](Handle file, int64_t size) { return Result(ftruncate(static_cast<int>(file), size) == 0); },
     ReadAt,
     WriteAt,
-    Stream,
+    [](Handle file) { return Stream(static_cast<int>(file), "wb"); },
     [](std::FILE* stream) -> Handle { return fileno(stream); },
     [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
     [](Handle file) { return Result(close(static_cast<int>(file)) == 0); },
@@ -569,34 +555,59 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     return nullptr;
   }
   const bool known = fstat(descriptor, &status) == 0;
-  if (!known || (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))) {
-    const int error = errno;
-    not_regular = known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+  if (!known || !S_ISREG(status.st_mode)) {
+    const int error = known ? EISDIR : errno;  // opening a directory for reading succeeds here
+    not_regular = known && !S_ISDIR(status.st_mode);
     close(descriptor);
     errno = error;
     return nullptr;
   }
-  std::FILE* file = fdopen(descriptor, "rb");
-  if (file == nullptr) {
-    const int error = errno;
-    close(descriptor);
-    errno = error;
-  } else {
-    (void)std::setvbuf(file, nullptr, _IONBF, 0);  // read whole into the caller's memory
-  }
-  return file;
+  return Stream(descriptor, "rb");
 }
 
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
   struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
-    if (S_ISDIR(status.st_mode)) {
-      errno = EISDIR;  // opening a directory for reading succeeds here
-    }
-    return false;
-  }
-  size = static_cast<uint64_t>(status.st_size);
-  return true;
+  const bool known = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0;
+  size = known ? static_cast<uint64_t>(status.st_size) : 0;
+  return known;
 }
 
 }  // namespace tarvelo::platform
+
+namespace tarvelo {
+
+void CopyErrorText(int error_number, char* out, size_t size) noexcept {
+  char message[256] = {};
+  // GNU's strerror_r: the text, which need not be in `message`.
+  CopyText(strerror_r(error_number, message, sizeof message), out, size);
+}
+
+static_assert(sizeof(wchar_t) == 4, "UTF-8 narrowing expects wchar_t to hold UTF-32");
+
+// Counted in a first pass, written in a second into a buffer of that size.
+NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
+  for (size_t bytes = 0, pass = 0; wide != nullptr && pass < 2; ++pass, bytes = 0) {
+    for (const wchar_t* in = wide; *in != L'\0' && bytes < PATH_MAX; ++in) {
+      auto cp = static_cast<char32_t>(*in);
+      cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
+      const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+      // The lead byte carries the length in its high bits, then 6 bits a byte follow.
+      constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+      for (size_t at = 0; text_ != nullptr && at < length; ++at) {
+        const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
+        text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
+      }
+      bytes += length;
+    }
+    if (text_ != nullptr) {
+      text_[bytes] = '\0';
+      return;
+    }
+    // PATH_MAX counts the terminator: a longer path no system call takes.
+    if (bytes >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(bytes + 1))) == nullptr) {
+      return;
+    }
+  }
+}
+
+}  // namespace tarvelo

@@ -1,7 +1,7 @@
 // Windows CE's slot of the file primitives. The library's paths are the exports'
-// ANSI text here; each call widens them again for CE's wide file calls. CE has no
-// links, no owners, no unnamed files, no byte-range locks and no stream on a
-// handle, so:
+// ANSI text here; `locate` and the source's opening widen them once for CE's wide
+// file calls. CE has no links, no owners, no unnamed files, no byte-range locks and
+// no stream on a handle, so:
 //   - a new file's name is claimed with CREATE_NEW and its handle closed at once;
 //     the Handle is then the file's wide name, which `stream` opens with _wfopen
 //     ("wb") and frees; `handle_of` and `duplicate` only carry the stream along;
@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "platform/coredll.h"
 #include "platform/file_system.h"
+#include "platform/text_copy.h"
 
 namespace tarvelo::platform {
 namespace {
@@ -44,64 +46,50 @@ int LastErrno() {
   }
 }
 
-// `text` (the ANSI code page's) as a new wide string; null when it cannot be had.
-wchar_t* Widen(const char* text) {
-  const int units = MultiByteToWideChar(0, 0, text, -1, nullptr, 0);
-  auto* wide =
-      static_cast<wchar_t*>(units > 0 ? std::malloc(sizeof(wchar_t) * static_cast<size_t>(units)) : nullptr);
-  if (wide != nullptr && MultiByteToWideChar(0, 0, text, -1, wide, units) == 0) {
-    std::free(wide);
-    return nullptr;
-  }
-  return wide;
-}
-
-// Runs `call` on the wide form of `path`; ENOMEM when it cannot be made.
-template <typename Call>
-int OnWide(const char* path, Call call) {
-  wchar_t* wide = Widen(path);
-  if (wide == nullptr) {
-    return ENOMEM;
-  }
-  const int result = call(wide);
-  std::free(wide);
-  return result;
+// `text` (the ANSI code page's) as the wide path CE's file calls take; false when it
+// cannot be had.
+bool Widen(const char* text, NativePath& wide) {
+  return wide.AppendConverted(
+      [text](wchar_t* out, int capacity) { return MultiByteToWideChar(0, 0, text, -1, out, capacity); });
 }
 
 int Locate(const char* path, Located& found) {
   found = Located{};
-  const int error = OnWide(path, [&found](const wchar_t* wide) {
-    const CeDword attributes = GetFileAttributesW(wide);
-    if (attributes == kCeNoAttributes) {
-      return GetLastError() == kFileNotFound || GetLastError() == kPathNotFound ? 0 : LastErrno();
-    }
-    found.kind = (attributes & kCeDirectory) != 0 ? FileKind::kDirectory : FileKind::kRegular;
-    return (attributes & (kCeDirectory | kCeReadOnly)) == kCeReadOnly ? EACCES : 0;
-  });
-  if (error != 0) {
-    return error;
+  NativePath target;
+  if (!Widen(path, target)) {
+    return ENOMEM;
   }
-  const NativePath target(path);
-  const size_t separator = target.FindLast('\\', '/');
+  const CeDword attributes = GetFileAttributesW(target.c_str());
+  if (attributes != kCeNoAttributes) {
+    found.kind = (attributes & kCeDirectory) != 0 ? FileKind::kDirectory : FileKind::kRegular;
+    if ((attributes & (kCeDirectory | kCeReadOnly)) == kCeReadOnly) {
+      return EACCES;
+    }
+  } else if (GetLastError() != kFileNotFound && GetLastError() != kPathNotFound) {
+    return LastErrno();
+  }
+  const size_t separator = target.FindLast(L'\\', L'/');
   found.directory_path = target.Slice(0, separator == NativePath::npos ? 0 : separator + 1);
   found.name = target.Slice(found.directory_path.size());
   found.directory_name = found.directory_path;
-  return target.failed() || found.name.failed() || found.directory_name.failed() ? ENOMEM : 0;
+  return found.name.failed() || found.directory_name.failed() ? ENOMEM : 0;
 }
 
+// The handle is a copy of the name, which `stream` opens and frees.
 int CreateNew(const NativePath& path, Handle& file) {
-  wchar_t* wide = Widen(path.c_str());
-  if (wide == nullptr) {
-    return ENOMEM;
-  }
-  CeHandle created = CreateFileW(wide, kGenericWrite, 0, nullptr, kCreateNew, kNormal, nullptr);
+  CeHandle created = CreateFileW(path.c_str(), kGenericWrite, 0, nullptr, kCreateNew, kNormal, nullptr);
   if (reinterpret_cast<intptr_t>(created) == kCeInvalidHandle) {
-    const int error = LastErrno();
-    std::free(wide);
-    return error;
+    return LastErrno();
   }
   (void)CloseHandle(created);
-  file = reinterpret_cast<Handle>(wide);
+  const size_t bytes = (path.size() + 1) * sizeof(wchar_t);
+  void* name = std::malloc(bytes);
+  if (name == nullptr) {
+    (void)DeleteFileW(path.c_str());
+    return ENOMEM;
+  }
+  std::memcpy(name, path.c_str(), bytes);
+  file = reinterpret_cast<Handle>(name);
   return 0;
 }
 
@@ -116,14 +104,11 @@ std::FILE* Stream(Handle file) {
 }
 
 int Replace(const NativePath& from, const NativePath& to) {
-  return OnWide(from.c_str(), [&to](const wchar_t* wide_from) {
-    return OnWide(to.c_str(), [wide_from](const wchar_t* wide_to) {
-      const bool exists = GetFileAttributesW(wide_to) != kCeNoAttributes;
-      const int done = exists ? DeleteAndRenameFile(wide_to, wide_from) : MoveFileW(wide_from, wide_to);
-      // Not EACCES: nothing here may write the destination in place instead.
-      return done != 0 ? 0 : LastErrno() == EACCES ? EBUSY : LastErrno();
-    });
-  });
+  const bool exists = GetFileAttributesW(to.c_str()) != kCeNoAttributes;
+  const int done =
+      exists ? DeleteAndRenameFile(to.c_str(), from.c_str()) : MoveFileW(from.c_str(), to.c_str());
+  // Not EACCES: nothing here may write the destination in place instead.
+  return done != 0 ? 0 : LastErrno() == EACCES ? EBUSY : LastErrno();
 }
 
 uint64_t NameBits() {
@@ -138,74 +123,72 @@ uint64_t NameBits() {
 
 }  // namespace
 
+// No special files, unnamed files, owners, writing in place or sweep: the defaults.
 FileSystem files = {
-    Locate,
-    [](const char*, std::FILE*&) { return ENOTSUP; },
-    [](const NativePath& path) {
-      return OnWide(path.c_str(), [](const wchar_t* wide) {
-        return (GetFileAttributesW(wide) & (kCeDirectory | kCeReadOnly)) == kCeReadOnly ? EACCES : 0;
-      });
-    },
-    [](const Located&) { return kNoHandle; },
-    CreateNew,
-    [](Handle, const NativePath&) { return ENOSYS; },
-    Replace,
-    [](const NativePath& path) {
-      return OnWide(path.c_str(),
-                    [](const wchar_t* wide) { return DeleteFileW(wide) != 0 ? 0 : LastErrno(); });
-    },
-    [](Handle, const Located&) {},
-    [](const NativePath&, Handle&, int64_t&) { return ENOSYS; },
-    [](Handle, uint64_t, int64_t) { return 0; },
-    [](Handle, int64_t) { return ENOSYS; },
-    [](Handle, void*, size_t, int64_t, size_t& got) {
-      got = 0;
-      return ENOSYS;
-    },
-    [](Handle, const void*, size_t, int64_t, size_t& put) {
-      put = 0;
-      return ENOSYS;
-    },
-    Stream,
-    [](std::FILE* stream) { return reinterpret_cast<Handle>(stream); },
-    [](Handle file) { return file; },
-    [](Handle) { return 0; },  // the stream owned what the handle named
-    [](const Located&, void (*)(void*, const NativePath&), void*) {},
-    [](const Located&, const NativePath&) {},
-    NameBits,
-    [] { return uint64_t{GetTickCount() / 1000U}; },
-    // Sleep(0) would yield to threads of the same priority only.
-    [] { Sleep(1); },
+    .locate = Locate,
+    .check_writable =
+        [](const NativePath& path) {
+          return (GetFileAttributesW(path.c_str()) & (kCeDirectory | kCeReadOnly)) == kCeReadOnly ? EACCES
+                                                                                                  : 0;
+        },
+    .create_new = CreateNew,
+    .replace = Replace,
+    .remove = [](const NativePath& path) { return DeleteFileW(path.c_str()) != 0 ? 0 : LastErrno(); },
+    .stream = Stream,
+    .handle_of = [](std::FILE* stream) { return reinterpret_cast<Handle>(stream); },
+    .duplicate = [](Handle file) { return file; },
+    .close = [](Handle) { return 0; },  // the stream owned what the handle named
+    .random_bits = NameBits,
+    .seconds_now = [] { return uint64_t{GetTickCount() / 1000U}; },
+    .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };
 
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
   not_regular = false;
-  wchar_t* wide = Widen(path);
-  if (wide == nullptr) {
+  NativePath wide;
+  if (!Widen(path, wide)) {
     errno = ENOMEM;
     return nullptr;
   }
-  const CeDword attributes = GetFileAttributesW(wide);
-  std::FILE* file =
-      attributes == kCeNoAttributes || (attributes & kCeDirectory) != 0 ? nullptr : _wfopen(wide, L"rb");
-  std::free(wide);
+  const CeDword attributes = GetFileAttributesW(wide.c_str());
+  std::FILE* file = attributes == kCeNoAttributes || (attributes & kCeDirectory) != 0
+                        ? nullptr
+                        : _wfopen(wide.c_str(), L"rb");
   if (file == nullptr) {
     errno = attributes == kCeNoAttributes ? ENOENT : (attributes & kCeDirectory) != 0 ? EISDIR : EACCES;
   }
   return file;
 }
 
+// The source was just opened: the end's offset is its size, and it is read from the
+// start.
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
-  const long start = std::ftell(file);
-  if (start < 0 || std::fseek(file, 0, SEEK_END) != 0) {
-    return false;
-  }
-  const long end = std::ftell(file);
-  if (std::fseek(file, start, SEEK_SET) != 0 || end < 0) {
-    return false;
-  }
-  size = static_cast<uint64_t>(end);
-  return true;
+  const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+  size = end > 0 ? static_cast<uint64_t>(end) : 0;
+  return end >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
 }
 
 }  // namespace tarvelo::platform
+
+namespace tarvelo {
+
+// CE keeps no error texts: the number.
+void CopyErrorText(int error_number, char* out, size_t size) noexcept {
+  if (out != nullptr && size > 0) {
+    (void)std::snprintf(out, size, "error %d", error_number);
+  }
+}
+
+static_assert(sizeof(wchar_t) == 2, "CE wide paths are UTF-16");
+
+// CE's paths stay in the ANSI code page below the exports.
+NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
+  const size_t capacity = wide != nullptr ? 2 * (std::wcslen(wide) + 1) : 0;
+  if (capacity == 0 || (text_ = static_cast<char*>(std::malloc(capacity))) == nullptr) {
+    return;
+  }
+  text_[0] = '\0';
+  (void)WideCharToMultiByte(0, 0, wide, -1, text_, static_cast<int>(capacity), nullptr, nullptr);
+}
+
+}  // namespace tarvelo

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 
 #include "platform/file_system.h"
-#include "platform/utf8_to_wide_windows.h"
+#include "platform/text_copy.h"
 
 namespace tarvelo::platform {
 namespace {
@@ -46,16 +48,14 @@ int ErrnoFromSystemError(DWORD error) {
 
 int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
 
-// The directory part of `path` with its separator; "C:" for "C:name", "" for a bare name.
-NativePath DirectoryOf(const NativePath& path) {
-  const size_t separator = path.FindLast(L'\\', L'/');
-  if (separator != NativePath::npos) {
-    return path.Slice(0, separator + 1);
-  }
-  if (path.size() >= 2 && path[1] == L':') {
-    return path.Slice(0, 2);
-  }
-  return {};
+// `text` in `code_page` as the UTF-16 text the wide calls take. The library's paths
+// are UTF-8 (MB_ERR_INVALID_CHARS: false when they are not), so that names outside
+// the ANSI code page work too. False too when memory runs out.
+bool Widen(UINT code_page, DWORD flags, const char* text, NativePath& wide) {
+  wide.Clear();
+  return text != nullptr && wide.AppendConverted([&](wchar_t* out, int capacity) {
+    return MultiByteToWideChar(code_page, flags, text, -1, out, capacity);
+  });
 }
 
 // Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
@@ -78,27 +78,26 @@ uint64_t NameBits() noexcept {
 // The file that opening `file`'s path reaches, symbolic links followed; `fallback`
 // when the system cannot say.
 NativePath FinalPathOf(HANDLE file, const NativePath& fallback) {
-  const DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (needed == 0) {
-    return fallback;
-  }
-  auto* const buffer = static_cast<wchar_t*>(std::malloc(needed * sizeof(wchar_t)));
-  const DWORD length = buffer == nullptr ? 0
-                                         : GetFinalPathNameByHandleW(file, buffer, needed,
-                                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   NativePath final_path;
-  final_path.Append(buffer, length < needed ? length : 0);
-  std::free(buffer);
-  return final_path.empty() ? fallback : final_path;
+  const bool found = final_path.AppendConverted([file](wchar_t* out, int capacity) {
+    const DWORD length = GetFinalPathNameByHandleW(file, out, static_cast<DWORD>(capacity),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    // Asked for its size, it counts the terminator; once written, not.
+    return static_cast<int>(out == nullptr || length == 0 ? length : length + 1);
+  });
+  return found && !final_path.empty() ? final_path : fallback;
 }
 
 int Result(bool done) { return done ? 0 : LastErrno(); }
 
 HANDLE Native(Handle file) { return reinterpret_cast<HANDLE>(file); }
 
-// 0, or ENOMEM when the parts could not be kept.
+// Splits `target` into its directory part with its separator ("C:" for "C:name", ""
+// for a bare name) and its name. 0, or ENOMEM when the parts could not be kept.
 int Split(const NativePath& target, Located& found) {
-  found.directory_path = DirectoryOf(target);
+  const size_t separator = target.FindLast(L'\\', L'/');
+  const bool drive = separator == NativePath::npos && target.size() >= 2 && target[1] == L':';
+  found.directory_path = target.Slice(0, separator != NativePath::npos ? separator + 1 : drive ? 2 : 0);
   found.name = target.Slice(found.directory_path.size());
   found.directory_name = found.directory_path;
   return found.directory_path.failed() || found.name.failed() || found.directory_name.failed() ? ENOMEM : 0;
@@ -113,7 +112,7 @@ int Split(const NativePath& target, Located& found) {
 int Locate(const char* path, Located& found) {
   found = Located{};
   NativePath target;
-  if (!Utf8ToWide(path, target)) {
+  if (!Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, target)) {
     return EINVAL;
   }
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -149,11 +148,9 @@ int Locate(const char* path, Located& found) {
 
 int OpenSpecial(const char* path, std::FILE*& stream) {
   NativePath target;
-  if (!Utf8ToWide(path, target)) {
-    return EINVAL;
-  }
-  stream = _wfopen(target.c_str(), L"wb");
-  return stream != nullptr ? 0 : errno;
+  const bool named = Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, target);
+  stream = named ? _wfopen(target.c_str(), L"wb") : nullptr;
+  return stream != nullptr ? 0 : named ? errno : EINVAL;
 }
 
 int CheckWritable(const NativePath& path) {
@@ -183,16 +180,14 @@ int CreateNew(const NativePath& path, Handle& file) {
 // system waits for a lock on a handle opened for synchronous use (Wine reports the
 // wait as not implemented).
 bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
-  for (;;) {
-    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                   &whole) != 0) {
-      return true;
-    }
+  while (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                    &whole) == 0) {
     if (GetLastError() != ERROR_LOCK_VIOLATION) {
       return false;
     }
     Sleep(1);
   }
+  return true;
 }
 
 int OpenInPlace(const NativePath& path, Handle& file, int64_t& size) {
@@ -262,34 +257,28 @@ int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put)
   return Transfer(WriteFile, file, data, size, at, put);
 }
 
-std::FILE* Stream(Handle file) {
-  const int descriptor = _open_osfhandle(file, _O_WRONLY | _O_BINARY);
-  if (descriptor < 0) {
-    const int error = errno;
-    CloseHandle(Native(file));
-    errno = error;
-    return nullptr;
-  }
-  std::FILE* stream = _fdopen(descriptor, "wb");
+// A stream on `file`, which it then owns; null with errno (the handle closed) when it
+// cannot be made. Unbuffered: the writer hands over whole blocks, larger than the
+// stream's own buffer, and a source is read whole.
+std::FILE* Stream(Handle file, int flags, const char* mode) {
+  const int descriptor = _open_osfhandle(file, flags | _O_BINARY);
+  std::FILE* stream = descriptor < 0 ? nullptr : _fdopen(descriptor, mode);
   if (stream == nullptr) {
     const int error = errno;
-    _close(descriptor);
+    (void)(descriptor < 0 ? CloseHandle(Native(file)) : _close(descriptor));
     errno = error;
     return nullptr;
   }
-  // The writer hands over whole blocks, larger than the stream's own buffer.
   (void)std::setvbuf(stream, nullptr, _IONBF, 0);
   return stream;
 }
 
 Handle Duplicate(Handle file) {
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (DuplicateHandle(GetCurrentProcess(), Native(file), GetCurrentProcess(), &copy, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS) == 0) {
-    errno = LastErrno();
-    return kNoHandle;
-  }
-  return reinterpret_cast<Handle>(copy);
+  const bool done = DuplicateHandle(GetCurrentProcess(), Native(file), GetCurrentProcess(), &copy, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS) != 0;
+  errno = done ? errno : LastErrno();
+  return done ? reinterpret_cast<Handle>(copy) : kNoHandle;
 }
 
 void List(const Located& found, void (*visit)(void* context, const NativePath& name), void* context) {
@@ -359,46 +348,42 @@ void RemoveIfStray(const Located& found, const NativePath& name) {
 
 }  // namespace
 
+// No unnamed files; a new file's owner and permissions come from its directory.
 FileSystem files = {
-    Locate,
-    OpenSpecial,
-    CheckWritable,
-    [](const Located&) { return kNoHandle; },
-    CreateNew,
-    [](Handle, const NativePath&) { return ENOSYS; },
+    .locate = Locate,
+    .open_special = OpenSpecial,
+    .check_writable = CheckWritable,
+    .create_new = CreateNew,
     // Replaces an existing destination in one step; the write-through flag returns
     // only once the move is on the disk.
-    [](const NativePath& from, const NativePath& to) {
-      return Result(
-          MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
-    },
-    [](const NativePath& path) { return Result(DeleteFileW(path.c_str()) != 0); },
-    [](Handle, const Located&) {},  // a new file's owner and permissions come from its directory
-    OpenInPlace,
-    Reserve,
-    Truncate,
-    ReadAt,
-    WriteAt,
-    Stream,
-    [](std::FILE* stream) { return static_cast<Handle>(_get_osfhandle(_fileno(stream))); },
-    Duplicate,
-    [](Handle file) { return Result(CloseHandle(Native(file)) != 0); },
-    List,
-    RemoveIfStray,
-    NameBits,
-    [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
-    // Sleep(0) would yield to threads of the same priority only.
-    [] { Sleep(1); },
+    .replace =
+        [](const NativePath& from, const NativePath& to) {
+          return Result(
+              MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
+        },
+    .remove = [](const NativePath& path) { return Result(DeleteFileW(path.c_str()) != 0); },
+    .open_in_place = OpenInPlace,
+    .reserve = Reserve,
+    .truncate = Truncate,
+    .read_at = ReadAt,
+    .write_at = WriteAt,
+    .stream = [](Handle file) { return Stream(file, _O_WRONLY, "wb"); },
+    .handle_of = [](std::FILE* stream) { return static_cast<Handle>(_get_osfhandle(_fileno(stream))); },
+    .duplicate = Duplicate,
+    .close = [](Handle file) { return Result(CloseHandle(Native(file)) != 0); },
+    .list = List,
+    .remove_if_stray = RemoveIfStray,
+    .random_bits = NameBits,
+    .seconds_now = [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
+    .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };
 
-// The library's paths are UTF-8; Windows opens the file by its UTF-16 name, so that
-// names outside the ANSI code page work too. Opening a named pipe or a device does
-// not wait; reading it would, so anything but a disk file is refused before a byte
-// is read.
+// Opening a named pipe or a device does not wait; reading it would, so anything but
+// a disk file is refused before a byte is read.
 std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
   not_regular = false;
   NativePath wide;
-  if (!Utf8ToWide(path, wide)) {
+  if (!Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, wide)) {
     errno = EINVAL;  // not UTF-8, or longer than a path may be
     return nullptr;
   }
@@ -424,28 +409,50 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     not_regular = true;
     return nullptr;
   }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (descriptor < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(descriptor, "rb");
-  if (file == nullptr) {
-    _close(descriptor);
-  }
-  return file;
+  return Stream(reinterpret_cast<Handle>(handle), _O_RDONLY, "rb");
 }
 
+// The source is a disk file: OpenSourceFile refused anything else.
 bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
-  struct _stat64 status {};
-  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG || status.st_size < 0) {
-    if ((status.st_mode & _S_IFMT) == _S_IFDIR) {
-      errno = EISDIR;
-    }
-    return false;
-  }
-  size = static_cast<uint64_t>(status.st_size);
-  return true;
+  const int64_t length = _filelengthi64(_fileno(file));
+  size = length >= 0 ? static_cast<uint64_t>(length) : 0;
+  return length >= 0;
 }
 
 }  // namespace tarvelo::platform
+
+namespace tarvelo {
+
+void CopyErrorText(int error_number, char* out, size_t size) noexcept {
+  char message[256] = {};
+  (void)strerror_s(message, sizeof message, error_number);
+  CopyText(message, out, size);
+}
+
+static_assert(sizeof(wchar_t) == 2, "Windows wide paths are UTF-16");
+
+NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
+  constexpr size_t kMaxPathUnits = 32767;  // the longest path the wide file calls take
+  const size_t length = wide != nullptr ? std::wcslen(wide) : kMaxPathUnits + 1;
+  CPINFO info{};
+  const size_t per_unit = GetCPInfo(CP_ACP, &info) != 0 && info.MaxCharSize > 2 ? info.MaxCharSize : 2;
+  const size_t capacity = per_unit * (length + 1);
+  auto* ansi = static_cast<char*>(length <= kMaxPathUnits ? std::malloc(capacity) : nullptr);
+  if (ansi == nullptr) {
+    return;
+  }
+  ansi[0] = '\0';
+  // The result is not examined: a failed conversion leaves the empty string.
+  (void)WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, static_cast<int>(capacity), nullptr, nullptr);
+  platform::NativePath native;
+  (void)platform::Widen(CP_ACP, 0, ansi, native);  // empty when it fails
+  std::free(ansi);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, native.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  text_ = static_cast<char*>(bytes > 0 ? std::malloc(static_cast<size_t>(bytes)) : nullptr);
+  if (text_ != nullptr &&
+      WideCharToMultiByte(CP_UTF8, 0, native.c_str(), -1, text_, bytes, nullptr, nullptr) == 0) {
+    text_[0] = '\0';
+  }
+}
+
+}  // namespace tarvelo

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace tarvelo::platform {
 
@@ -19,14 +20,8 @@ class PathText {
   PathText(const Char* text) noexcept { Append(text); }  // NOLINT(google-explicit-constructor)
   PathText(const PathText& other) noexcept { Append(other); }
   PathText(PathText&& other) noexcept { Swap(other); }
-  PathText& operator=(const PathText& other) noexcept {
-    if (this != &other) {
-      Clear();
-      Append(other);
-    }
-    return *this;
-  }
-  PathText& operator=(PathText&& other) noexcept {
+  // Copies and moves alike: `other` is already this one's copy or the moved text.
+  PathText& operator=(PathText other) noexcept {
     Swap(other);
     return *this;
   }
@@ -59,7 +54,13 @@ class PathText {
     data_[size_] = Char(0);
     return *this;
   }
-  PathText& Append(const Char* text) noexcept { return text == nullptr ? *this : Append(text, Length(text)); }
+  PathText& Append(const Char* text) noexcept {
+    size_t length = 0;
+    while (text != nullptr && text[length] != Char(0)) {
+      ++length;
+    }
+    return Append(text, length);
+  }
   PathText& Append(const PathText& other) noexcept {
     if (other.failed_) {
       Fail();
@@ -67,16 +68,27 @@ class PathText {
     return Append(other.data(), other.size_);
   }
   PathText& Append(Char unit) noexcept { return Append(&unit, 1); }
-
-  // Keeps the first `size` units.
-  void Truncate(size_t size) noexcept {
-    if (size < size_) {
-      size_ = size;
-      data_[size_] = Char(0);
+  // Appends what a system's conversion writes: `convert(nullptr, 0)` gives the
+  // units it needs, its terminator included, and `convert(out, capacity)` writes
+  // them and returns that count. False when it fails or memory runs out.
+  template <typename Convert>
+  bool AppendConverted(Convert convert) noexcept {
+    const int units = convert(nullptr, 0);
+    auto* buffer =
+        static_cast<Char*>(units > 0 ? std::malloc(sizeof(Char) * static_cast<size_t>(units)) : nullptr);
+    const bool converted = buffer != nullptr && convert(buffer, units) == units;
+    if (converted) {
+      Append(buffer, static_cast<size_t>(units) - 1);
     }
+    std::free(buffer);
+    return converted && !failed_;
   }
+
   void Clear() noexcept {
-    Truncate(0);
+    size_ = 0;
+    if (data_ != nullptr) {
+      data_[0] = Char(0);
+    }
     failed_ = false;
   }
   // The units from `from` on, `count` of them at most.
@@ -89,17 +101,10 @@ class PathText {
     }
     return part;
   }
-  [[nodiscard]] size_t Find(Char unit, size_t from = 0) const noexcept {
+  // The first unit from `from` on that is `unit` (`equal`) or is not.
+  [[nodiscard]] size_t Find(Char unit, size_t from = 0, bool equal = true) const noexcept {
     for (size_t at = from; at < size_; ++at) {
-      if (data_[at] == unit) {
-        return at;
-      }
-    }
-    return npos;
-  }
-  [[nodiscard]] size_t FindOther(Char unit, size_t from = 0) const noexcept {
-    for (size_t at = from; at < size_; ++at) {
-      if (data_[at] != unit) {
+      if ((data_[at] == unit) == equal) {
         return at;
       }
     }
@@ -123,26 +128,13 @@ class PathText {
   Char operator[](size_t at) const noexcept { return data_[at]; }
   [[nodiscard]] const Char* begin() const noexcept { return c_str(); }
   [[nodiscard]] const Char* end() const noexcept { return c_str() + size_; }
-  [[nodiscard]] Char back() const noexcept { return data_[size_ - 1]; }
-  [[nodiscard]] Char front() const noexcept { return data_[0]; }
+  [[nodiscard]] Char front() const noexcept { return c_str()[0]; }
 
+  // Also joins a text (`path + "name"`), which converts.
   friend PathText operator+(const PathText& one, const PathText& other) noexcept {
     PathText joined(one);
     joined.Append(other);
     return joined;
-  }
-  friend PathText operator+(const PathText& one, const Char* other) noexcept {
-    PathText joined(one);
-    joined.Append(other);
-    return joined;
-  }
-
-  static size_t Length(const Char* text) noexcept {
-    size_t length = 0;
-    while (text[length] != Char(0)) {
-      ++length;
-    }
-    return length;
   }
 
  private:
@@ -155,18 +147,10 @@ class PathText {
     failed_ = true;
   }
   void Swap(PathText& other) noexcept {
-    Char* data = data_;
-    const size_t size = size_;
-    const size_t capacity = capacity_;
-    const bool failed = failed_;
-    data_ = other.data_;
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-    failed_ = other.failed_;
-    other.data_ = data;
-    other.size_ = size;
-    other.capacity_ = capacity;
-    other.failed_ = failed;
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(failed_, other.failed_);
   }
 
   Char* data_ = nullptr;

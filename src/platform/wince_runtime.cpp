@@ -1,5 +1,5 @@
 // The C library functions and compiler helpers that the CE image needs and COREDLL
-// lacks (errno, snprintf, strerror_r, the float forms of ldexp and pow, 64-bit
+// lacks (errno, snprintf, the float forms of ldexp and pow, 64-bit
 // division, byte and 64-bit atomics); wince_runtime.S binds gcc's names to them.
 // Compiled without built-ins, so that no body here becomes a call to itself.
 #include <cerrno>
@@ -31,11 +31,6 @@ int snprintf(char* __restrict out, size_t size, const char* __restrict format, .
     out[size - 1] = '\0';  // CE's _vsnprintf does not terminate a cut text
   }
   return written;
-}
-
-char* strerror_r(int error, char* buffer, size_t size) {
-  (void)snprintf(buffer, size, "error %d", error);
-  return buffer;
 }
 
 float ldexpf(float value, int exponent) {
@@ -72,13 +67,10 @@ int64_t TarveloSignedDivide64(int64_t dividend, int64_t divisor, int64_t* remain
     return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   };
   uint64_t rest = 0;
-  uint64_t quotient = TarveloUnsignedDivide64(magnitude(dividend), magnitude(divisor), &rest);
+  const uint64_t quotient = TarveloUnsignedDivide64(magnitude(dividend), magnitude(divisor), &rest);
   // C's division truncates: the remainder has the dividend's sign.
-  if ((dividend < 0) != (divisor < 0)) {
-    quotient = 0 - quotient;
-  }
   *remainder = static_cast<int64_t>(dividend < 0 ? 0 - rest : rest);
-  return static_cast<int64_t>(quotient);
+  return static_cast<int64_t>((dividend < 0) != (divisor < 0) ? 0 - quotient : quotient);
 }
 
 unsigned char TarveloCompareAndSwapByte(volatile unsigned char* target, unsigned char expected,

@@ -10,7 +10,7 @@
 #include "expected_layouts.h"
 #include "file_bytes.h"
 #include "image_encoders.h"
-#include "platform/path_narrow.h"
+#include "platform/file_system.h"
 #include "temp_dir.h"
 #include "test_images.h"
 #include "wide_path.h"

@@ -3,8 +3,7 @@
 // hidden.
 #include "load_hooks_probe.h"
 
-#include "module/module_entry.h"
-#include "module/standin_framework.h"
+#include "module/module.h"
 
 extern "C" __attribute__((visibility("default"))) void TarveloProbeLoadHooks(LoadHooksReport* report) {
   using namespace tarvelo;

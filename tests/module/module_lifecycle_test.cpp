@@ -1,11 +1,10 @@
 // The module's start-up logic against a framework that records every call: the
 // order of the calls on attach and detach, each failure path, and the early hook.
-#include "module/module_lifecycle.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "module/module.h"
 #include "recording_framework.h"
 
 namespace tarvelo::test {

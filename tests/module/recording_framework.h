@@ -5,7 +5,7 @@
 #include <ostream>
 #include <vector>
 
-#include "module/module_framework.h"
+#include "module/module.h"
 
 namespace tarvelo::test {
 
@@ -30,14 +30,14 @@ struct FrameworkCall {
 void PrintTo(const FrameworkCall& call, std::ostream* out);
 
 // A framework that records every call and answers as configured.
-class RecordingFramework final : public ModuleFramework {
+class RecordingFramework {
  public:
-  ModuleState* CurrentModuleState() noexcept override;
-  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept override;
-  void* AllocateObject(std::size_t bytes) noexcept override;
+  ModuleState* CurrentModuleState() noexcept;
+  int InitExtensionModule(ExtensionModuleRecord& record, ModuleHandle instance) noexcept;
+  void* AllocateObject(std::size_t bytes) noexcept;
   void ConstructLibraryRegistration(void* storage, ExtensionModuleRecord& record,
-                                    int system_library) noexcept override;
-  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept override;
+                                    int system_library) noexcept;
+  void TermExtensionModule(ExtensionModuleRecord& record, int all) noexcept;
 
   std::vector<FrameworkCall> calls;
   ModuleState state;

@@ -2,11 +2,9 @@
 // registration links into the module state's list, termination unlinks and frees
 // (LeakSanitizer builds check the frees), and a refused load leaves the host's
 // lists as they were.
-#include "module/standin_framework.h"
-
 #include <gtest/gtest.h>
 
-#include "module/module_lifecycle.h"
+#include "module/module.h"
 
 namespace tarvelo::test {
 namespace {

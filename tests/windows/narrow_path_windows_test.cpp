@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/path_narrow.h"
+#include "platform/file_system.h"
 
 namespace tarvelo::test {
 namespace {
