@@ -147,14 +147,16 @@ int CheckDirectoriesBelow(const std::string& output_directory, const std::string
   }
 }
 
-// Writes below -o through the directory held open (made first if -r or --parents
-// may), and makes the directories the entries need, never through a link; a dry
-// run only checks that nothing is in their way. An entry whose directory cannot be
-// made is refused. False, with a line on stderr, when -o cannot be made or opened.
+// Holds -o and makes the directories below it (Plan, batch_plan.h).
 bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversion>* plan) {
   const std::string& named = options.output_directory;
+  const auto writes = [&options](const PlannedConversion& entry) {
+    std::error_code error;
+    return entry.refusal.empty() && !entry.skipped &&
+           (options.dry_run || fs::exists(PathOf(entry.job.source), error));
+  };
   std::string held;
-  if (!options.dry_run) {
+  if (!options.dry_run && std::any_of(plan->begin(), plan->end(), writes)) {
     std::error_code error;
     fs::create_directories(PathOf(named), error);
     held = HoldOutputDirectory(named);
@@ -170,11 +172,11 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
     if (!entry.refusal.empty()) {
       continue;
     }
-    if (!options.dry_run) {
+    if (!held.empty()) {
       entry.job.destination = held + entry.relative;
     }
     const std::size_t slash = entry.relative.rfind('/');
-    if (slash == std::string::npos || entry.skipped) {
+    if (slash == std::string::npos || !writes(entry)) {
       continue;
     }
     const std::string directory = entry.relative.substr(0, slash);
