@@ -50,26 +50,20 @@ bool HasImageExtension(const fs::path& name) {
 void Walk(const fs::path& directory, const fs::path& below,
           std::vector<std::pair<fs::path, std::string>>* found) {
   std::error_code error;
-  std::vector<std::pair<fs::path, std::string>> here;
+  std::vector<std::pair<fs::path, bool>> here;  // a name below `directory`, whether it is a directory
   for (fs::directory_iterator it(directory / below, error), end; !error && it != end; it.increment(error)) {
-    const fs::file_status status = it->symlink_status(error);
-    const fs::path name = below / it->path().filename();
-    if (fs::is_directory(status)) {
-      here.emplace_back(name, "/");  // walked below, in order
-    } else if (HasImageExtension(name)) {
-      here.emplace_back(name, "");
-    }
+    here.emplace_back(below / it->path().filename(), fs::is_directory(it->symlink_status(error)));
   }
   if (error) {
     found->emplace_back(below, "cannot read the directory: " + error.message());
     return;
   }
   std::sort(here.begin(), here.end());
-  for (auto& [name, kind] : here) {
-    if (kind == "/") {
+  for (const auto& [name, is_directory] : here) {
+    if (is_directory) {
       Walk(directory, name, found);
-    } else {
-      found->emplace_back(std::move(name), "");
+    } else if (HasImageExtension(name)) {
+      found->emplace_back(name, "");
     }
   }
 }
@@ -209,11 +203,10 @@ bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
 
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   std::vector<PlannedConversion> plan;
-  if (options.batch && !PlanBatch(options, &plan)) {
-    return std::nullopt;
-  }
   if (!options.batch) {
     plan.push_back({{options.sources.front(), options.destination, options.layout}, "", "", false});
+  } else if (!PlanBatch(options, &plan)) {
+    return std::nullopt;
   }
   for (PlannedConversion& entry : plan) {
     entry.job.max_pixels = options.max_pixels;

@@ -63,10 +63,7 @@ int RunReport::End(int interrupted_by) {
     line += std::to_string(failed_) + " failed";
     if (interrupted_by != 0) {
       line += ", " + std::to_string(total_ - converted_ - failed_ - skipped_) + " not done (interrupted by " +
-              (interrupted_by == SIGINT    ? "SIGINT"
-               : interrupted_by == SIGTERM ? "SIGTERM"
-                                           : "a signal") +
-              ")";
+              (interrupted_by == SIGINT ? "SIGINT" : "SIGTERM") + ")";
     }
     line += '\n';
     (void)std::fputs(line.c_str(), out_);
