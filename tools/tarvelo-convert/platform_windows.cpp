@@ -64,9 +64,7 @@ std::vector<std::string> ToolArguments(int /*argc*/, char** /*argv*/) {
   for (int i = 1; wide != nullptr && i < count; ++i) {
     arguments.push_back(Utf8FromWide(wide[i]));
   }
-  if (wide != nullptr) {
-    LocalFree(static_cast<HLOCAL>(wide));
-  }
+  LocalFree(static_cast<HLOCAL>(wide));  // ignores a null
   // Image bytes pass through standard input and output unaltered.
   (void)_setmode(0, _O_BINARY);
   (void)_setmode(1, _O_BINARY);
