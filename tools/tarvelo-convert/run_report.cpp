@@ -82,7 +82,7 @@ int RunReport::End(int interrupted_by) {
 void RunReport::DrawProgress() {
   const auto now = std::chrono::steady_clock::now();
   const std::size_t done = converted_ + failed_ + skipped_;
-  if (!progress_ || (drawn_ && done < total_ && now - last_drawn_ < kRedrawInterval)) {
+  if (!progress_ || (last_drawn_ && done < total_ && now - *last_drawn_ < kRedrawInterval)) {
     return;
   }
   (void)std::fprintf(stderr, "%starvelo-convert: %zu of %zu files done, %zu failed", kEraseLine, done, total_,
@@ -95,7 +95,6 @@ void RunReport::DrawProgress() {
     (void)std::fprintf(stderr, ", %.1f files/s, %llu:%02llu left", rate, left / 60, left % 60);
   }
   shown_ = true;
-  drawn_ = true;
   last_drawn_ = now;
 }
 
