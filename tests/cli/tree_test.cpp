@@ -99,6 +99,23 @@ TEST_F(Tree, TwoSourcesForOneOutputStopTheBatchBeforeAnythingIsWritten) {
   }
 }
 
+TEST_F(Tree, SourcesThatAreNotThereCreateNoOutputDirectory) {
+  const ToolResult result = RunTool({"-r", "--to", "tga", "-o", dir_.File("out"), dir_.File("missing-dir")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find(dir_.File("missing-dir") + ": "), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(dir_.path() / "out"));
+  // Nor a directory below an -o that exists; a source that is there still gets its own.
+  fs::create_directory(dir_.path() / "out");
+  ToolSettings settings;
+  settings.working_directory = dir_.File("");
+  const ToolResult kept =
+      RunTool({"--parents", "--to", "tga", "-o", "out", "gone/x.png", "in/sub/b.PNG"}, settings);
+  EXPECT_EQ(kept.exit_code, 1);
+  EXPECT_NE(kept.err.find("gone/x.png: "), std::string::npos) << kept.err;
+  EXPECT_EQ(FilesBelow("out"), (std::vector<std::string>{"in/sub/b.tga"}));
+  EXPECT_FALSE(fs::exists(dir_.path() / "out" / "gone"));
+}
+
 TEST_F(Tree, DryRunSaysWhatAndWhereAndWritesNothing) {
   const ToolResult result =
       RunTool({"-n", "-r", "--to", "tga", "-o", dir_.File("out"), dir_.File("in"), dir_.File("missing.png")});

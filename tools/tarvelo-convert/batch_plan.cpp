@@ -50,26 +50,20 @@ bool HasImageExtension(const fs::path& name) {
 void Walk(const fs::path& directory, const fs::path& below,
           std::vector<std::pair<fs::path, std::string>>* found) {
   std::error_code error;
-  std::vector<std::pair<fs::path, std::string>> here;
+  std::vector<std::pair<fs::path, bool>> here;  // a name below `directory`, whether it is a directory
   for (fs::directory_iterator it(directory / below, error), end; !error && it != end; it.increment(error)) {
-    const fs::file_status status = it->symlink_status(error);
-    const fs::path name = below / it->path().filename();
-    if (fs::is_directory(status)) {
-      here.emplace_back(name, "/");  // walked below, in order
-    } else if (HasImageExtension(name)) {
-      here.emplace_back(name, "");
-    }
+    here.emplace_back(below / it->path().filename(), fs::is_directory(it->symlink_status(error)));
   }
   if (error) {
     found->emplace_back(below, "cannot read the directory: " + error.message());
     return;
   }
   std::sort(here.begin(), here.end());
-  for (auto& [name, kind] : here) {
-    if (kind == "/") {
+  for (const auto& [name, is_directory] : here) {
+    if (is_directory) {
       Walk(directory, name, found);
-    } else {
-      found->emplace_back(std::move(name), "");
+    } else if (HasImageExtension(name)) {
+      found->emplace_back(name, "");
     }
   }
 }
@@ -147,14 +141,16 @@ int CheckDirectoriesBelow(const std::string& output_directory, const std::string
   }
 }
 
-// Writes below -o through the directory held open (made first if -r or --parents
-// may), and makes the directories the entries need, never through a link; a dry
-// run only checks that nothing is in their way. An entry whose directory cannot be
-// made is refused. False, with a line on stderr, when -o cannot be made or opened.
+// Holds -o and makes the directories below it (Plan, batch_plan.h).
 bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversion>* plan) {
   const std::string& named = options.output_directory;
+  const auto writes = [&options](const PlannedConversion& entry) {
+    std::error_code error;
+    return entry.refusal.empty() && !entry.skipped &&
+           (options.dry_run || fs::exists(PathOf(entry.job.source), error));
+  };
   std::string held;
-  if (!options.dry_run) {
+  if (!options.dry_run && std::any_of(plan->begin(), plan->end(), writes)) {
     std::error_code error;
     fs::create_directories(PathOf(named), error);
     held = HoldOutputDirectory(named);
@@ -170,11 +166,11 @@ bool PrepareOutputDirectory(const Options& options, std::vector<PlannedConversio
     if (!entry.refusal.empty()) {
       continue;
     }
-    if (!options.dry_run) {
+    if (!held.empty()) {
       entry.job.destination = held + entry.relative;
     }
     const std::size_t slash = entry.relative.rfind('/');
-    if (slash == std::string::npos || entry.skipped) {
+    if (slash == std::string::npos || !writes(entry)) {
       continue;
     }
     const std::string directory = entry.relative.substr(0, slash);
@@ -207,11 +203,10 @@ bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
 
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   std::vector<PlannedConversion> plan;
-  if (options.batch && !PlanBatch(options, &plan)) {
-    return std::nullopt;
-  }
   if (!options.batch) {
     plan.push_back({{options.sources.front(), options.destination, options.layout}, "", "", false});
+  } else if (!PlanBatch(options, &plan)) {
+    return std::nullopt;
   }
   for (PlannedConversion& entry : plan) {
     entry.job.max_pixels = options.max_pixels;

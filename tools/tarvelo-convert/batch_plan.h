@@ -28,7 +28,9 @@ struct PlannedConversion {
 // The run's entries: the batch's (-o made if -r or --parents may, then held open
 // and written below through it; the directories the entries need made below it,
 // never through a link, or in a dry run only checked that nothing is in their way;
-// an entry whose directory cannot be made is refused), or the single conversion;
+// -o and those below it made only for entries whose source is there, so a batch
+// of missing sources creates nothing; an entry whose directory cannot be made is
+// refused), or the single conversion;
 // --skip-existing and --update applied. None, with a line on stderr, when the run
 // must not start: two sources for one output, -o that cannot be made or opened.
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options);

@@ -90,8 +90,8 @@ bool SendToWorker(Worker* worker, const std::string& bytes);
 // interrupt arrives, or `until` passes.
 void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until);
 enum class Received { kNothing, kSome, kClosed };
-// Appends what the last WaitForWorkers found the worker to have sent, without
-// waiting; kClosed when its channel is closed (it ended, or closed it).
+// Appends what the worker has sent, without waiting; kClosed when its channel is closed (it ended, or closed
+// it).
 Received ReceiveFromWorker(Worker* worker, std::string* bytes);
 // Whether the worker's process has ended, without waiting.
 bool WorkerExited(Worker* worker);

@@ -193,7 +193,6 @@ void EndWithLine(const std::string& line) {
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
-volatile std::sig_atomic_t g_children_ended = 0;  // SIGCHLDs seen, as a count
 int g_wake[2] = {-1, -1};
 pid_t g_tool = -1;  // a forked worker inherits the handlers but is not the tool
 
@@ -201,11 +200,7 @@ pid_t g_tool = -1;  // a forked worker inherits the handlers but is not the tool
 extern "C" void OnSignal(int signal_number) {
   const int saved = errno;
   if (getpid() == g_tool) {
-    if (signal_number == SIGCHLD) {
-      g_children_ended = g_children_ended + 1;
-    } else {
-      g_signal = signal_number;
-    }
+    g_signal = signal_number == SIGCHLD ? g_signal : signal_number;
     (void)!write(g_wake[1], "", 1);
   }
   errno = saved;
@@ -240,10 +235,8 @@ int InterruptSignal() { return g_signal; }
 struct Worker {
   pid_t pid = -1;
   int channel = -1;
-  bool ready = false;  // poll() saw something on the channel
   bool reaped = false;
   int wait_status = 0;
-  std::sig_atomic_t ended_seen = -1;  // g_children_ended when last looked at
 };
 
 namespace {
@@ -314,9 +307,6 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
     // poll() itself failed (out of memory): wait a little instead of spinning.
     usleep(10000);
   }
-  for (std::size_t i = 0; i < workers.size(); ++i) {
-    workers[i]->ready = watched[i].revents != 0;
-  }
   if (g_wake[0] >= 0 && watched.back().revents != 0) {
     char bytes[64];
     while (read(g_wake[0], bytes, sizeof bytes) > 0) {
@@ -325,10 +315,6 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
 }
 
 Received ReceiveFromWorker(Worker* worker, std::string* bytes) {
-  if (!worker->ready) {
-    return Received::kNothing;
-  }
-  worker->ready = false;
   char buffer[4096];
   ssize_t got = 0;
   while ((got = recv(worker->channel, buffer, sizeof buffer, MSG_DONTWAIT)) < 0 && errno == EINTR) {
@@ -340,10 +326,8 @@ Received ReceiveFromWorker(Worker* worker, std::string* bytes) {
   return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Received::kNothing : Received::kClosed;
 }
 
-// Asks the system only after a SIGCHLD (when the handlers are in place).
 bool WorkerExited(Worker* worker) {
-  if (!worker->reaped && (g_wake[0] < 0 || worker->ended_seen != g_children_ended)) {
-    worker->ended_seen = g_children_ended;
+  if (!worker->reaped) {
     worker->reaped = waitpid(worker->pid, &worker->wait_status, WNOHANG) == worker->pid;
   }
   return worker->reaped;

@@ -64,9 +64,7 @@ std::vector<std::string> ToolArguments(int /*argc*/, char** /*argv*/) {
   for (int i = 1; wide != nullptr && i < count; ++i) {
     arguments.push_back(Utf8FromWide(wide[i]));
   }
-  if (wide != nullptr) {
-    LocalFree(static_cast<HLOCAL>(wide));
-  }
+  LocalFree(static_cast<HLOCAL>(wide));  // ignores a null
   // Image bytes pass through standard input and output unaltered.
   (void)_setmode(0, _O_BINARY);
   (void)_setmode(1, _O_BINARY);
@@ -124,16 +122,21 @@ namespace {
 std::string g_crash_prefix;  // "tarvelo-convert: FILE: decoder crashed ("
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
 
-void WriteToStandardError(const char* text, std::size_t length) noexcept {
-  const HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
-  while (length > 0 && error_output != nullptr && error_output != INVALID_HANDLE_VALUE) {
+// A blocking write of all of `text`: standard error, or the worker's pipe to the tool.
+bool WriteAll(const HANDLE to, const char* text, std::size_t length) noexcept {
+  while (length > 0 && to != nullptr && to != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
-    if (WriteFile(error_output, text, static_cast<DWORD>(length), &written, nullptr) == 0 || written == 0) {
-      return;
+    if (WriteFile(to, text, static_cast<DWORD>(length), &written, nullptr) == 0 || written == 0) {
+      return false;
     }
     text += written;
     length -= written;
   }
+  return length == 0;
+}
+
+void WriteToStandardError(const char* text, std::size_t length) noexcept {
+  (void)WriteAll(GetStdHandle(STD_ERROR_HANDLE), text, length);
 }
 
 // In a worker (no prefix) the exception's code is the exit code, for the tool to report.
@@ -418,12 +421,8 @@ std::size_t ReadFromTool(char* buffer, std::size_t size, bool wait) {
   return ReadFile(channel, buffer, wanted, &got, nullptr) != 0 ? got : 0;
 }
 
-// A write to a blocking byte-mode pipe returns when all of it is written.
 bool WriteToTool(const std::string& bytes) {
-  DWORD put = 0;
-  return WriteFile(GetStdHandle(STD_INPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &put,
-                   nullptr) != 0 &&
-         put == bytes.size();
+  return WriteAll(GetStdHandle(STD_INPUT_HANDLE), bytes.data(), bytes.size());
 }
 
 }  // namespace tarvelo::cli

@@ -63,10 +63,7 @@ int RunReport::End(int interrupted_by) {
     line += std::to_string(failed_) + " failed";
     if (interrupted_by != 0) {
       line += ", " + std::to_string(total_ - converted_ - failed_ - skipped_) + " not done (interrupted by " +
-              (interrupted_by == SIGINT    ? "SIGINT"
-               : interrupted_by == SIGTERM ? "SIGTERM"
-                                           : "a signal") +
-              ")";
+              (interrupted_by == SIGINT ? "SIGINT" : "SIGTERM") + ")";
     }
     line += '\n';
     (void)std::fputs(line.c_str(), out_);
@@ -85,7 +82,7 @@ int RunReport::End(int interrupted_by) {
 void RunReport::DrawProgress() {
   const auto now = std::chrono::steady_clock::now();
   const std::size_t done = converted_ + failed_ + skipped_;
-  if (!progress_ || (drawn_ && done < total_ && now - last_drawn_ < kRedrawInterval)) {
+  if (!progress_ || (last_drawn_ && done < total_ && now - *last_drawn_ < kRedrawInterval)) {
     return;
   }
   (void)std::fprintf(stderr, "%starvelo-convert: %zu of %zu files done, %zu failed", kEraseLine, done, total_,
@@ -98,7 +95,6 @@ void RunReport::DrawProgress() {
     (void)std::fprintf(stderr, ", %.1f files/s, %llu:%02llu left", rate, left / 60, left % 60);
   }
   shown_ = true;
-  drawn_ = true;
   last_drawn_ = now;
 }
 

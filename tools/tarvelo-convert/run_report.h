@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 
 #include "conversion_job.h"
 #include "options.h"
@@ -46,9 +47,8 @@ class RunReport {
   std::size_t failed_ = 0;
   std::size_t skipped_ = 0;
   bool shown_ = false;  // the progress line is on the terminal now
-  bool drawn_ = false;  // ... or was, at least once
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point last_drawn_;
+  std::optional<std::chrono::steady_clock::time_point> last_drawn_;  // none: never drawn
 };
 
 }  // namespace tarvelo::cli

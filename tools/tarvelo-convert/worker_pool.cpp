@@ -13,12 +13,6 @@
 namespace tarvelo::cli {
 namespace {
 
-// Whether a regular file is at `destination`, as a conversion leaves it.
-bool OutputInPlace(const std::string& destination) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(PathOf(destination), error);
-}
-
 // Why a file failed whose worker ended while converting it.
 std::string LostWorkerReason(const WorkerEnd& end) {
   return (end.crashed ? "decoder crashed (" : "worker process ended unexpectedly (") + end.how + ")";
@@ -196,8 +190,10 @@ class WorkerPool {
       if (reply.skipped) {
         continue;  // after an interrupt: not converted
       }
-      // A worker's word alone does not make a file converted: its output must be there.
-      if (reply.status == TARVELO_STATUS_CONVERTED && !OutputInPlace(job.destination)) {
+      // A worker's word alone does not make a file converted: a regular file must be there.
+      std::error_code error;
+      if (reply.status == TARVELO_STATUS_CONVERTED &&
+          !std::filesystem::is_regular_file(PathOf(job.destination), error)) {
         Finish(job_index, FailedSource(job, "worker reported success but left no output at " +
                                                 DisplayedPath(job.destination, false)));
       } else {
