@@ -118,9 +118,6 @@ OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) no
 // is the source's size in memory, beside the decoded image.
 OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, SourceFailure& failure) noexcept {
   OwnedBytes owned;
-  if ((failure.reason = CheckGivenSource(from)) != nullptr) {
-    return owned;
-  }
   if (from.kind == TARVELO_SOURCE_FILE) {
     owned = ReadFile(from.path, bytes.size, failure);
   } else if ((owned = Allocate(from.size, "source in memory exceeds 2 GiB", failure))) {
@@ -148,9 +145,10 @@ bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t 
   }
   if (!ReadDecoderInfo(source, width, height, channels)) {
     // The decoder's header scan refuses some large images before the cap is asked.
+    // A PNG's claim is the only one read so: its decoder refuses a large image there.
     SourceReader claimed(source);
-    failure = ClaimedSourcePixels(format, claimed) > max_pixels ? SourceFailure{.over_cap = max_pixels}
-                                                                : DecoderFailure();
+    const uint64_t claim = format == SourceFormat::kPng ? guard::PngClaimedPixels(claimed) : 0;
+    failure = claim > max_pixels ? SourceFailure{.over_cap = max_pixels} : DecoderFailure();
     return false;
   }
   // A top-down BMP reports its height as negative.

@@ -49,11 +49,11 @@ struct DecodeResult {
 
 // Decodes a file or memory source (any format the decoder recognises from the
 // contents; bytes in memory are checked exactly as a file's are), keeping the
-// source's own channel count: open, guard, size check, decode, in one pass down. A
-// null path or data decodes nothing. A result with a non-positive side or a channel
-// count outside 1-4 is refused. With `header_only`, the same steps stop before the
-// pixels are decoded: the image then has no pixels, and its size and channel count
-// are the ones a decode would deliver (what TarveloReadInfo reports).
+// source's own channel count: open, guard, size check, decode, in one pass down. The
+// source's path or data is set (ReadImage and ReadInfo check it). A result with a non-positive side or a
+// channel count outside 1-4 is refused. With `header_only`, the same steps stop before the pixels are
+// decoded: the image then has no pixels, and its size and channel count are the ones a decode would deliver
+// (what TarveloReadInfo reports).
 DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {},
                           bool header_only = false) noexcept;
 

@@ -51,12 +51,6 @@ uint8_t* ByteSink::Reserve(size_t bytes) noexcept {
   return current_ + used_;
 }
 
-void ByteSink::Put(uint8_t byte) noexcept {
-  uint8_t* out = Reserve(1);
-  *out = byte;
-  Commit(out + 1);
-}
-
 void ByteSink::PutZeros(size_t count) noexcept {
   while (count > 0) {
     const size_t chunk = count < kCapacity ? count : kCapacity;

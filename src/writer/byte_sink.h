@@ -63,7 +63,6 @@ class ByteSink {
   void Commit(const uint8_t* end) noexcept { used_ = static_cast<size_t>(end - current_); }
   [[nodiscard]] size_t available() const noexcept { return kCapacity - used_; }
 
-  void Put(uint8_t byte) noexcept;
   void PutZeros(size_t count) noexcept;
 
   // Hands everything staged to the output and waits until it has been taken.
