@@ -313,7 +313,7 @@ TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* de
 }
 
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
-               TarveloResult& result) noexcept {
+               TarveloResult& result, bool header_only) noexcept {
   if (const char* problem = CheckGivenSource(source); problem != nullptr) {
     Invalid(result, problem);
     return false;
@@ -326,8 +326,8 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
                    .row_stride = source.row_stride};
     return true;
   }
-  image = DecodeSource(source, settings);
-  if (!image.ok()) {
+  image = DecodeSource(source, settings, header_only);
+  if (image.failure.failed()) {
     ReportSource(image.failure, image.format, result);
     return false;
   }
@@ -395,17 +395,13 @@ TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, Tarv
   if (RawValue(source.kind) == TARVELO_SOURCE_PIXELS) {
     return Invalid(result, "only a file or memory source has information to read");
   }
-  if (const char* problem = CheckGivenSource(source); problem != nullptr) {
-    return Invalid(result, problem);
+  DecodeResult read;
+  if (ReadImage(source, {}, read, result, true)) {
+    info = {.width = read.image.width,
+            .height = read.image.height,
+            .channels = read.image.channels,
+            .format = SourceFormatName(read.format)};
   }
-  const DecodeResult read = DecodeSource(source, {}, true);
-  if (read.failure.failed()) {
-    return ReportSource(read.failure, read.format, result);
-  }
-  info = {.width = read.image.width,
-          .height = read.image.height,
-          .channels = read.image.channels,
-          .format = SourceFormatName(read.format)};
   return result.status;
 }
 

@@ -58,10 +58,10 @@ DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& set
                           bool header_only = false) noexcept;
 
 // The image of `source`: decoded from a file or from bytes (open, guard, cap,
-// decode: see DecodeSource), or the caller's pixels as they are. False, with
-// `result` set, when there is none.
+// decode: see DecodeSource, `header_only` too), or the caller's pixels as they are.
+// False, with `result` set, when there is none.
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
-               TarveloResult& result) noexcept;
+               TarveloResult& result, bool header_only = false) noexcept;
 
 // Plans `image` in `layout` (a TarveloLayout value) once, then writes the plan to
 // `output`. Everything that can be refused is refused before the first byte goes
