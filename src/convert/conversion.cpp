@@ -118,9 +118,6 @@ OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) no
 // is the source's size in memory, beside the decoded image.
 OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, SourceFailure& failure) noexcept {
   OwnedBytes owned;
-  if ((failure.reason = CheckGivenSource(from)) != nullptr) {
-    return owned;
-  }
   if (from.kind == TARVELO_SOURCE_FILE) {
     owned = ReadFile(from.path, bytes.size, failure);
   } else if ((owned = Allocate(from.size, "source in memory exceeds 2 GiB", failure))) {
@@ -148,9 +145,10 @@ bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t 
   }
   if (!ReadDecoderInfo(source, width, height, channels)) {
     // The decoder's header scan refuses some large images before the cap is asked.
+    // A PNG's claim is the only one read so: its decoder refuses a large image there.
     SourceReader claimed(source);
-    failure = ClaimedSourcePixels(format, claimed) > max_pixels ? SourceFailure{.over_cap = max_pixels}
-                                                                : DecoderFailure();
+    const uint64_t claim = format == SourceFormat::kPng ? guard::PngClaimedPixels(claimed) : 0;
+    failure = claim > max_pixels ? SourceFailure{.over_cap = max_pixels} : DecoderFailure();
     return false;
   }
   // A top-down BMP reports its height as negative.
@@ -315,7 +313,7 @@ TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* de
 }
 
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
-               TarveloResult& result) noexcept {
+               TarveloResult& result, bool header_only) noexcept {
   if (const char* problem = CheckGivenSource(source); problem != nullptr) {
     Invalid(result, problem);
     return false;
@@ -328,8 +326,8 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
                    .row_stride = source.row_stride};
     return true;
   }
-  image = DecodeSource(source, settings);
-  if (!image.ok()) {
+  image = DecodeSource(source, settings, header_only);
+  if (image.failure.failed()) {
     ReportSource(image.failure, image.format, result);
     return false;
   }
@@ -397,17 +395,13 @@ TarveloStatus ReadInfo(const TarveloSource& source, TarveloImageInfo& info, Tarv
   if (RawValue(source.kind) == TARVELO_SOURCE_PIXELS) {
     return Invalid(result, "only a file or memory source has information to read");
   }
-  if (const char* problem = CheckGivenSource(source); problem != nullptr) {
-    return Invalid(result, problem);
+  DecodeResult read;
+  if (ReadImage(source, {}, read, result, true)) {
+    info = {.width = read.image.width,
+            .height = read.image.height,
+            .channels = read.image.channels,
+            .format = SourceFormatName(read.format)};
   }
-  const DecodeResult read = DecodeSource(source, {}, true);
-  if (read.failure.failed()) {
-    return ReportSource(read.failure, read.format, result);
-  }
-  info = {.width = read.image.width,
-          .height = read.image.height,
-          .channels = read.image.channels,
-          .format = SourceFormatName(read.format)};
   return result.status;
 }
 

@@ -49,19 +49,19 @@ struct DecodeResult {
 
 // Decodes a file or memory source (any format the decoder recognises from the
 // contents; bytes in memory are checked exactly as a file's are), keeping the
-// source's own channel count: open, guard, size check, decode, in one pass down. A
-// null path or data decodes nothing. A result with a non-positive side or a channel
-// count outside 1-4 is refused. With `header_only`, the same steps stop before the
-// pixels are decoded: the image then has no pixels, and its size and channel count
-// are the ones a decode would deliver (what TarveloReadInfo reports).
+// source's own channel count: open, guard, size check, decode, in one pass down. The
+// source's path or data is set (ReadImage and ReadInfo check it). A result with a non-positive side or a
+// channel count outside 1-4 is refused. With `header_only`, the same steps stop before the pixels are
+// decoded: the image then has no pixels, and its size and channel count are the ones a decode would deliver
+// (what TarveloReadInfo reports).
 DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {},
                           bool header_only = false) noexcept;
 
 // The image of `source`: decoded from a file or from bytes (open, guard, cap,
-// decode: see DecodeSource), or the caller's pixels as they are. False, with
-// `result` set, when there is none.
+// decode: see DecodeSource, `header_only` too), or the caller's pixels as they are.
+// False, with `result` set, when there is none.
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
-               TarveloResult& result) noexcept;
+               TarveloResult& result, bool header_only = false) noexcept;
 
 // Plans `image` in `layout` (a TarveloLayout value) once, then writes the plan to
 // `output`. Everything that can be refused is refused before the first byte goes

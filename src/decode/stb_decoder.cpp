@@ -39,7 +39,6 @@
 #pragma GCC visibility pop
 #endif
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -156,55 +155,53 @@ const char* DecoderFailureReason() noexcept { return stbi_failure_reason(); }
 namespace {
 
 // The decoder's reasons that have plain words of their own (the text for "unknown
-// image type" names the formats the decoder reads), and those that name a kind of
-// image it does not read; any other reason is reported as corrupt data.
-constexpr const char* kPlainReasons[][2] = {
+// image type" names the formats the decoder reads), and, without words, those that
+// name a kind of image it does not read; any other reason is reported as corrupt data.
+constexpr const char* kKnownReasons[][2] = {
     {"outofdata", "file ends early"},
     {"bad file", "file ends early"},
     {"unknown image type",
      "not an image format this library reads (JPEG, PNG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)"},
     {"outofmem", "out of memory"},
     {"too large", "image too large for the decoder"},
-    {"can't fopen", "source cannot be opened"},
+    {"only 8-bit", nullptr},
+    {"1/2/4/8/16-bit only", nullptr},
+    {"bad bits_per_channel", nullptr},
+    {"unsupported bit depth", nullptr},
+    {"max value > 65535", nullptr},
+    {"BMP JPEG/PNG", nullptr},
+    {"BMP RLE", nullptr},
+    {"unknown BMP", nullptr},
+    {"unsupported format", nullptr},
+    {"unsupported", nullptr},
+    {"unsupported data layout", nullptr},
+    {"wrong channel count", nullptr},
+    {"wrong color format", nullptr},
+    {"wrong version", nullptr},
+    {"no header height", nullptr},
+    {"bad format", nullptr},
 };
-constexpr const char* kUnsupportedReasons[] = {"only 8-bit",
-                                               "1/2/4/8/16-bit only",
-                                               "bad bits_per_channel",
-                                               "unsupported bit depth",
-                                               "max value > 65535",
-                                               "BMP JPEG/PNG",
-                                               "BMP RLE",
-                                               "unknown BMP",
-                                               "unsupported format",
-                                               "unsupported",
-                                               "unsupported data layout",
-                                               "wrong channel count",
-                                               "wrong color format",
-                                               "wrong version",
-                                               "no header height",
-                                               "bad format"};
 
 }  // namespace
 
 void DescribeDecoderFailure(SourceFormat source_format, const char* terse_reason, char* out,
                             size_t size) noexcept {
-  if (out == nullptr || size == 0) {
-    return;
-  }
   const char* format = SourceFormatName(source_format);
   if (terse_reason == nullptr || *terse_reason == '\0') {
     (void)std::snprintf(out, size, "the decoder could not read the %s data", format);
     return;
   }
-  for (const auto& reason : kPlainReasons) {
-    if (std::strcmp(reason[0], terse_reason) == 0) {
-      (void)std::snprintf(out, size, "%s", reason[1]);
+  bool unsupported = false;
+  for (const auto& [terse, plain] : kKnownReasons) {
+    if (std::strcmp(terse, terse_reason) != 0) {
+      continue;
+    }
+    if (plain != nullptr) {
+      (void)std::snprintf(out, size, "%s", plain);
       return;
     }
+    unsupported = true;
   }
-  const bool unsupported =
-      std::any_of(std::begin(kUnsupportedReasons), std::end(kUnsupportedReasons),
-                  [&](const char* reason) { return std::strcmp(reason, terse_reason) == 0; });
   (void)std::snprintf(out, size,
                       unsupported ? "a kind of %s this library does not read (%s)" : "corrupt %s data (%s)",
                       format, terse_reason);

@@ -43,7 +43,7 @@ DecoderBuffer DecodePixels(const SourceBytes& source, int& width, int& height, i
 const char* DecoderFailureReason() noexcept;
 
 // A terse reason of the decoder's for a source of `format` put in plain words on one
-// line, into `out` (capacity `size`, truncated, always terminated): "file ends early",
+// line, into `out` (capacity `size` > 0, truncated, always terminated): "file ends early",
 // "corrupt JPEG data (bad huffman code)". A null or empty reason gives "the decoder
 // could not read the FORMAT data".
 void DescribeDecoderFailure(SourceFormat format, const char* terse_reason, char* out, size_t size) noexcept;

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 
 #include "guard/input_guard.h"
 
@@ -28,10 +27,6 @@ Masks DefaultMasks(uint32_t bits) {
   return bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U} : Masks{};
 }
 
-// A step's verdict when it ends the check: null (the source is left to the decoder,
-// which refuses it itself or decodes it correctly) or the defect found. Empty: the
-// check goes on.
-using Verdict = std::optional<const char*>;
 constexpr Verdict kLeaveToDecoder{nullptr};
 static_assert(kLeaveToDecoder.has_value());
 

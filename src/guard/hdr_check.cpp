@@ -53,20 +53,14 @@ const char* CheckRunLengthRows(SourceReader& reader, int64_t width, int64_t heig
       return nullptr;  // refused by the decoder
     }
     for (int channel = 0; channel < 4; ++channel) {
-      for (int64_t filled = 0; filled < width;) {
-        if (reader.AtEnd()) {
-          return kRunsShort;
-        }
-        // A run of one byte (count byte over 128), or a literal of `count` bytes.
-        const uint32_t byte = reader.Get8();
-        const uint32_t count = byte > 128 ? byte - 128 : byte;
-        if (count > width - filled) {
-          return nullptr;  // refused by the decoder
-        }
-        if (!reader.Take(byte > 128 ? 1 : count)) {
-          return kRunsShort;
-        }
-        filled += count;
+      // A run of one byte (count byte over 128), or a literal of `count` bytes.
+      const Verdict verdict =
+          CheckRuns(reader, static_cast<uint64_t>(width), kRunsShort, [&reader](uint64_t) {
+            const uint32_t byte = reader.Get8();
+            return byte > 128 ? RunPacket{byte - 128U, 1} : RunPacket{byte, byte};
+          });
+      if (verdict) {
+        return *verdict;
       }
     }
   }

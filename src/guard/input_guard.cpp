@@ -13,8 +13,4 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
   return reader.size() == 0 ? "source is empty" : kChecks[static_cast<int>(format)](reader);
 }
 
-uint64_t ClaimedSourcePixels(SourceFormat format, SourceReader& reader) noexcept {
-  return format == SourceFormat::kPng ? guard::PngClaimedPixels(reader) : 0;
-}
-
 }  // namespace tarvelo

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "decode/source_reader.h"
 #include "decode/stb_decoder.h"
 
@@ -22,11 +24,6 @@ const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept;
 
 inline constexpr char kCheckOutOfMemory[] = "out of memory while checking the source";
 
-// The pixels a source's header claims, for the formats whose decoder refuses a
-// large image while reading its header (before the size cap is asked), so that the
-// refusal names the cap; 0 for the others or when the header says nothing.
-uint64_t ClaimedSourcePixels(SourceFormat format, SourceReader& reader) noexcept;
-
 }  // namespace tarvelo
 
 // One check per format the guard inspects; see CheckSource for the contract. Each
@@ -45,8 +42,42 @@ const char* CheckTga(SourceReader& reader) noexcept;
 // A source no format claims: names the kinds of PNM the decoder does not read.
 const char* CheckUnread(SourceReader& reader) noexcept;
 
-// A PNG's width times height from its IHDR; 0 without one.
+// A PNG's width times height from its IHDR; 0 without one. The decoder refuses a
+// large PNG while reading its header, before the size cap is asked: this claim lets
+// that refusal name the cap.
 uint64_t PngClaimedPixels(SourceReader& reader) noexcept;
+
+// A step's verdict when it ends a check: null (the source is left to the decoder,
+// which refuses it itself or decodes it correctly) or the defect found. Empty: the
+// check goes on.
+using Verdict = std::optional<const char*>;
+
+// One run-length packet: the pixels it fills and the bytes of data after its header.
+struct RunPacket {
+  uint64_t pixels;
+  uint64_t bytes;
+};
+
+// Run-length packets that fill `pixels`, as the decoders read them: the file must go
+// on before each packet's header, which `packet(left)` reads. A packet that fills
+// more than is left is refused by the decoder; data past the end is `short_data`.
+template <typename ReadPacket>
+Verdict CheckRuns(SourceReader& reader, uint64_t pixels, const char* short_data, ReadPacket packet) {
+  for (uint64_t left = pixels; left > 0;) {
+    if (reader.AtEnd()) {
+      return short_data;
+    }
+    const RunPacket run = packet(left);
+    if (run.pixels > left) {
+      return nullptr;
+    }
+    if (!reader.Take(run.bytes)) {
+      return short_data;
+    }
+    left -= run.pixels;
+  }
+  return std::nullopt;
+}
 
 // The reason for a source that stops before its format says it may.
 inline constexpr char kFileEndsEarly[] = "file ends early";

@@ -21,27 +21,14 @@ bool SkipSection(SourceReader& reader) {
   return true;
 }
 
-// One channel of PackBits data, as the decoder reads it.
-const char* CheckPackBits(SourceReader& reader, uint64_t pixel_count) {
-  for (uint64_t count = 0; count < pixel_count;) {
-    if (reader.AtEnd()) {
-      return kPixelsShort;
-    }
-    const uint32_t length = reader.Get8();
-    if (length == 128) {
-      continue;
-    }
-    // A literal of `length` + 1 bytes, or a run of 257 - `length` copies of one byte.
-    const uint64_t pixels = length < 128 ? length + 1 : 257 - length;
-    if (pixels > pixel_count - count) {
-      return nullptr;  // refused by the decoder
-    }
-    if (!reader.Take(length < 128 ? pixels : 1)) {
-      return kPixelsShort;
-    }
-    count += pixels;
+// A PackBits packet: a literal of `length` + 1 bytes, a run of 257 - `length`
+// copies of one byte, or (128) nothing.
+RunPacket PackBits(SourceReader& reader) {
+  const uint32_t length = reader.Get8();
+  if (length == 128) {
+    return {0, 0};
   }
-  return nullptr;
+  return length < 128 ? RunPacket{length + 1U, length + 1U} : RunPacket{257U - length, 1};
 }
 
 }  // namespace
@@ -75,8 +62,10 @@ const char* CheckPsd(SourceReader& reader) noexcept {
   // PackBits: a table of row byte counts (skipped), then each channel in turn.
   reader.Skip(uint64_t{2} * static_cast<uint64_t>(height) * channel_count);
   for (uint32_t channel = 0; channel < channels_read; ++channel) {
-    if (const char* defect = CheckPackBits(reader, pixel_count); defect != nullptr) {
-      return defect;
+    const Verdict verdict =
+        CheckRuns(reader, pixel_count, kPixelsShort, [&reader](uint64_t) { return PackBits(reader); });
+    if (verdict) {
+      return *verdict;
     }
   }
   return nullptr;

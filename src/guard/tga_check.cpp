@@ -2,6 +2,7 @@
 // that leaves the rest of its buffer uninitialised when the file ends early, and
 // takes whatever the header promises at face value. Every byte it reads must be in
 // the file.
+#include <algorithm>
 #include <cstdint>
 
 #include "guard/input_guard.h"
@@ -68,19 +69,13 @@ const char* CheckTga(SourceReader& reader) noexcept {
     return reader.Has(pixels * pixel_bytes) ? nullptr : kPixelsShort;
   }
   // Run-length packets: a count byte, then one pixel (a run) or `count` pixels.
-  for (uint64_t done = 0; done < pixels;) {
-    if (reader.AtEnd()) {
-      return kPixelsShort;
-    }
-    const uint32_t command = reader.Get8();
-    uint64_t count = 1 + (command & 127U);
-    count = count < pixels - done ? count : pixels - done;
-    if (!reader.Take((command & 128U) != 0 ? pixel_bytes : count * pixel_bytes)) {
-      return kPixelsShort;
-    }
-    done += count;
-  }
-  return nullptr;
+  return CheckRuns(reader, pixels, kPixelsShort,
+                   [&](uint64_t left) {
+                     const uint32_t command = reader.Get8();
+                     const uint64_t count = std::min<uint64_t>(1 + (command & 127U), left);
+                     return RunPacket{count, (command & 128U) != 0 ? pixel_bytes : count * pixel_bytes};
+                   })
+      .value_or(nullptr);
 }
 
 }  // namespace tarvelo::guard

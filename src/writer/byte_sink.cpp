@@ -18,13 +18,10 @@ ByteSink::ByteSink(ByteOutput& output, [[maybe_unused]] Mode mode) noexcept : ou
   current_ = buffers_;
 #if !defined(TARVELO_NO_HELPER_THREADS)
   if (buffers_ != nullptr && count > 1) {
-    for (size_t i = 1; i < count; ++i) {
-      spare_[spare_count_++] = buffers_ + i * kCapacity;
-    }
     try {
       writer_ = std::thread(&ByteSink::WriterLoop, this);
     } catch (const std::system_error&) {
-      spare_count_ = 0;  // no thread to spare: write from this one
+      // no thread to spare: write from this one, through the first buffer
     }
   }
 #endif
@@ -36,7 +33,7 @@ ByteSink::~ByteSink() {
     {
       const std::lock_guard lock(mutex_);
       stopping_ = true;
-      queued_changed_.notify_one();
+      handed_changed_.notify_one();
     }
     writer_.join();
   }
@@ -49,12 +46,6 @@ uint8_t* ByteSink::Reserve(size_t bytes) noexcept {
     HandOver();
   }
   return current_ + used_;
-}
-
-void ByteSink::Put(uint8_t byte) noexcept {
-  uint8_t* out = Reserve(1);
-  *out = byte;
-  Commit(out + 1);
 }
 
 void ByteSink::PutZeros(size_t count) noexcept {
@@ -90,11 +81,12 @@ void ByteSink::HandOver() noexcept {
     return;
   }
   std::unique_lock lock(mutex_);
-  queued_[(queued_head_ + queued_count_) % kOverlappedBuffers] = {current_, used_};
-  ++queued_count_;
-  queued_changed_.notify_one();
-  spare_changed_.wait(lock, [this] { return spare_count_ > 0; });
-  current_ = spare_[--spare_count_];
+  sizes_[handed_ % kOverlappedBuffers] = used_;
+  ++handed_;
+  handed_changed_.notify_one();
+  // The next buffer in turn is free once fewer blocks than there are buffers are in flight.
+  written_changed_.wait(lock, [this] { return handed_ - written_ < kOverlappedBuffers; });
+  current_ = buffers_ + (handed_ % kOverlappedBuffers) * kCapacity;
   used_ = 0;
 #endif
 }
@@ -103,20 +95,17 @@ void ByteSink::HandOver() noexcept {
 void ByteSink::WriterLoop() noexcept {
   std::unique_lock lock(mutex_);
   for (;;) {
-    queued_changed_.wait(lock, [this] { return queued_count_ > 0 || stopping_; });
-    if (queued_count_ == 0) {
+    handed_changed_.wait(lock, [this] { return handed_ > written_ || stopping_; });
+    if (handed_ == written_) {
       return;  // stopping, and everything handed over has been written
     }
-    const Block block = queued_[queued_head_];
-    queued_head_ = (queued_head_ + 1) % kOverlappedBuffers;
-    --queued_count_;
-    writing_ = true;
+    const size_t slot = written_ % kOverlappedBuffers;
+    const Block block{buffers_ + slot * kCapacity, sizes_[slot]};
     lock.unlock();
     WriteBlock(block);
     lock.lock();
-    writing_ = false;
-    spare_[spare_count_++] = block.data;
-    spare_changed_.notify_one();
+    ++written_;
+    written_changed_.notify_one();
   }
 }
 
@@ -127,7 +116,7 @@ bool ByteSink::Flush() noexcept {
 #if !defined(TARVELO_NO_HELPER_THREADS)
   if (overlapped()) {
     std::unique_lock lock(mutex_);
-    spare_changed_.wait(lock, [this] { return queued_count_ == 0 && !writing_; });
+    written_changed_.wait(lock, [this] { return written_ == handed_; });
   }
 #endif
   return !failed();

@@ -63,7 +63,6 @@ class ByteSink {
   void Commit(const uint8_t* end) noexcept { used_ = static_cast<size_t>(end - current_); }
   [[nodiscard]] size_t available() const noexcept { return kCapacity - used_; }
 
-  void Put(uint8_t byte) noexcept;
   void PutZeros(size_t count) noexcept;
 
   // Hands everything staged to the output and waits until it has been taken.
@@ -91,17 +90,14 @@ class ByteSink {
 #if !defined(TARVELO_NO_HELPER_THREADS)
   void WriterLoop() noexcept;
 
-  // Overlapped mode: blocks travel from `queued_` to the writing thread and come
-  // back through `spare_`, both rings of buffer pointers guarded by `mutex_`.
+  // Overlapped mode: the buffers are filled and written in turn, block n in buffer
+  // n % kOverlappedBuffers; the counts, guarded by `mutex_`, say which are in flight.
   std::mutex mutex_;
-  std::condition_variable queued_changed_;
-  std::condition_variable spare_changed_;
-  Block queued_[kOverlappedBuffers] = {};
-  size_t queued_head_ = 0;
-  size_t queued_count_ = 0;
-  uint8_t* spare_[kOverlappedBuffers] = {};
-  size_t spare_count_ = 0;
-  bool writing_ = false;
+  std::condition_variable handed_changed_;
+  std::condition_variable written_changed_;
+  size_t sizes_[kOverlappedBuffers] = {};
+  size_t handed_ = 0;   // blocks handed to the writing thread
+  size_t written_ = 0;  // of them, written
   bool stopping_ = false;
   std::thread writer_;
 #endif

@@ -103,9 +103,11 @@ void EmitFields(ByteSink& sink, const char* field_template, std::span<const int3
   for (const char* field = field_template; FieldWidth(field) >= 0 && next < values.size(); ++field) {
     // Unsigned arithmetic gives the two's-complement low bytes of negative values.
     const auto value = static_cast<uint32_t>(values[next]);
+    uint8_t* out = sink.Reserve(4);
     for (int i = 0; i < FieldWidth(field); ++i) {
-      sink.Put(static_cast<uint8_t>(value >> (8 * i)));
+      *out++ = static_cast<uint8_t>(value >> (8 * i));
     }
+    sink.Commit(out);
     next += FieldWidth(field) > 0 ? 1 : 0;
   }
 }
@@ -136,8 +138,6 @@ int WritePlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& out
   }
   return output.Finish(outcome) ? 1 : 0;
 }
-
-std::span<const LayoutEntry> Layouts() noexcept { return kLayouts; }
 
 const LayoutEntry& LayoutOf(Layout layout) noexcept { return *FindLayout(static_cast<int>(layout)); }
 

@@ -99,9 +99,6 @@ struct LayoutEntry {
   const char* too_large;  // why an image the plan refuses does not fit
 };
 
-// Every layout, in the order of their values.
-std::span<const LayoutEntry> Layouts() noexcept;
-
 // The row of a layout.
 const LayoutEntry& LayoutOf(Layout layout) noexcept;
 

@@ -17,6 +17,8 @@ namespace temporary_name {
 inline constexpr std::string_view kMark = ".tarvelo-";
 inline constexpr std::string_view kEnd = ".tmp";
 inline constexpr size_t kDigits = 12;
+// What follows the stem.
+inline constexpr size_t kTail = kMark.size() + kDigits + kEnd.size();
 // Keeps the whole name under the 255 characters (or bytes) a name may have.
 inline constexpr size_t kMaxStem = 96;
 
@@ -54,15 +56,12 @@ platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory
 // pattern.
 template <typename Char>
 bool IsTemporaryName(std::basic_string_view<Char> name) {
-  using temporary_name::kDigits;
-  using temporary_name::kEnd;
-  using temporary_name::kMark;
-  const size_t tail = kMark.size() + kDigits + kEnd.size();
-  if (name.size() < tail + 2 || name.front() != Char('.')) {
+  using namespace temporary_name;
+  if (name.size() < kTail + 2 || name.front() != Char('.')) {
     return false;
   }
-  for (size_t index = 0; index < tail; ++index) {
-    const Char unit = name[name.size() - tail + index];
+  for (size_t index = 0; index < kTail; ++index) {
+    const Char unit = name[name.size() - kTail + index];
     if (index >= kMark.size() && index < kMark.size() + kDigits) {
       if ((unit < Char('0') || unit > Char('9')) && (unit < Char('a') || unit > Char('f'))) {
         return false;
@@ -79,11 +78,10 @@ bool IsTemporaryName(std::basic_string_view<Char> name) {
 // not be whole.
 template <typename Char>
 std::basic_string_view<Char> TemporaryStem(std::basic_string_view<Char> name) {
-  const size_t tail = temporary_name::kMark.size() + temporary_name::kDigits + temporary_name::kEnd.size();
-  if (name.size() < tail + 2) {
+  if (name.size() < temporary_name::kTail + 2) {
     return {};
   }
-  const std::basic_string_view<Char> stem(name.data() + 1, name.size() - tail - 1);
+  const std::basic_string_view<Char> stem(name.data() + 1, name.size() - temporary_name::kTail - 1);
   return stem.size() < temporary_name::kMaxStem ? stem : std::basic_string_view<Char>();
 }
 
