@@ -87,7 +87,7 @@ OwnedBytes Allocate(uint64_t size, const char* too_large, SourceFailure& failure
 OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) noexcept {
   errno = 0;
   bool not_regular = false;
-  std::FILE* file = platform::OpenSourceFile(path, not_regular);
+  std::FILE* file = platform::OpenSourceFile(path, not_regular, size);
   if (file == nullptr) {
     failure.reason = not_regular ? kNotRegular : nullptr;
     failure.error_number = not_regular ? 0 : (errno != 0 ? errno : ENOENT);
@@ -95,10 +95,7 @@ OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) no
   }
   errno = 0;
   OwnedBytes owned;
-  if (!platform::SourceFileSize(file, size)) {
-    failure.error_number = errno == EISDIR ? EISDIR : 0;
-    failure.reason = errno == EISDIR ? nullptr : kNotRegular;
-  } else if ((owned = Allocate(size, "source exceeds 2 GiB", failure))) {
+  if ((owned = Allocate(size, "source exceeds 2 GiB", failure))) {
     size = std::fread(owned.get(), 1, static_cast<size_t>(size), file);
     if (size == 0) {
       const bool error = std::ferror(file) != 0;

@@ -114,11 +114,9 @@ extern FileSystem files;
 // never blocks the call. Null with errno set when it cannot be opened (EISDIR for a
 // directory); null with `not_regular` set, at once, when it is neither a regular
 // file nor a directory (a pipe, a device, a socket; on Windows anything but a disk
-// file), which is then not read at all.
-std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept;
-
-// The size of the open source `file`; false when the system cannot say.
-bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept;
+// file), which is then not read at all, or when the system cannot tell its size.
+// `size` is the file's size when it was opened.
+std::FILE* OpenSourceFile(const char* path, bool& not_regular, uint64_t& size) noexcept;
 
 }  // namespace tarvelo::platform
 

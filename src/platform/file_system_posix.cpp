@@ -539,7 +539,7 @@ FileSystem files = {
     },
 };
 
-std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+std::FILE* OpenSourceFile(const char* path, bool& not_regular, uint64_t& size) noexcept {
   not_regular = false;
   // A special file is not even opened where it can be told from its name: opening
   // some devices does something.
@@ -562,14 +562,8 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     errno = error;
     return nullptr;
   }
+  size = static_cast<uint64_t>(status.st_size);
   return Stream(descriptor, "rb");
-}
-
-bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
-  struct stat status {};
-  const bool known = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0;
-  size = known ? static_cast<uint64_t>(status.st_size) : 0;
-  return known;
 }
 
 }  // namespace tarvelo::platform

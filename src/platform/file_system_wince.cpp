@@ -143,7 +143,7 @@ FileSystem files = {
     .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };
 
-std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+std::FILE* OpenSourceFile(const char* path, bool& not_regular, uint64_t& size) noexcept {
   not_regular = false;
   NativePath wide;
   if (!Widen(path, wide)) {
@@ -156,16 +156,17 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
                         : _wfopen(wide.c_str(), L"rb");
   if (file == nullptr) {
     errno = attributes == kCeNoAttributes ? ENOENT : (attributes & kCeDirectory) != 0 ? EISDIR : EACCES;
+    return nullptr;
   }
-  return file;
-}
-
-// The source was just opened: the end's offset is its size, and it is read from the
-// start.
-bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
+  // Just opened: the end's offset is its size, and it is read from the start.
   const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-  size = end > 0 ? static_cast<uint64_t>(end) : 0;
-  return end >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
+  if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    std::fclose(file);
+    not_regular = true;
+    return nullptr;
+  }
+  size = static_cast<uint64_t>(end);
+  return file;
 }
 
 }  // namespace tarvelo::platform

@@ -380,7 +380,7 @@ FileSystem files = {
 
 // Opening a named pipe or a device does not wait; reading it would, so anything but
 // a disk file is refused before a byte is read.
-std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
+std::FILE* OpenSourceFile(const char* path, bool& not_regular, uint64_t& size) noexcept {
   not_regular = false;
   NativePath wide;
   if (!Widen(CP_UTF8, MB_ERR_INVALID_CHARS, path, wide)) {
@@ -404,19 +404,14 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular) noexcept {
     }
     return nullptr;
   }
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
+  LARGE_INTEGER length{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || GetFileSizeEx(handle, &length) == 0) {
     CloseHandle(handle);
     not_regular = true;
     return nullptr;
   }
+  size = static_cast<uint64_t>(length.QuadPart);
   return Stream(reinterpret_cast<Handle>(handle), _O_RDONLY, "rb");
-}
-
-// The source is a disk file: OpenSourceFile refused anything else.
-bool SourceFileSize(std::FILE* file, uint64_t& size) noexcept {
-  const int64_t length = _filelengthi64(_fileno(file));
-  size = length >= 0 ? static_cast<uint64_t>(length) : 0;
-  return length >= 0;
 }
 
 }  // namespace tarvelo::platform
