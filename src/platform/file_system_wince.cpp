@@ -161,7 +161,7 @@ std::FILE* OpenSourceFile(const char* path, bool& not_regular, uint64_t& size) n
   // Just opened: the end's offset is its size, and it is read from the start.
   const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
   if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    std::fclose(file);
+    (void)std::fclose(file);
     not_regular = true;
     return nullptr;
   }
