@@ -1,7 +1,7 @@
 #include "TarveloConvert.h"
 
-#include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "convert/conversion.h"
@@ -10,10 +10,13 @@
 
 namespace {
 
-// An enumeration argument as the int a C caller passed, which may name no enumerator.
+// An enumeration argument as the int a C caller passed, which may name no enumerator:
+// copied as bytes, since reading it as the enumeration would be undefined.
 template <typename Enum>
-int Raw(Enum value) {
-  return std::bit_cast<int>(value);
+int Raw(const Enum& value) {
+  int raw = 0;
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
 }
 
 }  // namespace
