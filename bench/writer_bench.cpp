@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "writer/byte_sink.h"
 #include "writer/destination_file.h"
 #include "writer/layouts.h"
 #include "writer/pixel_rows.h"

@@ -10,7 +10,7 @@
 #include <limits>
 #include <span>
 
-#include "writer/byte_sink.h"
+#include "writer/pixel_rows.h"
 
 namespace tarvelo {
 namespace {

@@ -14,7 +14,6 @@
 #include "image_view.h"
 #include "temp_dir.h"
 #include "test_images.h"
-#include "writer/byte_sink.h"
 #include "writer/destination_file.h"
 #include "writer/layouts.h"
 #include "writer/pixel_rows.h"
