@@ -27,9 +27,7 @@ int32_t ConvertWidePaths(const wchar_t* source_path, const wchar_t* destination_
   const NarrowedPath destination(destination_path);
   if (destination.c_str() != nullptr) {
     TarveloOutput output{TARVELO_OUTPUT_FILE, destination.c_str(), nullptr, nullptr, nullptr, 0};
-    TarveloOptions options;
-    TarveloInitOptions(&options);
-    WriteImage(image.image, layout, output, options, ignored);
+    WriteImage(image.image, layout, output, TarveloOptions{}, ignored);  // no threads, no callback
   }
   return kExportResult;
 }
