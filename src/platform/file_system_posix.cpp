@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -69,12 +70,8 @@ struct Entry {
   int base;
   Text name;
 };
-Entry EntryIn(int directory, const Text& name) {
-  return directory == kRoot ? Entry{AT_FDCWD, Text("/").Append(name)} : Entry{directory, name};
-}
-
 int StatDirectory(int directory, struct stat& status) {
-  return (directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0 ? 0 : errno;
+  return Result((directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0);
 }
 
 // The text of the link `entry`. 0 or the errno.
@@ -139,7 +136,8 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
       return directory;
     }
     const size_t end = std::min(rest.Find('/', at), rest.size());
-    const Entry entry = EntryIn(directory, rest.Slice(at, end - at));
+    const Text name = rest.Slice(at, end - at);
+    const Entry entry = directory == kRoot ? Entry{AT_FDCWD, Text("/") + name} : Entry{directory, name};
     at = end;
     struct stat status {};
     struct stat holder {};
@@ -361,13 +359,6 @@ int OpenSpecial(const char* path, std::FILE*& stream) {
   return stream != nullptr ? 0 : errno;
 }
 
-// Takes the lock that marks a temporary file as being written (see RemoveIfStray).
-// Held on the open file, so it ends with the writer, however the writer ends.
-void MarkBeingWritten(int descriptor) {
-  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
-  }
-}
-
 // A new, empty file with the permissions a plain open() would give a new file
 // (0666 less the umask), marked as being written. A sweep in another process may
 // find the name before the mark is taken and remove it: EEXIST, so that another
@@ -401,7 +392,9 @@ Handle CreateUnnamed(const Located& found) {
 }
 
 int NameUnnamed(Handle file, const Text& path) {
-  MarkBeingWritten(static_cast<int>(file));  // before it has a name a sweep could find
+  // The lock that marks a temporary file as being written (see RemoveIfStray), taken
+  // before it has a name a sweep could find; it ends with the writer, however it ends.
+  (void)flock(static_cast<int>(file), LOCK_EX | LOCK_NB);
   const Text self = SelfPath(static_cast<long>(file));
   return Result(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0);
 }
@@ -409,15 +402,6 @@ int NameUnnamed(Handle file, const Text& path) {
 void KeepOwner(Handle file, const Located& found) {
   (void)!fchown(static_cast<int>(file), found.owner, found.group);
   (void)!fchmod(static_cast<int>(file), found.mode);
-}
-
-// Waits for the lock that serialises writers of one file in place.
-int LockForWriting(int descriptor) {
-  int error = 0;
-  while ((error = flock(descriptor, LOCK_EX) != 0 ? errno : 0) == EINTR) {
-  }
-  // A file system without locks: the write goes ahead unserialised, as before.
-  return error == ENOLCK || error == EOPNOTSUPP ? 0 : error;
 }
 
 int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
@@ -428,7 +412,11 @@ int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
   }
   struct stat status {};
   int error = fstat(descriptor, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EAGAIN);
-  if (error == 0 && (error = LockForWriting(descriptor)) == 0) {
+  // Waits for the lock that serialises writers of one file in place.
+  for (; error == 0 && flock(descriptor, LOCK_EX) != 0; error = errno == EINTR ? 0 : errno) {
+  }
+  // A file system without locks: the write goes ahead unserialised, as before.
+  if (error == 0 || error == ENOLCK || error == EOPNOTSUPP) {
     error = Result(fstat(descriptor, &status) == 0);
   }
   if (error != 0) {
@@ -449,32 +437,17 @@ int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   }
   // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
   // before a byte is written; the old bytes inside the range keep their values.
-  int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
-  if (error == EOPNOTSUPP || error == EINVAL) {
-    // No reservation on this file system: growing the file is the best there is.
-    error = bytes > static_cast<uint64_t>(old_size)
-                ? Result(ftruncate(descriptor, static_cast<off_t>(bytes)) == 0)
-                : 0;
-  }
-  if (error != 0) {
-    (void)!ftruncate(descriptor, old_size);  // a reservation that failed part way may have grown the file
-  }
-  return error;
+  const int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
+  return error == EOPNOTSUPP || error == EINVAL ? ENOTSUP : error;  // a file system without it
 }
 
-int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
+// pread or pwrite of up to `size` bytes at offset `at`; none done is EIO.
+template <auto kCall, typename Data>
+int Transfer(Handle file, Data data, size_t size, int64_t at, size_t& moved) {
   ssize_t done = 0;
-  while ((done = pread(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
+  while ((done = kCall(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
   }
-  got = done > 0 ? static_cast<size_t>(done) : 0;
-  return done > 0 ? 0 : (done < 0 ? errno : EIO);
-}
-
-int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
-  ssize_t done = 0;
-  while ((done = pwrite(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
-  }
-  put = done > 0 ? static_cast<size_t>(done) : 0;
+  moved = done > 0 ? static_cast<size_t>(done) : 0;
   return done > 0 ? 0 : (done < 0 ? errno : EIO);
 }
 
@@ -513,18 +486,18 @@ uint64_t SecondsNow() {
 FileSystem files = {
     Locate,
     OpenSpecial,
-    CheckWritable,
     CreateUnnamed,
     CreateNew,
     NameUnnamed,
+    CheckWritable,
     [](const Text& from, const Text& to) { return Result(std::rename(from.c_str(), to.c_str()) == 0); },
     [](const Text& path) { return Result(unlink(path.c_str()) == 0); },
     KeepOwner,
     OpenInPlace,
     Reserve,
     [](Handle file, int64_t size) { return Result(ftruncate(static_cast<int>(file), size) == 0); },
-    ReadAt,
-    WriteAt,
+    Transfer<pread, void*>,
+    Transfer<pwrite, const void*>,
     [](Handle file) { return Stream(static_cast<int>(file), "wb"); },
     [](std::FILE* stream) -> Handle { return fileno(stream); },
     [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
@@ -578,29 +551,30 @@ void CopyErrorText(int error_number, char* out, size_t size) noexcept {
 
 static_assert(sizeof(wchar_t) == 4, "UTF-8 narrowing expects wchar_t to hold UTF-32");
 
-// Counted in a first pass, written in a second into a buffer of that size.
+// Written into room for the longest encoding, 4 bytes a unit.
 NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
-  for (size_t bytes = 0, pass = 0; wide != nullptr && pass < 2; ++pass, bytes = 0) {
-    for (const wchar_t* in = wide; *in != L'\0' && bytes < PATH_MAX; ++in) {
-      auto cp = static_cast<char32_t>(*in);
-      cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
-      const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-      // The lead byte carries the length in its high bits, then 6 bits a byte follow.
-      constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-      for (size_t at = 0; text_ != nullptr && at < length; ++at) {
-        const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
-        text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
-      }
-      bytes += length;
+  // PATH_MAX counts the terminator: a longer path no system call takes.
+  const size_t units = wide != nullptr ? std::wcslen(wide) : PATH_MAX;
+  if (units >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(4 * units + 1))) == nullptr) {
+    return;
+  }
+  size_t bytes = 0;
+  for (const wchar_t* in = wide; *in != L'\0'; ++in) {
+    auto cp = static_cast<char32_t>(*in);
+    cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
+    const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    // The lead byte carries the length in its high bits, then 6 bits a byte follow.
+    constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (size_t at = 0; at < length; ++at) {
+      const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
+      text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
     }
-    if (text_ != nullptr) {
-      text_[bytes] = '\0';
-      return;
-    }
-    // PATH_MAX counts the terminator: a longer path no system call takes.
-    if (bytes >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(bytes + 1))) == nullptr) {
-      return;
-    }
+    bytes += length;
+  }
+  text_[bytes] = '\0';
+  if (bytes >= PATH_MAX) {
+    std::free(text_);
+    text_ = nullptr;
   }
 }
 

@@ -126,11 +126,6 @@ uint64_t NameBits() {
 // No special files, unnamed files, owners, writing in place or sweep: the defaults.
 FileSystem files = {
     .locate = Locate,
-    .check_writable =
-        [](const NativePath& path) {
-          return (GetFileAttributesW(path.c_str()) & (kCeDirectory | kCeReadOnly)) == kCeReadOnly ? EACCES
-                                                                                                  : 0;
-        },
     .create_new = CreateNew,
     .replace = Replace,
     .remove = [](const NativePath& path) { return DeleteFileW(path.c_str()) != 0 ? 0 : LastErrno(); },

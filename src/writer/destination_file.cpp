@@ -66,6 +66,20 @@ int CopyBytes(Handle from, Handle to, int64_t size) {
   return error;
 }
 
+// Sets aside `bytes` in the file being overwritten in place before an old byte is
+// overwritten, or leaves it at `old_size`.
+int ReserveInPlace(Handle file, uint64_t bytes, int64_t old_size) {
+  int error = files.reserve(file, bytes, old_size);
+  if (error == ENOTSUP) {
+    // No reservation on this system or file system: growing the file is the best there is.
+    error = bytes > static_cast<uint64_t>(old_size) ? files.truncate(file, static_cast<int64_t>(bytes)) : 0;
+  }
+  if (error != 0) {
+    (void)files.truncate(file, old_size);  // a reservation that failed part way may have grown the file
+  }
+  return error;
+}
+
 // The replacement was refused (a sticky directory: another user's file; on
 // Windows a file another program holds), yet the file may be written: its bytes
 // are overwritten with the complete new file `complete`, as a plain overwrite
@@ -77,7 +91,7 @@ int OverwriteWithCopy(const NativePath& target, Handle complete, int64_t size, i
   if (files.open_in_place(target, file, old_size) != 0) {
     return refused;
   }
-  int error = files.reserve(file, static_cast<uint64_t>(size), old_size);
+  int error = ReserveInPlace(file, static_cast<uint64_t>(size), old_size);
   if (error == 0) {
     error = CopyBytes(complete, file, size);
   }
@@ -212,7 +226,7 @@ void DestinationFile::SweepStrays() noexcept {
   files.list(
       found_,
       [](void* context, const NativePath& name) {
-        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.data(), name.size()))) {
+        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.c_str(), name.size()))) {
           files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
         }
       },
@@ -224,10 +238,11 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
     return true;  // a device or pipe written directly has no blocks
   }
   int error = bytes > INT64_MAX ? EFBIG : 0;
-  if (error == 0 && (in_place_ || bytes >= kPreallocateFrom)) {
-    error = files.reserve(files.handle_of(stream_), bytes, in_place_ ? old_size_ : -1);
+  if (error == 0 && in_place_) {
+    error = ReserveInPlace(files.handle_of(stream_), bytes, old_size_);
+  } else if (error == 0 && bytes >= kPreallocateFrom) {
     // For a new file a hint: a failure (a file system without it, no space) is left to the writes.
-    error = in_place_ ? error : 0;
+    (void)files.reserve(files.handle_of(stream_), bytes, -1);
   }
   if (error != 0) {
     failure = {WriteFailureKind::kWriteFailed, error};
