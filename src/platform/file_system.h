@@ -94,8 +94,7 @@ struct FileSystem {
   // An unbuffered stream on `file`, which it then owns; null with errno (the
   // handle closed) when it cannot be made.
   std::FILE* (*stream)(Handle file);
-  // The handle under `stream` (still the stream's), and a new one on its file.
-  Handle (*handle_of)(std::FILE* stream);
+  // A new handle on the file of `file`.
   Handle (*duplicate)(Handle file);
   int (*close)(Handle file);
   // Calls `visit(context, name)` for each name in the directory.
@@ -105,6 +104,8 @@ struct FileSystem {
   // regular file with one name, of this user, that nobody holds.
   void (*remove_if_stray)(const Located& found, const NativePath& name) = [](const Located&,
                                                                              const NativePath&) {};
+  // Bits that tell a temporary name's calls apart, across processes and threads
+  // (spread by the algorithm).
   uint64_t (*random_bits)();
   uint64_t (*seconds_now)();  // a monotonic clock
   // Waits a moment, letting every other thread run, whatever its priority.

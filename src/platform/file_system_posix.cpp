@@ -499,7 +499,6 @@ FileSystem files = {
     Transfer<pread, void*>,
     Transfer<pwrite, const void*>,
     [](Handle file) { return Stream(static_cast<int>(file), "wb"); },
-    [](std::FILE* stream) -> Handle { return fileno(stream); },
     [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
     [](Handle file) { return Result(close(static_cast<int>(file)) == 0); },
     List,

@@ -6,7 +6,6 @@
 // After windows.h, which it needs.
 #include <aclapi.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -56,23 +55,6 @@ bool Widen(UINT code_page, DWORD flags, const char* text, NativePath& wide) {
   return text != nullptr && wide.AppendConverted([&](wchar_t* out, int capacity) {
     return MultiByteToWideChar(code_page, flags, text, -1, out, capacity);
   });
-}
-
-// Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
-// clash between threads and processes unlikely.
-uint64_t NameBits() noexcept {
-  static std::atomic<uint64_t> counter{0};
-  LARGE_INTEGER ticks{};
-  QueryPerformanceCounter(&ticks);
-  uint64_t bits = static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
-                  GetCurrentThreadId() ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15U);
-  // splitmix64's finaliser spreads every input bit over the whole value.
-  bits ^= bits >> 30U;
-  bits *= 0xBF58476D1CE4E5B9U;
-  bits ^= bits >> 27U;
-  bits *= 0x94D049BB133111EBU;
-  bits ^= bits >> 31U;
-  return bits;
 }
 
 // The file that opening `file`'s path reaches, symbolic links followed; `fallback`
@@ -324,12 +306,17 @@ FileSystem files = {
     .read_at = Transfer<ReadFile, void*>,
     .write_at = Transfer<WriteFile, const void*>,
     .stream = [](Handle file) { return Stream(file, _O_WRONLY, "wb"); },
-    .handle_of = [](std::FILE* stream) { return static_cast<Handle>(_get_osfhandle(_fileno(stream))); },
     .duplicate = Duplicate,
     .close = [](Handle file) { return Result(CloseHandle(Native(file)) != 0); },
     .list = List,
     .remove_if_stray = RemoveIfStray,
-    .random_bits = NameBits,
+    .random_bits =
+        [] {
+          LARGE_INTEGER ticks{};
+          QueryPerformanceCounter(&ticks);
+          return static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
+                 GetCurrentThreadId();
+        },
     .seconds_now = [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
     .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };
