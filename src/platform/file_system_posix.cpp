@@ -183,14 +183,6 @@ bool SelfPathsWork() {
   return usable.load(std::memory_order_relaxed) == 1;
 }
 
-// A path prefix that reaches names in the open `directory` without looking the
-// directory up by name again (/proc/self/fd), so that a directory renamed or
-// replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
-// is not mounted.
-Text ViaDescriptor(int directory, const Text& textual) {
-  return SelfPathsWork() ? SelfPath(directory).Append('/') : textual;
-}
-
 int CheckWritable(const Text& path) {
   const int probe = open(path.c_str(), O_WRONLY | kOpenExisting);
   if (probe < 0) {
@@ -227,7 +219,10 @@ int Locate(const char* path, Located& found) {
       close(static_cast<int>(found.directory));
     }
     found.directory = opened;
-    found.directory_path = ViaDescriptor(opened, found.directory_name);
+    // Names in the directory are reached without looking it up by name again, so
+    // that a directory renamed or replaced by a link meanwhile cannot redirect what
+    // follows; by its name only where /proc is not mounted.
+    found.directory_path = SelfPathsWork() ? SelfPath(opened).Append('/') : found.directory_name;
     if (fstatat(opened, found.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) {
         return Fail(found, errno);
@@ -243,11 +238,8 @@ int Locate(const char* path, Located& found) {
       break;
     }
     struct stat holder {};
-    if (fstat(opened, &holder) != 0) {
-      return Fail(found, errno);
-    }
     Text link;
-    if ((error = MayFollowLink(holder, status)) != 0 ||
+    if ((error = StatDirectory(opened, holder)) != 0 || (error = MayFollowLink(holder, status)) != 0 ||
         (error = ReadLinkAt({opened, found.name}, link)) != 0) {
       return Fail(found, error);
     }
@@ -306,7 +298,7 @@ bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named)
 
 // Removes `name` in `directory` when it is a temporary file of ours that its writer
 // left behind: a regular file with no other name, owned by this user (OwnerIsOurs),
-// that nobody holds marked as being written (MarkBeingWritten). A writer's mark
+// that nobody holds marked as being written (CreateNew, NameUnnamed). A writer's mark
 // lasts as long as the writer has the file open, so a mark that can be taken proves
 // the writer gone, whatever became of its process.
 void RemoveIfStray(const Located& found, const Text& path_name) {
