@@ -64,27 +64,21 @@ int MayFollowLink(const struct stat& holder, const struct stat& status) {
 // (qemu-user's -L) maps only the names that exist there.
 constexpr int kRoot = -2;
 
-// A directory of the walk below, as the *at() calls take it: `directory` and the
-// name of an entry in it.
-struct Entry {
-  int base;
-  Text name;
-};
 int StatDirectory(int directory, struct stat& status) {
   return Result((directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0);
 }
 
-// The text of the link `entry`. 0 or the errno.
-int ReadLinkAt(const Entry& entry, Text& text) {
+// The text of the link `name` in `base` (as the *at() calls take them) into the empty
+// `text`. 0 or the errno.
+int ReadLinkAt(int base, const Text& name, Text& text) {
   char link[PATH_MAX];
-  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), link, sizeof link);
+  const ssize_t length = readlinkat(base, name.c_str(), link, sizeof link);
   if (length < 0) {
     return errno;
   }
   if (static_cast<size_t>(length) >= sizeof link) {
     return ENAMETOOLONG;
   }
-  text.Clear();
   text.Append(link, static_cast<size_t>(length));
   return text.failed() ? ENOMEM : (text.empty() ? ENOENT : 0);
 }
@@ -136,26 +130,26 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
       return directory;
     }
     const size_t end = std::min(rest.Find('/', at), rest.size());
-    const Text name = rest.Slice(at, end - at);
-    const Entry entry = directory == kRoot ? Entry{AT_FDCWD, Text("/") + name} : Entry{directory, name};
+    const int base = directory == kRoot ? AT_FDCWD : directory;
+    const Text name = directory == kRoot ? Text("/") + rest.Slice(at, end - at) : rest.Slice(at, end - at);
     at = end;
     struct stat status {};
     struct stat holder {};
     int next = -1;
-    if (entry.name.failed()) {
+    if (name.failed()) {
       error = ENOMEM;
-    } else if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    } else if (fstatat(base, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
     } else if (!S_ISLNK(status.st_mode)) {
       // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
-      next = openat(entry.base, entry.name.c_str(), kDirectoryFlags | O_NOFOLLOW);
+      next = openat(base, name.c_str(), kDirectoryFlags | O_NOFOLLOW);
       error = next < 0 ? errno : 0;
     } else if (++hops > kMaxSymlinkHops) {
       error = ELOOP;
     } else if ((error = StatDirectory(directory, holder)) == 0 &&
                (error = MayFollowLink(holder, status)) == 0) {
       Text link;
-      if ((error = ReadLinkAt(entry, link)) == 0) {
+      if ((error = ReadLinkAt(base, name, link)) == 0) {
         rest = link + rest.Slice(at);
         if (link.front() != '/') {
           at = 0;
@@ -240,7 +234,7 @@ int Locate(const char* path, Located& found) {
     struct stat holder {};
     Text link;
     if ((error = StatDirectory(opened, holder)) != 0 || (error = MayFollowLink(holder, status)) != 0 ||
-        (error = ReadLinkAt({opened, found.name}, link)) != 0) {
+        (error = ReadLinkAt(opened, found.name, link)) != 0) {
       return Fail(found, error);
     }
     textual = link.front() == '/' ? link : found.directory_name + link;
