@@ -279,15 +279,12 @@ bool SameFile(const struct stat& one, const struct stat& other) {
 // replacing another user's file leaves a temporary file of theirs beside it.
 bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named) {
   const uid_t self = geteuid();
-  if (named.st_uid == self) {
-    return true;
-  }
   const std::string_view stem = TemporaryStem(name);
   struct stat replaced {};
-  return self == 0 && !stem.empty() &&
-         fstatat(directory, Text().Append(stem.data(), stem.size()).c_str(), &replaced,
-                 AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
+  return named.st_uid == self || (self == 0 && !stem.empty() &&
+                                  fstatat(directory, Text().Append(stem.data(), stem.size()).c_str(),
+                                          &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                  S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid);
 }
 
 // Removes `name` in `directory` when it is a temporary file of ours that its writer
@@ -324,14 +321,13 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
 // waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
 int OpenSpecial(const char* path, std::FILE*& stream) {
   const int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat status {};
   if (descriptor < 0) {
-    struct stat status {};
     if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
       return kPipeWithoutReader;
     }
     return errno;
   }
-  struct stat status {};
   const int flags = fcntl(descriptor, F_GETFL);
   if (fstat(descriptor, &status) != 0 || S_ISREG(status.st_mode) || flags < 0 ||
       fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
