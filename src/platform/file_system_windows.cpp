@@ -47,11 +47,11 @@ int ErrnoFromSystemError(DWORD error) {
 
 int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
 
-// `text` in `code_page` as the UTF-16 text the wide calls take. The library's paths
-// are UTF-8 (MB_ERR_INVALID_CHARS: false when they are not), so that names outside
-// the ANSI code page work too. False too when memory runs out.
+// `text` in `code_page` as the UTF-16 text the wide calls take, into the empty
+// `wide`. The library's paths are UTF-8 (MB_ERR_INVALID_CHARS: false when they are
+// not), so that names outside the ANSI code page work too. False too when memory
+// runs out.
 bool Widen(UINT code_page, DWORD flags, const char* text, NativePath& wide) {
-  wide.Clear();
   return text != nullptr && wide.AppendConverted([&](wchar_t* out, int capacity) {
     return MultiByteToWideChar(code_page, flags, text, -1, out, capacity);
   });
