@@ -241,7 +241,7 @@ void List(const Located& found, void (*visit)(void* context, const NativePath& n
 // Removes `path` when it is a temporary file of ours that its writer left behind: a
 // disk file (no directory, no link) with no other name, owned by `user`, that
 // nobody has open. A writer holds its temporary file open, sharing only its
-// deletion, for as long as it lives (CreateTemporary), so the unshared open below
+// deletion, for as long as it lives (CreateNew), so the unshared open below
 // succeeds only once the writer is gone, whatever became of its process; the
 // checks and the removal then go through that one handle.
 void RemoveIfStray(const Located& found, const NativePath& name) {
