@@ -60,8 +60,6 @@ struct FileSystem {
   int (*open_special)(const char* path, std::FILE*& stream) = [](const char*, std::FILE*&) {
     return ENOTSUP;
   };
-  // Whether the existing file at `path` may be written.
-  int (*check_writable)(const NativePath& path);
   // A new file without a name in the directory (Linux's O_TMPFILE), or kNoHandle
   // where the system has none.
   Handle (*create_unnamed)(const Located& found) = [](const Located&) { return kNoHandle; };
@@ -70,6 +68,9 @@ struct FileSystem {
   int (*create_new)(const NativePath& path, Handle& file);
   // Gives the unnamed `file` the name `path`, which must not exist (EEXIST); held.
   int (*name_unnamed)(Handle file, const NativePath& path) = [](Handle, const NativePath&) { return ENOSYS; };
+  // Whether the existing file at `path` may be written (when naming an unnamed file
+  // found one there).
+  int (*check_writable)(const NativePath& path) = [](const NativePath&) { return ENOSYS; };
   // Moves `from` over `to` in one step.
   int (*replace)(const NativePath& from, const NativePath& to);
   int (*remove)(const NativePath& path);
@@ -80,9 +81,11 @@ struct FileSystem {
   // `size` is its size then.
   int (*open_in_place)(const NativePath& path, Handle& file, int64_t& size) = [](const NativePath&, Handle&,
                                                                                  int64_t&) { return ENOSYS; };
-  // In place (`old_size` >= 0): sets aside `bytes` before an old byte is
-  // overwritten, or leaves the file as it was. New (`old_size` < 0): a hint.
-  int (*reserve)(Handle file, uint64_t bytes, int64_t old_size) = [](Handle, uint64_t, int64_t) { return 0; };
+  // In place (`old_size` >= 0): sets aside `bytes` (every block or fails, maybe
+  // having grown the file); ENOTSUP where it cannot. New (`old_size` < 0): a hint.
+  int (*reserve)(Handle file, uint64_t bytes, int64_t old_size) = [](Handle, uint64_t, int64_t) {
+    return ENOTSUP;
+  };
   int (*truncate)(Handle file, int64_t size) = [](Handle, int64_t) { return ENOSYS; };
   int (*read_at)(Handle file, void* data, size_t size, int64_t at,
                  size_t& got) = [](Handle, void*, size_t, int64_t, size_t& got) { return got = 0, ENOSYS; };
@@ -91,8 +94,7 @@ struct FileSystem {
   // An unbuffered stream on `file`, which it then owns; null with errno (the
   // handle closed) when it cannot be made.
   std::FILE* (*stream)(Handle file);
-  // The handle under `stream` (still the stream's), and a new one on its file.
-  Handle (*handle_of)(std::FILE* stream);
+  // A new handle on the file of `file`.
   Handle (*duplicate)(Handle file);
   int (*close)(Handle file);
   // Calls `visit(context, name)` for each name in the directory.
@@ -102,6 +104,8 @@ struct FileSystem {
   // regular file with one name, of this user, that nobody holds.
   void (*remove_if_stray)(const Located& found, const NativePath& name) = [](const Located&,
                                                                              const NativePath&) {};
+  // Bits that tell a temporary name's calls apart, across processes and threads
+  // (spread by the algorithm).
   uint64_t (*random_bits)();
   uint64_t (*seconds_now)();  // a monotonic clock
   // Waits a moment, letting every other thread run, whatever its priority.

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -63,31 +64,21 @@ int MayFollowLink(const struct stat& holder, const struct stat& status) {
 // (qemu-user's -L) maps only the names that exist there.
 constexpr int kRoot = -2;
 
-// A directory of the walk below, as the *at() calls take it: `directory` and the
-// name of an entry in it.
-struct Entry {
-  int base;
-  Text name;
-};
-Entry EntryIn(int directory, const Text& name) {
-  return directory == kRoot ? Entry{AT_FDCWD, Text("/").Append(name)} : Entry{directory, name};
-}
-
 int StatDirectory(int directory, struct stat& status) {
-  return (directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0 ? 0 : errno;
+  return Result((directory == kRoot ? stat("/", &status) : fstat(directory, &status)) == 0);
 }
 
-// The text of the link `entry`. 0 or the errno.
-int ReadLinkAt(const Entry& entry, Text& text) {
+// The text of the link `name` in `base` (as the *at() calls take them) into the empty
+// `text`. 0 or the errno.
+int ReadLinkAt(int base, const Text& name, Text& text) {
   char link[PATH_MAX];
-  const ssize_t length = readlinkat(entry.base, entry.name.c_str(), link, sizeof link);
+  const ssize_t length = readlinkat(base, name.c_str(), link, sizeof link);
   if (length < 0) {
     return errno;
   }
   if (static_cast<size_t>(length) >= sizeof link) {
     return ENAMETOOLONG;
   }
-  text.Clear();
   text.Append(link, static_cast<size_t>(length));
   return text.failed() ? ENOMEM : (text.empty() ? ENOENT : 0);
 }
@@ -139,25 +130,26 @@ int OpenDirectoryChecked(const Text& path, int& hops, int& error) {
       return directory;
     }
     const size_t end = std::min(rest.Find('/', at), rest.size());
-    const Entry entry = EntryIn(directory, rest.Slice(at, end - at));
+    const int base = directory == kRoot ? AT_FDCWD : directory;
+    const Text name = directory == kRoot ? Text("/") + rest.Slice(at, end - at) : rest.Slice(at, end - at);
     at = end;
     struct stat status {};
     struct stat holder {};
     int next = -1;
-    if (entry.name.failed()) {
+    if (name.failed()) {
       error = ENOMEM;
-    } else if (fstatat(entry.base, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    } else if (fstatat(base, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       error = errno;
     } else if (!S_ISLNK(status.st_mode)) {
       // O_NOFOLLOW: a link swapped in since the fstatat fails here (ENOTDIR).
-      next = openat(entry.base, entry.name.c_str(), kDirectoryFlags | O_NOFOLLOW);
+      next = openat(base, name.c_str(), kDirectoryFlags | O_NOFOLLOW);
       error = next < 0 ? errno : 0;
     } else if (++hops > kMaxSymlinkHops) {
       error = ELOOP;
     } else if ((error = StatDirectory(directory, holder)) == 0 &&
                (error = MayFollowLink(holder, status)) == 0) {
       Text link;
-      if ((error = ReadLinkAt(entry, link)) == 0) {
+      if ((error = ReadLinkAt(base, name, link)) == 0) {
         rest = link + rest.Slice(at);
         if (link.front() != '/') {
           at = 0;
@@ -183,14 +175,6 @@ bool SelfPathsWork() {
     usable.store(access(kSelf.data(), X_OK) == 0 ? 1 : 0, std::memory_order_relaxed);
   }
   return usable.load(std::memory_order_relaxed) == 1;
-}
-
-// A path prefix that reaches names in the open `directory` without looking the
-// directory up by name again (/proc/self/fd), so that a directory renamed or
-// replaced by a link meanwhile cannot redirect what follows; `textual` where /proc
-// is not mounted.
-Text ViaDescriptor(int directory, const Text& textual) {
-  return SelfPathsWork() ? SelfPath(directory).Append('/') : textual;
 }
 
 int CheckWritable(const Text& path) {
@@ -229,7 +213,10 @@ int Locate(const char* path, Located& found) {
       close(static_cast<int>(found.directory));
     }
     found.directory = opened;
-    found.directory_path = ViaDescriptor(opened, found.directory_name);
+    // Names in the directory are reached without looking it up by name again, so
+    // that a directory renamed or replaced by a link meanwhile cannot redirect what
+    // follows; by its name only where /proc is not mounted.
+    found.directory_path = SelfPathsWork() ? SelfPath(opened).Append('/') : found.directory_name;
     if (fstatat(opened, found.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) {
         return Fail(found, errno);
@@ -245,12 +232,9 @@ int Locate(const char* path, Located& found) {
       break;
     }
     struct stat holder {};
-    if (fstat(opened, &holder) != 0) {
-      return Fail(found, errno);
-    }
     Text link;
-    if ((error = MayFollowLink(holder, status)) != 0 ||
-        (error = ReadLinkAt({opened, found.name}, link)) != 0) {
+    if ((error = StatDirectory(opened, holder)) != 0 || (error = MayFollowLink(holder, status)) != 0 ||
+        (error = ReadLinkAt(opened, found.name, link)) != 0) {
       return Fail(found, error);
     }
     textual = link.front() == '/' ? link : found.directory_name + link;
@@ -295,20 +279,17 @@ bool SameFile(const struct stat& one, const struct stat& other) {
 // replacing another user's file leaves a temporary file of theirs beside it.
 bool OwnerIsOurs(int directory, std::string_view name, const struct stat& named) {
   const uid_t self = geteuid();
-  if (named.st_uid == self) {
-    return true;
-  }
   const std::string_view stem = TemporaryStem(name);
   struct stat replaced {};
-  return self == 0 && !stem.empty() &&
-         fstatat(directory, Text().Append(stem.data(), stem.size()).c_str(), &replaced,
-                 AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid;
+  return named.st_uid == self || (self == 0 && !stem.empty() &&
+                                  fstatat(directory, Text().Append(stem.data(), stem.size()).c_str(),
+                                          &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                  S_ISREG(replaced.st_mode) && replaced.st_uid == named.st_uid);
 }
 
 // Removes `name` in `directory` when it is a temporary file of ours that its writer
 // left behind: a regular file with no other name, owned by this user (OwnerIsOurs),
-// that nobody holds marked as being written (MarkBeingWritten). A writer's mark
+// that nobody holds marked as being written (CreateNew, NameUnnamed). A writer's mark
 // lasts as long as the writer has the file open, so a mark that can be taken proves
 // the writer gone, whatever became of its process.
 void RemoveIfStray(const Located& found, const Text& path_name) {
@@ -340,14 +321,13 @@ void RemoveIfStray(const Located& found, const Text& path_name) {
 // waiting: a pipe nobody reads would block open() for ever. 0 or the errno.
 int OpenSpecial(const char* path, std::FILE*& stream) {
   const int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat status {};
   if (descriptor < 0) {
-    struct stat status {};
     if (errno == ENXIO && stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
       return kPipeWithoutReader;
     }
     return errno;
   }
-  struct stat status {};
   const int flags = fcntl(descriptor, F_GETFL);
   if (fstat(descriptor, &status) != 0 || S_ISREG(status.st_mode) || flags < 0 ||
       fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
@@ -359,13 +339,6 @@ int OpenSpecial(const char* path, std::FILE*& stream) {
   }
   stream = Stream(descriptor, "wb");
   return stream != nullptr ? 0 : errno;
-}
-
-// Takes the lock that marks a temporary file as being written (see RemoveIfStray).
-// Held on the open file, so it ends with the writer, however the writer ends.
-void MarkBeingWritten(int descriptor) {
-  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
-  }
 }
 
 // A new, empty file with the permissions a plain open() would give a new file
@@ -401,7 +374,9 @@ Handle CreateUnnamed(const Located& found) {
 }
 
 int NameUnnamed(Handle file, const Text& path) {
-  MarkBeingWritten(static_cast<int>(file));  // before it has a name a sweep could find
+  // The lock that marks a temporary file as being written (see RemoveIfStray), taken
+  // before it has a name a sweep could find; it ends with the writer, however it ends.
+  (void)flock(static_cast<int>(file), LOCK_EX | LOCK_NB);
   const Text self = SelfPath(static_cast<long>(file));
   return Result(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0);
 }
@@ -409,15 +384,6 @@ int NameUnnamed(Handle file, const Text& path) {
 void KeepOwner(Handle file, const Located& found) {
   (void)!fchown(static_cast<int>(file), found.owner, found.group);
   (void)!fchmod(static_cast<int>(file), found.mode);
-}
-
-// Waits for the lock that serialises writers of one file in place.
-int LockForWriting(int descriptor) {
-  int error = 0;
-  while ((error = flock(descriptor, LOCK_EX) != 0 ? errno : 0) == EINTR) {
-  }
-  // A file system without locks: the write goes ahead unserialised, as before.
-  return error == ENOLCK || error == EOPNOTSUPP ? 0 : error;
 }
 
 int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
@@ -428,7 +394,11 @@ int OpenInPlace(const Text& path, Handle& file, int64_t& size) {
   }
   struct stat status {};
   int error = fstat(descriptor, &status) != 0 ? errno : (S_ISREG(status.st_mode) ? 0 : EAGAIN);
-  if (error == 0 && (error = LockForWriting(descriptor)) == 0) {
+  // Waits for the lock that serialises writers of one file in place.
+  for (; error == 0 && flock(descriptor, LOCK_EX) != 0; error = errno == EINTR ? 0 : errno) {
+  }
+  // A file system without locks: the write goes ahead unserialised, as before.
+  if (error == 0 || error == ENOLCK || error == EOPNOTSUPP) {
     error = Result(fstat(descriptor, &status) == 0);
   }
   if (error != 0) {
@@ -449,32 +419,17 @@ int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
   }
   // posix_fallocate allocates every block of the range or fails (ENOSPC, EFBIG)
   // before a byte is written; the old bytes inside the range keep their values.
-  int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
-  if (error == EOPNOTSUPP || error == EINVAL) {
-    // No reservation on this file system: growing the file is the best there is.
-    error = bytes > static_cast<uint64_t>(old_size)
-                ? Result(ftruncate(descriptor, static_cast<off_t>(bytes)) == 0)
-                : 0;
-  }
-  if (error != 0) {
-    (void)!ftruncate(descriptor, old_size);  // a reservation that failed part way may have grown the file
-  }
-  return error;
+  const int error = posix_fallocate(descriptor, 0, static_cast<off_t>(bytes));
+  return error == EOPNOTSUPP || error == EINVAL ? ENOTSUP : error;  // a file system without it
 }
 
-int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
+// pread or pwrite of up to `size` bytes at offset `at`; none done is EIO.
+template <auto kCall, typename Data>
+int Transfer(Handle file, Data data, size_t size, int64_t at, size_t& moved) {
   ssize_t done = 0;
-  while ((done = pread(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
+  while ((done = kCall(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
   }
-  got = done > 0 ? static_cast<size_t>(done) : 0;
-  return done > 0 ? 0 : (done < 0 ? errno : EIO);
-}
-
-int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
-  ssize_t done = 0;
-  while ((done = pwrite(static_cast<int>(file), data, size, at)) < 0 && errno == EINTR) {
-  }
-  put = done > 0 ? static_cast<size_t>(done) : 0;
+  moved = done > 0 ? static_cast<size_t>(done) : 0;
   return done > 0 ? 0 : (done < 0 ? errno : EIO);
 }
 
@@ -513,20 +468,19 @@ uint64_t SecondsNow() {
 FileSystem files = {
     Locate,
     OpenSpecial,
-    CheckWritable,
     CreateUnnamed,
     CreateNew,
     NameUnnamed,
+    CheckWritable,
     [](const Text& from, const Text& to) { return Result(std::rename(from.c_str(), to.c_str()) == 0); },
     [](const Text& path) { return Result(unlink(path.c_str()) == 0); },
     KeepOwner,
     OpenInPlace,
     Reserve,
     [](Handle file, int64_t size) { return Result(ftruncate(static_cast<int>(file), size) == 0); },
-    ReadAt,
-    WriteAt,
+    Transfer<pread, void*>,
+    Transfer<pwrite, const void*>,
     [](Handle file) { return Stream(static_cast<int>(file), "wb"); },
-    [](std::FILE* stream) -> Handle { return fileno(stream); },
     [](Handle file) -> Handle { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); },
     [](Handle file) { return Result(close(static_cast<int>(file)) == 0); },
     List,
@@ -578,29 +532,30 @@ void CopyErrorText(int error_number, char* out, size_t size) noexcept {
 
 static_assert(sizeof(wchar_t) == 4, "UTF-8 narrowing expects wchar_t to hold UTF-32");
 
-// Counted in a first pass, written in a second into a buffer of that size.
+// Written into room for the longest encoding, 4 bytes a unit.
 NarrowedPath::NarrowedPath(const wchar_t* wide) noexcept {
-  for (size_t bytes = 0, pass = 0; wide != nullptr && pass < 2; ++pass, bytes = 0) {
-    for (const wchar_t* in = wide; *in != L'\0' && bytes < PATH_MAX; ++in) {
-      auto cp = static_cast<char32_t>(*in);
-      cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
-      const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-      // The lead byte carries the length in its high bits, then 6 bits a byte follow.
-      constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-      for (size_t at = 0; text_ != nullptr && at < length; ++at) {
-        const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
-        text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
-      }
-      bytes += length;
+  // PATH_MAX counts the terminator: a longer path no system call takes.
+  const size_t units = wide != nullptr ? std::wcslen(wide) : PATH_MAX;
+  if (units >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(4 * units + 1))) == nullptr) {
+    return;
+  }
+  size_t bytes = 0;
+  for (const wchar_t* in = wide; *in != L'\0'; ++in) {
+    auto cp = static_cast<char32_t>(*in);
+    cp = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? cp : U'?';  // '?' for no scalar value
+    const size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    // The lead byte carries the length in its high bits, then 6 bits a byte follow.
+    constexpr uint32_t kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (size_t at = 0; at < length; ++at) {
+      const uint32_t bits = (cp >> (6 * (length - 1 - at))) & (at == 0 ? 0xFFU : 0x3FU);
+      text_[bytes + at] = static_cast<char>(at == 0 ? kLead[length] | bits : 0x80U | bits);
     }
-    if (text_ != nullptr) {
-      text_[bytes] = '\0';
-      return;
-    }
-    // PATH_MAX counts the terminator: a longer path no system call takes.
-    if (bytes >= PATH_MAX || (text_ = static_cast<char*>(std::malloc(bytes + 1))) == nullptr) {
-      return;
-    }
+    bytes += length;
+  }
+  text_[bytes] = '\0';
+  if (bytes >= PATH_MAX) {
+    std::free(text_);
+    text_ = nullptr;
   }
 }
 

@@ -4,7 +4,7 @@
 // no stream on a handle, so:
 //   - a new file's name is claimed with CREATE_NEW and its handle closed at once;
 //     the Handle is then the file's wide name, which `stream` opens with _wfopen
-//     ("wb") and frees; `handle_of` and `duplicate` only carry the stream along;
+//     ("wb") and frees; `duplicate` and `close` only carry its bits along;
 //   - the replacement of an existing file is DeleteAndRenameFile, as MoveFileW
 //     never replaces one; nothing writes a destination in place;
 //   - nothing is swept: a temporary file that a power loss left stays.
@@ -111,34 +111,22 @@ int Replace(const NativePath& from, const NativePath& to) {
   return done != 0 ? 0 : LastErrno() == EACCES ? EBUSY : LastErrno();
 }
 
-uint64_t NameBits() {
-  // CREATE_NEW makes a name safe; these only spread them, across threads too.
-  static uint32_t counter = 0;
-  uint64_t bits = (uint64_t{GetTickCount()} << 32U) ^ reinterpret_cast<uintptr_t>(&bits) ^
-                  (__sync_add_and_fetch(&counter, 1U) * 0x9E3779B97F4A7C15U);
-  bits ^= bits >> 31U;
-  bits *= 0xBF58476D1CE4E5B9U;
-  return bits ^ (bits >> 29U);
-}
-
 }  // namespace
 
 // No special files, unnamed files, owners, writing in place or sweep: the defaults.
 FileSystem files = {
     .locate = Locate,
-    .check_writable =
-        [](const NativePath& path) {
-          return (GetFileAttributesW(path.c_str()) & (kCeDirectory | kCeReadOnly)) == kCeReadOnly ? EACCES
-                                                                                                  : 0;
-        },
     .create_new = CreateNew,
     .replace = Replace,
     .remove = [](const NativePath& path) { return DeleteFileW(path.c_str()) != 0 ? 0 : LastErrno(); },
     .stream = Stream,
-    .handle_of = [](std::FILE* stream) { return reinterpret_cast<Handle>(stream); },
     .duplicate = [](Handle file) { return file; },
     .close = [](Handle) { return 0; },  // the stream owned what the handle named
-    .random_bits = NameBits,
+    .random_bits =
+        [] {
+          const uint64_t ticks = uint64_t{GetTickCount()} << 32U;
+          return ticks ^ reinterpret_cast<uintptr_t>(&ticks);  // a stack's place tells threads apart
+        },
     .seconds_now = [] { return uint64_t{GetTickCount() / 1000U}; },
     .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };

@@ -6,7 +6,6 @@
 // After windows.h, which it needs.
 #include <aclapi.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -48,31 +47,14 @@ int ErrnoFromSystemError(DWORD error) {
 
 int LastErrno() { return ErrnoFromSystemError(GetLastError()); }
 
-// `text` in `code_page` as the UTF-16 text the wide calls take. The library's paths
-// are UTF-8 (MB_ERR_INVALID_CHARS: false when they are not), so that names outside
-// the ANSI code page work too. False too when memory runs out.
+// `text` in `code_page` as the UTF-16 text the wide calls take, into the empty
+// `wide`. The library's paths are UTF-8 (MB_ERR_INVALID_CHARS: false when they are
+// not), so that names outside the ANSI code page work too. False too when memory
+// runs out.
 bool Widen(UINT code_page, DWORD flags, const char* text, NativePath& wide) {
-  wide.Clear();
   return text != nullptr && wide.AppendConverted([&](wchar_t* out, int capacity) {
     return MultiByteToWideChar(code_page, flags, text, -1, out, capacity);
   });
-}
-
-// Bits for a temporary name. CREATE_NEW makes the name safe; these only make a
-// clash between threads and processes unlikely.
-uint64_t NameBits() noexcept {
-  static std::atomic<uint64_t> counter{0};
-  LARGE_INTEGER ticks{};
-  QueryPerformanceCounter(&ticks);
-  uint64_t bits = static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
-                  GetCurrentThreadId() ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15U);
-  // splitmix64's finaliser spreads every input bit over the whole value.
-  bits ^= bits >> 30U;
-  bits *= 0xBF58476D1CE4E5B9U;
-  bits ^= bits >> 27U;
-  bits *= 0x94D049BB133111EBU;
-  bits ^= bits >> 31U;
-  return bits;
 }
 
 // The file that opening `file`'s path reaches, symbolic links followed; `fallback`
@@ -153,17 +135,6 @@ int OpenSpecial(const char* path, std::FILE*& stream) {
   return stream != nullptr ? 0 : named ? errno : EINVAL;
 }
 
-int CheckWritable(const NativePath& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return EACCES;
-  }
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file != INVALID_HANDLE_VALUE && CloseHandle(file) != 0 ? 0 : LastErrno();
-}
-
 // The handle shares only the file's deletion, which its own move into place needs:
 // while the writer has the file open, nobody else may open its bytes, and a sweep's
 // unshared open fails (RemoveIfStray). The file is held so from its creation, and
@@ -175,32 +146,27 @@ int CreateNew(const NativePath& path, Handle& file) {
   return created != INVALID_HANDLE_VALUE ? 0 : LastErrno();
 }
 
-// Waits for the lock on the whole of `file` that writers overwriting it in place
-// take in turn. Asked for without waiting, and again after a moment: not every
-// system waits for a lock on a handle opened for synchronous use (Wine reports the
-// wait as not implemented).
-bool LockWholeFile(HANDLE file, OVERLAPPED& whole) {
-  while (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                    &whole) == 0) {
-    if (GetLastError() != ERROR_LOCK_VIOLATION) {
-      return false;
-    }
-    Sleep(1);
-  }
-  return true;
-}
-
 int OpenInPlace(const NativePath& path, Handle& file, int64_t& size) {
   HANDLE opened = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
     return LastErrno();
   }
+  // Waits for the lock on the whole file that writers overwriting it in place take
+  // in turn. Asked for without waiting, and again after a moment: not every system
+  // waits for a lock on a handle opened for synchronous use (Wine reports the wait as
+  // not implemented).
   OVERLAPPED whole{};
   LARGE_INTEGER old_size{};
-  const int error = GetFileType(opened) != FILE_TYPE_DISK                                    ? EAGAIN
-                    : !LockWholeFile(opened, whole) || GetFileSizeEx(opened, &old_size) == 0 ? LastErrno()
-                                                                                             : 0;
+  int error = GetFileType(opened) != FILE_TYPE_DISK ? EAGAIN : 0;
+  while (error == 0 && LockFileEx(opened, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                                  MAXDWORD, &whole) == 0) {
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      error = LastErrno();
+    }
+    Sleep(1);
+  }
+  error = error != 0 || GetFileSizeEx(opened, &old_size) != 0 ? error : LastErrno();
   if (error != 0) {
     CloseHandle(opened);
     return error;
@@ -223,38 +189,17 @@ int Truncate(Handle file, int64_t size) {
   return error;
 }
 
-// In place, growing the file first allocates its space: a full disk fails here,
-// before an old byte is overwritten. A new file grows as it is written.
-int Reserve(Handle file, uint64_t bytes, int64_t old_size) {
-  if (old_size < 0 || bytes <= static_cast<uint64_t>(old_size)) {
-    return 0;
-  }
-  const int error = Truncate(file, static_cast<int64_t>(bytes));
-  if (error != 0) {
-    (void)Truncate(file, old_size);
-  }
-  return error;
-}
-
 // ReadFile or WriteFile of up to `size` bytes at offset `at`; none done is EIO.
-template <typename Call, typename Data>
-int Transfer(Call call, Handle file, Data data, size_t size, int64_t at, size_t& done) {
+template <auto kCall, typename Data>
+int Transfer(Handle file, Data data, size_t size, int64_t at, size_t& done) {
   OVERLAPPED position{};
   position.Offset = static_cast<DWORD>(static_cast<uint64_t>(at));
   position.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(at) >> 32U);
   DWORD moved = 0;
   const BOOL ok =
-      call(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &moved, &position);
+      kCall(Native(file), data, static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD), &moved, &position);
   done = ok != 0 ? moved : 0;
   return ok == 0 ? LastErrno() : (moved == 0 ? EIO : 0);
-}
-
-int ReadAt(Handle file, void* data, size_t size, int64_t at, size_t& got) {
-  return Transfer(ReadFile, file, data, size, at, got);
-}
-
-int WriteAt(Handle file, const void* data, size_t size, int64_t at, size_t& put) {
-  return Transfer(WriteFile, file, data, size, at, put);
 }
 
 // A stream on `file`, which it then owns; null with errno (the handle closed) when it
@@ -293,30 +238,25 @@ void List(const Located& found, void (*visit)(void* context, const NativePath& n
   FindClose(listing);
 }
 
-// The user this process runs as (its token's), written into `buffer`; null when it
-// cannot be read.
-PSID ProcessUser(void* buffer, DWORD size) {
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) {
-    return nullptr;
-  }
-  DWORD needed = 0;
-  const bool read = GetTokenInformation(token, TokenUser, buffer, size, &needed) != 0;
-  CloseHandle(token);
-  return read ? static_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
-}
-
 // Removes `path` when it is a temporary file of ours that its writer left behind: a
 // disk file (no directory, no link) with no other name, owned by `user`, that
 // nobody has open. A writer holds its temporary file open, sharing only its
-// deletion, for as long as it lives (CreateTemporary), so the unshared open below
+// deletion, for as long as it lives (CreateNew), so the unshared open below
 // succeeds only once the writer is gone, whatever became of its process; the
 // checks and the removal then go through that one handle.
 void RemoveIfStray(const Located& found, const NativePath& name) {
-  alignas(TOKEN_USER) unsigned char user_buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  const PSID user = ProcessUser(user_buffer, sizeof user_buffer);
-  if (user == nullptr) {
-    return;  // whose files are ours cannot be told
+  // The user this process runs as (its token's); without it, whose files are ours
+  // cannot be told.
+  alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  HANDLE token = nullptr;
+  DWORD needed = 0;
+  const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) != 0 &&
+                     GetTokenInformation(token, TokenUser, user, sizeof user, &needed) != 0;
+  if (token != nullptr) {
+    CloseHandle(token);
+  }
+  if (!known) {
+    return;
   }
   const NativePath path = found.directory_path + name;
   HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, nullptr,
@@ -334,7 +274,7 @@ void RemoveIfStray(const Located& found, const NativePath& name) {
                      (information.dwFileAttributes & kNotPlain) == 0 && information.nNumberOfLinks == 1 &&
                      GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                                      nullptr, nullptr, &security) == ERROR_SUCCESS &&
-                     owner != nullptr && EqualSid(owner, user) != 0;
+                     owner != nullptr && EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) != 0;
   if (security != nullptr) {
     LocalFree(security);
   }
@@ -352,7 +292,6 @@ void RemoveIfStray(const Located& found, const NativePath& name) {
 FileSystem files = {
     .locate = Locate,
     .open_special = OpenSpecial,
-    .check_writable = CheckWritable,
     .create_new = CreateNew,
     // Replaces an existing destination in one step; the write-through flag returns
     // only once the move is on the disk.
@@ -363,17 +302,21 @@ FileSystem files = {
         },
     .remove = [](const NativePath& path) { return Result(DeleteFileW(path.c_str()) != 0); },
     .open_in_place = OpenInPlace,
-    .reserve = Reserve,
     .truncate = Truncate,
-    .read_at = ReadAt,
-    .write_at = WriteAt,
+    .read_at = Transfer<ReadFile, void*>,
+    .write_at = Transfer<WriteFile, const void*>,
     .stream = [](Handle file) { return Stream(file, _O_WRONLY, "wb"); },
-    .handle_of = [](std::FILE* stream) { return static_cast<Handle>(_get_osfhandle(_fileno(stream))); },
     .duplicate = Duplicate,
     .close = [](Handle file) { return Result(CloseHandle(Native(file)) != 0); },
     .list = List,
     .remove_if_stray = RemoveIfStray,
-    .random_bits = NameBits,
+    .random_bits =
+        [] {
+          LARGE_INTEGER ticks{};
+          QueryPerformanceCounter(&ticks);
+          return static_cast<uint64_t>(ticks.QuadPart) ^ (uint64_t{GetCurrentProcessId()} << 32U) ^
+                 GetCurrentThreadId();
+        },
     .seconds_now = [] { return static_cast<uint64_t>(GetTickCount64() / 1000); },
     .pause = [] { Sleep(1); },  // Sleep(0) would yield to threads of the same priority only
 };

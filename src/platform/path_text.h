@@ -65,7 +65,7 @@ class PathText {
     if (other.failed_) {
       Fail();
     }
-    return Append(other.data(), other.size_);
+    return Append(other.c_str(), other.size_);
   }
   PathText& Append(Char unit) noexcept { return Append(&unit, 1); }
   // Appends what a system's conversion writes: `convert(nullptr, 0)` gives the
@@ -121,7 +121,6 @@ class PathText {
   }
 
   [[nodiscard]] const Char* c_str() const noexcept { return data_ != nullptr ? data_ : &kEmpty; }
-  [[nodiscard]] const Char* data() const noexcept { return c_str(); }
   [[nodiscard]] size_t size() const noexcept { return size_; }
   [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
   [[nodiscard]] bool failed() const noexcept { return failed_; }

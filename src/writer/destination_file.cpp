@@ -26,13 +26,26 @@ constexpr size_t kCopyBlock = size_t{1} << 18;
 // may still be written: the directory refuses new entries.
 bool DirectoryRefusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
+// Bits for a temporary name: the system's, and a count that tells calls apart,
+// spread over every bit by splitmix64's finaliser. Creating the file exclusively
+// makes a name safe; these only make a clash unlikely.
+uint64_t NameBits() {
+  static std::atomic<uint32_t> count{0};
+  uint64_t bits = files.random_bits() ^ (uint64_t{++count} * 0x9E3779B97F4A7C15U);
+  bits ^= bits >> 30U;
+  bits *= 0xBF58476D1CE4E5B9U;
+  bits ^= bits >> 27U;
+  bits *= 0x94D049BB133111EBU;
+  return bits ^ (bits >> 31U);
+}
+
 // Picks a free temporary name beside the target (TemporaryName) and claims it with
 // `claim(path)`; EEXIST means the name was taken and another is tried. 0 or the
 // errno; `temporary` is empty unless claimed.
 template <typename Claim>
 int ClaimTemporaryName(const platform::Located& found, NativePath& temporary, Claim claim) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary = TemporaryName(found.directory_path, found.name, files.random_bits());
+    temporary = TemporaryName(found.directory_path, found.name, NameBits());
     const int error = temporary.failed() ? ENOMEM : claim(temporary);
     if (error != EEXIST) {
       if (error != 0) {
@@ -66,6 +79,20 @@ int CopyBytes(Handle from, Handle to, int64_t size) {
   return error;
 }
 
+// Sets aside `bytes` in the file being overwritten in place before an old byte is
+// overwritten, or leaves it at `old_size`.
+int ReserveInPlace(Handle file, uint64_t bytes, int64_t old_size) {
+  int error = files.reserve(file, bytes, old_size);
+  if (error == ENOTSUP) {
+    // No reservation on this system or file system: growing the file is the best there is.
+    error = bytes > static_cast<uint64_t>(old_size) ? files.truncate(file, static_cast<int64_t>(bytes)) : 0;
+  }
+  if (error != 0) {
+    (void)files.truncate(file, old_size);  // a reservation that failed part way may have grown the file
+  }
+  return error;
+}
+
 // The replacement was refused (a sticky directory: another user's file; on
 // Windows a file another program holds), yet the file may be written: its bytes
 // are overwritten with the complete new file `complete`, as a plain overwrite
@@ -77,7 +104,7 @@ int OverwriteWithCopy(const NativePath& target, Handle complete, int64_t size, i
   if (files.open_in_place(target, file, old_size) != 0) {
     return refused;
   }
-  int error = files.reserve(file, static_cast<uint64_t>(size), old_size);
+  int error = ReserveInPlace(file, static_cast<uint64_t>(size), old_size);
   if (error == 0) {
     error = CopyBytes(complete, file, size);
   }
@@ -103,7 +130,7 @@ void DestinationFile::Changing() noexcept {
 void DestinationFile::Abandon() noexcept {
   if (stream_ != nullptr && in_place_ && std::ftell(stream_) == 0) {
     // Nothing overwritten yet: undo what Reserve may have added.
-    (void)files.truncate(files.handle_of(stream_), old_size_);
+    (void)files.truncate(file_, old_size_);
   }
   if (stream_ != nullptr) {
     (void)std::fclose(stream_);  // abandoned: its result no longer matters
@@ -167,6 +194,7 @@ bool DestinationFile::Open(WriteFailure& failure) noexcept {
   if (replacing_) {
     files.keep_owner(file, found_);
   }
+  file_ = file;
   stream_ = files.stream(file);
   if (stream_ == nullptr) {
     return fail(errno);
@@ -178,6 +206,7 @@ bool DestinationFile::Open(WriteFailure& failure) noexcept {
 bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
   Handle file = kNoHandle;
   int error = files.open_in_place(target_, file, old_size_);
+  file_ = file;
   if (error == 0 && (stream_ = files.stream(file)) == nullptr) {
     error = errno;
   }
@@ -212,7 +241,7 @@ void DestinationFile::SweepStrays() noexcept {
   files.list(
       found_,
       [](void* context, const NativePath& name) {
-        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.data(), name.size()))) {
+        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.c_str(), name.size()))) {
           files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
         }
       },
@@ -224,10 +253,11 @@ bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
     return true;  // a device or pipe written directly has no blocks
   }
   int error = bytes > INT64_MAX ? EFBIG : 0;
-  if (error == 0 && (in_place_ || bytes >= kPreallocateFrom)) {
-    error = files.reserve(files.handle_of(stream_), bytes, in_place_ ? old_size_ : -1);
+  if (error == 0 && in_place_) {
+    error = ReserveInPlace(file_, bytes, old_size_);
+  } else if (error == 0 && bytes >= kPreallocateFrom) {
     // For a new file a hint: a failure (a file system without it, no space) is left to the writes.
-    error = in_place_ ? error : 0;
+    (void)files.reserve(file_, bytes, -1);
   }
   if (error != 0) {
     failure = {WriteFailureKind::kWriteFailed, error};
@@ -298,13 +328,13 @@ bool DestinationFile::Finish(WriteFailure& failure) noexcept {
   if (error == 0 && in_place_) {
     // The new file may be shorter than the old one.
     const long end = std::ftell(stream_);
-    error = end < 0 ? errno : files.truncate(files.handle_of(stream_), end);
+    error = end < 0 ? errno : files.truncate(file_, end);
   }
   // The complete file stays open (and held as being written) until it is in
   // place; the stream is closed first, so that a close error still counts.
   Handle complete = kNoHandle;
   if (error == 0 && (unnamed_ || !temporary_.empty())) {
-    complete = files.duplicate(files.handle_of(stream_));
+    complete = files.duplicate(file_);
     if (complete == kNoHandle) {
       error = errno != 0 ? errno : EIO;
     }

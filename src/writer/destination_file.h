@@ -92,13 +92,14 @@ class DestinationFile final : public ByteOutput {
 
   const char* path_;
   std::FILE* stream_ = nullptr;
-  platform::Located found_;         // the target's directory (held) and name
-  platform::NativePath target_;     // found_'s directory path and name
-  platform::NativePath temporary_;  // empty when writing the target directly or while unnamed
-  bool replacing_ = false;          // a file was there when opened
-  bool unnamed_ = false;            // created without a name (O_TMPFILE), named only in Commit
-  bool in_place_ = false;           // overwriting the target itself (see the class comment)
-  int64_t old_size_ = 0;            // in place: the target's size before Reserve
+  platform::Handle file_ = platform::kNoHandle;  // the stream's, under it
+  platform::Located found_;                      // the target's directory (held) and name
+  platform::NativePath target_;                  // found_'s directory path and name
+  platform::NativePath temporary_;               // empty when writing the target directly or while unnamed
+  bool replacing_ = false;                       // a file was there when opened
+  bool unnamed_ = false;                         // created without a name (O_TMPFILE), named only in Commit
+  bool in_place_ = false;                        // overwriting the target itself (see the class comment)
+  int64_t old_size_ = 0;                         // in place: the target's size before Reserve
   void (*before_change_)(void*);
   void* change_context_;
 };

@@ -42,7 +42,7 @@ platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory
     }
   };
   append(".");
-  path.Append(name.data(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
+  path.Append(name.c_str(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
   append(temporary_name::kMark);
   static constexpr char kHex[] = "0123456789abcdef";
   for (size_t digit = 0; digit < kDigits; ++digit, bits >>= 4U) {

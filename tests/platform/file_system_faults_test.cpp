@@ -150,6 +150,33 @@ TEST(BeforeChangingTest, ComesOnceWhileTheDestinationIsStillAsItWas) {
   EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"new.tga", "old.tga"}));
 }
 
+// Where the system cannot reserve (ENOTSUP), an overwrite in place grows the file
+// before an old byte is overwritten; a grow that fails leaves the old bytes alone.
+TEST(InPlaceWithoutReservationTest, GrowsTheFileFirstOrLeavesItAsItWas) {
+  TempDir dir;
+  const Image picture = MakeTestImage(4, 3, 3);
+  const DecodedImage image = {.width = 4, .height = 3, .channels = 3, .pixels = picture.pixels.data()};
+  const std::string fresh = dir.File("fresh.tga");
+  ASSERT_EQ(WriteTgaFile(fresh.c_str(), image), 1);
+  const std::string target = dir.File("old.tga");
+  const FileSystem saved = files;
+  for (const bool grows : {true, false}) {
+    WriteFileBytes(target, {'o', 'l', 'd'});
+    files.replace = [](const NativePath&, const NativePath&) { return EACCES; };  // in place
+    files.reserve = [](Handle, uint64_t, int64_t) { return ENOTSUP; };
+    if (!grows) {
+      files.truncate = [](Handle, int64_t) { return ENOSPC; };
+    }
+    WriteFailure failure;
+    const int result = WriteTgaFile(target.c_str(), image, &failure);
+    files = saved;
+    EXPECT_EQ(result, grows ? 1 : 0);
+    EXPECT_EQ(failure.error_number, grows ? 0 : ENOSPC);
+    EXPECT_EQ(ReadFileBytes(target), grows ? ReadFileBytes(fresh) : (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"fresh.tga", "old.tga"}));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(EachPrimitive, FileSystemFaultTest, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault>& info) {
                            return std::string(info.param.name);
