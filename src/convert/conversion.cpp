@@ -65,42 +65,73 @@ struct FreeBytes {
 };
 using OwnedBytes = std::unique_ptr<uint8_t, FreeBytes>;
 
-constexpr const char* kNotRegular = "source is not a regular file";
-constexpr const char* kMalformed = "decoder returned an empty or malformed image";
+// Each sets `result` for a source that was not decoded and returns false.
+bool Refuse(TarveloResult& result, const char* reason) noexcept {
+  Report(result, TARVELO_STATUS_SOURCE_UNREADABLE, reason);
+  return false;
+}
+bool RefuseOverCap(TarveloResult& result, uint64_t cap) noexcept {
+  Refuse(result, nullptr);
+  (void)std::snprintf(result.detail, sizeof result.detail,
+                      "image exceeds the decoded-size limit (%" PRIu64 " pixels)", cap);
+  return false;
+}
+bool RefuseOutOfMemory(TarveloResult& result) noexcept {
+  Report(result, TARVELO_STATUS_OUT_OF_MEMORY, "out of memory");
+  return false;
+}
+bool RefuseSystemError(TarveloResult& result, int error) noexcept {
+  Refuse(result, nullptr);
+  result.error_number = error;
+  CopyErrorText(error, result.detail, sizeof result.detail);
+  return false;
+}
+// The decoder said no: what its allocator saw wins over its reason, which may be a
+// stale one from an earlier step; the reason is put in plain words by the decoder room.
+bool RefuseDecoded(TarveloResult& result, SourceFormat format, const DecoderMemoryScope& memory,
+                   uint64_t cap) noexcept {
+  if (memory.out_of_memory() || memory.over_budget()) {
+    return memory.out_of_memory() ? RefuseOutOfMemory(result) : RefuseOverCap(result, cap);
+  }
+  Refuse(result, nullptr);
+  DescribeDecoderFailure(format, DecoderFailureReason(), result.detail, sizeof result.detail);
+  return false;
+}
 
-// A buffer of `size` bytes for the source; null, with `failure`, when it is empty,
+// A buffer of `size` bytes for the source; null, with `result` set, when it is empty,
 // larger than the decoder can count (it counts a source's bytes in an int: the
 // reason is `too_large`) or the system refuses the memory.
-OwnedBytes Allocate(uint64_t size, const char* too_large, SourceFailure& failure) noexcept {
+OwnedBytes Allocate(uint64_t size, const char* too_large, TarveloResult& result) noexcept {
   if (size == 0 || size > static_cast<uint64_t>(INT_MAX)) {
-    failure.reason = size == 0 ? "source is empty" : too_large;
+    Refuse(result, size == 0 ? "source is empty" : too_large);
     return nullptr;
   }
   OwnedBytes owned(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
-  failure.out_of_memory = !owned;
+  if (!owned) {
+    RefuseOutOfMemory(result);
+  }
   return owned;
 }
 
 // Reads the regular file at `path` whole; `size` is what it held. A file that shrank
 // meanwhile gives what it still holds; one that grew, the bytes it had when it was
 // opened. Either way what was read is what is checked.
-OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) noexcept {
+OwnedBytes ReadFile(const char* path, uint64_t& size, TarveloResult& result) noexcept {
   errno = 0;
   bool not_regular = false;
   std::FILE* file = platform::OpenSourceFile(path, not_regular, size);
   if (file == nullptr) {
-    failure.reason = not_regular ? kNotRegular : nullptr;
-    failure.error_number = not_regular ? 0 : (errno != 0 ? errno : ENOENT);
+    not_regular ? Refuse(result, "source is not a regular file")
+                : RefuseSystemError(result, errno != 0 ? errno : ENOENT);
     return nullptr;
   }
   errno = 0;
   OwnedBytes owned;
-  if ((owned = Allocate(size, "source exceeds 2 GiB", failure))) {
+  if ((owned = Allocate(size, "source exceeds 2 GiB", result))) {
     size = std::fread(owned.get(), 1, static_cast<size_t>(size), file);
     if (size == 0) {
-      const bool error = std::ferror(file) != 0;
-      failure.error_number = error ? (errno != 0 ? errno : EIO) : 0;
-      failure.reason = error ? nullptr : "source is empty";
+      std::ferror(file) != 0 ? RefuseSystemError(result, errno != 0 ? errno : EIO)
+                             : Refuse(result, "source is empty");
       owned.reset();
     }
   }
@@ -113,11 +144,11 @@ OwnedBytes ReadFile(const char* path, uint64_t& size, SourceFailure& failure) no
 // decoder all read these bytes, so the decoder decodes exactly the bytes the guard
 // checked, whatever happens to the file or the caller's buffer meanwhile. The cost
 // is the source's size in memory, beside the decoded image.
-OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, SourceFailure& failure) noexcept {
+OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, TarveloResult& result) noexcept {
   OwnedBytes owned;
   if (from.kind == TARVELO_SOURCE_FILE) {
-    owned = ReadFile(from.path, bytes.size, failure);
-  } else if ((owned = Allocate(from.size, "source in memory exceeds 2 GiB", failure))) {
+    owned = ReadFile(from.path, bytes.size, result);
+  } else if ((owned = Allocate(from.size, "source in memory exceeds 2 GiB", result))) {
     std::memcpy(owned.get(), from.data, from.size);
     bytes.size = from.size;
   }
@@ -125,107 +156,68 @@ OwnedBytes Open(const TarveloSource& from, SourceBytes& bytes, SourceFailure& fa
   return owned;
 }
 
-// The decoder's reason for its last failure.
-SourceFailure DecoderFailure() noexcept { return {.reason = DecoderFailureReason(), .by_decoder = true}; }
-
 // The guard, then the header's size against the cap. True when the source may be
 // decoded; `width`, `height` and `channels` are the header's then.
-bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t max_pixels, int& width,
-                       int& height, int& channels, SourceFailure& failure) noexcept {
+bool CheckSourceHeader(const SourceBytes& source, SourceFormat format, uint64_t cap,
+                       const DecoderMemoryScope& memory, int& width, int& height, int& channels,
+                       TarveloResult& result) noexcept {
   // The guard comes first: even reading the header for the size check runs the
   // decoder's table building on a hostile JPEG.
   SourceReader reader(source);
   if (const char* defect = CheckSource(format, reader); defect != nullptr) {
-    failure.out_of_memory = defect == kCheckOutOfMemory;
-    failure.reason = failure.out_of_memory ? nullptr : defect;
-    return false;
+    return defect == kCheckOutOfMemory ? RefuseOutOfMemory(result) : Refuse(result, defect);
   }
   if (!ReadDecoderInfo(source, width, height, channels)) {
     // The decoder's header scan refuses some large images before the cap is asked.
     // A PNG's claim is the only one read so: its decoder refuses a large image there.
     SourceReader claimed(source);
     const uint64_t claim = format == SourceFormat::kPng ? guard::PngClaimedPixels(claimed) : 0;
-    failure = claim > max_pixels ? SourceFailure{.over_cap = max_pixels} : DecoderFailure();
-    return false;
+    return claim > cap ? RefuseOverCap(result, cap) : RefuseDecoded(result, format, memory, cap);
   }
   // A top-down BMP reports its height as negative.
-  if (static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height)) > max_pixels) {
-    failure.over_cap = max_pixels;
-    return false;
+  if (static_cast<uint64_t>(std::llabs(width)) * static_cast<uint64_t>(std::llabs(height)) > cap) {
+    return RefuseOverCap(result, cap);
   }
   return true;
 }
 
-// What the decoder allocator saw overrides the decoder's reason, which may be a
-// stale one from an earlier step.
-void NoteMemory(const DecoderMemoryScope& memory, uint64_t max_pixels, SourceFailure& failure) noexcept {
-  if (memory.out_of_memory()) {
-    failure = {.out_of_memory = true};
-  } else if (memory.over_budget()) {
-    failure = {.over_cap = max_pixels};
-  }
-}
-
 // The pipeline below the boundary, for a source that opened.
-void DecodeOpened(const SourceBytes& source, const DecodeSettings& settings, bool header_only,
-                  DecodeResult& result) noexcept {
-  result.format = IdentifySourceFormat(source);
+bool DecodeOpened(const SourceBytes& source, const DecodeSettings& settings, bool header_only,
+                  DecodeResult& decoded, TarveloResult& result) noexcept {
+  decoded.format = IdentifySourceFormat(source);
   int width = 0;
   int height = 0;
   int channels = 0;
   const uint64_t cap = EffectivePixelCap(settings.max_decoded_pixels);
   const DecoderMemoryScope memory(DecoderByteBudget(cap));
-  if (CheckSourceHeader(source, result.format, cap, width, height, channels, result.failure) &&
-      !header_only) {
-    const ScopedDecoderThreads threads(settings.allow_threads);
-    result.buffer = DecodePixels(source, width, height, channels);
-    result.decoder_peak = memory.peak();
-    if (!result.buffer) {
-      result.failure = DecoderFailure();
-    }
+  if (!CheckSourceHeader(source, decoded.format, cap, memory, width, height, channels, result)) {
+    return false;
   }
-  if (result.failure.failed()) {
-    NoteMemory(memory, cap, result.failure);
-    return;
+  if (!header_only) {
+    const ScopedDecoderThreads threads(settings.allow_threads);
+    decoded.buffer = DecodePixels(source, width, height, channels);
+    decoded.decoder_peak = memory.peak();
+    if (!decoded.buffer) {
+      return RefuseDecoded(result, decoded.format, memory, cap);
+    }
   }
   // The decoder's header scan reports a top-down BMP's height as negative; it
   // decodes it upright, as tall as that.
   height = header_only && height < 0 && height != INT_MIN ? -height : height;
   if (width <= 0 || height <= 0 || channels < 1 || channels > 4) {
-    result.buffer.reset();
-    result.failure = {.reason = kMalformed};
-    return;
+    decoded.buffer.reset();
+    return Refuse(result, "decoder returned an empty or malformed image");
   }
-  if (header_only && result.format == SourceFormat::kPng && (channels == 1 || channels == 3)) {
+  if (header_only && decoded.format == SourceFormat::kPng && (channels == 1 || channels == 3)) {
     SourceReader reader(source);
     channels += guard::PngHasTransparency(reader) ? 1 : 0;
   }
-  result.image = {.width = width, .height = height, .channels = channels, .pixels = result.buffer.get()};
+  decoded.image = {.width = width, .height = height, .channels = channels, .pixels = decoded.buffer.get()};
+  return true;
 }
 
 TarveloStatus Invalid(TarveloResult& result, const char* why) noexcept {
   return Report(result, TARVELO_STATUS_INVALID_ARGUMENT, why);
-}
-
-// Why a source was not decoded, in one line: "out of memory", the size limit naming
-// its cap, the system's message for an errno, a reason in plain words, or the
-// decoder's reason put in plain words by the decoder room.
-TarveloStatus ReportSource(const SourceFailure& failure, SourceFormat format,
-                           TarveloResult& result) noexcept {
-  Report(result, failure.out_of_memory ? TARVELO_STATUS_OUT_OF_MEMORY : TARVELO_STATUS_SOURCE_UNREADABLE,
-         failure.reason);
-  result.error_number = failure.error_number;
-  if (failure.out_of_memory) {
-    CopyText("out of memory", result.detail, sizeof result.detail);
-  } else if (failure.over_cap != 0) {
-    (void)std::snprintf(result.detail, sizeof result.detail,
-                        "image exceeds the decoded-size limit (%" PRIu64 " pixels)", failure.over_cap);
-  } else if (failure.error_number != 0) {
-    CopyErrorText(failure.error_number, result.detail, sizeof result.detail);
-  } else if (failure.by_decoder) {
-    DescribeDecoderFailure(format, failure.reason, result.detail, sizeof result.detail);
-  }
-  return result.status;
 }
 
 TarveloStatus ReportWrite(const WriteFailure& failure, const LayoutEntry& layout,
@@ -291,17 +283,6 @@ const char* CheckOutput(const TarveloOutput& output) noexcept {
 
 }  // namespace
 
-DecodeResult DecodeSource(const TarveloSource& from, const DecodeSettings& settings,
-                          bool header_only) noexcept {
-  DecodeResult result;
-  SourceBytes bytes;
-  const OwnedBytes owned = Open(from, bytes, result.failure);
-  if (owned) {
-    DecodeOpened(bytes, settings, header_only, result);
-  }
-  return result;
-}
-
 TarveloStatus Report(TarveloResult& result, TarveloStatus status, const char* detail) noexcept {
   result.status = status;
   result.error_number = 0;
@@ -323,12 +304,9 @@ bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, Deco
                    .row_stride = source.row_stride};
     return true;
   }
-  image = DecodeSource(source, settings, header_only);
-  if (image.failure.failed()) {
-    ReportSource(image.failure, image.format, result);
-    return false;
-  }
-  return true;
+  SourceBytes bytes;
+  const OwnedBytes owned = Open(source, bytes, result);
+  return owned && DecodeOpened(bytes, settings, header_only, image, result);
 }
 
 bool WriteImage(const DecodedImage& image, int layout, TarveloOutput& output, const TarveloOptions& options,

@@ -12,54 +12,28 @@
 
 namespace tarvelo {
 
-// Why a source was not decoded: a system error (errno) when it could not be opened;
-// otherwise a reason in plain words, or the decoder's terse reason for the source's
-// format when `by_decoder` (the boundary puts that in plain words); or an allocation
-// the system refused (`out_of_memory`), or a source over the decoded-size cap of
-// `over_cap` pixels, whose reason names that cap. Reasons are static text.
-struct SourceFailure {
-  const char* reason = nullptr;
-  bool by_decoder = false;
-  int error_number = 0;
-  bool out_of_memory = false;
-  uint64_t over_cap = 0;
-
-  [[nodiscard]] bool failed() const noexcept {
-    return reason != nullptr || by_decoder || error_number != 0 || out_of_memory || over_cap != 0;
-  }
-};
-
 // How one decode may run.
 struct DecodeSettings {
   uint64_t max_decoded_pixels = kMaxDecodedPixels;  // width * height above it is refused (EffectivePixelCap)
   bool allow_threads = false;                       // helper threads for large buffers
 };
 
-// A decoded source: the image the writer reads plus the buffer that owns its
-// pixels, or the failure when nothing was decoded.
+// A decoded source: the image the writer reads plus the buffer that owns its pixels.
 struct DecodeResult {
   DecodedImage image;
   DecoderBuffer buffer;
-  SourceFailure failure;
   SourceFormat format = SourceFormat::kUnknown;
   size_t decoder_peak = 0;  // the most bytes the decoder held at once
-
-  [[nodiscard]] bool ok() const noexcept { return buffer != nullptr; }
 };
 
-// Decodes a file or memory source (any format the decoder recognises from the
-// contents; bytes in memory are checked exactly as a file's are), keeping the
-// source's own channel count: open, guard, size check, decode, in one pass down. The
-// source's path or data is set (ReadImage and ReadInfo check it). A result with a non-positive side or a
-// channel count outside 1-4 is refused. With `header_only`, the same steps stop before the pixels are
-// decoded: the image then has no pixels, and its size and channel count are the ones a decode would deliver
-// (what TarveloReadInfo reports).
-DecodeResult DecodeSource(const TarveloSource& source, const DecodeSettings& settings = {},
-                          bool header_only = false) noexcept;
-
-// The image of `source`: decoded from a file or from bytes (open, guard, cap,
-// decode: see DecodeSource, `header_only` too), or the caller's pixels as they are.
-// False, with `result` set, when there is none.
+// The image of `source`: decoded from a file or from bytes, or the caller's pixels as
+// they are. A file or memory source (any format the decoder recognises from the
+// contents; bytes in memory are checked exactly as a file's are) keeps its own channel
+// count: open, guard, size check, decode, in one pass down. A result with a
+// non-positive side or a channel count outside 1-4 is refused. With `header_only`,
+// the same steps stop before the pixels are decoded: the image then has no pixels, and
+// its size and channel count are the ones a decode would deliver (what
+// TarveloReadInfo reports). False, with `result` set, when there is none.
 bool ReadImage(const TarveloSource& source, const DecodeSettings& settings, DecodeResult& image,
                TarveloResult& result, bool header_only = false) noexcept;
 

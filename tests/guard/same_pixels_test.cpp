@@ -23,8 +23,9 @@ void ExpectSamePixels(const std::string& path) {
   TarveloSource source{};
   source.kind = TARVELO_SOURCE_FILE;
   source.path = path.c_str();
-  const DecodeResult guarded = DecodeSource(source);
-  ASSERT_TRUE(guarded.ok()) << (guarded.failure.reason != nullptr ? guarded.failure.reason : "");
+  DecodeResult guarded;
+  TarveloResult result;
+  ASSERT_TRUE(ReadImage(source, {}, guarded, result)) << result.detail;
   ASSERT_EQ(guarded.image.width, plain.width);
   ASSERT_EQ(guarded.image.height, plain.height);
   ASSERT_EQ(guarded.image.channels, plain.channels);
