@@ -86,7 +86,7 @@ void EndTimeLimit(void* limit) {
 
 }  // namespace
 
-ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::chrono::seconds> time_limit) {
+ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::seconds time_limit) {
   std::optional<std::string> source_bytes;
   if (job.source == kStdio) {
     source_bytes = ReadAll(0);
@@ -100,15 +100,15 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::
   crash_prefix.pop_back();  // the guard ends the line after the cause
   ArmCrashGuard(crash_prefix);
   // The time limit on a thread of its own, which waits for the conversion's end.
-  std::atomic<int> limit{time_limit ? kArmed : kEnded};
+  std::atomic<int> limit{time_limit.count() != 0 ? kArmed : kEnded};
   std::promise<void> finished;
   std::thread watchdog;
-  if (time_limit) {
+  if (time_limit.count() != 0) {
     const std::string line =
-        FailureLine(shown_source, "timed out after " + std::to_string(time_limit->count()) + " s");
-    watchdog = std::thread([&limit, line, ended = finished.get_future(), after = *time_limit] {
+        FailureLine(shown_source, "timed out after " + std::to_string(time_limit.count()) + " s");
+    watchdog = std::thread([&limit, line, ended = finished.get_future(), time_limit] {
       int armed = kArmed;
-      if (ended.wait_for(after) == std::future_status::timeout &&
+      if (ended.wait_for(time_limit) == std::future_status::timeout &&
           limit.compare_exchange_strong(armed, kStruck)) {
         EndWithLine(line);
       }

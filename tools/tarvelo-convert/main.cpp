@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -49,20 +48,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!options.batch && runnable.size() == 1) {
-    report.Record(
-        runnable.front(),
-        ConvertInProcess(runnable.front(), options.timeout_seconds != 0
-                                               ? std::optional(std::chrono::seconds(options.timeout_seconds))
-                                               : std::nullopt));
+    report.Record(runnable.front(), ConvertInProcess(runnable.front(), options.time_limit));
   } else if (!runnable.empty()) {
     InstallInterruptHandlers();
-    const std::chrono::seconds time_limit(options.timeout_seconds != 0 ? options.timeout_seconds
-                                                                       : kDefaultTimeoutSeconds);
-    RunInWorkers(runnable, std::min(options.jobs, runnable.size()), time_limit,
-                 std::chrono::seconds(kInterruptGraceSeconds),
-                 [&](std::size_t job_index, const ConversionOutcome& outcome) {
-                   report.Record(runnable[job_index], outcome);
-                 });
+    RunInWorkers(runnable, std::min(options.jobs, runnable.size()), options.time_limit, &report);
   }
   return report.End(InterruptSignal());
 }

@@ -299,8 +299,9 @@ void Resolve(const Parsed& parsed, Options* options) {
   }
   options->batch = !options->output_directory.empty();
   options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs, options->jobs);
-  options->timeout_seconds =
-      static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds, 0));
+  options->time_limit =
+      std::chrono::seconds(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds,
+                                   options->batch ? kDefaultTimeoutSeconds : 0));
   options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX, 0);
   if (!options->batch) {
     ResolveSingle(parsed, forced, options);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,8 +36,8 @@ struct Options {
   std::string output_directory;      // batch only
   std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
-  unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
-  uint64_t max_pixels = 0;       // 0: the library's decoded-size cap
+  std::chrono::seconds time_limit{0};  // --timeout, or a batch's default; 0: none
+  uint64_t max_pixels = 0;             // 0: the library's decoded-size cap
   bool skip_existing = false;
   bool update = false;     // --update: only where the output is missing or older than its source
   bool dry_run = false;    // -n: say what would be converted, write nothing

@@ -19,24 +19,22 @@ constexpr const char* kEraseLine = "\r\x1b[K";
 }  // namespace
 
 RunReport::RunReport(const Options& options, std::size_t total, std::FILE* out, bool stderr_is_terminal)
-    : verbosity_(options.verbosity),
+    : options_(options),
       total_(total),
       out_(out),
-      dry_run_(options.dry_run),
-      summary_(options.batch || options.dry_run),
       progress_(options.batch && !options.dry_run && options.verbosity != Verbosity::kQuiet &&
                 stderr_is_terminal) {}
 
 void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcome) {
   // The progress line makes way only for a line of the report.
-  if (!outcome.converted || verbosity_ == Verbosity::kVerbose) {
+  if (!outcome.converted || options_.verbosity == Verbosity::kVerbose) {
     ClearProgress();
   }
   if (!outcome.converted) {
     ++failed_;
     // Nowhere else to report a failing stderr.
     (void)std::fputs(FailureLine(outcome.file, outcome.reason).c_str(), stderr);
-  } else if (++converted_; verbosity_ == Verbosity::kVerbose || dry_run_) {
+  } else if (++converted_; options_.verbosity == Verbosity::kVerbose || options_.dry_run) {
     (void)std::fprintf(out_, "%s -> %s\n", DisplayedPath(job.source, true).c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
@@ -46,7 +44,7 @@ void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcom
 void RunReport::Skipped(const ConversionJob& job) {
   ClearProgress();
   ++skipped_;
-  if (verbosity_ == Verbosity::kVerbose) {
+  if (options_.verbosity == Verbosity::kVerbose) {
     (void)std::fprintf(out_, "%s: skipped, %s exists\n", job.source.c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
@@ -54,9 +52,10 @@ void RunReport::Skipped(const ConversionJob& job) {
 
 int RunReport::End(int interrupted_by) {
   ClearProgress();
-  if ((summary_ && verbosity_ != Verbosity::kQuiet) || interrupted_by != 0) {
-    std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
-                       std::to_string(total_) + " files, ";
+  if (((options_.batch || options_.dry_run) && options_.verbosity != Verbosity::kQuiet) ||
+      interrupted_by != 0) {
+    std::string line = (options_.dry_run ? "would convert " : "converted ") + std::to_string(converted_) +
+                       " of " + std::to_string(total_) + " files, ";
     if (skipped_ > 0) {
       line += std::to_string(skipped_) + " skipped, ";
     }

@@ -37,11 +37,9 @@ class RunReport {
   void DrawProgress();
   void ClearProgress();
 
-  Verbosity verbosity_;
+  const Options& options_;
   std::size_t total_;
   std::FILE* out_;
-  bool dry_run_;
-  bool summary_;   // a batch or a dry run
   bool progress_;  // in a log or a pipe it would be noise
   std::size_t converted_ = 0;
   std::size_t failed_ = 0;
