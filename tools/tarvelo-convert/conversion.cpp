@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -38,9 +37,11 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
 
 // Runs the library on one job: a file or the bytes read from standard input
 // (`source_bytes`, when SOURCE is '-') into a file or onto standard output (DEST
-// '-'), with the library's helper threads. `before_change`: TarveloOptions'.
-TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char (&detail)[1024],
-                         void (*before_change)(void*) = nullptr, void* context = nullptr) {
+// '-'), with the library's helper threads. `before_change`: TarveloOptions'. The
+// library's status and detail.
+std::pair<TarveloStatus, std::string> ConvertJob(const ConversionJob& job, const std::string* source_bytes,
+                                                 void (*before_change)(void*) = nullptr,
+                                                 void* context = nullptr) {
   TarveloOptions options;
   TarveloInitOptions(&options);
   options.before_change = before_change;
@@ -61,10 +62,8 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
   TarveloResult result;
   const TarveloStatus status = TarveloConvertImage(&source, &to, job.layout, &options, &result);
   // The library only knows that the callback refused; the reason is ours.
-  (void)std::snprintf(detail, sizeof detail, "%s",
-                      status == TARVELO_STATUS_WRITE_FAILED && output_error != 0 ? std::strerror(output_error)
-                                                                                 : result.detail);
-  return status;
+  return {status, status == TARVELO_STATUS_WRITE_FAILED && output_error != 0 ? std::strerror(output_error)
+                                                                             : result.detail};
 }
 
 // Who ends a conversion in the tool's own process, its time limit or the
@@ -115,15 +114,13 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::second
     });
   }
   (void)InjectTestFault(job.source);
-  char detail[1024] = "";
-  const TarveloStatus status =
-      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, EndTimeLimit, &limit);
+  const auto [status, detail] =
+      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, EndTimeLimit, &limit);
   EndTimeLimit(&limit);
   finished.set_value();
   if (watchdog.joinable()) {
     watchdog.join();
   }
-  DisarmCrashGuard();
   return OutcomeOfStatus(job, status, detail);
 }
 
@@ -176,9 +173,9 @@ void RunWorker() {
       (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
     }
 #endif
-    char detail[1024] = "";
-    const TarveloStatus status =
-        InjectTestFault(job.source) ? TARVELO_STATUS_CONVERTED : ConvertJob(job, nullptr, detail);
+    const auto [status, detail] = InjectTestFault(job.source)
+                                      ? std::pair(TARVELO_STATUS_CONVERTED, std::string())
+                                      : ConvertJob(job, nullptr);
     if (!WriteToTool(ReplyMessage(status, detail))) {
       std::_Exit(0);
     }

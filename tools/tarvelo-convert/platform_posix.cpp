@@ -177,12 +177,6 @@ void ArmCrashGuard(const std::string& crash_prefix) {
   }
 }
 
-void DisarmCrashGuard() {
-  for (const int signal_number : kCrashSignals) {
-    (void)std::signal(signal_number, SIG_DFL);
-  }
-}
-
 void EndWithLine(const std::string& line) {
   (void)WriteFully(STDERR_FILENO, line.data(), line.size());
   _exit(1);
@@ -292,7 +286,7 @@ bool SendToWorker(Worker* worker, const std::string& bytes) {
   return WriteFully(worker->channel, bytes.data(), bytes.size());
 }
 
-void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
+void WaitForWorkers(const std::vector<Worker*>& workers, int timeout_ms) {
   std::vector<pollfd> watched;
   watched.reserve(workers.size() + 1);
   for (const Worker* worker : workers) {
@@ -301,8 +295,6 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
   if (g_wake[0] >= 0) {
     watched.push_back({g_wake[0], POLLIN, 0});
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-  const int timeout_ms = static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX));
   if (poll(watched.data(), watched.size(), timeout_ms) < 0 && errno != EINTR) {
     // poll() itself failed (out of memory): wait a little instead of spinning.
     usleep(10000);

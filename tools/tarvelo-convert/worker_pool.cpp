@@ -1,6 +1,7 @@
 #include "worker_pool.h"
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <string>
 #include <system_error>
@@ -136,7 +137,7 @@ struct WorkerPool {
     // One that has ended is read to the end first: the replies it sent before it
     // ended still count, and only the file it was converting fails.
     for (int reads = 0; received != Received::kClosed && reads < 64 && WorkerExited(slot->worker); ++reads) {
-      WaitForWorkers({slot->worker}, Clock::now());
+      WaitForWorkers({slot->worker}, 0);
       const Received more = ReceiveFromWorker(slot->worker, &slot->received);
       if (more == Received::kNothing) {
         break;
@@ -206,7 +207,8 @@ struct WorkerPool {
       // by waking for each.
       std::this_thread::sleep_until(std::min(until, Clock::now() + kReplyPause));
     }
-    WaitForWorkers(busy, until);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    WaitForWorkers(busy, static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX)));
     for (Slot& slot : slots) {
       if (!slot.jobs.empty()) {
         Collect(&slot);
