@@ -11,6 +11,7 @@
 
 #include "TarveloConvert.h"
 #include "platform.h"
+#include "run_report.h"
 
 namespace tarvelo::cli {
 

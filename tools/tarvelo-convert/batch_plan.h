@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion_job.h"
+#include "conversion.h"
 #include "options.h"
 
 namespace tarvelo::cli {

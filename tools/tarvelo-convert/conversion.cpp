@@ -14,6 +14,7 @@
 #include "fd_io.h"
 #include "options.h"
 #include "platform.h"
+#include "run_report.h"
 #include "test_fault_hooks.h"
 #include "worker_messages.h"
 

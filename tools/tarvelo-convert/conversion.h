@@ -1,10 +1,28 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <string>
 
-#include "conversion_job.h"
+#include "TarveloConvert.h"
 
 namespace tarvelo::cli {
+
+// One file to convert.
+struct ConversionJob {
+  std::string source;
+  std::string destination;
+  TarveloLayout layout = TARVELO_LAYOUT_TGA;
+  uint64_t max_pixels = 0;  // --max-pixels; 0: the library's cap
+};
+
+// What became of it. On failure `file` names the file the reason is about: the
+// destination when it could not be created or written, the source otherwise.
+struct ConversionOutcome {
+  bool converted = false;
+  std::string file;
+  std::string reason;
+};
 
 // A file's conversion through the library, in the process that runs it: the tool
 // itself for a single file, a worker for the files of a batch. The library decodes

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "TarveloConvert.h"
-#include "conversion_job.h"
+#include "conversion.h"
 
 namespace tarvelo::cli {
 

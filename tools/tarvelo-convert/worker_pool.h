@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <vector>
 
-#include "conversion_job.h"
 #include "run_report.h"
 
 namespace tarvelo::cli {
