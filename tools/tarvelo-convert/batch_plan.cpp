@@ -80,10 +80,7 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
   std::string collision;
   std::map<std::string, std::string> claimed;  // relative destination -> source writing it
   const auto add = [&](const std::string& source, const fs::path& below, std::string refusal) {
-    PlannedConversion entry;
-    entry.job.source = source;
-    entry.job.layout = rules.layout;
-    entry.refusal = std::move(refusal);
+    PlannedConversion entry{{source, "", rules.layout, rules.max_pixels}, "", std::move(refusal)};
     const fs::path name = PathOf(source).filename();
     if (entry.refusal.empty() && (name.empty() || name == "." || name == "..")) {
       entry.refusal = "no file name to name the output after";
@@ -205,12 +202,12 @@ bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   std::vector<PlannedConversion> plan;
   if (!options.batch) {
-    plan.push_back({{options.sources.front(), options.destination, options.layout}, "", "", false});
+    plan.push_back(
+        {{options.sources.front(), options.destination, options.layout, options.max_pixels}, "", ""});
   } else if (!PlanBatch(options, &plan)) {
     return std::nullopt;
   }
   for (PlannedConversion& entry : plan) {
-    entry.job.max_pixels = options.max_pixels;
     entry.skipped = entry.refusal.empty() && entry.job.destination != kStdio &&
                     LeftAlone(entry.job, options.skip_existing, options.update);
   }

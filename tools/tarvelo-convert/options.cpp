@@ -28,10 +28,9 @@ constexpr unsigned kMaxTimeoutSeconds = 86400;
 // name of `destination`.
 std::optional<TarveloLayout> LayoutFromDestination(const std::string& destination) {
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
-  if (TarveloLayoutFromName(destination.c_str(), &layout) != TARVELO_STATUS_CONVERTED) {
-    return std::nullopt;
-  }
-  return layout;
+  return TarveloLayoutFromName(destination.c_str(), &layout) == TARVELO_STATUS_CONVERTED
+             ? std::optional(layout)
+             : std::nullopt;
 }
 
 // --to NAME: a name the library takes (".tga", "out.BMP"), or a bare extension
