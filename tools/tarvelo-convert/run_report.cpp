@@ -17,7 +17,7 @@ constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal e
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr const char* kEraseLine = "\r\x1b[K";
 
-std::string g_held;   // ShowHeldDirectoryAs
+std::string g_held;  // ShowHeldDirectoryAs
 std::string g_shown;
 
 }  // namespace
