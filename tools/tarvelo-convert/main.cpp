@@ -17,11 +17,7 @@
 
 int main(int argc, char** argv) {
   using namespace tarvelo::cli;
-  const CommandLine command_line = ParseCommandLine(ToolArguments(argc, argv));
-  if (!command_line.options) {
-    return command_line.exit_code;
-  }
-  const Options& options = *command_line.options;
+  const Options options = ParseCommandLine(ToolArguments(argc, argv));
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   if (data_on_stdout && !options.force && !options.dry_run && isatty(1) != 0) {
     (void)std::fputs(

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -317,7 +318,7 @@ void Resolve(const Parsed& parsed, Options* options) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(std::vector<std::string> arguments) {
+Options ParseCommandLine(std::vector<std::string> arguments) {
   CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
@@ -388,21 +389,21 @@ CommandLine ParseCommandLine(std::vector<std::string> arguments) {
     Resolve(parsed, &options);
   } catch (const InputTooLarge& error) {
     (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());
-    return {std::nullopt, 1};
+    std::exit(1);
   } catch (const CLI::ParseError& error) {
     if (app.exit(error) != 0) {
-      return {std::nullopt, kUsageError};
+      std::exit(kUsageError);
     }
     // --help or --version: a failed write (a full disk, a closed pipe) must not look
     // like success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
       (void)std::fprintf(stderr, "tarvelo-convert: cannot write to standard output: %s\n",
                          std::strerror(errno != 0 ? errno : EIO));
-      return {std::nullopt, 1};
+      std::exit(1);
     }
-    return {std::nullopt, 0};
+    std::exit(0);
   }
-  return {std::move(options), 0};
+  return options;
 }
 
 }  // namespace tarvelo::cli

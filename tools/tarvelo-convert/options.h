@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,15 +46,11 @@ struct Options {
   Verbosity verbosity = Verbosity::kNormal;
 };
 
-struct CommandLine {
-  std::optional<Options> options;  // absent: exit with exit_code
-  int exit_code = 0;               // 0 after --help or --version, 2 after a usage error, 1 when
-                                   // --help or --version could not be written
-};
-
 // Parses the arguments (those after the program's name) and reads the --files-from list.
 // --help and --version print to stdout; a usage error prints one line to stderr,
-// and each warning a line of its own.
-CommandLine ParseCommandLine(std::vector<std::string> arguments);
+// and each warning a line of its own. Ends the tool when it is not to run: with 0
+// after --help or --version, 2 after a usage error, 1 when --help or --version
+// could not be written or the list is too large to read.
+Options ParseCommandLine(std::vector<std::string> arguments);
 
 }  // namespace tarvelo::cli
