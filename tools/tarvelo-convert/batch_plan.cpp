@@ -29,6 +29,13 @@ bool IsDirectory(const std::string& path) {
   return fs::is_directory(PathOf(path), error);
 }
 
+std::string Lowercase(std::string text) {
+  for (char& c : text) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return text;
+}
+
 namespace {
 
 std::string Utf8Of(const fs::path& path) {
@@ -38,10 +45,7 @@ std::string Utf8Of(const fs::path& path) {
 
 // Whether a file's name ends in one of the decoder's extensions, in any case.
 bool HasImageExtension(const fs::path& name) {
-  std::string extension = Utf8Of(name.extension()) + " ";
-  for (char& c : extension) {
-    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  const std::string extension = Lowercase(Utf8Of(name.extension()) + " ");
   return extension.size() > 1 &&
          std::string_view(TARVELO_SOURCE_EXTENSIONS).find(extension) != std::string::npos;
 }

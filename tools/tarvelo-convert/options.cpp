@@ -41,16 +41,6 @@ std::optional<TarveloLayout> LayoutFromName(const std::string& name) {
   return layout ? layout : LayoutFromDestination("." + name);
 }
 
-// The extension a batch gives its outputs for --to NAME: NAME's own extension, or
-// NAME itself, in lower case with its dot (".tga" for "TGA", ".tga" and "x.tga").
-std::string OutputExtension(const std::string& name) {
-  std::string extension = "." + name.substr(name.rfind('.') + 1);  // npos + 1 is 0
-  for (char& c : extension) {
-    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  return extension;
-}
-
 void Warn(const std::string& warning) {
   (void)std::fprintf(stderr, "tarvelo-convert: warning: %s\n", warning.c_str());
 }
@@ -312,7 +302,9 @@ void Resolve(const Parsed& parsed, Options* options) {
     throw Usage("a batch (-o DIR) needs --to tga or --to bmp");
   }
   options->layout = *forced;
-  options->output_extension = OutputExtension(*parsed.forced_layout);
+  // NAME's own extension, or NAME itself, with its dot: ".tga" for "TGA" and for "x.tga".
+  const std::string& name = *parsed.forced_layout;
+  options->output_extension = Lowercase("." + name.substr(name.rfind('.') + 1));  // npos + 1 is 0
   ResolveBatch(parsed, options);
 }
 
