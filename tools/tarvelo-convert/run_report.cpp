@@ -58,18 +58,17 @@ int RunReport::End(int interrupted_by) {
   ClearProgress();
   if (((options_.batch || options_.dry_run) && options_.verbosity != Verbosity::kQuiet) ||
       interrupted_by != 0) {
-    std::string line = (options_.dry_run ? "would convert " : "converted ") + std::to_string(converted_) +
-                       " of " + std::to_string(total_) + " files, ";
+    (void)std::fprintf(out_, "%s %zu of %zu files, ", options_.dry_run ? "would convert" : "converted",
+                       converted_, total_);
     if (skipped_ > 0) {
-      line += std::to_string(skipped_) + " skipped, ";
+      (void)std::fprintf(out_, "%zu skipped, ", skipped_);
     }
-    line += std::to_string(failed_) + " failed";
+    (void)std::fprintf(out_, "%zu failed", failed_);
     if (interrupted_by != 0) {
-      line += ", " + std::to_string(total_ - converted_ - failed_ - skipped_) + " not done (interrupted by " +
-              (interrupted_by == SIGINT ? "SIGINT" : "SIGTERM") + ")";
+      (void)std::fprintf(out_, ", %zu not done (interrupted by %s)", total_ - converted_ - failed_ - skipped_,
+                         interrupted_by == SIGINT ? "SIGINT" : "SIGTERM");
     }
-    line += '\n';
-    (void)std::fputs(line.c_str(), out_);
+    (void)std::fputc('\n', out_);
   }
   if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
     const int error = errno != 0 ? errno : EIO;
