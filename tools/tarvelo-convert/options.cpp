@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include "TarveloVersion.h"
@@ -149,11 +148,6 @@ uint64_t CountOf(const std::string& text, const char* option, const char* what, 
   return value;
 }
 
-// Not a usage error: the command was right, its input too much to read.
-struct InputTooLarge : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 // The paths of a --files-from list ("-": standard input): one a line, a line's
 // trailing carriage return part of its end (CR LF, as Windows writes lists), or
 // separated by NUL bytes (find -print0, for names that hold a newline). Empty
@@ -170,7 +164,10 @@ std::vector<std::string> ReadFileList(const std::string& list_path, bool null_se
     (void)close(fd);
   }
   if (!text && (error == EFBIG || error == ENOMEM)) {
-    throw InputTooLarge(failure + (error == EFBIG ? kTooLargeInput : std::strerror(error)));
+    // Not a usage error: the command was right, its input too much to read.
+    (void)std::fprintf(stderr, "tarvelo-convert: %s%s\n", failure.c_str(),
+                       error == EFBIG ? kTooLargeInput : std::strerror(error));
+    std::exit(1);
   }
   if (!text) {
     throw Usage(failure + std::strerror(error));
@@ -379,9 +376,6 @@ Options ParseCommandLine(std::vector<std::string> arguments) {
       }
     }
     Resolve(parsed, &options);
-  } catch (const InputTooLarge& error) {
-    (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());
-    std::exit(1);
   } catch (const CLI::ParseError& error) {
     if (app.exit(error) != 0) {
       std::exit(kUsageError);
