@@ -18,6 +18,8 @@ namespace {
 constexpr std::size_t kMaxHeld = 16;
 constexpr auto kReplyPause = std::chrono::milliseconds(1);
 
+// The state of one batch, made by RunInWorkers alone (never copied: its end ends
+// the workers).
 struct WorkerPool {
   struct Slot {
     Worker* worker = nullptr;
