@@ -185,6 +185,21 @@ TEST_F(Tree, AListWithWindowsLineEndsIsRead) {
   EXPECT_EQ(FilesBelow("made"), (std::vector<std::string>{"elsewhere/e.tga", "in/a.tga"}));
 }
 
+// The directories below -o are made one at a time and never through a link: one in
+// a directory's place refuses the files below it and receives nothing.
+TEST_F(Tree, ALinkInPlaceOfADirectoryBelowTheOutputIsNotFollowed) {
+  fs::create_directory(dir_.path() / "out");
+  fs::create_directory_symlink(dir_.path() / "elsewhere", dir_.path() / "out" / "sub");
+  const ToolResult result = RunTool({"-q", "-r", "--to", "tga", "-o", dir_.File("out"), dir_.File("in")});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "tarvelo-convert: " + dir_.File("in/sub/b.PNG") + ": cannot create the directory " +
+                            dir_.File("out") + "/sub: Not a directory\n" + "tarvelo-convert: " +
+                            dir_.File("in/sub/deep/c.png") + ": cannot create the directory " +
+                            dir_.File("out") + "/sub/deep: Not a directory\n");
+  EXPECT_EQ(FilesBelow("elsewhere"), (std::vector<std::string>{"e.png"}));
+  EXPECT_TRUE(fs::exists(dir_.path() / "out" / "a.tga"));
+}
+
 // The batch writes below the directory it opened: renamed and replaced by a link
 // mid-batch, nothing reaches the link's target.
 TEST_F(Tree, AnOutputDirectoryReplacedByALinkMidBatchRedirectsNothing) {

@@ -11,6 +11,7 @@
 
 #include "TarveloConvert.h"
 #include "platform.h"
+#include "run_report.h"
 
 namespace tarvelo::cli {
 
@@ -28,6 +29,13 @@ bool IsDirectory(const std::string& path) {
   return fs::is_directory(PathOf(path), error);
 }
 
+std::string Lowercase(std::string text) {
+  for (char& c : text) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return text;
+}
+
 namespace {
 
 std::string Utf8Of(const fs::path& path) {
@@ -37,10 +45,7 @@ std::string Utf8Of(const fs::path& path) {
 
 // Whether a file's name ends in one of the decoder's extensions, in any case.
 bool HasImageExtension(const fs::path& name) {
-  std::string extension = Utf8Of(name.extension()) + " ";
-  for (char& c : extension) {
-    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  const std::string extension = Lowercase(Utf8Of(name.extension()) + " ");
   return extension.size() > 1 &&
          std::string_view(TARVELO_SOURCE_EXTENSIONS).find(extension) != std::string::npos;
 }
@@ -79,10 +84,7 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
   std::string collision;
   std::map<std::string, std::string> claimed;  // relative destination -> source writing it
   const auto add = [&](const std::string& source, const fs::path& below, std::string refusal) {
-    PlannedConversion entry;
-    entry.job.source = source;
-    entry.job.layout = rules.layout;
-    entry.refusal = std::move(refusal);
+    PlannedConversion entry{{source, "", rules.layout, rules.max_pixels}, "", std::move(refusal)};
     const fs::path name = PathOf(source).filename();
     if (entry.refusal.empty() && (name.empty() || name == "." || name == "..")) {
       entry.refusal = "no file name to name the output after";
@@ -204,12 +206,12 @@ bool LeftAlone(const ConversionJob& job, bool skip_existing, bool update) {
 std::optional<std::vector<PlannedConversion>> Plan(const Options& options) {
   std::vector<PlannedConversion> plan;
   if (!options.batch) {
-    plan.push_back({{options.sources.front(), options.destination, options.layout}, "", "", false});
+    plan.push_back(
+        {{options.sources.front(), options.destination, options.layout, options.max_pixels}, "", ""});
   } else if (!PlanBatch(options, &plan)) {
     return std::nullopt;
   }
   for (PlannedConversion& entry : plan) {
-    entry.job.max_pixels = options.max_pixels;
     entry.skipped = entry.refusal.empty() && entry.job.destination != kStdio &&
                     LeftAlone(entry.job, options.skip_existing, options.update);
   }

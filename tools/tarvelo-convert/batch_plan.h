@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion_job.h"
+#include "conversion.h"
 #include "options.h"
 
 namespace tarvelo::cli {
@@ -16,6 +16,8 @@ std::filesystem::path PathOf(const std::string& utf8);
 // True when `path` names anything (a file, a directory, a dangling link).
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// ASCII letters in lower case, whatever the locale.
+std::string Lowercase(std::string text);
 
 // A batch entry: the job, or why it is not run at all.
 struct PlannedConversion {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -15,6 +14,7 @@
 #include "fd_io.h"
 #include "options.h"
 #include "platform.h"
+#include "run_report.h"
 #include "test_fault_hooks.h"
 #include "worker_messages.h"
 
@@ -38,9 +38,11 @@ extern "C" int WriteToStandardOutput(void* context, const void* data, size_t siz
 
 // Runs the library on one job: a file or the bytes read from standard input
 // (`source_bytes`, when SOURCE is '-') into a file or onto standard output (DEST
-// '-'), with the library's helper threads. `before_change`: TarveloOptions'.
-TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_bytes, char (&detail)[1024],
-                         void (*before_change)(void*) = nullptr, void* context = nullptr) {
+// '-'), with the library's helper threads. `before_change`: TarveloOptions'. The
+// library's status and detail.
+std::pair<TarveloStatus, std::string> ConvertJob(const ConversionJob& job, const std::string* source_bytes,
+                                                 void (*before_change)(void*) = nullptr,
+                                                 void* context = nullptr) {
   TarveloOptions options;
   TarveloInitOptions(&options);
   options.before_change = before_change;
@@ -61,10 +63,8 @@ TarveloStatus ConvertJob(const ConversionJob& job, const std::string* source_byt
   TarveloResult result;
   const TarveloStatus status = TarveloConvertImage(&source, &to, job.layout, &options, &result);
   // The library only knows that the callback refused; the reason is ours.
-  (void)std::snprintf(detail, sizeof detail, "%s",
-                      status == TARVELO_STATUS_WRITE_FAILED && output_error != 0 ? std::strerror(output_error)
-                                                                                 : result.detail);
-  return status;
+  return {status, status == TARVELO_STATUS_WRITE_FAILED && output_error != 0 ? std::strerror(output_error)
+                                                                             : result.detail};
 }
 
 // Who ends a conversion in the tool's own process, its time limit or the
@@ -86,7 +86,7 @@ void EndTimeLimit(void* limit) {
 
 }  // namespace
 
-ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::chrono::seconds> time_limit) {
+ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::seconds time_limit) {
   std::optional<std::string> source_bytes;
   if (job.source == kStdio) {
     source_bytes = ReadAll(0);
@@ -100,30 +100,25 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::optional<std::
   crash_prefix.pop_back();  // the guard ends the line after the cause
   ArmCrashGuard(crash_prefix);
   // The time limit on a thread of its own, which waits for the conversion's end.
-  std::atomic<int> limit{time_limit ? kArmed : kEnded};
+  std::atomic<int> limit{time_limit.count() != 0 ? kArmed : kEnded};
   std::promise<void> finished;
-  std::thread watchdog;
-  if (time_limit) {
+  std::jthread watchdog;  // joined as the conversion returns
+  if (time_limit.count() != 0) {
     const std::string line =
-        FailureLine(shown_source, "timed out after " + std::to_string(time_limit->count()) + " s");
-    watchdog = std::thread([&limit, line, ended = finished.get_future(), after = *time_limit] {
+        FailureLine(shown_source, "timed out after " + std::to_string(time_limit.count()) + " s");
+    watchdog = std::jthread([&limit, line, ended = finished.get_future(), time_limit] {
       int armed = kArmed;
-      if (ended.wait_for(after) == std::future_status::timeout &&
+      if (ended.wait_for(time_limit) == std::future_status::timeout &&
           limit.compare_exchange_strong(armed, kStruck)) {
         EndWithLine(line);
       }
     });
   }
   (void)InjectTestFault(job.source);
-  char detail[1024] = "";
-  const TarveloStatus status =
-      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, detail, EndTimeLimit, &limit);
+  const auto [status, detail] =
+      ConvertJob(job, source_bytes ? &*source_bytes : nullptr, EndTimeLimit, &limit);
   EndTimeLimit(&limit);
   finished.set_value();
-  if (watchdog.joinable()) {
-    watchdog.join();
-  }
-  DisarmCrashGuard();
   return OutcomeOfStatus(job, status, detail);
 }
 
@@ -176,9 +171,9 @@ void RunWorker() {
       (void)mallopt(M_TRIM_THRESHOLD, kKeptFreeMemory);
     }
 #endif
-    char detail[1024] = "";
-    const TarveloStatus status =
-        InjectTestFault(job.source) ? TARVELO_STATUS_CONVERTED : ConvertJob(job, nullptr, detail);
+    const auto [status, detail] = InjectTestFault(job.source)
+                                      ? std::pair(TARVELO_STATUS_CONVERTED, std::string())
+                                      : ConvertJob(job, nullptr);
     if (!WriteToTool(ReplyMessage(status, detail))) {
       std::_Exit(0);
     }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -18,11 +17,7 @@
 
 int main(int argc, char** argv) {
   using namespace tarvelo::cli;
-  const CommandLine command_line = ParseCommandLine(ToolArguments(argc, argv));
-  if (!command_line.options) {
-    return command_line.exit_code;
-  }
-  const Options& options = *command_line.options;
+  const Options options = ParseCommandLine(ToolArguments(argc, argv));
   const bool data_on_stdout = !options.batch && options.destination == kStdio;
   if (data_on_stdout && !options.force && !options.dry_run && isatty(1) != 0) {
     (void)std::fputs(
@@ -49,20 +44,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!options.batch && runnable.size() == 1) {
-    report.Record(
-        runnable.front(),
-        ConvertInProcess(runnable.front(), options.timeout_seconds != 0
-                                               ? std::optional(std::chrono::seconds(options.timeout_seconds))
-                                               : std::nullopt));
+    report.Record(runnable.front(), ConvertInProcess(runnable.front(), options.time_limit));
   } else if (!runnable.empty()) {
     InstallInterruptHandlers();
-    const std::chrono::seconds time_limit(options.timeout_seconds != 0 ? options.timeout_seconds
-                                                                       : kDefaultTimeoutSeconds);
-    RunInWorkers(runnable, std::min(options.jobs, runnable.size()), time_limit,
-                 std::chrono::seconds(kInterruptGraceSeconds),
-                 [&](std::size_t job_index, const ConversionOutcome& outcome) {
-                   report.Record(runnable[job_index], outcome);
-                 });
+    RunInWorkers(runnable, std::min(options.jobs, runnable.size()), options.time_limit, &report);
   }
   return report.End(InterruptSignal());
 }

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include "TarveloVersion.h"
@@ -28,10 +28,9 @@ constexpr unsigned kMaxTimeoutSeconds = 86400;
 // name of `destination`.
 std::optional<TarveloLayout> LayoutFromDestination(const std::string& destination) {
   TarveloLayout layout = TARVELO_LAYOUT_TGA;
-  if (TarveloLayoutFromName(destination.c_str(), &layout) != TARVELO_STATUS_CONVERTED) {
-    return std::nullopt;
-  }
-  return layout;
+  return TarveloLayoutFromName(destination.c_str(), &layout) == TARVELO_STATUS_CONVERTED
+             ? std::optional(layout)
+             : std::nullopt;
 }
 
 // --to NAME: a name the library takes (".tga", "out.BMP"), or a bare extension
@@ -39,16 +38,6 @@ std::optional<TarveloLayout> LayoutFromDestination(const std::string& destinatio
 std::optional<TarveloLayout> LayoutFromName(const std::string& name) {
   const std::optional<TarveloLayout> layout = LayoutFromDestination(name);
   return layout ? layout : LayoutFromDestination("." + name);
-}
-
-// The extension a batch gives its outputs for --to NAME: NAME's own extension, or
-// NAME itself, in lower case with its dot (".tga" for "TGA", ".tga" and "x.tga").
-std::string OutputExtension(const std::string& name) {
-  std::string extension = "." + name.substr(name.rfind('.') + 1);  // npos + 1 is 0
-  for (char& c : extension) {
-    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  return extension;
 }
 
 void Warn(const std::string& warning) {
@@ -159,11 +148,6 @@ uint64_t CountOf(const std::string& text, const char* option, const char* what, 
   return value;
 }
 
-// Not a usage error: the command was right, its input too much to read.
-struct InputTooLarge : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 // The paths of a --files-from list ("-": standard input): one a line, a line's
 // trailing carriage return part of its end (CR LF, as Windows writes lists), or
 // separated by NUL bytes (find -print0, for names that hold a newline). Empty
@@ -180,7 +164,10 @@ std::vector<std::string> ReadFileList(const std::string& list_path, bool null_se
     (void)close(fd);
   }
   if (!text && (error == EFBIG || error == ENOMEM)) {
-    throw InputTooLarge(failure + (error == EFBIG ? kTooLargeInput : std::strerror(error)));
+    // Not a usage error: the command was right, its input too much to read.
+    (void)std::fprintf(stderr, "tarvelo-convert: %s%s\n", failure.c_str(),
+                       error == EFBIG ? kTooLargeInput : std::strerror(error));
+    std::exit(1);
   }
   if (!text) {
     throw Usage(failure + std::strerror(error));
@@ -299,8 +286,9 @@ void Resolve(const Parsed& parsed, Options* options) {
   }
   options->batch = !options->output_directory.empty();
   options->jobs = CountOf(parsed.jobs, "-j (--jobs)", "a number of files", kMaxJobs, options->jobs);
-  options->timeout_seconds =
-      static_cast<unsigned>(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds, 0));
+  options->time_limit =
+      std::chrono::seconds(CountOf(parsed.timeout, "--timeout", "seconds", kMaxTimeoutSeconds,
+                                   options->batch ? kDefaultTimeoutSeconds : 0));
   options->max_pixels = CountOf(parsed.max_pixels, "--max-pixels", "a number of pixels", UINT64_MAX, 0);
   if (!options->batch) {
     ResolveSingle(parsed, forced, options);
@@ -311,13 +299,15 @@ void Resolve(const Parsed& parsed, Options* options) {
     throw Usage("a batch (-o DIR) needs --to tga or --to bmp");
   }
   options->layout = *forced;
-  options->output_extension = OutputExtension(*parsed.forced_layout);
+  // NAME's own extension, or NAME itself, with its dot: ".tga" for "TGA" and for "x.tga".
+  const std::string& name = *parsed.forced_layout;
+  options->output_extension = Lowercase("." + name.substr(name.rfind('.') + 1));  // npos + 1 is 0
   ResolveBatch(parsed, options);
 }
 
 }  // namespace
 
-CommandLine ParseCommandLine(std::vector<std::string> arguments) {
+Options ParseCommandLine(std::vector<std::string> arguments) {
   CLI::App app(Description(), "tarvelo-convert");
   app.formatter(std::make_shared<ToolFormatter>());
   app.footer(kFooter);
@@ -386,23 +376,20 @@ CommandLine ParseCommandLine(std::vector<std::string> arguments) {
       }
     }
     Resolve(parsed, &options);
-  } catch (const InputTooLarge& error) {
-    (void)std::fprintf(stderr, "tarvelo-convert: %s\n", error.what());
-    return {std::nullopt, 1};
   } catch (const CLI::ParseError& error) {
     if (app.exit(error) != 0) {
-      return {std::nullopt, kUsageError};
+      std::exit(kUsageError);
     }
     // --help or --version: a failed write (a full disk, a closed pipe) must not look
     // like success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
       (void)std::fprintf(stderr, "tarvelo-convert: cannot write to standard output: %s\n",
                          std::strerror(errno != 0 ? errno : EIO));
-      return {std::nullopt, 1};
+      std::exit(1);
     }
-    return {std::nullopt, 0};
+    std::exit(0);
   }
-  return {std::move(options), 0};
+  return options;
 }
 
 }  // namespace tarvelo::cli

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +35,8 @@ struct Options {
   std::string output_directory;      // batch only
   std::string output_extension;      // batch only: ".tga" or ".bmp", from --to
   std::size_t jobs = 1;
-  unsigned timeout_seconds = 0;  // --timeout; 0: not given (a batch then takes the default)
-  uint64_t max_pixels = 0;       // 0: the library's decoded-size cap
+  std::chrono::seconds time_limit{0};  // --timeout, or a batch's default; 0: none
+  uint64_t max_pixels = 0;             // 0: the library's decoded-size cap
   bool skip_existing = false;
   bool update = false;     // --update: only where the output is missing or older than its source
   bool dry_run = false;    // -n: say what would be converted, write nothing
@@ -46,15 +46,11 @@ struct Options {
   Verbosity verbosity = Verbosity::kNormal;
 };
 
-struct CommandLine {
-  std::optional<Options> options;  // absent: exit with exit_code
-  int exit_code = 0;               // 0 after --help or --version, 2 after a usage error, 1 when
-                                   // --help or --version could not be written
-};
-
 // Parses the arguments (those after the program's name) and reads the --files-from list.
 // --help and --version print to stdout; a usage error prints one line to stderr,
-// and each warning a line of its own.
-CommandLine ParseCommandLine(std::vector<std::string> arguments);
+// and each warning a line of its own. Ends the tool when it is not to run: with 0
+// after --help or --version, 2 after a usage error, 1 when --help or --version
+// could not be written or the list is too large to read.
+Options ParseCommandLine(std::vector<std::string> arguments);
 
 }  // namespace tarvelo::cli

@@ -49,8 +49,8 @@ int MakeDirectoriesBelow(const std::string& relative);
 // line up to the cause, which the guard completes with "signal 11)" or "exception
 // 0xC0000005)" and the line's end. Also makes a write to a pipe whose reader went
 // away fail rather than end the process.
+// Armed for the rest of the process: only the report follows the conversion.
 void ArmCrashGuard(const std::string& crash_prefix);
-void DisarmCrashGuard();
 // Writes `line` on stderr and ends the process with status 1 at once, whatever
 // its other threads are doing (the in-process time limit).
 [[noreturn]] void EndWithLine(const std::string& line);
@@ -87,8 +87,8 @@ Worker* StartWorker(std::string* reason);
 // tool (SIGPIPE is ignored).
 bool SendToWorker(Worker* worker, const std::string& bytes);
 // Waits until one of `workers` has sent something, closed its channel or ended, an
-// interrupt arrives, or `until` passes.
-void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until);
+// interrupt arrives, or `timeout_ms` (not negative) passes.
+void WaitForWorkers(const std::vector<Worker*>& workers, int timeout_ms);
 enum class Received { kNothing, kSome, kClosed };
 // Appends what the worker has sent, without waiting; kClosed when its channel is closed (it ended, or closed
 // it).

@@ -56,8 +56,9 @@ constexpr int kMaxLinks = 40;  // as the kernel counts them
 // world-writable directory owned by neither this user nor that directory's owner.
 // The root is reached by absolute names ("/tmp"), not through a descriptor of "/",
 // as an emulator that maps "/" onto a system root of its own (qemu-user's -L) maps
-// only the names that exist there.
-int OpenProtected(int start, const std::string& path, int links) {
+// only the names that exist there. With `make`, each directory is made first and
+// no link is followed (ENOTDIR when a file or a link is in a directory's place).
+int OpenProtected(int start, const std::string& path, int links, bool make = false) {
   int directory = openat(start, path.starts_with('/') ? "/" : ".", kHeldFlags);
   std::string name = path.starts_with('/') ? "/" : "";  // openat ignores the descriptor for it
   for (std::size_t at = 0; directory >= 0 && at <= path.size(); ++at) {
@@ -68,12 +69,13 @@ int OpenProtected(int start, const std::string& path, int links) {
     if (name.empty() || name == "/" || name == "." || name == "/.") {
       continue;
     }
-    int next = openat(directory, name.c_str(), kHeldFlags);
-    int error = errno;
+    const bool made = !make || mkdirat(directory, name.c_str(), 0777) == 0 || errno == EEXIST;
+    int next = made ? openat(directory, name.c_str(), kHeldFlags) : -1;
+    int error = made && make && next < 0 && errno != ENOENT ? ENOTDIR : errno;
     struct stat link {};
     struct stat holder {};
     std::array<char, PATH_MAX> target{};
-    if (next < 0 && fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (next < 0 && !make && fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(link.st_mode) && fstat(directory, &holder) == 0) {
       const bool shared = (holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
       const ssize_t length = readlinkat(directory, name.c_str(), target.data(), target.size() - 1);
@@ -106,26 +108,12 @@ std::string HoldOutputDirectory(const std::string& path) {
 }
 
 int MakeDirectoriesBelow(const std::string& relative) {
-  int directory = fcntl(g_output_directory, F_DUPFD_CLOEXEC, 0);
-  int error = directory < 0 ? errno : 0;
-  for (std::size_t start = 0; error == 0 && start < relative.size();) {
-    const std::size_t end = std::min(relative.find('/', start), relative.size());
-    const std::string name = relative.substr(start, end - start);
-    start = end + 1;
-    if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
-      error = errno;
-    }
-    const int next = error != 0 ? -1 : openat(directory, name.c_str(), kHeldFlags);
-    if (next < 0 && error == 0) {
-      error = errno == ENOENT ? ENOENT : ENOTDIR;  // a file or a link is in its place
-    }
-    close(directory);
-    directory = next;
+  const int directory = OpenProtected(g_output_directory, relative, 0, true);
+  if (directory < 0) {
+    return errno;
   }
-  if (directory >= 0) {
-    close(directory);
-  }
-  return error;
+  close(directory);
+  return 0;
 }
 
 void EndAtBrokenPipe() {
@@ -174,12 +162,6 @@ void ArmCrashGuard(const std::string& crash_prefix) {
   (void)sigaltstack(&stack, nullptr);
   for (const int signal_number : kCrashSignals) {
     Handle(signal_number, OnCrash, SA_ONSTACK | SA_RESETHAND);
-  }
-}
-
-void DisarmCrashGuard() {
-  for (const int signal_number : kCrashSignals) {
-    (void)std::signal(signal_number, SIG_DFL);
   }
 }
 
@@ -292,7 +274,7 @@ bool SendToWorker(Worker* worker, const std::string& bytes) {
   return WriteFully(worker->channel, bytes.data(), bytes.size());
 }
 
-void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
+void WaitForWorkers(const std::vector<Worker*>& workers, int timeout_ms) {
   std::vector<pollfd> watched;
   watched.reserve(workers.size() + 1);
   for (const Worker* worker : workers) {
@@ -301,8 +283,6 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
   if (g_wake[0] >= 0) {
     watched.push_back({g_wake[0], POLLIN, 0});
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-  const int timeout_ms = static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX));
   if (poll(watched.data(), watched.size(), timeout_ms) < 0 && errno != EINTR) {
     // poll() itself failed (out of memory): wait a little instead of spinning.
     usleep(10000);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "batch_plan.h"
 #include "conversion.h"
 #include "platform.h"
 
@@ -28,11 +29,6 @@ constexpr const wchar_t* kWorkerArgument = L"--tarvelo-worker-process";
 // Exit codes from here up are exception codes: the process died of an exception
 // no handler caught (0xC0000005 is an access violation).
 constexpr DWORD kFirstExceptionCode = 0xC0000000;
-
-// Names reach the system in UTF-16.
-std::wstring Wide(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
-}
 
 // A lone surrogate in a wide name becomes U+FFFD.
 std::string Utf8FromWide(const wchar_t* wide) {
@@ -76,7 +72,7 @@ std::size_t CoreCount() {
   return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-int OpenForReading(const std::string& path) { return _wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY); }
+int OpenForReading(const std::string& path) { return _wopen(PathOf(path).c_str(), _O_RDONLY | _O_BINARY); }
 
 namespace {
 std::string g_output_directory;  // with its "/"
@@ -84,8 +80,9 @@ std::string g_output_directory;  // with its "/"
 
 std::string HoldOutputDirectory(const std::string& path) {
   // Held for the rest of the run without delete sharing: no one can rename it.
-  const HANDLE held = CreateFileW(Wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE held =
+      CreateFileW(PathOf(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     errno = ENOENT;
     return {};
@@ -96,7 +93,7 @@ std::string HoldOutputDirectory(const std::string& path) {
 
 int MakeDirectoriesBelow(const std::string& relative) {
   for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
-    const std::wstring made = Wide(g_output_directory + relative.substr(0, end));
+    const std::filesystem::path made = PathOf(g_output_directory + relative.substr(0, end));
     (void)CreateDirectoryW(made.c_str(), nullptr);
     const DWORD attributes = GetFileAttributesW(made.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -120,7 +117,6 @@ namespace {
 // Prepared before the conversion starts: the crash filter runs in whatever state
 // the crash left, so it only writes and ends the process.
 std::string g_crash_prefix;  // "tarvelo-convert: FILE: decoder crashed ("
-LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
 
 // A blocking write of all of `text`: standard error, or the worker's pipe to the tool.
 bool WriteAll(const HANDLE to, const char* text, std::size_t length) noexcept {
@@ -161,10 +157,8 @@ void ArmCrashGuard(const std::string& crash_prefix) {
   g_crash_prefix = crash_prefix;
   // No error dialog (nor a debugger, under Wine): the filter reports the crash.
   (void)SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  g_previous_filter = SetUnhandledExceptionFilter(OnCrash);
+  (void)SetUnhandledExceptionFilter(OnCrash);
 }
-
-void DisarmCrashGuard() { (void)SetUnhandledExceptionFilter(g_previous_filter); }
 
 void EndWithLine(const std::string& line) {
   WriteToStandardError(line.data(), line.size());
@@ -363,7 +357,7 @@ bool SendToWorker(Worker* worker, const std::string& bytes) {
   return GetOverlappedResult(worker->pipe, &write, &put, TRUE) != 0 && put == size;
 }
 
-void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until) {
+void WaitForWorkers(const std::vector<Worker*>& workers, int timeout_ms) {
   std::vector<HANDLE> watched;
   watched.reserve(2 * workers.size() + 1);
   for (Worker* worker : workers) {
@@ -377,9 +371,8 @@ void WaitForWorkers(const std::vector<Worker*>& workers, Clock::time_point until
   if (g_wake != nullptr) {
     watched.push_back(g_wake);
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-  const auto timeout_ms = static_cast<DWORD>(std::clamp<decltype(wait)>(wait, 0, INFINITE - 1));
-  (void)WaitForMultipleObjects(static_cast<DWORD>(watched.size()), watched.data(), FALSE, timeout_ms);
+  (void)WaitForMultipleObjects(static_cast<DWORD>(watched.size()), watched.data(), FALSE,
+                               static_cast<DWORD>(timeout_ms));
 }
 
 Received ReceiveFromWorker(Worker* worker, std::string* bytes) {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace tarvelo::cli {
 namespace {
@@ -16,27 +17,28 @@ constexpr int kSignalExitBase = 128;  // as a shell reports a command a signal e
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr const char* kEraseLine = "\r\x1b[K";
 
+std::string g_held;  // ShowHeldDirectoryAs
+std::string g_shown;
+
 }  // namespace
 
 RunReport::RunReport(const Options& options, std::size_t total, std::FILE* out, bool stderr_is_terminal)
-    : verbosity_(options.verbosity),
+    : options_(options),
       total_(total),
       out_(out),
-      dry_run_(options.dry_run),
-      summary_(options.batch || options.dry_run),
       progress_(options.batch && !options.dry_run && options.verbosity != Verbosity::kQuiet &&
                 stderr_is_terminal) {}
 
 void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcome) {
   // The progress line makes way only for a line of the report.
-  if (!outcome.converted || verbosity_ == Verbosity::kVerbose) {
+  if (!outcome.converted || options_.verbosity == Verbosity::kVerbose) {
     ClearProgress();
   }
   if (!outcome.converted) {
     ++failed_;
     // Nowhere else to report a failing stderr.
     (void)std::fputs(FailureLine(outcome.file, outcome.reason).c_str(), stderr);
-  } else if (++converted_; verbosity_ == Verbosity::kVerbose || dry_run_) {
+  } else if (++converted_; options_.verbosity == Verbosity::kVerbose || options_.dry_run) {
     (void)std::fprintf(out_, "%s -> %s\n", DisplayedPath(job.source, true).c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
@@ -46,7 +48,7 @@ void RunReport::Record(const ConversionJob& job, const ConversionOutcome& outcom
 void RunReport::Skipped(const ConversionJob& job) {
   ClearProgress();
   ++skipped_;
-  if (verbosity_ == Verbosity::kVerbose) {
+  if (options_.verbosity == Verbosity::kVerbose) {
     (void)std::fprintf(out_, "%s: skipped, %s exists\n", job.source.c_str(),
                        DisplayedPath(job.destination, false).c_str());
   }
@@ -54,19 +56,19 @@ void RunReport::Skipped(const ConversionJob& job) {
 
 int RunReport::End(int interrupted_by) {
   ClearProgress();
-  if ((summary_ && verbosity_ != Verbosity::kQuiet) || interrupted_by != 0) {
-    std::string line = (dry_run_ ? "would convert " : "converted ") + std::to_string(converted_) + " of " +
-                       std::to_string(total_) + " files, ";
+  if (((options_.batch || options_.dry_run) && options_.verbosity != Verbosity::kQuiet) ||
+      interrupted_by != 0) {
+    (void)std::fprintf(out_, "%s %zu of %zu files, ", options_.dry_run ? "would convert" : "converted",
+                       converted_, total_);
     if (skipped_ > 0) {
-      line += std::to_string(skipped_) + " skipped, ";
+      (void)std::fprintf(out_, "%zu skipped, ", skipped_);
     }
-    line += std::to_string(failed_) + " failed";
+    (void)std::fprintf(out_, "%zu failed", failed_);
     if (interrupted_by != 0) {
-      line += ", " + std::to_string(total_ - converted_ - failed_ - skipped_) + " not done (interrupted by " +
-              (interrupted_by == SIGINT ? "SIGINT" : "SIGTERM") + ")";
+      (void)std::fprintf(out_, ", %zu not done (interrupted by %s)", total_ - converted_ - failed_ - skipped_,
+                         interrupted_by == SIGINT ? "SIGINT" : "SIGTERM");
     }
-    line += '\n';
-    (void)std::fputs(line.c_str(), out_);
+    (void)std::fputc('\n', out_);
   }
   if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
     const int error = errno != 0 ? errno : EIO;
@@ -103,6 +105,48 @@ void RunReport::ClearProgress() {
     (void)std::fputs(kEraseLine, stderr);
     shown_ = false;
   }
+}
+
+void ShowHeldDirectoryAs(const std::string& held, const std::string& shown) {
+  g_held = held;
+  g_shown = shown;
+}
+
+std::string DisplayedPath(const std::string& path, bool is_source) {
+  if (path == kStdio) {
+    return is_source ? "(standard input)" : "(standard output)";
+  }
+  if (!is_source && !g_held.empty() && path.starts_with(g_held)) {
+    return g_shown + path.substr(g_held.size());
+  }
+  return path;
+}
+
+std::string FailureLine(const std::string& file, const std::string& reason) {
+  std::string line = "tarvelo-convert: " + file + ": " + reason + "\n";
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    line[i] = byte < 0x20 || byte == 0x7F ? '?' : line[i];
+  }
+  return line;
+}
+
+ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail) {
+  if (status == TARVELO_STATUS_CONVERTED) {
+    return {true, job.destination, ""};
+  }
+  std::string reason = TarveloStatusMessage(status);
+  if (!detail.empty() && detail != reason) {  // "out of memory" says it all
+    reason += ": " + detail;
+  }
+  const bool about_destination =
+      status == TARVELO_STATUS_DESTINATION_UNOPENABLE || status == TARVELO_STATUS_WRITE_FAILED;
+  return {false, about_destination ? DisplayedPath(job.destination, false) : DisplayedPath(job.source, true),
+          std::move(reason)};
+}
+
+ConversionOutcome FailedSource(const ConversionJob& job, std::string reason) {
+  return {false, DisplayedPath(job.source, true), std::move(reason)};
 }
 
 }  // namespace tarvelo::cli

@@ -5,10 +5,26 @@
 #include <cstdio>
 #include <optional>
 
-#include "conversion_job.h"
+#include "conversion.h"
 #include "options.h"
 
 namespace tarvelo::cli {
+
+// How failure lines name a file: '-' as "(standard input)" or "(standard output)",
+// and a file below the batch's output directory, which the tool reaches through
+// `held` ("/proc/self/fd/N/"), as below `shown` (the directory as the user named it).
+void ShowHeldDirectoryAs(const std::string& held, const std::string& shown);
+std::string DisplayedPath(const std::string& path, bool is_source);
+
+// "tarvelo-convert: <file>: <reason>\n". Control characters (a newline in a file
+// name, say) become '?' so that every failure stays exactly one line.
+std::string FailureLine(const std::string& file, const std::string& reason);
+
+// The outcome the library's status stands for, e.g. "source unreadable: can't fopen".
+ConversionOutcome OutcomeOfStatus(const ConversionJob& job, TarveloStatus status, const std::string& detail);
+
+// A failure that happened to the job as a whole (worker crash, time limit, ...).
+ConversionOutcome FailedSource(const ConversionJob& job, std::string reason);
 
 // What a run tells its user: failures on stderr always, a line per file with -v
 // (and in a dry run: each file that would be converted), a batch's progress while
@@ -37,11 +53,9 @@ class RunReport {
   void DrawProgress();
   void ClearProgress();
 
-  Verbosity verbosity_;
+  const Options& options_;
   std::size_t total_;
   std::FILE* out_;
-  bool dry_run_;
-  bool summary_;   // a batch or a dry run
   bool progress_;  // in a log or a pipe it would be noise
   std::size_t converted_ = 0;
   std::size_t failed_ = 0;

@@ -1,7 +1,6 @@
 #include "worker_messages.h"
 
 #include <charconv>
-#include <cstdint>
 #include <vector>
 
 namespace tarvelo::cli {
@@ -11,33 +10,26 @@ namespace {
 // hold more and more of it.
 constexpr std::size_t kMaxReplyBytes = kMaxDetailBytes + 32;
 
-// The first `count` NUL-ended fields of `bytes`, taken off its front; nothing when
+// The first `count` NUL-ended fields of `bytes`, taken off its front; none when
 // they are not all there yet.
-std::optional<std::vector<std::string>> TakeFields(std::string* bytes, std::size_t count) {
+std::vector<std::string> TakeFields(std::string* bytes, std::size_t count) {
   std::vector<std::string> fields;
   std::size_t start = 0;
-  while (fields.size() < count) {
-    const std::size_t end = bytes->find('\0', start);
-    if (end == std::string::npos) {
-      return std::nullopt;
+  for (std::size_t end = 0; fields.size() < count; start = end + 1) {
+    if ((end = bytes->find('\0', start)) == std::string::npos) {
+      return {};
     }
     fields.emplace_back(*bytes, start, end - start);
-    start = end + 1;
   }
   bytes->erase(0, start);
   return fields;
 }
 
 // A decimal number up to `max`, digits only (no sign).
-template <typename Number>
-std::optional<Number> NumberOf(const std::string& text, Number max) {
-  Number value = 0;
+bool NumberOf(const std::string& text, uint64_t max, uint64_t* value) {
   const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || at != end || value > max) {
-    return std::nullopt;
-  }
-  return value;
+  const auto [at, error] = std::from_chars(text.data(), end, *value);
+  return error == std::errc() && at == end && *value <= max;
 }
 
 }  // namespace
@@ -52,38 +44,37 @@ std::string ReplyMessage(TarveloStatus status, const std::string& detail) {
 }
 
 Taken TakeRequest(std::string* bytes, ConversionJob* job) {
-  const std::optional<std::vector<std::string>> fields = TakeFields(bytes, 4);
-  if (!fields) {
+  const std::vector<std::string> fields = TakeFields(bytes, 4);
+  uint64_t layout = 0;
+  if (fields.empty()) {
     return Taken::kIncomplete;
   }
-  if (*fields == std::vector<std::string>(4)) {
+  if (fields == std::vector<std::string>(4)) {
     return Taken::kStop;
   }
-  const std::optional<unsigned> layout = NumberOf((*fields)[0], 255U);
-  const std::optional<uint64_t> max_pixels = NumberOf((*fields)[1], UINT64_MAX);
-  if (!layout || !max_pixels) {
+  if (!NumberOf(fields[0], 255, &layout) || !NumberOf(fields[1], UINT64_MAX, &job->max_pixels)) {
     return Taken::kMalformed;
   }
-  *job = {(*fields)[2], (*fields)[3], static_cast<TarveloLayout>(*layout), *max_pixels};
+  job->layout = static_cast<TarveloLayout>(layout);
+  job->source = fields[2];
+  job->destination = fields[3];
   return Taken::kTaken;
 }
 
 Taken TakeReply(std::string* bytes, Reply* reply) {
-  const std::optional<std::vector<std::string>> fields = TakeFields(bytes, 2);
-  if (!fields) {
+  const std::vector<std::string> fields = TakeFields(bytes, 2);
+  uint64_t status = 0;
+  if (fields.empty()) {
     return bytes->size() > kMaxReplyBytes ? Taken::kMalformed : Taken::kIncomplete;
   }
   // Statuses are small numbers; one the library does not name still reads as a
   // failure with the library's word for an unknown status.
-  if ((*fields)[0].empty() && (*fields)[1].empty()) {
-    *reply = {true, TARVELO_STATUS_CONVERTED, ""};
-    return Taken::kTaken;
-  }
-  const std::optional<unsigned> status = NumberOf((*fields)[0], 255U);
-  if (!status || (*fields)[1].size() > kMaxDetailBytes) {
+  reply->skipped = fields[0].empty() && fields[1].empty();
+  if (!reply->skipped && (!NumberOf(fields[0], 255, &status) || fields[1].size() > kMaxDetailBytes)) {
     return Taken::kMalformed;
   }
-  *reply = {false, static_cast<TarveloStatus>(*status), (*fields)[1]};
+  reply->status = static_cast<TarveloStatus>(status);
+  reply->detail = fields[1];
   return Taken::kTaken;
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "TarveloConvert.h"
-#include "conversion_job.h"
+#include "conversion.h"
 
 namespace tarvelo::cli {
 

@@ -1,54 +1,35 @@
 #include "worker_pool.h"
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "batch_plan.h"
+#include "options.h"
 #include "platform.h"
 #include "worker_messages.h"
 
 namespace tarvelo::cli {
 namespace {
 
-// Why a file failed whose worker ended while converting it.
-std::string LostWorkerReason(const WorkerEnd& end) {
-  return (end.crashed ? "decoder crashed (" : "worker process ended unexpectedly (") + end.how + ")";
-}
-
 constexpr std::size_t kMaxHeld = 16;
 constexpr auto kReplyPause = std::chrono::milliseconds(1);
 
-class WorkerPool {
- public:
-  WorkerPool(const std::vector<ConversionJob>& jobs, std::size_t worker_count,
-             std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace,
-             const Completion& on_complete)
-      : slots_(std::clamp<std::size_t>(worker_count, 1, MaxWorkers())),
-        jobs_(jobs),
-        on_complete_(on_complete),
-        time_limit_(time_limit),
-        interrupt_grace_(interrupt_grace) {
-    for (std::size_t i = jobs.size(); i > 0; --i) {
-      pending_.push_back(i - 1);
-    }
-  }
-  WorkerPool(const WorkerPool&) = delete;
-  WorkerPool& operator=(const WorkerPool&) = delete;
-  // Ends every worker: idle ones see their channel close and exit, busy ones are
-  // killed.
-  ~WorkerPool() {
-    for (Slot& slot : slots_) {
-      if (slot.worker != nullptr) {
-        (void)EndWorker(slot.worker, !slot.jobs.empty());
-      }
-    }
-  }
+// The state of one batch, made by RunInWorkers alone (never copied: its end ends
+// the workers).
+struct WorkerPool {
+  struct Slot {
+    Worker* worker = nullptr;
+    std::deque<std::size_t> jobs;  // handed out, not replied to: the one converted first
+    Clock::time_point deadline;    // of the first
+    std::string received;          // reply bytes so far
+  };
 
   void Run() {
-    while (finished_ < jobs_.size()) {
+    while (finished < jobs.size()) {
       if (InterruptSignal() != 0) {
         LetBusyFilesFinish();
         return;
@@ -58,34 +39,26 @@ class WorkerPool {
         WaitAndCollect(NearestDeadline());
       } else if (start_failed) {
         // Nothing runs and no worker could be started: the rest cannot be converted.
-        for (; !pending_.empty(); pending_.pop_back()) {
-          Finish(pending_.back(),
-                 FailedSource(jobs_[pending_.back()], "cannot start a worker process: " + start_error_));
+        for (; !pending.empty(); pending.pop_back()) {
+          Finish(pending.back(),
+                 FailedSource(jobs[pending.back()], "cannot start a worker process: " + start_error));
         }
       }
     }
   }
 
- private:
-  struct Slot {
-    Worker* worker = nullptr;
-    std::deque<std::size_t> jobs;  // handed out, not replied to: the one converted first
-    Clock::time_point deadline;    // of the first
-    std::string received;          // reply bytes so far
-  };
-
   void Finish(std::size_t job_index, const ConversionOutcome& outcome) {
-    ++finished_;
-    on_complete_(job_index, outcome);
+    ++finished;
+    report->Record(jobs[job_index], outcome);
   }
 
   [[nodiscard]] bool AnyBusy() const {
-    return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
+    return std::any_of(slots.begin(), slots.end(), [](const Slot& slot) { return !slot.jobs.empty(); });
   }
 
   [[nodiscard]] Clock::time_point NearestDeadline() const {
     Clock::time_point nearest = Clock::time_point::max();
-    for (const Slot& slot : slots_) {
+    for (const Slot& slot : slots) {
       if (!slot.jobs.empty()) {
         nearest = std::min(nearest, slot.deadline);
       }
@@ -96,12 +69,12 @@ class WorkerPool {
   // Hands pending jobs to the idle slots. False when a worker could not be started.
   bool Dispatch() {
     bool all_started = true;
-    std::vector<std::string> requests(slots_.size());
-    std::vector<std::size_t> held_before(slots_.size());
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      held_before[i] = slots_[i].jobs.size();
-      if (slots_[i].worker == nullptr && !pending_.empty() &&
-          (slots_[i].worker = StartWorker(&start_error_)) == nullptr) {
+    std::vector<std::string> requests(slots.size());
+    std::vector<std::size_t> held_before(slots.size());
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      held_before[i] = slots[i].jobs.size();
+      if (slots[i].worker == nullptr && !pending.empty() &&
+          (slots[i].worker = StartWorker(&start_error)) == nullptr) {
         all_started = false;  // its files wait for a slot whose worker did start
       }
     }
@@ -109,24 +82,24 @@ class WorkerPool {
     // are left as there are workers: a worker then never waits for the tool, and the
     // tool need not wake for every reply; near the end a file waits for no worker
     // busy with another while one is idle.
-    for (std::size_t held = 1; held <= kMaxHeld && !pending_.empty(); ++held) {
-      for (std::size_t i = 0; i < slots_.size() && !pending_.empty(); ++i) {
-        if (slots_[i].worker == nullptr || slots_[i].jobs.size() >= held ||
-            (held > 1 && pending_.size() < slots_.size())) {
+    for (std::size_t held = 1; held <= kMaxHeld && !pending.empty(); ++held) {
+      for (std::size_t i = 0; i < slots.size() && !pending.empty(); ++i) {
+        if (slots[i].worker == nullptr || slots[i].jobs.size() >= held ||
+            (held > 1 && pending.size() < slots.size())) {
           continue;
         }
-        requests[i] += RequestMessage(jobs_[pending_.back()]);
-        slots_[i].jobs.push_back(pending_.back());
-        pending_.pop_back();
+        requests[i] += RequestMessage(jobs[pending.back()]);
+        slots[i].jobs.push_back(pending.back());
+        pending.pop_back();
       }
     }
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      Slot& slot = slots_[i];
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      Slot& slot = slots[i];
       if (requests[i].empty()) {
         continue;
       }
       if (held_before[i] == 0) {
-        slot.deadline = Clock::now() + time_limit_;
+        slot.deadline = Clock::now() + time_limit;
       }
       if (SendToWorker(slot.worker, requests[i])) {
         continue;
@@ -134,7 +107,7 @@ class WorkerPool {
       // None of them reached it: they go out again, but for the first of an idle
       // worker, which failed with it (it was killed from outside).
       for (; slot.jobs.size() > std::max<std::size_t>(held_before[i], 1); slot.jobs.pop_back()) {
-        pending_.push_back(slot.jobs.back());
+        pending.push_back(slot.jobs.back());
       }
       if (held_before[i] == 0) {
         Fail(&slot, "worker process was lost", true);
@@ -151,11 +124,13 @@ class WorkerPool {
     const WorkerEnd end = EndWorker(slot->worker, !reason.empty());
     const std::size_t job_index = slot->jobs.front();
     for (std::size_t i = slot->jobs.size(); i > 1; --i) {
-      pending_.push_back(slot->jobs[i - 1]);  // next out again
+      pending.push_back(slot->jobs[i - 1]);  // next out again
     }
     *slot = Slot{};
-    const std::string why = reason.empty() ? LostWorkerReason(end) : reason;
-    Finish(job_index, FailedSource(jobs_[job_index], with_end ? why + " (" + end.how + ")" : why));
+    const std::string why = !reason.empty() ? reason
+                            : end.crashed   ? "decoder crashed (" + end.how + ")"
+                                            : "worker process ended unexpectedly (" + end.how + ")";
+    Finish(job_index, FailedSource(jobs[job_index], with_end ? why + " (" + end.how + ")" : why));
   }
 
   // Records what the slot's worker said, and fails its file when it has ended.
@@ -164,7 +139,7 @@ class WorkerPool {
     // One that has ended is read to the end first: the replies it sent before it
     // ended still count, and only the file it was converting fails.
     for (int reads = 0; received != Received::kClosed && reads < 64 && WorkerExited(slot->worker); ++reads) {
-      WaitForWorkers({slot->worker}, Clock::now());
+      WaitForWorkers({slot->worker}, 0);
       const Received more = ReceiveFromWorker(slot->worker, &slot->received);
       if (more == Received::kNothing) {
         break;
@@ -179,14 +154,14 @@ class WorkerPool {
       }
       // A skip is an answer to a stop only: a file that no one converts and no one
       // fails would never let the batch end.
-      if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping_)) {
+      if (taken != Taken::kTaken || slot->jobs.empty() || (reply.skipped && !stopping)) {
         Fail(slot, "worker process sent a malformed reply");
         return;
       }
       const std::size_t job_index = slot->jobs.front();
-      const ConversionJob& job = jobs_[job_index];
+      const ConversionJob& job = jobs[job_index];
       slot->jobs.pop_front();
-      slot->deadline = Clock::now() + time_limit_;
+      slot->deadline = Clock::now() + time_limit;
       if (reply.skipped) {
         continue;  // after an interrupt: not converted
       }
@@ -223,64 +198,81 @@ class WorkerPool {
   void WaitAndCollect(Clock::time_point until) {
     std::vector<Worker*> busy;
     bool all_hold_more = true;
-    for (const Slot& slot : slots_) {
+    for (const Slot& slot : slots) {
       if (!slot.jobs.empty()) {
         busy.push_back(slot.worker);
         all_hold_more = all_hold_more && slot.jobs.size() > 1;
       }
     }
-    if (all_hold_more && !stopping_) {
+    if (all_hold_more && !stopping) {
       // Every worker has its next file: their replies are taken a few at a time, not
       // by waking for each.
       std::this_thread::sleep_until(std::min(until, Clock::now() + kReplyPause));
     }
-    WaitForWorkers(busy, until);
-    for (Slot& slot : slots_) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    WaitForWorkers(busy, static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX)));
+    for (Slot& slot : slots) {
       if (!slot.jobs.empty()) {
         Collect(&slot);
       }
     }
     const Clock::time_point now = Clock::now();
-    for (Slot& slot : slots_) {
+    for (Slot& slot : slots) {
       if (!slot.jobs.empty() && now >= slot.deadline && !WorkerExited(slot.worker)) {
-        Fail(&slot, "timed out after " + std::to_string(time_limit_.count()) + " s");
+        Fail(&slot, "timed out after " + std::to_string(time_limit.count()) + " s");
       }
     }
   }
 
   // After an interrupt: waits out the grace for the busy workers.
   void LetBusyFilesFinish() {
-    pending_.clear();
-    stopping_ = true;
-    for (Slot& slot : slots_) {
+    pending.clear();
+    stopping = true;
+    for (Slot& slot : slots) {
       if (!slot.jobs.empty() && !SendToWorker(slot.worker, kStopMessage)) {
         Collect(&slot);  // it is gone: says how
       }
     }
-    const Clock::time_point grace_end = Clock::now() + interrupt_grace_;
+    const Clock::time_point grace_end = Clock::now() + std::chrono::seconds(kInterruptGraceSeconds);
     while (AnyBusy() && Clock::now() < grace_end) {
       WaitAndCollect(std::min(grace_end, NearestDeadline()));
     }
-    pending_.clear();  // the rest are killed as the pool ends
+    pending.clear();  // the rest are killed as the pool ends
   }
 
-  std::vector<Slot> slots_;
-  std::vector<std::size_t> pending_;  // job indexes not handed out, next last
-  const std::vector<ConversionJob>& jobs_;
-  const Completion& on_complete_;
-  std::size_t finished_ = 0;
-  std::chrono::seconds time_limit_;
-  std::chrono::seconds interrupt_grace_;
-  std::string start_error_;  // why the last worker start failed
-  bool stopping_ = false;    // the workers were told to stop
+  std::vector<Slot> slots;
+  std::vector<std::size_t> pending;  // job indexes not handed out, next last
+  const std::vector<ConversionJob>& jobs;
+  std::chrono::seconds time_limit;
+  RunReport* report;
+  std::size_t finished = 0;
+  std::string start_error{};  // why the last worker start failed
+  bool stopping = false;      // the workers were told to stop
+
+  // Ends every worker: idle ones see their channel close and exit, busy ones are
+  // killed.
+  ~WorkerPool() {
+    for (Slot& slot : slots) {
+      if (slot.worker != nullptr) {
+        (void)EndWorker(slot.worker, !slot.jobs.empty());
+      }
+    }
+  }
 };
 
 }  // namespace
 
 void RunInWorkers(const std::vector<ConversionJob>& jobs, std::size_t worker_count,
-                  std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace,
-                  const Completion& on_complete) {
-  WorkerPool(jobs, worker_count, time_limit, interrupt_grace, on_complete).Run();
+                  std::chrono::seconds time_limit, RunReport* report) {
+  WorkerPool pool{std::vector<WorkerPool::Slot>(std::clamp<std::size_t>(worker_count, 1, MaxWorkers())),
+                  {},
+                  jobs,
+                  time_limit,
+                  report};
+  for (std::size_t i = jobs.size(); i > 0; --i) {
+    pool.pending.push_back(i - 1);
+  }
+  pool.Run();
 }
 
 }  // namespace tarvelo::cli

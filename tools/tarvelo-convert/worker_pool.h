@@ -2,16 +2,15 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <vector>
 
-#include "conversion_job.h"
+#include "run_report.h"
 
 namespace tarvelo::cli {
 
 // Converts files in worker processes (platform.h), so that a decoder that crashes
-// or hangs on one file costs only that file, and calls `on_complete` once per job,
-// in the order they finish, on the calling thread.
+// or hangs on one file costs only that file, and records each job in `report`
+// in the order they finish.
 //
 // Each of `worker_count` workers is started once and then holds the file it
 // converts and, while many are left, up to 15 more, so that it never waits for the
@@ -28,15 +27,13 @@ namespace tarvelo::cli {
 //
 // An interrupt (platform.h) ends the batch early: no file is handed out any more,
 // the workers are told to skip the files they have not started, and the files
-// being converted get `interrupt_grace` to finish, as a worker killed while it
+// being converted get kInterruptGraceSeconds (options.h) to finish, as a worker killed while it
 // puts its output in place could leave a temporary file behind instead. Those that
 // finish are recorded as usual; the rest are killed, and the files not completed
 // are left to the caller.
 //
 // Not thread-safe; meant for a single-threaded tool.
-using Completion = std::function<void(std::size_t job_index, const ConversionOutcome& outcome)>;
 void RunInWorkers(const std::vector<ConversionJob>& jobs, std::size_t worker_count,
-                  std::chrono::seconds time_limit, std::chrono::seconds interrupt_grace,
-                  const Completion& on_complete);
+                  std::chrono::seconds time_limit, RunReport* report);
 
 }  // namespace tarvelo::cli
