@@ -1,39 +1,23 @@
 #include "TarveloConvert.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 
 #include "convert/conversion.h"
 #include "platform/text_copy.h"
 #include "writer/layouts.h"
 
-namespace {
-
-// An enumeration argument as the int a C caller passed, which may name no enumerator:
-// copied as bytes, since reading it as the enumeration would be undefined.
-template <typename Enum>
-int Raw(const Enum& value) {
-  int raw = 0;
-  std::memcpy(&raw, &value, sizeof raw);
-  return raw;
-}
-
-}  // namespace
+using tarvelo::RawValue;
 
 extern "C" {
 
 TARVELO_API TarveloStatus TarveloConvert(const char* source, const char* destination, TarveloLayout layout,
                                          char* detail, size_t detail_size) {
+  // Convert refuses a null path as a null path.
+  const TarveloSource from{TARVELO_SOURCE_FILE, source, nullptr, 0, 0, 0, 0, 0};
+  TarveloOutput to{TARVELO_OUTPUT_FILE, destination, nullptr, nullptr, nullptr, 0};
   TarveloResult result;
-  if (source == nullptr || destination == nullptr) {
-    tarvelo::Report(result, TARVELO_STATUS_INVALID_ARGUMENT,
-                    source == nullptr ? "source path is null" : "destination path is null");
-  } else {
-    const TarveloSource from{TARVELO_SOURCE_FILE, source, nullptr, 0, 0, 0, 0, 0};
-    TarveloOutput to{TARVELO_OUTPUT_FILE, destination, nullptr, nullptr, nullptr, 0};
-    tarvelo::Convert(&from, to, Raw(layout), nullptr, result);
-  }
+  tarvelo::Convert(&from, to, RawValue(layout), nullptr, result);
   tarvelo::CopyText(result.detail, detail, detail_size);
   return result.status;
 }
@@ -46,7 +30,7 @@ TARVELO_API TarveloStatus TarveloConvertImage(const TarveloSource* source, Tarve
   if (output == nullptr) {
     return tarvelo::Report(report, TARVELO_STATUS_INVALID_ARGUMENT, "output is null");
   }
-  return tarvelo::Convert(source, *output, Raw(layout), options, report);
+  return tarvelo::Convert(source, *output, RawValue(layout), options, report);
 }
 
 TARVELO_API TarveloStatus TarveloReadInfo(const TarveloSource* source, TarveloImageInfo* info,
@@ -72,7 +56,7 @@ TARVELO_API const char* TarveloStatusMessage(TarveloStatus status) {
                                               "image too large for the layout",
                                               "invalid argument",
                                               "out of memory"};
-  const auto raw = static_cast<unsigned>(Raw(status));
+  const auto raw = static_cast<unsigned>(RawValue(status));
   return raw < std::size(kMessages) ? kMessages[raw] : "unknown status";
 }
 
@@ -98,7 +82,7 @@ TARVELO_API TarveloStatus TarveloLayoutFromName(const char* file_name, TarveloLa
 
 TARVELO_API TarveloStatus TarveloLayoutNames(TarveloLayout layout, const char** name,
                                              const char** extension) {
-  const tarvelo::LayoutEntry* entry = tarvelo::FindLayout(Raw(layout));
+  const tarvelo::LayoutEntry* entry = tarvelo::FindLayout(RawValue(layout));
   if (entry == nullptr) {
     return TARVELO_STATUS_INVALID_ARGUMENT;
   }

@@ -25,16 +25,6 @@
 namespace tarvelo {
 namespace {
 
-// A C caller may store any int where an enum is declared; in C++ reading an enum
-// object that holds a value outside its enumerators is undefined. Read its bytes.
-template <typename Enum>
-int RawValue(const Enum& value) noexcept {
-  static_assert(sizeof(Enum) == sizeof(int), "the C API's enums are int-sized");
-  int raw = 0;
-  std::memcpy(&raw, &value, sizeof raw);
-  return raw;
-}
-
 // A caller's pixel description: null when it is usable, else the reason.
 const char* CheckPixels(const TarveloSource& source) noexcept {
   if (source.data == nullptr) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "TarveloConvert.h"
 #include "decode/decode_limits.h"
@@ -11,6 +12,16 @@
 #include "writer/pixel_rows.h"
 
 namespace tarvelo {
+
+// An enumeration argument as the int a C caller passed, which may name no
+// enumerator: copied as bytes, since reading it as the enumeration would be undefined.
+template <typename Enum>
+int RawValue(const Enum& value) noexcept {
+  static_assert(sizeof(Enum) == sizeof(int), "the C API's enums are int-sized");
+  int raw = 0;
+  std::memcpy(&raw, &value, sizeof raw);
+  return raw;
+}
 
 // How one decode may run.
 struct DecodeSettings {
