@@ -27,9 +27,6 @@ Masks DefaultMasks(uint32_t bits) {
   return bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U} : Masks{};
 }
 
-constexpr Verdict kLeaveToDecoder{nullptr};
-static_assert(kLeaveToDecoder.has_value());
-
 // The file and information headers as the decoder reads them.
 struct BmpHeader {
   int32_t offset = 0;       // of the pixel data
@@ -59,11 +56,10 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   if (compression == 3 && header.bits != 16 && header.bits != 32) {
     return kLeaveToDecoder;
   }
-  reader.Skip(20);
+  // Image size, resolutions, colour counts; the decoder skips the 56-byte header's
+  // four fields after them too.
+  reader.Skip(20 + (header.size == 56 ? 16 : 0));
   if (header.size == 40 || header.size == 56) {
-    if (header.size == 56) {
-      reader.Skip(16);
-    }
     if (header.bits == 16 || header.bits == 32) {
       if (compression == 0) {
         masks = DefaultMasks(header.bits);

@@ -3,18 +3,15 @@
 namespace tarvelo::guard {
 
 bool PngChunkWalker::Next() noexcept {
-  if (data_start_ != 0) {
-    const uint64_t next = data_start_ + length_ + 4;
-    if (reader_.position() < next) {
-      reader_.Skip(next - reader_.position());
-    }
+  if (reader_.position() < next_) {
+    reader_.Skip(next_ - reader_.position());
   }
   if (!reader_.Has(8)) {
     return false;
   }
   length_ = reader_.Get32Be();
   type_ = reader_.Get32Be();
-  data_start_ = reader_.position();
+  next_ = reader_.position() + length_ + 4;
   return true;
 }
 

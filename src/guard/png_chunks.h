@@ -18,7 +18,7 @@ constexpr uint32_t PngChunkType(const char (&name)[5]) {
 class PngChunkWalker {
  public:
   // Starts at the reader's first byte.
-  explicit PngChunkWalker(SourceReader& reader) noexcept : reader_(reader) { reader_.Skip(8); }
+  explicit PngChunkWalker(SourceReader& reader) noexcept : reader_(reader) {}
 
   // Moves to the next chunk, past whatever of the current chunk's data the caller
   // did not read (it reads at most the data) and its CRC, and reads the chunk's
@@ -31,7 +31,7 @@ class PngChunkWalker {
 
  private:
   SourceReader& reader_;
-  uint64_t data_start_ = 0;
+  uint64_t next_ = 8;  // the next chunk's offset: the first follows the signature
   uint32_t length_ = 0;
   uint32_t type_ = 0;
 };
