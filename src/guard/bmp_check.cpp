@@ -123,8 +123,7 @@ int64_t PaletteSize(const BmpHeader& header) {
     return 0;
   }
   // An arithmetic shift, as the decoder's: it rounds negative values down.
-  const int64_t room = int64_t{header.offset} - header.extra_read - header.size;
-  return room >= 0 ? room / 4 : -((-room + 3) / 4);
+  return (int64_t{header.offset} - header.extra_read - header.size) >> 2;
 }
 
 // Moves past the palette and the gap after it to the pixel data.

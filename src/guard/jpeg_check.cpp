@@ -91,10 +91,12 @@ class JpegChecker {
     if (pending_ != kNoMarker) {
       return std::exchange(pending_, kNoMarker);
     }
-    int byte = reader_.Get8();
-    if (byte != 0xFF) {
-      return kNoMarker;
-    }
+    return reader_.Get8() == 0xFF ? AfterFill() : kNoMarker;
+  }
+
+  // The first byte after a run of 0xFF fill bytes.
+  int AfterFill() {
+    int byte = 0xFF;
     while (byte == 0xFF) {
       byte = reader_.Get8();
     }
@@ -158,25 +160,24 @@ class JpegChecker {
       if (table_class > 1 || table > 3) {
         return kFails;
       }
-      std::array<uint32_t, 16> counts{};
+      // Canonical codes of each length must fit that length, or the decoder stops.
       uint32_t total = 0;
-      for (uint32_t& count : counts) {
-        count = reader_.Get8();
+      uint32_t code = 0;
+      bool codes_fit = true;
+      for (uint32_t bits = 1; bits <= 16; ++bits) {
+        const uint32_t count = reader_.Get8();
         total += count;
+        code += count;
+        codes_fit = codes_fit && (count == 0 || code - 1 < (1U << bits));
+        code <<= 1U;
       }
       length -= 17;
       // The decoder writes one entry per code into arrays of 256 before any check.
       if (total > 256) {
         return "JPEG Huffman table counts exceed 256";
       }
-      // Canonical codes of each length must fit that length, or the decoder stops.
-      uint32_t code = 0;
-      for (uint32_t bits = 1; bits <= 16; ++bits) {
-        code += counts[bits - 1];
-        if (counts[bits - 1] != 0 && code - 1 >= (1U << bits)) {
-          return kFails;
-        }
-        code <<= 1U;
+      if (!codes_fit) {
+        return kFails;
       }
       reader_.Skip(total);
       huffman_defined_[table_class][table] = true;
@@ -258,33 +259,23 @@ class JpegChecker {
       order[i] = which;
     }
     const uint32_t spectral_start = reader_.Get8();
-    uint32_t spectral_end = reader_.Get8();
+    const uint32_t spectral_end = reader_.Get8();
     const uint32_t approximation = reader_.Get8();
     const uint32_t high = approximation >> 4U;
     const uint32_t low = approximation & 15U;
-    if (progressive_) {
-      if (spectral_start > 63 || spectral_end > 63 || spectral_start > spectral_end || high > 13 ||
-          low > 13) {
-        return kFails;
-      }
-    } else {
-      if (spectral_start != 0 || high != 0 || low != 0) {
-        return kFails;
-      }
-      spectral_end = 63;
+    // A baseline scan covers the whole spectrum (the decoder ignores its end).
+    if (progressive_ ? (spectral_start > 63 || spectral_end > 63 || spectral_start > spectral_end ||
+                        high > 13 || low > 13)
+                     : (spectral_start != 0 || high != 0 || low != 0)) {
+      return kFails;
     }
+    // A progressive scan codes either DC (refinements read single bits, no table) or AC.
+    const bool dc_scan = spectral_start == 0 || count > 1;
+    const bool uses_dc = !progressive_ || (dc_scan && high == 0);
+    const bool uses_ac = !progressive_ || !dc_scan;
     for (int i = 0; i < count; ++i) {
-      bool uses_dc = false;
-      bool uses_ac = false;
-      if (!progressive_) {
-        uses_dc = uses_ac = true;
-        if (!quant_defined_[components_[order[i]].quant_table]) {
-          return kUndefinedQuant;
-        }
-      } else if (spectral_start == 0 || count > 1) {
-        uses_dc = high == 0;  // refinement scans read single bits, no table
-      } else {
-        uses_ac = true;
+      if (!progressive_ && !quant_defined_[components_[order[i]].quant_table]) {
+        return kUndefinedQuant;
       }
       if ((uses_dc && !huffman_defined_[0][tables[i] >> 4U]) ||
           (uses_ac && !huffman_defined_[1][tables[i] & 15U])) {
@@ -318,19 +309,13 @@ class JpegChecker {
   uint64_t EntropyCodedData() {
     uint64_t restarts = 0;
     while (reader_.SkipPast(0xFF)) {
-      int byte = reader_.Get8();
-      while (byte == 0xFF) {
-        byte = reader_.Get8();
-      }
-      if (byte == 0) {
-        continue;
-      }
+      const int byte = AfterFill();
       if (IsRestart(byte)) {
         ++restarts;
-        continue;
+      } else if (byte != 0) {
+        pending_ = byte;
+        break;
       }
-      pending_ = byte;
-      break;
     }
     return restarts;
   }
