@@ -38,13 +38,8 @@ struct alignas(kDecoderBlockAlignment) BlockHeader {
 static_assert(sizeof(BlockHeader) % kDecoderBlockAlignment == 0);
 static_assert(alignof(BlockHeader) <= kDecoderBlockAlignment);
 
-BlockHeader* HeaderOf(void* block) noexcept {
-  return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - sizeof(BlockHeader));
-}
-
-void* BlockOf(BlockHeader* header) noexcept {
-  return reinterpret_cast<uint8_t*>(header) + sizeof(BlockHeader);
-}
+BlockHeader* HeaderOf(void* block) noexcept { return static_cast<BlockHeader*>(block) - 1; }
+void* BlockOf(BlockHeader* header) noexcept { return header + 1; }
 
 #if defined(TARVELO_PREFAULT_HELPER)
 // The permission of ScopedDecoderThreads: per thread, so that it needs no lock and
