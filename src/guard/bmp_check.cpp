@@ -21,10 +21,9 @@ struct Masks {
 
 // The decoder's default masks for uncompressed 16- and 32-bit pixels.
 Masks DefaultMasks(uint32_t bits) {
-  if (bits == 16) {
-    return {31U << 10U, 31U << 5U, 31U, 0};
-  }
-  return bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U} : Masks{};
+  return bits == 16   ? Masks{31U << 10U, 31U << 5U, 31U, 0}
+         : bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U}
+                      : Masks{};
 }
 
 // The file and information headers as the decoder reads them.
