@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -37,19 +38,14 @@ inline constexpr uint64_t kDecoderBudgetSlack = uint64_t{1} << 20U;
 inline constexpr uint64_t kMaxAddressablePixels = kMaxDecodedPixels;
 #else
 inline constexpr uint64_t kMaxAddressablePixels =
-    uint64_t{INT_MAX} / 4 < (uint64_t{SIZE_MAX} - kDecoderBudgetSlack) / kDecoderBytesPerPixel
-        ? uint64_t{INT_MAX} / 4
-        : (uint64_t{SIZE_MAX} - kDecoderBudgetSlack) / kDecoderBytesPerPixel;
+    std::min(uint64_t{INT_MAX} / 4, (uint64_t{SIZE_MAX} - kDecoderBudgetSlack) / kDecoderBytesPerPixel);
 static_assert(kMaxAddressablePixels >= kMaxDecodedPixels);
 #endif
 
 // The cap a call runs with: 0 asks for the default; a request past what the decoder
 // can address gets that.
 constexpr uint64_t EffectivePixelCap(uint64_t requested) noexcept {
-  if (requested == 0) {
-    return kMaxDecodedPixels;
-  }
-  return requested > kMaxAddressablePixels ? kMaxAddressablePixels : requested;
+  return requested == 0 ? kMaxDecodedPixels : std::min(requested, kMaxAddressablePixels);
 }
 
 // The decoder's byte budget under a pixel cap (as EffectivePixelCap reads it).

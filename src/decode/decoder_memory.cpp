@@ -1,5 +1,6 @@
 #include "decode/decoder_memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -37,13 +38,8 @@ struct alignas(kDecoderBlockAlignment) BlockHeader {
 static_assert(sizeof(BlockHeader) % kDecoderBlockAlignment == 0);
 static_assert(alignof(BlockHeader) <= kDecoderBlockAlignment);
 
-BlockHeader* HeaderOf(void* block) noexcept {
-  return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - sizeof(BlockHeader));
-}
-
-void* BlockOf(BlockHeader* header) noexcept {
-  return reinterpret_cast<uint8_t*>(header) + sizeof(BlockHeader);
-}
+BlockHeader* HeaderOf(void* block) noexcept { return static_cast<BlockHeader*>(block) - 1; }
+void* BlockOf(BlockHeader* header) noexcept { return header + 1; }
 
 #if defined(TARVELO_PREFAULT_HELPER)
 // The permission of ScopedDecoderThreads: per thread, so that it needs no lock and
@@ -69,8 +65,7 @@ std::atomic<bool> g_populate_refused{false};
 
 void Populate(uint8_t* begin, uint8_t* end, const std::atomic<bool>* stop) noexcept {
   for (uint8_t* at = begin; at < end && !stop->load(std::memory_order_relaxed); at += kPrefaultStep) {
-    const size_t length =
-        static_cast<size_t>(end - at) < kPrefaultStep ? static_cast<size_t>(end - at) : kPrefaultStep;
+    const size_t length = std::min(static_cast<size_t>(end - at), kPrefaultStep);
     if (madvise(at, length, MADV_POPULATE_WRITE) != 0) {
       if (errno == EINVAL) {
         g_populate_refused.store(true, std::memory_order_relaxed);
@@ -80,31 +75,22 @@ void Populate(uint8_t* begin, uint8_t* end, const std::atomic<bool>* stop) noexc
   }
 }
 
-// The whole pages inside a block: the partial ones at its ends are shared with
-// other heap memory, which must not be touched. False when there are none.
-bool WholePages(BlockHeader* header, uint8_t*& begin, uint8_t*& end) noexcept {
-  const auto kPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  if (kPage == 0 || (kPage & (kPage - 1)) != 0) {
-    return false;
-  }
-  auto* data = static_cast<uint8_t*>(BlockOf(header));
-  const uintptr_t first = reinterpret_cast<uintptr_t>(data);
-  const size_t lead = static_cast<size_t>((kPage - first % kPage) % kPage);
-  const size_t tail = static_cast<size_t>((first + header->size) % kPage);
-  if (lead + tail >= header->size) {
-    return false;
-  }
-  begin = data + lead;
-  end = data + header->size - tail;
-  return true;
-}
-
 void StartPrefault(BlockHeader* header) noexcept {
-  uint8_t* begin = nullptr;
-  uint8_t* end = nullptr;
-  if (g_populate_refused.load(std::memory_order_relaxed) || !WholePages(header, begin, end)) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  if (page == 0 || (page & (page - 1)) != 0 || g_populate_refused.load(std::memory_order_relaxed)) {
     return;
   }
+  // Only the whole pages inside the block: the partial ones at its ends are shared
+  // with other heap memory, which must not be touched.
+  auto* begin = static_cast<uint8_t*>(BlockOf(header));
+  const uintptr_t first = reinterpret_cast<uintptr_t>(begin);
+  const auto lead = static_cast<size_t>((page - first % page) % page);
+  const auto tail = static_cast<size_t>((first + header->size) % page);
+  if (lead + tail >= header->size) {
+    return;
+  }
+  uint8_t* end = begin + header->size - tail;
+  begin += lead;
   if (header->size < kPrefaultFrom) {
     // Not worth a thread, but one call that maps every page costs less than a fault
     // for each.
@@ -116,10 +102,7 @@ void StartPrefault(BlockHeader* header) noexcept {
   // a decoder that gives up early on a corrupt file must not pay for (or hold)
   // pages it never needed.
 #if defined(TARVELO_PREFAULT_HELPER)
-  if (!t_threads_allowed) {
-    return;
-  }
-  auto* prefault = new (std::nothrow) Prefault;
+  auto* prefault = t_threads_allowed ? new (std::nothrow) Prefault : nullptr;
   if (prefault == nullptr) {
     return;
   }
@@ -172,26 +155,11 @@ struct DecoderMemoryAccount {
 #endif
   }
 
-  static void Hold() noexcept {
-#if defined(TARVELO_NO_HELPER_THREADS)
-    // A waiter pauses rather than spins: a strict-priority scheduler would let a
-    // spinning waiter of higher priority keep the holder from ever running.
-    while (g_account_held.test_and_set(std::memory_order_acquire)) {
-      platform::files.pause();
-    }
-#endif
-  }
-
-  static void Let() noexcept {
-#if defined(TARVELO_NO_HELPER_THREADS)
-    g_account_held.clear(std::memory_order_release);
-#endif
-  }
-
-  // False when the block may not grow by `more` bytes; records why.
+  // False when the block may not grow by `more` bytes; records why. Outside a
+  // scope (serial 0) nothing is counted.
   static bool Reserve(size_t more) noexcept {
     DecoderMemoryScope::State& state = Current();
-    if (!state.active) {
+    if (state.serial == 0) {
       return true;
     }
     if (more > state.budget || state.held > state.budget - more) {
@@ -199,35 +167,40 @@ struct DecoderMemoryAccount {
       return false;
     }
     state.held += more;
-    state.peak = state.held > state.peak ? state.held : state.peak;
+    state.peak = std::max(state.held, state.peak);
     return true;
   }
 
   static void Release(size_t less) noexcept {
     DecoderMemoryScope::State& state = Current();
-    if (state.active) {
-      state.held -= less < state.held ? less : state.held;
-    }
+    state.held -= std::min(less, state.held);
   }
 
   static void Refused() noexcept { Current().out_of_memory = true; }
 
-  static bool Counts(const BlockHeader* header) noexcept {
-    const DecoderMemoryScope::State& state = Current();
-    return state.active && header->scope == state.serial;
-  }
+  // A block made outside any scope carries serial 0, as the account does there,
+  // where nothing is counted.
+  static bool Counts(const BlockHeader* header) noexcept { return header->scope == Current().serial; }
 };
 
 DecoderMemoryScope::DecoderMemoryScope(size_t budget) noexcept {
-  DecoderMemoryAccount::Hold();
+#if defined(TARVELO_NO_HELPER_THREADS)
+  // A waiter pauses rather than spins: a strict-priority scheduler would let a
+  // spinning waiter of higher priority keep the holder from ever running.
+  while (DecoderMemoryAccount::g_account_held.test_and_set(std::memory_order_acquire)) {
+    platform::files.pause();
+  }
+#endif
   previous_ = DecoderMemoryAccount::Current();
   DecoderMemoryAccount::Current() =
-      State{.budget = budget, .active = true, .serial = DecoderMemoryAccount::g_last_serial.fetch_add(1) + 1};
+      State{.budget = budget, .serial = DecoderMemoryAccount::g_last_serial.fetch_add(1) + 1};
 }
 
 DecoderMemoryScope::~DecoderMemoryScope() {
   DecoderMemoryAccount::Current() = previous_;
-  DecoderMemoryAccount::Let();
+#if defined(TARVELO_NO_HELPER_THREADS)
+  DecoderMemoryAccount::g_account_held.clear(std::memory_order_release);
+#endif
 }
 
 bool DecoderMemoryScope::out_of_memory() const noexcept {
@@ -250,56 +223,42 @@ ScopedDecoderThreads::~ScopedDecoderThreads() = default;
 bool DecoderThreadsAllowed() noexcept { return false; }
 #endif
 
-void* AllocateDecoderMemory(size_t size) noexcept {
-  if (size > SIZE_MAX - sizeof(BlockHeader)) {
-    DecoderMemoryAccount::Refused();
-    return nullptr;
-  }
-  if (!DecoderMemoryAccount::Reserve(size)) {
-    return nullptr;
-  }
-  auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
-  if (header == nullptr) {
-    DecoderMemoryAccount::Release(size);
-    DecoderMemoryAccount::Refused();
-    return nullptr;
-  }
-  header->size = size;
-  header->prefault = nullptr;
-  const auto& scope = DecoderMemoryAccount::Current();
-  header->scope = scope.active ? scope.serial : 0;
-  if (size >= kPopulateFrom) {
-    StartPrefault(header);
-  }
-  return BlockOf(header);
-}
+void* AllocateDecoderMemory(size_t size) noexcept { return ResizeDecoderMemory(nullptr, size); }
 
+// A new block (`block` null) counts in the current scope, if any; an old one only
+// in the scope that allocated it.
 void* ResizeDecoderMemory(void* block, size_t size) noexcept {
-  if (block == nullptr) {
-    return AllocateDecoderMemory(size);
-  }
   if (size > SIZE_MAX - sizeof(BlockHeader)) {
     DecoderMemoryAccount::Refused();
     return nullptr;
   }
-  BlockHeader* header = HeaderOf(block);
-  const size_t old_size = header->size;
-  const bool counted = DecoderMemoryAccount::Counts(header);
+  BlockHeader* header = block != nullptr ? HeaderOf(block) : nullptr;
+  const size_t old_size = header != nullptr ? header->size : 0;
+  const bool counted = header == nullptr || DecoderMemoryAccount::Counts(header);
   const size_t grown = counted && size > old_size ? size - old_size : 0;
   if (grown != 0 && !DecoderMemoryAccount::Reserve(grown)) {
-    return nullptr;  // the old block stays valid
+    return nullptr;  // an old block stays valid
   }
-  StopPrefault(header);  // the block may move
+  if (header != nullptr) {
+    StopPrefault(header);  // the block may move
+  }
   auto* resized = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (resized == nullptr) {
     DecoderMemoryAccount::Release(grown);
     DecoderMemoryAccount::Refused();
-    return nullptr;  // the old block stays valid, as realloc's contract says
+    return nullptr;  // an old block stays valid, as realloc's contract says
   }
   if (counted && size < old_size) {
     DecoderMemoryAccount::Release(old_size - size);
   }
   resized->size = size;
+  if (header == nullptr) {
+    resized->prefault = nullptr;
+    resized->scope = DecoderMemoryAccount::Current().serial;
+    if (size >= kPopulateFrom) {
+      StartPrefault(resized);
+    }
+  }
   return BlockOf(resized);
 }
 

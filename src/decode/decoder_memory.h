@@ -90,8 +90,7 @@ class DecoderMemoryScope {
     size_t peak = 0;
     bool out_of_memory = false;
     bool over_budget = false;
-    bool active = false;
-    size_t serial = 0;  // without thread-local storage: the mark of the blocks this scope counts
+    size_t serial = 0;  // the mark of the blocks this scope counts; 0 outside any scope
   };
   State previous_;
   friend struct DecoderMemoryAccount;

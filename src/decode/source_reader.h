@@ -28,21 +28,18 @@ class SourceReader {
     Skip(1);
     return at < size_ ? data_[at] : 0;
   }
-  uint32_t Get16Be() noexcept {
-    const uint32_t high = Get8();
-    return (high << 8U) | Get8();
-  }
-  uint32_t Get16Le() noexcept {
-    const uint32_t low = Get8();
-    return low | (static_cast<uint32_t>(Get8()) << 8U);
-  }
-  uint32_t Get32Be() noexcept {
-    const uint32_t high = Get16Be();
-    return (high << 16U) | Get16Be();
-  }
-  uint32_t Get32Le() noexcept {
-    const uint32_t low = Get16Le();
-    return low | (Get16Le() << 16U);
+  uint32_t Get16Be() noexcept { return GetBytes(2, true); }
+  uint32_t Get16Le() noexcept { return GetBytes(2, false); }
+  uint32_t Get32Be() noexcept { return GetBytes(4, true); }
+  uint32_t Get32Le() noexcept { return GetBytes(4, false); }
+  // `count` (at most 4) bytes as one number, most significant first when `big_endian`.
+  uint32_t GetBytes(uint32_t count, bool big_endian) noexcept {
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t byte = Get8();
+      value = big_endian ? (value << 8U) | byte : value | (byte << (8U * i));
+    }
+    return value;
   }
   // Moves forward; the position may pass the end, as the decoder's skips may.
   void Skip(uint64_t count) noexcept {

@@ -21,14 +21,10 @@ struct Masks {
 
 // The decoder's default masks for uncompressed 16- and 32-bit pixels.
 Masks DefaultMasks(uint32_t bits) {
-  if (bits == 16) {
-    return {31U << 10U, 31U << 5U, 31U, 0};
-  }
-  return bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U} : Masks{};
+  return bits == 16   ? Masks{31U << 10U, 31U << 5U, 31U, 0}
+         : bits == 32 ? Masks{0xffU << 16U, 0xffU << 8U, 0xffU, 0xffU << 24U}
+                      : Masks{};
 }
-
-constexpr Verdict kLeaveToDecoder{nullptr};
-static_assert(kLeaveToDecoder.has_value());
 
 // The file and information headers as the decoder reads them.
 struct BmpHeader {
@@ -59,11 +55,10 @@ Verdict ReadMasks(SourceReader& reader, BmpHeader& header) {
   if (compression == 3 && header.bits != 16 && header.bits != 32) {
     return kLeaveToDecoder;
   }
-  reader.Skip(20);
+  // Image size, resolutions, colour counts; the decoder skips the 56-byte header's
+  // four fields after them too.
+  reader.Skip(20 + (header.size == 56 ? 16 : 0));
   if (header.size == 40 || header.size == 56) {
-    if (header.size == 56) {
-      reader.Skip(16);
-    }
     if (header.bits == 16 || header.bits == 32) {
       if (compression == 0) {
         masks = DefaultMasks(header.bits);
@@ -127,8 +122,7 @@ int64_t PaletteSize(const BmpHeader& header) {
     return 0;
   }
   // An arithmetic shift, as the decoder's: it rounds negative values down.
-  const int64_t room = int64_t{header.offset} - header.extra_read - header.size;
-  return room >= 0 ? room / 4 : -((-room + 3) / 4);
+  return (int64_t{header.offset} - header.extra_read - header.size) >> 2;
 }
 
 // Moves past the palette and the gap after it to the pixel data.

@@ -13,17 +13,17 @@ constexpr const char* kNoImage = "GIF holds no image";
 constexpr const char* kNoData = "GIF image has no pixel data";
 constexpr uint32_t kMaxCodeSize = 12;
 
-// Skips a chain of data sub-blocks up to its zero-length terminator (`terminated`)
-// or the end of the file. True when a byte of its data lies inside the file.
-bool SkipSubBlocks(SourceReader& reader, bool& terminated) {
-  bool data = false;
-  for (terminated = false; !terminated && !reader.AtEnd();) {
+// Skips a chain of data sub-blocks up to its zero-length terminator or the end of
+// the file. True when the terminator lies inside the file.
+bool SkipSubBlocks(SourceReader& reader) {
+  while (!reader.AtEnd()) {
     const uint32_t length = reader.Get8();
-    terminated = length == 0;
-    data = data || (length != 0 && !reader.AtEnd());
+    if (length == 0) {
+      return true;
+    }
     reader.Skip(length);
   }
-  return data;
+  return false;
 }
 
 const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_t canvas_height,
@@ -56,12 +56,12 @@ const char* CheckFirstImage(SourceReader& reader, uint32_t canvas_width, uint32_
   // between sub-blocks (a lost trailer) still holds the image, and so does one that
   // stops inside a sub-block: the decoder reads zeros past the end and stops at the
   // next length it reads, on a canvas it has cleared, so the rows the data never
-  // reached hold the same bytes on every run.
+  // reached hold the same bytes on every run. So the first sub-block must hold a
+  // byte inside the file.
   if (reader.AtEnd()) {
     return kFileEndsEarly;
   }
-  bool terminated = false;
-  return SkipSubBlocks(reader, terminated) ? nullptr : kNoData;
+  return reader.Get8() != 0 && !reader.AtEnd() ? nullptr : kNoData;
 }
 
 }  // namespace
@@ -92,9 +92,7 @@ const char* CheckGif(SourceReader& reader) noexcept {
             break;
           }
         }
-        bool terminated = false;
-        SkipSubBlocks(reader, terminated);
-        if (!terminated) {
+        if (!SkipSubBlocks(reader)) {
           return kFileEndsEarly;
         }
         break;

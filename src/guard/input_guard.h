@@ -51,6 +51,7 @@ uint64_t PngClaimedPixels(SourceReader& reader) noexcept;
 // which refuses it itself or decodes it correctly) or the defect found. Empty: the
 // check goes on.
 using Verdict = std::optional<const char*>;
+inline constexpr Verdict kLeaveToDecoder{nullptr};
 
 // One run-length packet: the pixels it fills and the bytes of data after its header.
 struct RunPacket {

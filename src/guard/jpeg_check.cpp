@@ -7,6 +7,7 @@
 // component.
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "guard/input_guard.h"
 
@@ -36,12 +37,10 @@ struct Component {
   [[nodiscard]] uint64_t Blocks() const { return blocks_x * blocks_y; }
 };
 
-// What checking a segment found.
-enum class Step {
-  kOk,       // the decoder goes on
-  kFails,    // the decoder stops here and reports an error: nothing later matters
-  kRefused,  // the guard refuses the source (defect_ says why)
-};
+// A step's verdicts besides a defect: the decoder goes on, or stops here and
+// reports an error (nothing later matters).
+constexpr Verdict kGoesOn = std::nullopt;
+constexpr Verdict kFails = kLeaveToDecoder;
 
 class JpegChecker {
  public:
@@ -53,8 +52,8 @@ class JpegChecker {
     }
     int marker = NextMarker();
     while (!IsFrame(marker)) {
-      if (const Step step = Segment(marker); step != Step::kOk) {
-        return Verdict(step);
+      if (const Verdict verdict = Segment(marker)) {
+        return *verdict;
       }
       marker = NextMarker();
       while (marker == kNoMarker) {
@@ -65,12 +64,12 @@ class JpegChecker {
       }
     }
     progressive_ = marker == 0xC2;
-    if (const Step step = Frame(); step != Step::kOk) {
-      return Verdict(step);
+    if (const Verdict verdict = Frame()) {
+      return *verdict;
     }
     for (marker = NextMarker(); marker != kEndOfImage; marker = NextMarker()) {
-      if (const Step step = marker == kStartOfScan ? Scan() : Segment(marker); step != Step::kOk) {
-        return Verdict(step);
+      if (const Verdict verdict = marker == kStartOfScan ? Scan() : Segment(marker)) {
+        return *verdict;
       }
     }
     for (int i = 0; i < component_count_; ++i) {
@@ -86,25 +85,18 @@ class JpegChecker {
   }
 
  private:
-  const char* Verdict(Step step) const { return step == Step::kRefused ? defect_ : nullptr; }
-
-  Step Refuse(const char* defect) {
-    defect_ = defect;
-    return Step::kRefused;
-  }
-
   // The decoder's marker reader: a pending marker found inside scan data, else one
   // byte that must be 0xFF, fill bytes, and the marker code.
   int NextMarker() {
     if (pending_ != kNoMarker) {
-      const int marker = pending_;
-      pending_ = kNoMarker;
-      return marker;
+      return std::exchange(pending_, kNoMarker);
     }
-    int byte = reader_.Get8();
-    if (byte != 0xFF) {
-      return kNoMarker;
-    }
+    return reader_.Get8() == 0xFF ? AfterFill() : kNoMarker;
+  }
+
+  // The first byte after a run of 0xFF fill bytes.
+  int AfterFill() {
+    int byte = 0xFF;
     while (byte == 0xFF) {
       byte = reader_.Get8();
     }
@@ -113,19 +105,19 @@ class JpegChecker {
 
   // A marker segment outside the frame header and the scans, as the decoder's
   // process_marker reads it.
-  Step Segment(int marker) {
+  Verdict Segment(int marker) {
     switch (marker) {
-      case kNoMarker: return Step::kFails;
+      case kNoMarker: return kFails;
       case kNumberOfLines: {  // read only after the frame header (a height of 0 before it)
         const uint32_t length = reader_.Get16Be();
-        return height_ != 0 && length == 4 && reader_.Get16Be() == height_ ? Step::kOk : Step::kFails;
+        return height_ != 0 && length == 4 && reader_.Get16Be() == height_ ? kGoesOn : kFails;
       }
       case 0xDD:  // restart interval
         if (reader_.Get16Be() != 4) {
-          return Step::kFails;
+          return kFails;
         }
         restart_interval_ = reader_.Get16Be();
-        return Step::kOk;
+        return kGoesOn;
       case 0xDB: return QuantisationTables();
       case 0xC4: return HuffmanTables();
       default: break;
@@ -135,70 +127,69 @@ class JpegChecker {
     if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
       const uint32_t length = reader_.Get16Be();
       if (length < 2) {
-        return Step::kFails;
+        return kFails;
       }
       reader_.Skip(length - 2);
-      return Step::kOk;
+      return kGoesOn;
     }
-    return Step::kFails;  // "unknown marker"
+    return kFails;  // "unknown marker"
   }
 
-  Step QuantisationTables() {
+  Verdict QuantisationTables() {
     int64_t length = int64_t{reader_.Get16Be()} - 2;
     while (length > 0) {
       const uint32_t packed_ids = reader_.Get8();
       const uint32_t precision = packed_ids >> 4U;
       const uint32_t table = packed_ids & 15U;
       if (precision > 1 || table > 3) {
-        return Step::kFails;
+        return kFails;
       }
       reader_.Skip(precision != 0 ? 128 : 64);
       quant_defined_[table] = true;
       length -= precision != 0 ? 129 : 65;
     }
-    return length == 0 ? Step::kOk : Step::kFails;
+    return length == 0 ? kGoesOn : kFails;
   }
 
-  Step HuffmanTables() {
+  Verdict HuffmanTables() {
     int64_t length = int64_t{reader_.Get16Be()} - 2;
     while (length > 0) {
       const uint32_t packed_ids = reader_.Get8();
       const uint32_t table_class = packed_ids >> 4U;
       const uint32_t table = packed_ids & 15U;
       if (table_class > 1 || table > 3) {
-        return Step::kFails;
+        return kFails;
       }
-      std::array<uint32_t, 16> counts{};
+      // Canonical codes of each length must fit that length, or the decoder stops.
       uint32_t total = 0;
-      for (uint32_t& count : counts) {
-        count = reader_.Get8();
+      uint32_t code = 0;
+      bool codes_fit = true;
+      for (uint32_t bits = 1; bits <= 16; ++bits) {
+        const uint32_t count = reader_.Get8();
         total += count;
+        code += count;
+        codes_fit = codes_fit && (count == 0 || code - 1 < (1U << bits));
+        code <<= 1U;
       }
       length -= 17;
       // The decoder writes one entry per code into arrays of 256 before any check.
       if (total > 256) {
-        return Refuse("JPEG Huffman table counts exceed 256");
+        return "JPEG Huffman table counts exceed 256";
       }
-      // Canonical codes of each length must fit that length, or the decoder stops.
-      uint32_t code = 0;
-      for (uint32_t bits = 1; bits <= 16; ++bits) {
-        code += counts[bits - 1];
-        if (counts[bits - 1] != 0 && code - 1 >= (1U << bits)) {
-          return Step::kFails;
-        }
-        code <<= 1U;
+      if (!codes_fit) {
+        return kFails;
       }
       reader_.Skip(total);
       huffman_defined_[table_class][table] = true;
       length -= total;
     }
-    return length == 0 ? Step::kOk : Step::kFails;
+    return length == 0 ? kGoesOn : kFails;
   }
 
-  Step Frame() {
+  Verdict Frame() {
     const uint32_t length = reader_.Get16Be();
     if (length < 11 || reader_.Get8() != 8) {
-      return Step::kFails;
+      return kFails;
     }
     height_ = reader_.Get16Be();
     width_ = reader_.Get16Be();
@@ -206,7 +197,7 @@ class JpegChecker {
     if (height_ == 0 || width_ == 0 ||
         (component_count_ != 1 && component_count_ != 3 && component_count_ != 4) ||
         length != 8 + 3U * static_cast<uint32_t>(component_count_)) {
-      return Step::kFails;
+      return kFails;
     }
     int h_max = 1;
     int v_max = 1;
@@ -219,93 +210,82 @@ class JpegChecker {
       component.quant_table = reader_.Get8();
       if (component.h == 0 || component.h > 4 || component.v == 0 || component.v > 4 ||
           component.quant_table > 3) {
-        return Step::kFails;
+        return kFails;
       }
       h_max = component.h > h_max ? component.h : h_max;
       v_max = component.v > v_max ? component.v : v_max;
     }
     if (uint64_t{width_} * height_ * static_cast<uint64_t>(component_count_) > INT32_MAX) {
-      return Step::kFails;
+      return kFails;
     }
     for (int i = 0; i < component_count_; ++i) {
       Component& component = components_[i];
       if (h_max % component.h != 0 || v_max % component.v != 0) {
-        return Step::kFails;
+        return kFails;
       }
       const uint64_t pixels_x = (uint64_t{width_} * component.h + h_max - 1) / h_max;
       const uint64_t pixels_y = (uint64_t{height_} * component.v + v_max - 1) / v_max;
       component.blocks_x = (pixels_x + 7) / 8;
       component.blocks_y = (pixels_y + 7) / 8;
+      image_blocks_ += component.Blocks();
     }
     const auto mcu_width = uint64_t{8} * static_cast<uint64_t>(h_max);
     const auto mcu_height = uint64_t{8} * static_cast<uint64_t>(v_max);
     mcus_x_ = (uint64_t{width_} + mcu_width - 1) / mcu_width;
     mcus_y_ = (uint64_t{height_} + mcu_height - 1) / mcu_height;
-    return Step::kOk;
+    return kGoesOn;
   }
 
   // A scan header, then its entropy-coded data up to the next marker.
-  Step Scan() {
+  Verdict Scan() {
     const uint32_t length = reader_.Get16Be();
     const int count = reader_.Get8();
     if (count < 1 || count > 4 || count > component_count_ ||
         length != 6 + 2U * static_cast<uint32_t>(count)) {
-      return Step::kFails;
+      return kFails;
     }
     std::array<int, 4> order{};
-    std::array<uint32_t, 4> dc_table{};
-    std::array<uint32_t, 4> ac_table{};
+    std::array<uint32_t, 4> tables{};  // DC table in the high nibble, AC in the low
     for (int i = 0; i < count; ++i) {
       const int id = reader_.Get8();
-      const uint32_t tables = reader_.Get8();
+      tables[i] = reader_.Get8();
       int which = 0;
       while (which < component_count_ && components_[which].id != id) {
         ++which;
       }
-      if (which == component_count_ || (tables >> 4U) > 3 || (tables & 15U) > 3) {
-        return Step::kFails;
+      if (which == component_count_ || (tables[i] >> 4U) > 3 || (tables[i] & 15U) > 3) {
+        return kFails;
       }
       order[i] = which;
-      dc_table[i] = tables >> 4U;
-      ac_table[i] = tables & 15U;
     }
     const uint32_t spectral_start = reader_.Get8();
-    uint32_t spectral_end = reader_.Get8();
+    const uint32_t spectral_end = reader_.Get8();
     const uint32_t approximation = reader_.Get8();
     const uint32_t high = approximation >> 4U;
     const uint32_t low = approximation & 15U;
-    if (progressive_) {
-      if (spectral_start > 63 || spectral_end > 63 || spectral_start > spectral_end || high > 13 ||
-          low > 13) {
-        return Step::kFails;
-      }
-    } else {
-      if (spectral_start != 0 || high != 0 || low != 0) {
-        return Step::kFails;
-      }
-      spectral_end = 63;
+    // A baseline scan covers the whole spectrum (the decoder ignores its end).
+    if (progressive_ ? (spectral_start > 63 || spectral_end > 63 || spectral_start > spectral_end ||
+                        high > 13 || low > 13)
+                     : (spectral_start != 0 || high != 0 || low != 0)) {
+      return kFails;
     }
+    // A progressive scan codes either DC (refinements read single bits, no table) or AC.
+    const bool dc_scan = spectral_start == 0 || count > 1;
+    const bool uses_dc = !progressive_ || (dc_scan && high == 0);
+    const bool uses_ac = !progressive_ || !dc_scan;
     for (int i = 0; i < count; ++i) {
-      bool uses_dc = false;
-      bool uses_ac = false;
-      if (!progressive_) {
-        uses_dc = uses_ac = true;
-        if (!quant_defined_[components_[order[i]].quant_table]) {
-          return Refuse(kUndefinedQuant);
-        }
-      } else if (spectral_start == 0 || count > 1) {
-        uses_dc = high == 0;  // refinement scans read single bits, no table
-      } else {
-        uses_ac = true;
+      if (!progressive_ && !quant_defined_[components_[order[i]].quant_table]) {
+        return kUndefinedQuant;
       }
-      if ((uses_dc && !huffman_defined_[0][dc_table[i]]) || (uses_ac && !huffman_defined_[1][ac_table[i]])) {
-        return Refuse("JPEG scan uses an undefined Huffman table");
+      if ((uses_dc && !huffman_defined_[0][tables[i] >> 4U]) ||
+          (uses_ac && !huffman_defined_[1][tables[i] & 15U])) {
+        return "JPEG scan uses an undefined Huffman table";
       }
       // The decoder visits every block a scan covers, however few bytes the scan holds.
       scan_blocks_ += components_[order[i]].Blocks();
     }
-    if (scan_blocks_ > kJpegScanPasses * ImageBlocks()) {
-      return Refuse("JPEG scans x blocks exceed the work limit");
+    if (scan_blocks_ > kJpegScanPasses * image_blocks_) {
+      return "JPEG scans x blocks exceed the work limit";
     }
     const uint64_t restarts = EntropyCodedData();
     // With a restart interval the decoder leaves the scan at the first interval that
@@ -320,7 +300,7 @@ class JpegChecker {
         components_[order[i]].covered = true;
       }
     }
-    return Step::kOk;
+    return kGoesOn;
   }
 
   // Skips entropy-coded data as the decoder's bit reader does: 0xFF 0x00 is a data
@@ -329,36 +309,22 @@ class JpegChecker {
   uint64_t EntropyCodedData() {
     uint64_t restarts = 0;
     while (reader_.SkipPast(0xFF)) {
-      int byte = reader_.Get8();
-      while (byte == 0xFF) {
-        byte = reader_.Get8();
-      }
-      if (byte == 0) {
-        continue;
-      }
+      const int byte = AfterFill();
       if (IsRestart(byte)) {
         ++restarts;
-        continue;
+      } else if (byte != 0) {
+        pending_ = byte;
+        break;
       }
-      pending_ = byte;
-      break;
     }
     return restarts;
-  }
-
-  uint64_t ImageBlocks() const {
-    uint64_t blocks = 0;
-    for (int i = 0; i < component_count_; ++i) {
-      blocks += components_[i].Blocks();
-    }
-    return blocks;
   }
 
   // Real progressive photos have about ten scans; this many full passes is far beyond any.
   static constexpr uint64_t kJpegScanPasses = 64;
   uint64_t scan_blocks_ = 0;
+  uint64_t image_blocks_ = 0;
   SourceReader& reader_;
-  const char* defect_ = nullptr;
   int pending_ = kNoMarker;
   bool progressive_ = false;
   uint32_t restart_interval_ = 0;

@@ -141,10 +141,10 @@ const char* CheckPng(SourceReader& reader) noexcept {
   size_t compressed_size = 0;
   // Chunks as the decoder walks them; wherever it would stop with an error, the
   // check stops too and leaves the refusal to it.
-  PngChunkWalker chunks(reader);
-  while (chunks.Next()) {
-    const uint32_t length = chunks.length();
-    const uint32_t type = chunks.type();
+  PngChunk chunk;
+  while (NextPngChunk(reader, chunk)) {
+    const uint32_t length = chunk.length;
+    const uint32_t type = chunk.type;
     // The decoder reads IEND's data but not its CRC; every other chunk's CRC too.
     if (!reader.Has(uint64_t{length} + (type == PngChunkType("IEND") ? 0U : 4U))) {
       return kFileEndsEarly;
@@ -209,8 +209,8 @@ const char* CheckPng(SourceReader& reader) noexcept {
 }
 
 uint64_t PngClaimedPixels(SourceReader& reader) noexcept {
-  PngChunkWalker chunks(reader);
-  if (!chunks.Next() || chunks.length() != 13 || chunks.type() != PngChunkType("IHDR")) {
+  PngChunk chunk;
+  if (!NextPngChunk(reader, chunk) || chunk.length != 13 || chunk.type != PngChunkType("IHDR")) {
     return 0;
   }
   const uint32_t width = reader.Get32Be();

@@ -2,29 +2,26 @@
 
 namespace tarvelo::guard {
 
-bool PngChunkWalker::Next() noexcept {
-  if (data_start_ != 0) {
-    const uint64_t next = data_start_ + length_ + 4;
-    if (reader_.position() < next) {
-      reader_.Skip(next - reader_.position());
-    }
+bool NextPngChunk(SourceReader& reader, PngChunk& chunk) noexcept {
+  if (reader.position() < chunk.next) {
+    reader.Skip(chunk.next - reader.position());
   }
-  if (!reader_.Has(8)) {
+  if (!reader.Has(8)) {
     return false;
   }
-  length_ = reader_.Get32Be();
-  type_ = reader_.Get32Be();
-  data_start_ = reader_.position();
+  chunk.length = reader.Get32Be();
+  chunk.type = reader.Get32Be();
+  chunk.next = reader.position() + chunk.length + 4;
   return true;
 }
 
 bool PngHasTransparency(SourceReader& reader) noexcept {
-  PngChunkWalker chunks(reader);
-  while (chunks.Next()) {
-    if (chunks.type() == PngChunkType("tRNS")) {
+  PngChunk chunk;
+  while (NextPngChunk(reader, chunk)) {
+    if (chunk.type == PngChunkType("tRNS")) {
       return true;
     }
-    if (chunks.type() == PngChunkType("IDAT") || chunks.type() == PngChunkType("IEND")) {
+    if (chunk.type == PngChunkType("IDAT") || chunk.type == PngChunkType("IEND")) {
       return false;
     }
   }

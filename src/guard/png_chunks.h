@@ -12,29 +12,20 @@ constexpr uint32_t PngChunkType(const char (&name)[5]) {
          (uint32_t{static_cast<uint8_t>(name[2])} << 8U) | uint32_t{static_cast<uint8_t>(name[3])};
 }
 
-// Walks a PNG's chunks as the decoder does: after the 8-byte signature, each chunk is
+// A PNG's chunks as the decoder walks them: after the 8-byte signature, each chunk is
 // a 4-byte length, a 4-byte type, its data and a 4-byte CRC. The one chunk walker of
 // the library: the guard's PNG check and the conversion's scans all use it.
-class PngChunkWalker {
- public:
-  // Starts at the reader's first byte.
-  explicit PngChunkWalker(SourceReader& reader) noexcept : reader_(reader) { reader_.Skip(8); }
-
-  // Moves to the next chunk, past whatever of the current chunk's data the caller
-  // did not read (it reads at most the data) and its CRC, and reads the chunk's
-  // length and type; the reader is then at its data. False when fewer bytes than a
-  // chunk's length and type remain.
-  bool Next() noexcept;
-
-  [[nodiscard]] uint32_t length() const noexcept { return length_; }
-  [[nodiscard]] uint32_t type() const noexcept { return type_; }
-
- private:
-  SourceReader& reader_;
-  uint64_t data_start_ = 0;
-  uint32_t length_ = 0;
-  uint32_t type_ = 0;
+struct PngChunk {
+  uint32_t length = 0;
+  uint32_t type = 0;
+  uint64_t next = 8;  // the next chunk's offset: the first follows the signature
 };
+
+// Moves to the next chunk, past whatever of the current chunk's data the caller did
+// not read (it reads at most the data) and its CRC, and reads the chunk's length
+// and type; the reader is then at its data. False when fewer bytes than a chunk's
+// length and type remain. A fresh `chunk` starts at the reader's first byte.
+bool NextPngChunk(SourceReader& reader, PngChunk& chunk) noexcept;
 
 // True when a tRNS chunk comes before the image data: it gives a grey or RGB image
 // an alpha channel when it is decoded, which the decoder's header scan does not

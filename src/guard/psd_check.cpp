@@ -6,32 +6,8 @@
 #include "guard/input_guard.h"
 
 namespace tarvelo::guard {
-namespace {
 
 constexpr const char* kPixelsShort = "PSD pixel data ends early";
-
-// The decoder skips each section by a length it reads as a signed int; a negative
-// one would leave it reading from an unpredictable place.
-bool SkipSection(SourceReader& reader) {
-  const auto length = static_cast<int32_t>(reader.Get32Be());
-  if (length < 0) {
-    return false;
-  }
-  reader.Skip(static_cast<uint64_t>(length));
-  return true;
-}
-
-// A PackBits packet: a literal of `length` + 1 bytes, a run of 257 - `length`
-// copies of one byte, or (128) nothing.
-RunPacket PackBits(SourceReader& reader) {
-  const uint32_t length = reader.Get8();
-  if (length == 128) {
-    return {0, 0};
-  }
-  return length < 128 ? RunPacket{length + 1U, length + 1U} : RunPacket{257U - length, 1};
-}
-
-}  // namespace
 
 const char* CheckPsd(SourceReader& reader) noexcept {
   reader.Skip(4);  // "8BPS"
@@ -46,8 +22,15 @@ const char* CheckPsd(SourceReader& reader) noexcept {
   if (channel_count > 16 || (depth != 8 && depth != 16) || reader.Get16Be() != 3) {
     return nullptr;
   }
-  if (!SkipSection(reader) || !SkipSection(reader) || !SkipSection(reader)) {
-    return "PSD section length is negative";
+  // Colour data, image resources, layers and masks: the decoder skips each by a
+  // length it reads as a signed int; a negative one would leave it reading from an
+  // unpredictable place.
+  for (int section = 0; section < 3; ++section) {
+    const auto length = static_cast<int32_t>(reader.Get32Be());
+    if (length < 0) {
+      return "PSD section length is negative";
+    }
+    reader.Skip(static_cast<uint64_t>(length));
   }
   const uint32_t compression = reader.Get16Be();
   if (compression > 1 || width <= 0 || height <= 0 ||
@@ -62,8 +45,14 @@ const char* CheckPsd(SourceReader& reader) noexcept {
   // PackBits: a table of row byte counts (skipped), then each channel in turn.
   reader.Skip(uint64_t{2} * static_cast<uint64_t>(height) * channel_count);
   for (uint32_t channel = 0; channel < channels_read; ++channel) {
-    const Verdict verdict =
-        CheckRuns(reader, pixel_count, kPixelsShort, [&reader](uint64_t) { return PackBits(reader); });
+    // A PackBits packet: a literal of `length` + 1 bytes, a run of 257 - `length`
+    // copies of one byte, or (128) nothing.
+    const Verdict verdict = CheckRuns(reader, pixel_count, kPixelsShort, [&reader](uint64_t) {
+      const uint32_t length = reader.Get8();
+      return length == 128
+                 ? RunPacket{0, 0}
+                 : (length < 128 ? RunPacket{length + 1U, length + 1U} : RunPacket{257U - length, 1});
+    });
     if (verdict) {
       return *verdict;
     }

@@ -48,23 +48,19 @@ const char* CheckTga(SourceReader& reader) noexcept {
   if (channels == 0 || pixels * static_cast<uint64_t>(channels) > INT32_MAX) {
     return nullptr;  // the decoder refuses these itself
   }
+  // One colour's bytes: a colour-map entry's, or an unmapped pixel's.
+  const uint64_t colour_bytes = rgb16 ? 2 : static_cast<uint64_t>(channels);
   reader.Skip(id_length);
   if (indexed) {
     if (palette_length == 0) {
       return nullptr;  // refused by the decoder
     }
     reader.Skip(palette_start);  // the decoder skips this many bytes before the map
-    const uint64_t palette_bytes = uint64_t{palette_length} * (rgb16 ? 2U : static_cast<uint64_t>(channels));
-    if (!reader.Take(palette_bytes)) {
+    if (!reader.Take(uint64_t{palette_length} * colour_bytes)) {
       return "TGA colour map ends early";
     }
   }
-  uint64_t pixel_bytes = static_cast<uint64_t>(channels);
-  if (indexed) {
-    pixel_bytes = pixel_bits == 8 ? 1 : 2;
-  } else if (rgb16) {
-    pixel_bytes = 2;
-  }
+  const uint64_t pixel_bytes = indexed ? (pixel_bits == 8 ? 1 : 2) : colour_bytes;
   if (!rle) {
     return reader.Has(pixels * pixel_bytes) ? nullptr : kPixelsShort;
   }

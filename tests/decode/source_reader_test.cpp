@@ -12,6 +12,8 @@ namespace {
 
 TEST(SourceReader, ReadsLikeTheDecoderAndKnowsTheRealEnd) {
   const std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A};
+  SourceReader whole(bytes.data(), bytes.size());
+  EXPECT_EQ(whole.Get32Be(), 0x12345678U);
   SourceReader reader(bytes.data(), bytes.size());
   EXPECT_EQ(reader.Get16Be(), 0x1234U);
   EXPECT_EQ(reader.Get16Le(), 0x7856U);

@@ -32,15 +32,15 @@ Bytes Png(const std::vector<std::pair<std::string, int>>& chunks) {
   return bytes;
 }
 
-TEST(PngChunkWalker, VisitsEveryChunkWhateverTheCallerReads) {
+TEST(PngChunks, VisitsEveryChunkWhateverTheCallerReads) {
   const Bytes png = Png({{"IHDR", 13}, {"tEXt", 5}, {"IDAT", 0}, {"IEND", 0}});
   SourceReader reader(png.data(), png.size());
-  PngChunkWalker chunks(reader);
+  PngChunk chunk;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
-  while (chunks.Next()) {
-    EXPECT_TRUE(reader.Has(uint64_t{chunks.length()} + 4));  // the data and CRC
-    seen.emplace_back(chunks.type(), chunks.length());
-    if (chunks.type() == PngChunkType("tEXt")) {
+  while (NextPngChunk(reader, chunk)) {
+    EXPECT_TRUE(reader.Has(uint64_t{chunk.length} + 4));  // the data and CRC
+    seen.emplace_back(chunk.type, chunk.length);
+    if (chunk.type == PngChunkType("tEXt")) {
       static_cast<void>(reader.Get16Be());  // part of the data only
     }
   }
@@ -51,16 +51,16 @@ TEST(PngChunkWalker, VisitsEveryChunkWhateverTheCallerReads) {
   EXPECT_EQ(expected, seen);
 }
 
-TEST(PngChunkWalker, ChunkRunningPastTheEndIsNotWhole) {
+TEST(PngChunks, ChunkRunningPastTheEndIsNotWhole) {
   const Bytes png = Png({{"IHDR", 13}, {"IDAT", -100}});
   SourceReader reader(png.data(), png.size());
-  PngChunkWalker chunks(reader);
-  ASSERT_TRUE(chunks.Next());
-  EXPECT_TRUE(reader.Has(uint64_t{chunks.length()} + 4));
-  ASSERT_TRUE(chunks.Next());
-  EXPECT_EQ(PngChunkType("IDAT"), chunks.type());
-  EXPECT_FALSE(reader.Has(uint64_t{chunks.length()} + 4));
-  EXPECT_FALSE(chunks.Next());
+  PngChunk chunk;
+  ASSERT_TRUE(NextPngChunk(reader, chunk));
+  EXPECT_TRUE(reader.Has(uint64_t{chunk.length} + 4));
+  ASSERT_TRUE(NextPngChunk(reader, chunk));
+  EXPECT_EQ(PngChunkType("IDAT"), chunk.type);
+  EXPECT_FALSE(reader.Has(uint64_t{chunk.length} + 4));
+  EXPECT_FALSE(NextPngChunk(reader, chunk));
 }
 
 TEST(PngScans, TransparencyCountsOnlyBeforeTheImageData) {
