@@ -13,7 +13,7 @@
 
 #if defined(TARVELO_LIBRARY_DECODER)
 // On the library's objects it decodes as tarvelo-convert does, helper threads allowed.
-#include "decode/decoder_memory.h"
+#include "decode/stb_decoder.h"
 #endif
 
 int main(int argc, char** argv) {

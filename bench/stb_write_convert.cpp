@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "decode/decoder_memory.h"
+#include "decode/stb_decoder.h"
 #include "load_whole.h"
 
 namespace {

@@ -12,11 +12,9 @@
 #include <memory>
 
 #include "decode/decode_limits.h"
-#include "decode/decoder_memory.h"
-#include "decode/source_reader.h"
 #include "decode/stb_decoder.h"
+#include "decode/source_reader.h"
 #include "guard/input_guard.h"
-#include "guard/png_chunks.h"
 #include "platform/file_system.h"
 #include "platform/text_copy.h"
 #include "writer/destination_file.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <iterator>
 #include <optional>
 
 #include "decode/source_reader.h"
@@ -13,15 +15,8 @@ namespace tarvelo {
 // allocates gigabytes for a few bytes of header) and nothing that it decodes
 // correctly. Each check follows the decoder's own reading of its format, byte for
 // byte, so it judges what the decoder will actually do.
-//
-// Returns null when the source may be decoded, otherwise a short reason naming the
-// defect ("JPEG Huffman table counts exceed 256"). Inputs that the decoder itself
-// rejects cleanly are left to it. The reader starts at the file's first byte.
-// An empty source is refused as such, and so is one the decoder does not recognise
-// but that is a kind of image it does not read (plain-text PNM). The guard's own
-// allocation failure gives kCheckOutOfMemory.
-const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept;
 
+// The guard's own allocation failure (see CheckSource).
 inline constexpr char kCheckOutOfMemory[] = "out of memory while checking the source";
 
 }  // namespace tarvelo
@@ -46,6 +41,32 @@ const char* CheckUnread(SourceReader& reader) noexcept;
 // large PNG while reading its header, before the size cap is asked: this claim lets
 // that refusal name the cap.
 uint64_t PngClaimedPixels(SourceReader& reader) noexcept;
+
+// A PNG chunk type from its four-letter name.
+constexpr uint32_t PngChunkType(const char (&name)[5]) {
+  return (uint32_t{static_cast<uint8_t>(name[0])} << 24U) | (uint32_t{static_cast<uint8_t>(name[1])} << 16U) |
+         (uint32_t{static_cast<uint8_t>(name[2])} << 8U) | uint32_t{static_cast<uint8_t>(name[3])};
+}
+
+// A PNG's chunks as the decoder walks them: after the 8-byte signature, each chunk is
+// a 4-byte length, a 4-byte type, its data and a 4-byte CRC. The one chunk walker of
+// the library: the guard's PNG check and the conversion's scans all use it.
+struct PngChunk {
+  uint32_t length = 0;
+  uint32_t type = 0;
+  uint64_t next = 8;  // the next chunk's offset: the first follows the signature
+};
+
+// Moves to the next chunk, past whatever of the current chunk's data the caller did
+// not read (it reads at most the data) and its CRC, and reads the chunk's length
+// and type; the reader is then at its data. False when fewer bytes than a chunk's
+// length and type remain. A fresh `chunk` starts at the reader's first byte.
+bool NextPngChunk(SourceReader& reader, PngChunk& chunk) noexcept;
+
+// True when a tRNS chunk comes before the image data: it gives a grey or RGB image
+// an alpha channel when it is decoded, which the decoder's header scan does not
+// report.
+bool PngHasTransparency(SourceReader& reader) noexcept;
 
 // A step's verdict when it ends a check: null (the source is left to the decoder,
 // which refuses it itself or decodes it correctly) or the defect found. Empty: the
@@ -88,3 +109,23 @@ inline constexpr char kFileEndsEarly[] = "file ends early";
 inline constexpr uint32_t kDecoderMaxSide = uint32_t{1} << 24;
 
 }  // namespace tarvelo::guard
+
+namespace tarvelo {
+
+// The guard's entry: the check for the source's format. Returns null when the
+// source may be decoded, otherwise a short reason naming the defect ("JPEG Huffman
+// table counts exceed 256"). Inputs that the decoder itself rejects cleanly are left
+// to it. The reader starts at the file's first byte. An empty source is refused as
+// such, and so is one the decoder does not recognise but that is a kind of image it
+// does not read (plain-text PNM). The guard's own allocation failure gives
+// kCheckOutOfMemory.
+inline const char* CheckSource(SourceFormat format, SourceReader& reader) noexcept {
+  using namespace guard;
+  // In SourceFormat's order; a source of no format is otherwise refused by the decoder.
+  static constexpr const char* (*kChecks[])(SourceReader&) noexcept = {
+      CheckUnread, CheckPng, CheckBmp, CheckGif, CheckPsd, CheckPic, CheckJpeg, CheckPnm, CheckHdr, CheckTga};
+  static_assert(std::size(kChecks) == static_cast<size_t>(SourceFormat::kTga) + 1);
+  return reader.size() == 0 ? "source is empty" : kChecks[static_cast<int>(format)](reader);
+}
+
+}  // namespace tarvelo

@@ -17,10 +17,8 @@
 #include <memory>
 
 #include "decode/decode_limits.h"
-#include "decode/decoder_memory.h"
 #include "decode/stb_decoder.h"
 #include "guard/input_guard.h"
-#include "guard/png_chunks.h"
 
 namespace tarvelo::guard {
 namespace {
@@ -215,6 +213,32 @@ uint64_t PngClaimedPixels(SourceReader& reader) noexcept {
   }
   const uint32_t width = reader.Get32Be();
   return uint64_t{width} * reader.Get32Be();
+}
+
+bool NextPngChunk(SourceReader& reader, PngChunk& chunk) noexcept {
+  if (reader.position() < chunk.next) {
+    reader.Skip(chunk.next - reader.position());
+  }
+  if (!reader.Has(8)) {
+    return false;
+  }
+  chunk.length = reader.Get32Be();
+  chunk.type = reader.Get32Be();
+  chunk.next = reader.position() + chunk.length + 4;
+  return true;
+}
+
+bool PngHasTransparency(SourceReader& reader) noexcept {
+  PngChunk chunk;
+  while (NextPngChunk(reader, chunk)) {
+    if (chunk.type == PngChunkType("tRNS")) {
+      return true;
+    }
+    if (chunk.type == PngChunkType("IDAT") || chunk.type == PngChunkType("IEND")) {
+      return false;
+    }
+  }
+  return false;
 }
 
 }  // namespace tarvelo::guard

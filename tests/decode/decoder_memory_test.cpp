@@ -2,7 +2,7 @@
 // through a resize), and on Linux a large block is made resident by its helper
 // thread without a byte of it being changed, while a block freed at once costs no
 // more than the pages its helper had reached.
-#include "decode/decoder_memory.h"
+#include "decode/stb_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The one PNG chunk walker and the scans built on it, over chunk lists made by hand
 // (the chunks' contents and CRCs do not matter to them).
-#include "guard/png_chunks.h"
+#include "guard/input_guard.h"
 
 #include <gtest/gtest.h>
 
