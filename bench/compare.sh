@@ -10,8 +10,8 @@
 #
 # Usage: bash bench/compare.sh [--quick] [--baseline REV] [compare.py options, e.g. --reps 3]
 #   --quick         one repetition instead of five (about a fifth of the time)
-#   --baseline REV  also times the tool built from commit REV (in build/bench-baseline),
-#                   beside this tree's, in the single and small sections
+#   --baseline REV  also times the tool built from commit REV (in build/bench-baseline,
+#                   kept for the next run), beside this tree's, in the single and small sections
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,14 +37,19 @@ cmake --build --preset windows -j "$(nproc)" --target tarvelo-convert
 stage=$(cd "$build_dir" && pwd)/stage
 cmake --install "$build_dir" --prefix "$stage" >/dev/null
 if [ -n "$baseline" ]; then
-  # The earlier tool, built the same way from a checkout of its own.
+  # The earlier tool, built the same way from a checkout of its own; one already
+  # built from that commit is used again.
   baseline_dir=$PWD/build/bench-baseline
-  rm -rf "$baseline_dir/source"
-  git worktree prune
-  git worktree add --detach "$baseline_dir/source" "$baseline" >/dev/null
-  (cd "$baseline_dir/source" && cmake --preset bench >/dev/null &&
-    cmake --build --preset bench -j "$(nproc)" &&
-    cmake --install build/bench --prefix "$baseline_dir/stage" >/dev/null)
+  wanted=$(git rev-parse --verify "$baseline^{commit}")
+  if [ "$(git -C "$baseline_dir/source" rev-parse HEAD 2>/dev/null)" != "$wanted" ] ||
+    [ ! -x "$baseline_dir/stage/bin/tarvelo-convert" ]; then
+    rm -rf "$baseline_dir/source" "$baseline_dir/stage"
+    git worktree prune
+    git worktree add --detach "$baseline_dir/source" "$wanted" >/dev/null
+    (cd "$baseline_dir/source" && cmake --preset bench >/dev/null &&
+      cmake --build --preset bench -j "$(nproc)" &&
+      cmake --install build/bench --prefix "$baseline_dir/stage" >/dev/null)
+  fi
   options+=(--baseline-tool "$baseline_dir/stage/bin/tarvelo-convert")
 fi
 TARVELO_BENCH_COMMAND="$command" \
