@@ -16,10 +16,14 @@ constexpr const char* kPixelsShort = "TGA pixel data ends early";
 // `rgb16`: colour packed in two bytes.
 int ChannelsOf(uint32_t bits, bool grey, bool& rgb16) {
   rgb16 = bits == 15 || (bits == 16 && !grey);
-  if (rgb16 || bits == 16) {
-    return rgb16 ? 3 : 2;
+  switch (bits) {
+    case 8: return 1;
+    case 15: return 3;
+    case 16: return grey ? 2 : 3;  // grey+alpha, or packed colour
+    case 24: return 3;
+    case 32: return 4;
+    default: return 0;
   }
-  return bits == 8 || bits == 24 || bits == 32 ? static_cast<int>(bits / 8) : 0;
 }
 
 }  // namespace
