@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "decode/decode_limits.h"
-#include "decode/stb_decoder.h"
 #include "decode/source_reader.h"
+#include "decode/stb_decoder.h"
 #include "guard/input_guard.h"
 #include "platform/file_system.h"
 #include "platform/text_copy.h"

@@ -2,8 +2,6 @@
 // through a resize), and on Linux a large block is made resident by its helper
 // thread without a byte of it being changed, while a block freed at once costs no
 // more than the pages its helper had reached.
-#include "decode/stb_decoder.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "decode/stb_decoder.h"
 #include "platform/file_system.h"
 
 #if defined(__linux__)

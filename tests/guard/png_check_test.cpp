@@ -1,7 +1,5 @@
 // The one PNG chunk walker and the scans built on it, over chunk lists made by hand
 // (the chunks' contents and CRCs do not matter to them).
-#include "guard/input_guard.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "decode/source_reader.h"
+#include "guard/input_guard.h"
 
 namespace tarvelo::guard {
 namespace {
