@@ -131,10 +131,6 @@ bool Writable(const DecodedImage& image) {
   return image.channels >= 1 && image.channels <= 4 && image.width >= 0 && image.height > 0;
 }
 
-size_t RowPad(const PixelStreamParams& params) {
-  return params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
-}
-
 size_t OutPixelBytes(const PixelStreamParams& params) { return params.keep_alpha ? 4 : 3; }
 
 }  // namespace
@@ -143,7 +139,8 @@ uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& imag
   if (!Writable(image)) {
     return 0;
   }
-  const uint64_t row = static_cast<uint64_t>(image.width) * OutPixelBytes(params) + RowPad(params);
+  const uint64_t row =
+      static_cast<uint64_t>(image.width) * OutPixelBytes(params) + static_cast<uint64_t>(params.row_pad);
   return row * static_cast<uint64_t>(image.height);
 }
 
@@ -153,7 +150,7 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
   }
   const PixelRoutine routine = kRoutines[image.channels - 1][params.keep_alpha ? 1 : 0];
   const size_t out_pixel_bytes = OutPixelBytes(params);
-  const size_t row_pad = RowPad(params);
+  const auto row_pad = static_cast<size_t>(params.row_pad);
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
   const size_t row_bytes = image.row_stride != 0 ? image.row_stride : width * channels;
@@ -230,12 +227,12 @@ void ByteSink::PutZeros(size_t count) noexcept {
   }
 }
 
-void ByteSink::WriteBlock(const Block& block) noexcept {
+void ByteSink::WriteBlock(const uint8_t* data, size_t size) noexcept {
   // After a failure the rest of the image is discarded: the file is abandoned.
-  if (block.size == 0 || failed()) {
+  if (size == 0 || failed()) {
     return;
   }
-  const int error = output_->Write(block.data, block.size);
+  const int error = output_->Write(data, size);
   if (error != 0) {
     int expected = 0;
     (void)error_number_.compare_exchange_strong(expected, error);
@@ -244,7 +241,7 @@ void ByteSink::WriteBlock(const Block& block) noexcept {
 
 void ByteSink::HandOver() noexcept {
   if (!overlapped()) {
-    WriteBlock({current_, used_});
+    WriteBlock(current_, used_);
     used_ = 0;
     return;
   }
@@ -272,9 +269,8 @@ void ByteSink::WriterLoop() noexcept {
       return;  // stopping, and everything handed over has been written
     }
     const size_t slot = written_ % kOverlappedBuffers;
-    const Block block{buffers_ + slot * kCapacity, sizes_[slot]};
     lock.unlock();
-    WriteBlock(block);
+    WriteBlock(buffers_ + slot * kCapacity, sizes_[slot]);
     lock.lock();
     ++written_;
     written_changed_.notify_one();
