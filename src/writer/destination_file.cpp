@@ -48,18 +48,15 @@ uint64_t NameBits() {
 // errno; `temporary` is empty unless claimed.
 template <typename Claim>
 int ClaimTemporaryName(const platform::Located& found, NativePath& temporary, Claim claim) {
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
     temporary = TemporaryName(found.directory_path, found.name, NameBits());
-    const int error = temporary.failed() ? ENOMEM : claim(temporary);
-    if (error != EEXIST) {
-      if (error != 0) {
-        temporary.Clear();
-      }
-      return error;
-    }
+    error = temporary.failed() ? ENOMEM : claim(temporary);
   }
-  temporary.Clear();
-  return EEXIST;
+  if (error != 0) {
+    temporary.Clear();
+  }
+  return error;
 }
 
 // Copies the `size` bytes of `from` over the start of `to`.
@@ -238,7 +235,7 @@ bool DestinationFile::Open(WriteFailure& failure) noexcept {
 }
 
 bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
-  if (stream_ == nullptr || bytes == 0 || (!in_place_ && !unnamed_ && temporary_.empty())) {
+  if (file_ == kNoHandle || bytes == 0) {
     return true;  // a device or pipe written directly has no blocks
   }
   int error = bytes > INT64_MAX ? EFBIG : 0;

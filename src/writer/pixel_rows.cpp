@@ -154,9 +154,7 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
   const size_t row_bytes = image.row_stride != 0 ? image.row_stride : width * channels;
-  const auto height = static_cast<size_t>(image.height);
-
-  for (size_t row = height; row-- > 0;) {
+  for (auto row = static_cast<size_t>(image.height); row-- > 0;) {
     const uint8_t* src = image.pixels + row * row_bytes;
     size_t remaining = width;
     while (remaining > 0) {
