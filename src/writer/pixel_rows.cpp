@@ -36,17 +36,10 @@ consteval bool DivisionsBy255AreExact() {
 }
 static_assert(DivisionsBy255AreExact());
 
-// bg + ((d - bg) * alpha) / 255 with the division truncating toward zero, for a
-// background channel of 0 or 255 (the only kinds the vector routines handle too).
-template <uint8_t Bg>
-constexpr uint16_t Flatten(uint16_t d, uint16_t alpha) {
-  static_assert(Bg == 0 || Bg == 255);
-  if constexpr (Bg == 0) {
-    return Div255(static_cast<uint16_t>(d * alpha));
-  } else {
-    return static_cast<uint16_t>(255U - Div255(static_cast<uint16_t>((255U - d) * alpha)));
-  }
-}
+// The flattening below (and in the vector routines) handles background channels of 0 or 255 alone.
+static_assert((kBackgroundRed == 0 || kBackgroundRed == 255) &&
+              (kBackgroundGreen == 0 || kBackgroundGreen == 255) &&
+              (kBackgroundBlue == 0 || kBackgroundBlue == 255));
 
 // Writes `count` pixels; returns the new output position. Each pixel is packed
 // into one 32-bit word and stored whole: a 3-byte pixel's store overlaps the next
@@ -73,9 +66,13 @@ inline uint32_t PackColour(const uint8_t* src) {
   if constexpr (Channels <= 2) {
     return uint32_t{src[0]} * 0x010101U;
   } else if constexpr (Channels == 4 && !KeepAlpha) {
-    return uint32_t{Flatten<kBackgroundBlue>(src[2], src[3])} |
-           (uint32_t{Flatten<kBackgroundGreen>(src[1], src[3])} << 8U) |
-           (uint32_t{Flatten<kBackgroundRed>(src[0], src[3])} << 16U);
+    // bg + ((d - bg) * alpha) / 255 truncated toward zero: for bg = 255 that is
+    // 255 - ((255 - d) * alpha) / 255, and 255 - v is v ^ 255 for a byte.
+    const auto flatten = [alpha = src[3]](uint32_t d, uint32_t bg) {
+      return Div255(static_cast<uint16_t>((d ^ bg) * alpha)) ^ bg;
+    };
+    return flatten(src[2], kBackgroundBlue) | (flatten(src[1], kBackgroundGreen) << 8U) |
+           (flatten(src[0], kBackgroundRed) << 16U);
   } else {
     return uint32_t{src[2]} | (uint32_t{src[1]} << 8U) | (uint32_t{src[0]} << 16U);
   }
