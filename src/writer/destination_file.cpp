@@ -235,20 +235,16 @@ bool DestinationFile::Open(WriteFailure& failure) noexcept {
 }
 
 bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
-  if (file_ == kNoHandle || bytes == 0) {
+  if (file_ == kNoHandle || bytes == 0 || (!in_place_ && bytes < kPreallocateFrom)) {
     return true;  // a device or pipe written directly has no blocks
   }
-  int error = bytes > INT64_MAX ? EFBIG : 0;
-  if (error == 0 && in_place_) {
-    error = ReserveInPlace(file_, bytes, old_size_);
-  } else if (error == 0 && bytes >= kPreallocateFrom) {
+  if (!in_place_) {
     // For a new file a hint: a failure (a file system without it, no space) is left to the writes.
     (void)files.reserve(file_, bytes, -1);
+    return true;
   }
-  if (error != 0) {
-    failure = {WriteFailureKind::kWriteFailed, error};
-  }
-  return error == 0;
+  const int error = ReserveInPlace(file_, bytes, old_size_);
+  return error == 0 || Fail(failure, WriteFailureKind::kWriteFailed, error);
 }
 
 int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {

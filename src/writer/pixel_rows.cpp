@@ -173,22 +173,18 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
 }
 
 ByteSink::ByteSink(ByteOutput& output, [[maybe_unused]] Mode mode) noexcept : output_(&output) {
-#if defined(TARVELO_NO_HELPER_THREADS)
-  const size_t count = 1;
-#else
-  const size_t count = mode == Mode::kOverlapped ? kOverlappedBuffers : 1;
-#endif
-  buffers_ = static_cast<uint8_t*>(std::malloc(count * kCapacity));
-  current_ = buffers_;
 #if !defined(TARVELO_NO_HELPER_THREADS)
-  if (buffers_ != nullptr && count > 1) {
+  if (mode == Mode::kOverlapped) {
+    buffers_ = static_cast<uint8_t*>(std::malloc(kOverlappedBuffers * kCapacity));
     try {
-      writer_ = std::thread(&ByteSink::WriterLoop, this);
+      writer_ = buffers_ != nullptr ? std::thread(&ByteSink::WriterLoop, this) : std::thread();
     } catch (const std::system_error&) {
       // no thread to spare: write from this one, through the first buffer
     }
   }
 #endif
+  buffers_ = buffers_ != nullptr ? buffers_ : static_cast<uint8_t*>(std::malloc(kCapacity));
+  current_ = buffers_;
 }
 
 ByteSink::~ByteSink() {

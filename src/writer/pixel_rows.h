@@ -41,7 +41,7 @@ class ByteSink {
 
   enum class Mode { kDirect, kOverlapped };
 
-  // kOverlapped falls back to kDirect when no thread can be started. The output
+  // kOverlapped falls back to kDirect when no thread or buffers can be had. The output
   // must outlive the sink.
   explicit ByteSink(ByteOutput& output, Mode mode = Mode::kDirect) noexcept;
   ~ByteSink();
