@@ -163,9 +163,7 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
       src += count * channels;
       remaining -= count;
     }
-    if (row_pad > 0) {
-      sink.PutZeros(row_pad);
-    }
+    sink.PutZeros(row_pad);
     if (sink.failed()) {
       return;  // the file is abandoned; the rest of the image would be wasted work
     }
