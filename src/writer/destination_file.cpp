@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "writer/temporary_name.h"
 
@@ -26,6 +27,9 @@ constexpr size_t kCopyBlock = size_t{1} << 18;
 // may still be written: the directory refuses new entries.
 bool DirectoryRefusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
+// The errno of a C library call that failed, which may not set it (cleared first).
+int LastError() { return errno != 0 ? errno : EIO; }
+
 // Bits for a temporary name: the system's, and a count that tells calls apart,
 // spread over every bit by splitmix64's finaliser. Creating the file exclusively
 // makes a name safe; these only make a clash unlikely.
@@ -44,18 +48,15 @@ uint64_t NameBits() {
 // errno; `temporary` is empty unless claimed.
 template <typename Claim>
 int ClaimTemporaryName(const platform::Located& found, NativePath& temporary, Claim claim) {
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
     temporary = TemporaryName(found.directory_path, found.name, NameBits());
-    const int error = temporary.failed() ? ENOMEM : claim(temporary);
-    if (error != EEXIST) {
-      if (error != 0) {
-        temporary.Clear();
-      }
-      return error;
-    }
+    error = temporary.failed() ? ENOMEM : claim(temporary);
   }
-  temporary.Clear();
-  return EEXIST;
+  if (error != 0) {
+    temporary.Clear();
+  }
+  return error;
 }
 
 // Copies the `size` bytes of `from` over the start of `to`.
@@ -115,24 +116,51 @@ int OverwriteWithCopy(const NativePath& target, Handle complete, int64_t size, i
   return error != 0 ? error : closed;
 }
 
+// Removes the stray temporary files of ours in the directory: those a writer killed
+// before its file was in place left behind. A batch writes file after file into one
+// directory, and reading it for each would cost more than the conversions: a
+// process reads a directory at most once in kSweepSeconds, told by its name and the
+// clock without a system call (not by its identity: a new directory may get the
+// number of one just removed). One word for the whole process, with no lock: two
+// threads that race at worst both sweep, or skip a sweep that the next one makes.
+void SweepStrays(platform::Located& found) {
+  static std::atomic<uint64_t> last_sweep{0};  // the name's hash, then the time
+  uint32_t name_hash = 2166136261U;            // FNV-1a
+  for (const auto unit : found.directory_name) {
+    name_hash = (name_hash ^ static_cast<uint32_t>(unit)) * 16777619U;
+  }
+  const auto now = static_cast<uint32_t>(files.seconds_now());
+  const uint64_t last = last_sweep.load(std::memory_order_relaxed);
+  if (last != 0 && static_cast<uint32_t>(last >> 32U) == name_hash &&
+      now - static_cast<uint32_t>(last) < temporary_name::kSweepSeconds) {
+    return;
+  }
+  last_sweep.store((uint64_t{name_hash} << 32U) | now, std::memory_order_relaxed);
+  files.list(
+      found,
+      [](void* context, const NativePath& name) {
+        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.c_str(), name.size()))) {
+          files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
+        }
+      },
+      &found);
+}
+
 }  // namespace
 
 DestinationFile::~DestinationFile() { Abandon(); }
 
 void DestinationFile::Changing() noexcept {
-  if (before_change_ != nullptr) {
-    void (*const call)(void*) = before_change_;
-    before_change_ = nullptr;
+  if (void (*const call)(void*) = std::exchange(before_change_, nullptr); call != nullptr) {
     call(change_context_);
   }
 }
 
 void DestinationFile::Abandon() noexcept {
-  if (stream_ != nullptr && in_place_ && std::ftell(stream_) == 0) {
-    // Nothing overwritten yet: undo what Reserve may have added.
-    (void)files.truncate(file_, old_size_);
-  }
   if (stream_ != nullptr) {
+    if (in_place_ && std::ftell(stream_) == 0) {
+      (void)files.truncate(file_, old_size_);  // nothing overwritten yet: undo what Reserve may have added
+    }
     (void)std::fclose(stream_);  // abandoned: its result no longer matters
     stream_ = nullptr;
   }
@@ -140,9 +168,6 @@ void DestinationFile::Abandon() noexcept {
     (void)files.remove(temporary_);
     temporary_.Clear();
   }
-  unnamed_ = false;
-  in_place_ = false;
-  replacing_ = false;
   if (found_.directory != kNoHandle) {
     (void)files.close(found_.directory);
     found_.directory = kNoHandle;
@@ -184,85 +209,42 @@ bool DestinationFile::Open(WriteFailure& failure) noexcept {
   replacing_ = found_.kind == platform::FileKind::kRegular;
   Handle file = files.create_unnamed(found_);
   unnamed_ = file != kNoHandle;
-  if (!unnamed_) {
-    const int error = ClaimTemporaryName(
-        found_, temporary_, [&file](const NativePath& name) { return files.create_new(name, file); });
-    if (error != 0) {
-      return replacing_ && DirectoryRefusesNewFiles(error) ? OpenInPlace(failure) : fail(error);
-    }
-  }
-  if (replacing_) {
+  int error = unnamed_ ? 0 : ClaimTemporaryName(found_, temporary_, [&file](const NativePath& name) {
+    return files.create_new(name, file);
+  });
+  in_place_ = error != 0 && replacing_ && DirectoryRefusesNewFiles(error);
+  if (in_place_) {
+    error = files.open_in_place(target_, file, old_size_);
+  } else if (error == 0 && replacing_) {
     files.keep_owner(file, found_);
+  }
+  if (error != 0) {
+    return fail(error);
   }
   file_ = file;
   stream_ = files.stream(file);
   if (stream_ == nullptr) {
     return fail(errno);
   }
-  SweepStrays();
+  if (in_place_) {
+    Changing();
+  } else {
+    SweepStrays(found_);
+  }
   return true;
-}
-
-bool DestinationFile::OpenInPlace(WriteFailure& failure) noexcept {
-  Handle file = kNoHandle;
-  int error = files.open_in_place(target_, file, old_size_);
-  file_ = file;
-  if (error == 0 && (stream_ = files.stream(file)) == nullptr) {
-    error = errno;
-  }
-  if (error != 0) {
-    return Fail(failure, WriteFailureKind::kOpenFailed, error);
-  }
-  in_place_ = true;
-  Changing();
-  return true;
-}
-
-// Removes the stray temporary files of ours in the directory: those a writer killed
-// before its file was in place left behind. A batch writes file after file into one
-// directory, and reading it for each would cost more than the conversions: a
-// process reads a directory at most once in kSweepSeconds, told by its name and the
-// clock without a system call (not by its identity: a new directory may get the
-// number of one just removed). One word for the whole process, with no lock: two
-// threads that race at worst both sweep, or skip a sweep that the next one makes.
-void DestinationFile::SweepStrays() noexcept {
-  static std::atomic<uint64_t> last_sweep{0};  // the name's hash, then the time
-  uint32_t name_hash = 2166136261U;            // FNV-1a
-  for (const auto unit : found_.directory_name) {
-    name_hash = (name_hash ^ static_cast<uint32_t>(unit)) * 16777619U;
-  }
-  const auto now = static_cast<uint32_t>(files.seconds_now());
-  const uint64_t last = last_sweep.load(std::memory_order_relaxed);
-  if (last != 0 && static_cast<uint32_t>(last >> 32U) == name_hash &&
-      now - static_cast<uint32_t>(last) < temporary_name::kSweepSeconds) {
-    return;
-  }
-  last_sweep.store((uint64_t{name_hash} << 32U) | now, std::memory_order_relaxed);
-  files.list(
-      found_,
-      [](void* context, const NativePath& name) {
-        if (IsTemporaryName(std::basic_string_view<platform::NativeChar>(name.c_str(), name.size()))) {
-          files.remove_if_stray(*static_cast<const platform::Located*>(context), name);
-        }
-      },
-      &found_);
 }
 
 bool DestinationFile::Reserve(uint64_t bytes, WriteFailure& failure) noexcept {
-  if (stream_ == nullptr || bytes == 0 || (!in_place_ && !unnamed_ && temporary_.empty())) {
+  if (file_ == kNoHandle || bytes == 0 || (!in_place_ && bytes < kPreallocateFrom)) {
     return true;  // a device or pipe written directly has no blocks
   }
-  int error = bytes > INT64_MAX ? EFBIG : 0;
-  if (error == 0 && in_place_) {
-    error = ReserveInPlace(file_, bytes, old_size_);
-  } else if (error == 0 && bytes >= kPreallocateFrom) {
+  if (!in_place_) {
     // For a new file a hint: a failure (a file system without it, no space) is left to the writes.
     (void)files.reserve(file_, bytes, -1);
+    return true;
   }
-  if (error != 0) {
-    failure = {WriteFailureKind::kWriteFailed, error};
-  }
-  return error == 0;
+  const int error = ReserveInPlace(file_, bytes, old_size_);
+  return error == 0 || Fail(failure, WriteFailureKind::kWriteFailed, error);
 }
 
 int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
@@ -297,51 +279,34 @@ int DestinationFile::MoveIntoPlace(Handle complete, int64_t size) noexcept {
   if (!replacing_ || (refused != EPERM && refused != EACCES)) {
     return refused;
   }
-  const int error = OverwriteWithCopy(target_, complete, size, refused);
-  if (error == 0) {
-    (void)files.remove(temporary_);
-    temporary_.Clear();
-  }
-  return error;
+  return OverwriteWithCopy(target_, complete, size, refused);  // the temporary file goes with Abandon
 }
 
 int DestinationFile::Write(const uint8_t* data, size_t size) noexcept {
   errno = 0;
-  if (std::fwrite(data, 1, size, stream_) == size) {
-    return 0;
-  }
-  return errno != 0 ? errno : EIO;
+  return std::fwrite(data, 1, size, stream_) == size ? 0 : LastError();
 }
 
 bool DestinationFile::Finish(WriteFailure& failure) noexcept {
   if (stream_ == nullptr) {
-    failure = {WriteFailureKind::kWriteFailed, EBADF};
-    return false;
+    return Fail(failure, WriteFailureKind::kWriteFailed, EBADF);
   }
   errno = 0;
-  int error = 0;
-  if (std::fflush(stream_) != 0) {
-    error = errno != 0 ? errno : EIO;
-  } else if (std::ferror(stream_) != 0) {
-    error = EIO;
-  }
+  int error = std::fflush(stream_) != 0 ? LastError() : (std::ferror(stream_) != 0 ? EIO : 0);
+  const long size = std::ftell(stream_);  // fails on a pipe, which needs no size
   if (error == 0 && in_place_) {
     // The new file may be shorter than the old one.
-    const long end = std::ftell(stream_);
-    error = end < 0 ? errno : files.truncate(file_, end);
+    error = size < 0 ? errno : files.truncate(file_, size);
   }
   // The complete file stays open (and held as being written) until it is in
   // place; the stream is closed first, so that a close error still counts.
   Handle complete = kNoHandle;
   if (error == 0 && (unnamed_ || !temporary_.empty())) {
     complete = files.duplicate(file_);
-    if (complete == kNoHandle) {
-      error = errno != 0 ? errno : EIO;
-    }
+    error = complete == kNoHandle ? LastError() : 0;
   }
-  const long size = std::ftell(stream_);
   if (std::fclose(stream_) != 0 && error == 0) {
-    error = errno != 0 ? errno : EIO;
+    error = LastError();
   }
   stream_ = nullptr;
   if (error == 0 && complete != kNoHandle) {
@@ -353,7 +318,6 @@ bool DestinationFile::Finish(WriteFailure& failure) noexcept {
   if (error != 0) {
     return Fail(failure, WriteFailureKind::kWriteFailed, error);
   }
-  temporary_.Clear();
   Abandon();  // closes the directory
   return true;
 }

@@ -55,8 +55,6 @@ class DestinationFile final : public ByteOutput {
   explicit DestinationFile(const char* path, void (*before_change)(void*) = nullptr,
                            void* context = nullptr) noexcept
       : path_(path), before_change_(before_change), change_context_(context) {}
-  DestinationFile(const DestinationFile&) = delete;
-  DestinationFile& operator=(const DestinationFile&) = delete;
   ~DestinationFile();
 
   // Creates the temporary file, then tells the file system that `size` bytes, the
@@ -84,10 +82,8 @@ class DestinationFile final : public ByteOutput {
   bool Fail(WriteFailure& failure, WriteFailureKind kind, int error) noexcept;
   bool Reserve(uint64_t bytes, WriteFailure& failure) noexcept;
   void Abandon() noexcept;
-  bool OpenInPlace(WriteFailure& failure) noexcept;
   // Gives the complete file `complete` (`size` bytes) the target's name. 0 or the errno.
   int MoveIntoPlace(platform::Handle complete, int64_t size) noexcept;
-  void SweepStrays() noexcept;
   void Changing() noexcept;
 
   const char* path_;

@@ -20,24 +20,6 @@ namespace {
 // on the overlap wins (bench/RESULTS.md).
 constexpr uint64_t kOverlapFrom = uint64_t{16} << 20;
 
-// Emits the header and the rows into a sink on `output` and hands everything over.
-bool EmitPlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& output, WriteFailure& outcome,
-              const WriteSettings& settings) noexcept {
-  const bool overlap = settings.allow_threads && PixelRowsSize(plan.params, image) >= kOverlapFrom;
-  ByteSink sink(output, overlap ? ByteSink::Mode::kOverlapped : ByteSink::Mode::kDirect);
-  if (!sink.ready()) {
-    outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
-    return false;
-  }
-  EmitFields(sink, plan.field_template, plan.values());
-  EmitPixelRows(sink, plan.params, image);
-  if (!sink.Flush()) {
-    outcome = {WriteFailureKind::kWriteFailed, sink.error_number()};
-    return false;
-  }
-  return true;
-}
-
 // Largest side the TGA header's 16-bit width and height fields can hold.
 constexpr int32_t kTgaMaxSide = 65535;
 
@@ -114,11 +96,11 @@ void EmitFields(ByteSink& sink, const char* field_template, std::span<const int3
 
 bool PlanImage(const char* field_template, std::span<const int32_t> values, const PixelStreamParams& params,
                const DecodedImage& image, LayoutPlan& plan) noexcept {
-  if (values.size() > plan.value_storage.size()) {
+  if (values.size() > plan.values.size()) {
     return false;
   }
   plan.field_template = field_template;
-  std::copy(values.begin(), values.end(), plan.value_storage.begin());
+  std::copy(values.begin(), values.end(), plan.values.begin());
   plan.value_count = values.size();
   plan.params = params;
   plan.file_size = FieldsSize(field_template, values.size()) + PixelRowsSize(params, image);
@@ -133,7 +115,16 @@ int WritePlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& out
   if (!output.Begin(plan.file_size, outcome)) {
     return 0;
   }
-  if (!EmitPlan(plan, image, output, outcome, settings)) {
+  const bool overlap = settings.allow_threads && PixelRowsSize(plan.params, image) >= kOverlapFrom;
+  ByteSink sink(output, overlap ? ByteSink::Mode::kOverlapped : ByteSink::Mode::kDirect);
+  if (!sink.ready()) {
+    outcome = {WriteFailureKind::kWriteFailed, ENOMEM};
+    return 0;
+  }
+  EmitFields(sink, plan.field_template, {plan.values.data(), plan.value_count});
+  EmitPixelRows(sink, plan.params, image);
+  if (!sink.Flush()) {
+    outcome = {WriteFailureKind::kWriteFailed, sink.error_number()};
     return 0;  // a destination file's temporary file goes with the output
   }
   return output.Finish(outcome) ? 1 : 0;

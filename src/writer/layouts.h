@@ -54,17 +54,11 @@ struct WriteSettings {
 // goes out: the header's field template and values, the pixel-stream parameters
 // (see EmitPixelRows), and the size of what they make.
 struct LayoutPlan {
-  static constexpr size_t kMaxFields = 32;
-
   const char* field_template = nullptr;
-  std::array<int32_t, kMaxFields> value_storage = {};
+  std::array<int32_t, 32> values = {};  // the first value_count of them
   size_t value_count = 0;
   PixelStreamParams params;
   uint64_t file_size = 0;
-
-  [[nodiscard]] std::span<const int32_t> values() const noexcept {
-    return {value_storage.data(), value_count};
-  }
 };
 
 // Plans a header of `field_template` and `values` followed by the image's pixel

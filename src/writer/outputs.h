@@ -76,7 +76,6 @@ class CallbackOutput final : public ByteOutput {
 // Release once the write succeeded; otherwise it is freed with the output.
 class BufferOutput final : public ByteOutput {
  public:
-  BufferOutput() = default;
   ~BufferOutput() { std::free(buffer_); }
 
   bool Begin(uint64_t size, WriteFailure& failure) noexcept override {

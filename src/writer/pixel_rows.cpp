@@ -36,17 +36,10 @@ consteval bool DivisionsBy255AreExact() {
 }
 static_assert(DivisionsBy255AreExact());
 
-// bg + ((d - bg) * alpha) / 255 with the division truncating toward zero, for a
-// background channel of 0 or 255 (the only kinds the vector routines handle too).
-template <uint8_t Bg>
-constexpr uint16_t Flatten(uint16_t d, uint16_t alpha) {
-  static_assert(Bg == 0 || Bg == 255);
-  if constexpr (Bg == 0) {
-    return Div255(static_cast<uint16_t>(d * alpha));
-  } else {
-    return static_cast<uint16_t>(255U - Div255(static_cast<uint16_t>((255U - d) * alpha)));
-  }
-}
+// The flattening below (and in the vector routines) handles background channels of 0 or 255 alone.
+static_assert((kBackgroundRed == 0 || kBackgroundRed == 255) &&
+              (kBackgroundGreen == 0 || kBackgroundGreen == 255) &&
+              (kBackgroundBlue == 0 || kBackgroundBlue == 255));
 
 // Writes `count` pixels; returns the new output position. Each pixel is packed
 // into one 32-bit word and stored whole: a 3-byte pixel's store overlaps the next
@@ -73,9 +66,13 @@ inline uint32_t PackColour(const uint8_t* src) {
   if constexpr (Channels <= 2) {
     return uint32_t{src[0]} * 0x010101U;
   } else if constexpr (Channels == 4 && !KeepAlpha) {
-    return uint32_t{Flatten<kBackgroundBlue>(src[2], src[3])} |
-           (uint32_t{Flatten<kBackgroundGreen>(src[1], src[3])} << 8U) |
-           (uint32_t{Flatten<kBackgroundRed>(src[0], src[3])} << 16U);
+    // bg + ((d - bg) * alpha) / 255 truncated toward zero: for bg = 255 that is
+    // 255 - ((255 - d) * alpha) / 255, and 255 - v is v ^ 255 for a byte.
+    const auto flatten = [alpha = src[3]](uint32_t d, uint32_t bg) {
+      return Div255(static_cast<uint16_t>((d ^ bg) * alpha)) ^ bg;
+    };
+    return flatten(src[2], kBackgroundBlue) | (flatten(src[1], kBackgroundGreen) << 8U) |
+           (flatten(src[0], kBackgroundRed) << 16U);
   } else {
     return uint32_t{src[2]} | (uint32_t{src[1]} << 8U) | (uint32_t{src[0]} << 16U);
   }
@@ -131,10 +128,6 @@ bool Writable(const DecodedImage& image) {
   return image.channels >= 1 && image.channels <= 4 && image.width >= 0 && image.height > 0;
 }
 
-size_t RowPad(const PixelStreamParams& params) {
-  return params.row_pad < 0 ? 0 : (params.row_pad > 3 ? 3 : static_cast<size_t>(params.row_pad));
-}
-
 size_t OutPixelBytes(const PixelStreamParams& params) { return params.keep_alpha ? 4 : 3; }
 
 }  // namespace
@@ -143,7 +136,8 @@ uint64_t PixelRowsSize(const PixelStreamParams& params, const DecodedImage& imag
   if (!Writable(image)) {
     return 0;
   }
-  const uint64_t row = static_cast<uint64_t>(image.width) * OutPixelBytes(params) + RowPad(params);
+  const uint64_t row =
+      static_cast<uint64_t>(image.width) * OutPixelBytes(params) + static_cast<uint64_t>(params.row_pad);
   return row * static_cast<uint64_t>(image.height);
 }
 
@@ -153,13 +147,11 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
   }
   const PixelRoutine routine = kRoutines[image.channels - 1][params.keep_alpha ? 1 : 0];
   const size_t out_pixel_bytes = OutPixelBytes(params);
-  const size_t row_pad = RowPad(params);
+  const auto row_pad = static_cast<size_t>(params.row_pad);
   const auto width = static_cast<size_t>(image.width);
   const auto channels = static_cast<size_t>(image.channels);
   const size_t row_bytes = image.row_stride != 0 ? image.row_stride : width * channels;
-  const auto height = static_cast<size_t>(image.height);
-
-  for (size_t row = height; row-- > 0;) {
+  for (auto row = static_cast<size_t>(image.height); row-- > 0;) {
     const uint8_t* src = image.pixels + row * row_bytes;
     size_t remaining = width;
     while (remaining > 0) {
@@ -171,9 +163,7 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
       src += count * channels;
       remaining -= count;
     }
-    if (row_pad > 0) {
-      sink.PutZeros(row_pad);
-    }
+    sink.PutZeros(row_pad);
     if (sink.failed()) {
       return;  // the file is abandoned; the rest of the image would be wasted work
     }
@@ -181,22 +171,18 @@ void EmitPixelRows(ByteSink& sink, const PixelStreamParams& params, const Decode
 }
 
 ByteSink::ByteSink(ByteOutput& output, [[maybe_unused]] Mode mode) noexcept : output_(&output) {
-#if defined(TARVELO_NO_HELPER_THREADS)
-  const size_t count = 1;
-#else
-  const size_t count = mode == Mode::kOverlapped ? kOverlappedBuffers : 1;
-#endif
-  buffers_ = static_cast<uint8_t*>(std::malloc(count * kCapacity));
-  current_ = buffers_;
 #if !defined(TARVELO_NO_HELPER_THREADS)
-  if (buffers_ != nullptr && count > 1) {
+  if (mode == Mode::kOverlapped) {
+    buffers_ = static_cast<uint8_t*>(std::malloc(kOverlappedBuffers * kCapacity));
     try {
-      writer_ = std::thread(&ByteSink::WriterLoop, this);
+      writer_ = buffers_ != nullptr ? std::thread(&ByteSink::WriterLoop, this) : std::thread();
     } catch (const std::system_error&) {
       // no thread to spare: write from this one, through the first buffer
     }
   }
 #endif
+  buffers_ = buffers_ != nullptr ? buffers_ : static_cast<uint8_t*>(std::malloc(kCapacity));
+  current_ = buffers_;
 }
 
 ByteSink::~ByteSink() {
@@ -230,12 +216,12 @@ void ByteSink::PutZeros(size_t count) noexcept {
   }
 }
 
-void ByteSink::WriteBlock(const Block& block) noexcept {
+void ByteSink::WriteBlock(const uint8_t* data, size_t size) noexcept {
   // After a failure the rest of the image is discarded: the file is abandoned.
-  if (block.size == 0 || failed()) {
+  if (size == 0 || failed()) {
     return;
   }
-  const int error = output_->Write(block.data, block.size);
+  const int error = output_->Write(data, size);
   if (error != 0) {
     int expected = 0;
     (void)error_number_.compare_exchange_strong(expected, error);
@@ -244,7 +230,7 @@ void ByteSink::WriteBlock(const Block& block) noexcept {
 
 void ByteSink::HandOver() noexcept {
   if (!overlapped()) {
-    WriteBlock({current_, used_});
+    WriteBlock(current_, used_);
     used_ = 0;
     return;
   }
@@ -272,9 +258,8 @@ void ByteSink::WriterLoop() noexcept {
       return;  // stopping, and everything handed over has been written
     }
     const size_t slot = written_ % kOverlappedBuffers;
-    const Block block{buffers_ + slot * kCapacity, sizes_[slot]};
     lock.unlock();
-    WriteBlock(block);
+    WriteBlock(buffers_ + slot * kCapacity, sizes_[slot]);
     lock.lock();
     ++written_;
     written_changed_.notify_one();

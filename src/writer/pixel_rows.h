@@ -41,11 +41,9 @@ class ByteSink {
 
   enum class Mode { kDirect, kOverlapped };
 
-  // kOverlapped falls back to kDirect when no thread can be started. The output
+  // kOverlapped falls back to kDirect when no thread or buffers can be had. The output
   // must outlive the sink.
   explicit ByteSink(ByteOutput& output, Mode mode = Mode::kDirect) noexcept;
-  ByteSink(const ByteSink&) = delete;
-  ByteSink& operator=(const ByteSink&) = delete;
   ~ByteSink();
 
   // False when the staging buffer could not be allocated.
@@ -73,13 +71,8 @@ class ByteSink {
   [[nodiscard]] int error_number() const noexcept { return error_number_.load(std::memory_order_relaxed); }
 
  private:
-  struct Block {
-    uint8_t* data;
-    size_t size;
-  };
-
   void HandOver() noexcept;
-  void WriteBlock(const Block& block) noexcept;
+  void WriteBlock(const uint8_t* data, size_t size) noexcept;
 
   ByteOutput* output_;
   uint8_t* buffers_ = nullptr;  // from malloc

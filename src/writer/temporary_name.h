@@ -14,11 +14,8 @@ namespace tarvelo {
 // match (IsTemporaryName), so both read this one pattern.
 namespace temporary_name {
 
-inline constexpr std::string_view kMark = ".tarvelo-";
-inline constexpr std::string_view kEnd = ".tmp";
-inline constexpr size_t kDigits = 12;
-// What follows the stem.
-inline constexpr size_t kTail = kMark.size() + kDigits + kEnd.size();
+// What follows the stem; each '#' stands for a lower-case hex digit.
+inline constexpr std::string_view kTail = ".tarvelo-############.tmp";
 // Keeps the whole name under the 255 characters (or bytes) a name may have.
 inline constexpr size_t kMaxStem = 96;
 
@@ -34,21 +31,14 @@ inline constexpr uint64_t kSweepSeconds = 60;
 template <typename Char>
 platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory,
                                        const platform::PathText<Char>& name, uint64_t bits) {
-  using temporary_name::kDigits;
-  platform::PathText<Char> path = directory;
-  const auto append = [&path](std::string_view text) {
-    for (const char letter : text) {
-      path.Append(Char(letter));
-    }
-  };
-  append(".");
-  path.Append(name.c_str(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
-  append(temporary_name::kMark);
   static constexpr char kHex[] = "0123456789abcdef";
-  for (size_t digit = 0; digit < kDigits; ++digit, bits >>= 4U) {
-    append({&kHex[bits & 0xFU], 1});
+  platform::PathText<Char> path = directory;
+  path.Append(Char('.'));
+  path.Append(name.c_str(), name.size() < temporary_name::kMaxStem ? name.size() : temporary_name::kMaxStem);
+  for (const char letter : temporary_name::kTail) {
+    path.Append(Char(letter == '#' ? kHex[bits & 0xFU] : letter));
+    bits >>= letter == '#' ? 4U : 0U;
   }
-  append(temporary_name::kEnd);
   return path;
 }
 
@@ -56,17 +46,15 @@ platform::PathText<Char> TemporaryName(const platform::PathText<Char>& directory
 // pattern.
 template <typename Char>
 bool IsTemporaryName(std::basic_string_view<Char> name) {
-  using namespace temporary_name;
-  if (name.size() < kTail + 2 || name.front() != Char('.')) {
+  using temporary_name::kTail;
+  if (name.size() < kTail.size() + 2 || name.front() != Char('.')) {
     return false;
   }
-  for (size_t index = 0; index < kTail; ++index) {
-    const Char unit = name[name.size() - kTail + index];
-    if (index >= kMark.size() && index < kMark.size() + kDigits) {
-      if ((unit < Char('0') || unit > Char('9')) && (unit < Char('a') || unit > Char('f'))) {
-        return false;
-      }
-    } else if (unit != Char(index < kMark.size() ? kMark[index] : kEnd[index - kMark.size() - kDigits])) {
+  const Char* unit = name.data() + name.size() - kTail.size();
+  for (const char letter : kTail) {
+    const Char u = *unit++;
+    const bool hex = (u >= Char('0') && u <= Char('9')) || (u >= Char('a') && u <= Char('f'));
+    if (letter == '#' ? !hex : u != Char(letter)) {
       return false;
     }
   }
@@ -78,10 +66,10 @@ bool IsTemporaryName(std::basic_string_view<Char> name) {
 // not be whole.
 template <typename Char>
 std::basic_string_view<Char> TemporaryStem(std::basic_string_view<Char> name) {
-  if (name.size() < temporary_name::kTail + 2) {
+  if (name.size() < temporary_name::kTail.size() + 2) {
     return {};
   }
-  const std::basic_string_view<Char> stem(name.data() + 1, name.size() - temporary_name::kTail - 1);
+  const std::basic_string_view<Char> stem(name.data() + 1, name.size() - temporary_name::kTail.size() - 1);
   return stem.size() < temporary_name::kMaxStem ? stem : std::basic_string_view<Char>();
 }
 
