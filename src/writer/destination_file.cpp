@@ -69,9 +69,12 @@ int CopyBytes(Handle from, Handle to, int64_t size) {
   for (int64_t at = 0; at < size && error == 0;) {
     size_t got = 0;
     error = files.read_at(from, block, capacity, at, got);
+    // A call that moves nothing and says nothing (the file cut short meanwhile) ends the copy.
+    error = error == 0 && got == 0 ? EIO : error;
     for (size_t put = 0; error == 0 && put < got;) {
       size_t wrote = 0;
       error = files.write_at(to, block + put, got - put, at + static_cast<int64_t>(put), wrote);
+      error = error == 0 && wrote == 0 ? EIO : error;
       put += wrote;
     }
     at += static_cast<int64_t>(got);

@@ -177,6 +177,32 @@ TEST(InPlaceWithoutReservationTest, GrowsTheFileFirstOrLeavesItAsItWas) {
   }
 }
 
+// The copy over a file in place ends, with EIO, when a read or a write moves no byte
+// and reports no error (the complete file cut short by another writer), instead of
+// asking again for ever.
+TEST(InPlaceCopyTest, AReadOrWriteThatMovesNothingEndsTheCopy) {
+  TempDir dir;
+  const Image picture = MakeTestImage(4, 3, 3);
+  const DecodedImage image = {.width = 4, .height = 3, .channels = 3, .pixels = picture.pixels.data()};
+  const std::string target = dir.File("old.tga");
+  const FileSystem saved = files;
+  for (const bool reading : {true, false}) {
+    WriteFileBytes(target, {'o', 'l', 'd'});
+    files.replace = [](const NativePath&, const NativePath&) { return EACCES; };  // in place
+    if (reading) {
+      files.read_at = [](Handle, void*, size_t, int64_t, size_t& got) { return got = 0, 0; };
+    } else {
+      files.write_at = [](Handle, const void*, size_t, int64_t, size_t& put) { return put = 0, 0; };
+    }
+    WriteFailure failure;
+    const int result = WriteTgaFile(target.c_str(), image, &failure);
+    files = saved;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(failure.error_number, EIO);
+    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"old.tga"}));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(EachPrimitive, FileSystemFaultTest, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault>& info) {
                            return std::string(info.param.name);
