@@ -150,56 +150,61 @@ TEST(BeforeChangingTest, ComesOnceWhileTheDestinationIsStillAsItWas) {
   EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"new.tga", "old.tga"}));
 }
 
-// Where the system cannot reserve (ENOTSUP), an overwrite in place grows the file
-// before an old byte is overwritten; a grow that fails leaves the old bytes alone.
-TEST(InPlaceWithoutReservationTest, GrowsTheFileFirstOrLeavesItAsItWas) {
-  TempDir dir;
-  const Image picture = MakeTestImage(4, 3, 3);
-  const DecodedImage image = {.width = 4, .height = 3, .channels = 3, .pixels = picture.pixels.data()};
-  const std::string fresh = dir.File("fresh.tga");
-  ASSERT_EQ(WriteTgaFile(fresh.c_str(), image), 1);
-  const std::string target = dir.File("old.tga");
-  const FileSystem saved = files;
+// An overwrite in place (the rename refused, as in a sticky directory for another
+// user's file) of old.tga with a 4x3 image, under the faults each test injects.
+class InPlaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(target_, {'o', 'l', 'd'});
+    files.replace = [](const NativePath&, const NativePath&) { return EACCES; };
+  }
+  void TearDown() override { files = saved_; }
+  int Write(WriteFailure& failure) {
+    const int result = WriteTgaFile(target_.c_str(), image_, &failure);
+    files = saved_;
+    return result;
+  }
+
+  const FileSystem saved_ = files;
+  TempDir dir_;
+  const Image picture_ = MakeTestImage(4, 3, 3);
+  const DecodedImage image_ = {.width = 4, .height = 3, .channels = 3, .pixels = picture_.pixels.data()};
+  const std::string target_ = dir_.File("old.tga");
+};
+
+// Where the system cannot reserve (ENOTSUP), the file grows before an old byte is
+// overwritten; a grow that fails leaves the old bytes alone.
+TEST_F(InPlaceTest, WithoutReservationGrowsTheFileFirstOrLeavesItAsItWas) {
+  const std::string fresh = dir_.File("fresh.tga");
+  ASSERT_EQ(WriteTgaFile(fresh.c_str(), image_), 1);
   for (const bool grows : {true, false}) {
-    WriteFileBytes(target, {'o', 'l', 'd'});
-    files.replace = [](const NativePath&, const NativePath&) { return EACCES; };  // in place
+    SetUp();
     files.reserve = [](Handle, uint64_t, int64_t) { return ENOTSUP; };
     if (!grows) {
       files.truncate = [](Handle, int64_t) { return ENOSPC; };
     }
     WriteFailure failure;
-    const int result = WriteTgaFile(target.c_str(), image, &failure);
-    files = saved;
-    EXPECT_EQ(result, grows ? 1 : 0);
+    EXPECT_EQ(Write(failure), grows ? 1 : 0);
     EXPECT_EQ(failure.error_number, grows ? 0 : ENOSPC);
-    EXPECT_EQ(ReadFileBytes(target), grows ? ReadFileBytes(fresh) : (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"fresh.tga", "old.tga"}));
+    EXPECT_EQ(ReadFileBytes(target_), grows ? ReadFileBytes(fresh) : (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ListDirectory(dir_.path()), (std::vector<std::string>{"fresh.tga", "old.tga"}));
   }
 }
 
-// The copy over a file in place ends, with EIO, when a read or a write moves no byte
-// and reports no error (the complete file cut short by another writer), instead of
-// asking again for ever.
-TEST(InPlaceCopyTest, AReadOrWriteThatMovesNothingEndsTheCopy) {
-  TempDir dir;
-  const Image picture = MakeTestImage(4, 3, 3);
-  const DecodedImage image = {.width = 4, .height = 3, .channels = 3, .pixels = picture.pixels.data()};
-  const std::string target = dir.File("old.tga");
-  const FileSystem saved = files;
+// The copy ends, with EIO, when a read or a write moves no byte and reports no error
+// (the complete file cut short by another writer), instead of asking again for ever.
+TEST_F(InPlaceTest, AReadOrWriteThatMovesNothingEndsTheCopy) {
   for (const bool reading : {true, false}) {
-    WriteFileBytes(target, {'o', 'l', 'd'});
-    files.replace = [](const NativePath&, const NativePath&) { return EACCES; };  // in place
+    SetUp();
     if (reading) {
       files.read_at = [](Handle, void*, size_t, int64_t, size_t& got) { return got = 0, 0; };
     } else {
       files.write_at = [](Handle, const void*, size_t, int64_t, size_t& put) { return put = 0, 0; };
     }
     WriteFailure failure;
-    const int result = WriteTgaFile(target.c_str(), image, &failure);
-    files = saved;
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Write(failure), 0);
     EXPECT_EQ(failure.error_number, EIO);
-    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{"old.tga"}));
+    EXPECT_EQ(ListDirectory(dir_.path()), (std::vector<std::string>{"old.tga"}));
   }
 }
 
