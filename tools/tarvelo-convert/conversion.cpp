@@ -102,11 +102,11 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::second
   // The time limit on a thread of its own, which waits for the conversion's end.
   std::atomic<int> limit{time_limit.count() != 0 ? kArmed : kEnded};
   std::promise<void> finished;
-  std::jthread watchdog;  // joined as the conversion returns
+  std::thread watchdog;
   if (time_limit.count() != 0) {
     const std::string line =
         FailureLine(shown_source, "timed out after " + std::to_string(time_limit.count()) + " s");
-    watchdog = std::jthread([&limit, line, ended = finished.get_future(), time_limit] {
+    watchdog = std::thread([&limit, line, ended = finished.get_future(), time_limit] {
       int armed = kArmed;
       if (ended.wait_for(time_limit) == std::future_status::timeout &&
           limit.compare_exchange_strong(armed, kStruck)) {
@@ -119,6 +119,9 @@ ConversionOutcome ConvertInProcess(const ConversionJob& job, std::chrono::second
       ConvertJob(job, source_bytes ? &*source_bytes : nullptr, EndTimeLimit, &limit);
   EndTimeLimit(&limit);
   finished.set_value();
+  if (watchdog.joinable()) {
+    watchdog.join();
+  }
   return OutcomeOfStatus(job, status, detail);
 }
 
