@@ -127,7 +127,8 @@ void BM_WholeFileToPageCache(benchmark::State& state) {
                      ("tarvelo-bench-" + std::to_string(getpid()) + (IsTga(state) ? ".tga" : ".bmp")))
                         .string();
   tarvelo::LayoutPlan plan;
-  if (!tarvelo::LayoutOf(IsTga(state) ? tarvelo::Layout::kTga : tarvelo::Layout::kBmp).plan(image, plan)) {
+  const auto layout = IsTga(state) ? tarvelo::Layout::kTga : tarvelo::Layout::kBmp;
+  if (!tarvelo::FindLayout(static_cast<int>(layout))->plan(image, plan)) {
     state.SkipWithError("image too large");
     return;
   }

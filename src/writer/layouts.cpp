@@ -130,8 +130,6 @@ int WritePlan(const LayoutPlan& plan, const DecodedImage& image, ByteOutput& out
   return output.Finish(outcome) ? 1 : 0;
 }
 
-const LayoutEntry& LayoutOf(Layout layout) noexcept { return *FindLayout(static_cast<int>(layout)); }
-
 const LayoutEntry* FindLayout(int value) noexcept {
   for (const LayoutEntry& entry : kLayouts) {
     if (static_cast<int>(entry.layout) == value) {

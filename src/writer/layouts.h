@@ -93,9 +93,6 @@ struct LayoutEntry {
   const char* too_large;  // why an image the plan refuses does not fit
 };
 
-// The row of a layout.
-const LayoutEntry& LayoutOf(Layout layout) noexcept;
-
 // The row of a layout's value; null for a value that names none (a C caller's int).
 const LayoutEntry* FindLayout(int value) noexcept;
 

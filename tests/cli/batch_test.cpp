@@ -82,6 +82,12 @@ TEST_F(Batch, SourcesWithTheSameStemStopTheBatchBeforeAnythingIsWritten) {
                             "directories with -r or --parents, or convert them apart\n");
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(ListDirectory(out).empty());
+  // Names that differ only in case write one file where the volume ignores case.
+  const ToolResult cased = RunTool({"--to", "tga", "-o", out, dir_.File("a.png"), dir_.File("A.jpg")});
+  EXPECT_EQ(cased.exit_code, 1);
+  EXPECT_NE(cased.err.find(" would both write " + out + "/A.tga: nothing was converted"), std::string::npos)
+      << cased.err;
+  EXPECT_TRUE(ListDirectory(out).empty());
 }
 
 TEST_F(Batch, AllConvertedExitsZeroWithNothingOnAPipedStderr) {

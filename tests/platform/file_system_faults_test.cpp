@@ -117,7 +117,7 @@ TEST(BeforeChangingTest, ComesOnceWhileTheDestinationIsStillAsItWas) {
   };
   const auto write = [&image](Seen& seen) {
     LayoutPlan plan;
-    EXPECT_TRUE(LayoutOf(Layout::kTga).plan(image, plan));
+    EXPECT_TRUE(FindLayout(static_cast<int>(Layout::kTga))->plan(image, plan));
     DestinationFile output(
         seen.path.c_str(),
         [](void* context) {

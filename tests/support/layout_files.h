@@ -16,7 +16,7 @@ inline int WriteLayoutFile(Layout layout, const char* path, const DecodedImage& 
   WriteFailure local;
   WriteFailure& outcome = failure != nullptr ? *failure : local;
   LayoutPlan plan;
-  if (!LayoutOf(layout).plan(image, plan)) {
+  if (!FindLayout(static_cast<int>(layout))->plan(image, plan)) {
     outcome = {WriteFailureKind::kTooLarge, 0};
     return 0;
   }

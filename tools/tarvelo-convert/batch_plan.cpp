@@ -82,7 +82,9 @@ void Walk(const fs::path& directory, const fs::path& below,
 // with a line on stderr, when two sources would write one file.
 bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
   std::string collision;
-  std::map<std::string, std::string> claimed;  // relative destination -> source writing it
+  // Relative destination, in lower case -> source writing it: on FAT and NTFS volumes
+  // "X.tga" and "x.tga" are one file, and the second conversion would replace the first.
+  std::map<std::string, std::string> claimed;
   const auto add = [&](const std::string& source, const fs::path& below, std::string refusal) {
     PlannedConversion entry{{source, "", rules.layout, rules.max_pixels}, "", std::move(refusal)};
     const fs::path name = PathOf(source).filename();
@@ -92,7 +94,7 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
     if (entry.refusal.empty()) {
       entry.relative = Utf8Of((below / name.stem()).lexically_normal()) + rules.output_extension;
       entry.job.destination = Utf8Of(PathOf(rules.output_directory) / PathOf(entry.relative));
-      const auto [earlier, fresh] = claimed.emplace(entry.relative, source);
+      const auto [earlier, fresh] = claimed.emplace(Lowercase(entry.relative), source);
       if (!fresh && collision.empty()) {
         collision = earlier->second + " and " + source + " would both write " + entry.job.destination;
       }
