@@ -73,7 +73,7 @@ def plan(
     sources: Sequence[str], output_dir: str, layout: _api.Layout
 ) -> Tuple[List[Tuple[str, str]], Dict[str, str]]:
     """Pairs each source with output_dir/<stem>.tga|bmp. A source whose output name an
-    earlier source already has (same stem in another folder, or listed twice) is not
+    earlier source already has (same stem in another folder, in any case, or listed twice) is not
     paired but failed, so that no output is written twice from different sources."""
     pairs: List[Tuple[str, str]] = []
     failed: Dict[str, str] = {}
@@ -82,10 +82,11 @@ def plan(
     for source in sources:
         stem = os.path.splitext(os.path.basename(source))[0]
         destination = os.path.join(output_dir, stem + extension)
-        if destination in owner:
-            failed[source] = f"same output name {os.path.basename(destination)!r} as {owner[destination]}"
+        claim = destination.lower()  # "X.tga" and "x.tga" are one file on FAT and NTFS
+        if claim in owner:
+            failed[source] = f"same output name {os.path.basename(destination)!r} as {owner[claim]}"
             continue
-        owner[destination] = source
+        owner[claim] = source
         pairs.append((source, destination))
     return pairs, failed
 

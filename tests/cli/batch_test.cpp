@@ -82,11 +82,18 @@ TEST_F(Batch, SourcesWithTheSameStemStopTheBatchBeforeAnythingIsWritten) {
                             "directories with -r or --parents, or convert them apart\n");
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(ListDirectory(out).empty());
-  // Names that differ only in case write one file where the volume ignores case.
-  const ToolResult cased = RunTool({"--to", "tga", "-o", out, dir_.File("a.png"), dir_.File("A.jpg")});
-  EXPECT_EQ(cased.exit_code, 1);
-  EXPECT_NE(cased.err.find(" would both write " + out + "/A.tga: nothing was converted"), std::string::npos)
-      << cased.err;
+  // Every collision is named, a dry run's too; names that differ only in case write
+  // one file where the volume ignores case.
+  const ToolResult every = RunTool({"-n", "--to", "tga", "-o", out, dir_.File("a.png"), dir_.File("a.jpg"),
+                                    dir_.File("b.jpg"), dir_.File("B.jpg")});
+  EXPECT_EQ(every.exit_code, 1);
+  const std::string advice =
+      ": nothing was converted; keep the sources' directories with -r or --parents, "
+      "or convert them apart\n";
+  EXPECT_EQ(every.err, "tarvelo-convert: " + dir_.File("a.png") + " and " + dir_.File("a.jpg") +
+                           " would both write " + out + "/a.tga" + advice +
+                           "tarvelo-convert: " + dir_.File("b.jpg") + " and " + dir_.File("B.jpg") +
+                           " would both write " + out + "/B.tga" + advice);
   EXPECT_TRUE(ListDirectory(out).empty());
 }
 

@@ -79,9 +79,9 @@ void Walk(const fs::path& directory, const fs::path& below,
 // directory; under -r, in the directories that lead to it from its SOURCE; with
 // --parents, in its own path (leading "/" and "." dropped, ".." refused). Names
 // without a stem ("..", "dir/") and, without -r, directories are refused. False,
-// with a line on stderr, when two sources would write one file.
+// with a line on stderr for each, when two sources would write one file.
 bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
-  std::string collision;
+  std::vector<std::string> collisions;
   // Relative destination, in lower case -> source writing it: on FAT and NTFS volumes
   // "X.tga" and "x.tga" are one file, and the second conversion would replace the first.
   std::map<std::string, std::string> claimed;
@@ -95,8 +95,9 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
       entry.relative = Utf8Of((below / name.stem()).lexically_normal()) + rules.output_extension;
       entry.job.destination = Utf8Of(PathOf(rules.output_directory) / PathOf(entry.relative));
       const auto [earlier, fresh] = claimed.emplace(Lowercase(entry.relative), source);
-      if (!fresh && collision.empty()) {
-        collision = earlier->second + " and " + source + " would both write " + entry.job.destination;
+      if (!fresh) {
+        collisions.push_back(earlier->second + " and " + source + " would both write " +
+                             entry.job.destination);
       }
     }
     entries->push_back(std::move(entry));
@@ -122,13 +123,13 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
       }
     }
   }
-  if (!collision.empty()) {
+  for (const std::string& collision : collisions) {
     (void)std::fprintf(stderr, "tarvelo-convert: %s: nothing was converted; %s\n", collision.c_str(),
                        rules.recursive || rules.parents
                            ? "convert one of them apart"
                            : "keep the sources' directories with -r or --parents, or convert them apart");
   }
-  return collision.empty();
+  return collisions.empty();
 }
 
 // A dry run's stand-in for MakeDirectoriesBelow: ENOTDIR when something other
