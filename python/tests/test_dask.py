@@ -59,9 +59,9 @@ def test_plan_refuses_duplicate_output_names():
     pairs, failed = tarvelo.dask.plan(
         ["a/x.png", "b/x.jpg", "a/y.png", "a/x.png", "c/X.png"], "out", tarvelo.Layout.TGA
     )
-    assert pairs == [("a/x.png", os.path.join("out", "x.tga")), ("a/y.png", os.path.join("out", "y.tga")),
-                     ("c/X.png", os.path.join("out", "X.tga"))]
-    assert set(failed) == {"b/x.jpg", "a/x.png"} and "a/x.png" in failed["b/x.jpg"]
+    # X.tga and x.tga are one file on FAT and NTFS volumes.
+    assert pairs == [("a/x.png", os.path.join("out", "x.tga")), ("a/y.png", os.path.join("out", "y.tga"))]
+    assert set(failed) == {"b/x.jpg", "a/x.png", "c/X.png"} and "a/x.png" in failed["c/X.png"]
 
 
 def test_cluster_converts_every_file(cluster, sources, tmp_path):
@@ -85,20 +85,17 @@ def test_failures_are_reported_by_file(cluster, sources, tmp_path):
     broken.write_bytes(b"\x89PNG\r\n\x1a\n garbage")
     twin = tmp_path / "in" / "image0001.png"  # same stem as a source in the other folder
     twin.write_bytes(png(pattern(2, 2, 3)))
-    cased = tmp_path / "in" / "IMAGE0002.png"  # one file with image0002's output where case is ignored
-    cased.write_bytes(png(pattern(2, 2, 3)))
     chosen = sorted(images)[:10]
     output_dir = tmp_path / "out"
     output_dir.mkdir()
     summary = tarvelo.dask.convert_many(
-        cluster, chosen + [str(broken), str(twin), str(cased), str(tmp_path / "missing.png")], output_dir, "tga", chunk_size=3,
+        cluster, chosen + [str(broken), str(twin), str(tmp_path / "missing.png")], output_dir, "tga", chunk_size=3,
         progress=True,
     )
     assert sorted(summary.converted) == chosen
-    assert set(summary.failed) == {str(broken), str(twin), str(cased), str(tmp_path / "missing.png")}
+    assert set(summary.failed) == {str(broken), str(twin), str(tmp_path / "missing.png")}
     assert summary.failed[str(broken)].startswith("source unreadable")
     assert "same output name" in summary.failed[str(twin)]
-    assert "same output name" in summary.failed[str(cased)]
     assert sorted(os.listdir(output_dir)) == sorted(os.path.basename(p)[:-4] + ".tga" for p in chosen)
 
 
