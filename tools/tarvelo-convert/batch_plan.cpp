@@ -124,10 +124,13 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
     }
   }
   for (const std::string& collision : collisions) {
-    (void)std::fprintf(stderr, "tarvelo-convert: %s: nothing was converted; %s\n", collision.c_str(),
-                       rules.recursive || rules.parents
-                           ? "convert one of them apart"
-                           : "keep the sources' directories with -r or --parents, or convert them apart");
+    (void)std::fputs(
+        FailureLine(collision, rules.recursive || rules.parents
+                                   ? "nothing was converted; convert one of them apart"
+                                   : "nothing was converted; keep the sources' directories with -r "
+                                     "or --parents, or convert them apart")
+            .c_str(),
+        stderr);
   }
   return collisions.empty();
 }
