@@ -123,14 +123,13 @@ bool PlanBatch(const Options& rules, std::vector<PlannedConversion>* entries) {
       }
     }
   }
+  const std::string advice =
+      std::string("nothing was converted; ") +
+      (rules.recursive || rules.parents
+           ? "convert one of them apart"
+           : "keep the sources' directories with -r or --parents, or convert them apart");
   for (const std::string& collision : collisions) {
-    (void)std::fputs(
-        FailureLine(collision, rules.recursive || rules.parents
-                                   ? "nothing was converted; convert one of them apart"
-                                   : "nothing was converted; keep the sources' directories with -r "
-                                     "or --parents, or convert them apart")
-            .c_str(),
-        stderr);
+    (void)std::fputs(FailureLine(collision, advice).c_str(), stderr);
   }
   return collisions.empty();
 }
