@@ -14,3 +14,16 @@ source_version() {
   apt-cache "${apt_options[@]}" showsrc --only-source "$1" 2>/dev/null |
     sed -n 's/^Version: //p' | sort -V | tail -n 1
 }
+# Removes a source build's work directory `$2`; when the script is failing (status
+# `$1`), first prints the end of the configure and CMake logs in it, which say why
+# a configure step failed and would go with the directory.
+remove_work() {
+  if [ "$1" -ne 0 ]; then
+    find "$2" \( -name config.log -o -name CMakeError.log \) -printf '%T@ %p\n' 2>/dev/null | sort -n |
+      tail -n 2 | while read -r _ file; do
+        printf '\n--- the end of %s\n' "$file" >&2
+        tail -n 40 "$file" >&2
+      done
+  fi
+  rm -rf "$2"
+}

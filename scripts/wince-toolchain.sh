@@ -34,7 +34,7 @@ if [ -f "$prefix/.complete" ]; then
 else
   started=$SECONDS
   work=$cache/work-wince.$$
-  trap 'rm -rf "$work"' EXIT
+  trap 'remove_work $? "$work"' EXIT
   mkdir -p "$work/download"
   (cd "$work/download" && apt-get "${apt_options[@]}" source --download-only -qq "binutils=$version" >&2)
   dpkg-source --no-check -x "$work"/download/binutils_*.dsc "$work/src" >/dev/null

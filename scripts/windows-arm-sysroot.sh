@@ -62,7 +62,7 @@ done
 
 if [ "${#wanted[@]}" -gt 0 ]; then
   work=$cache/work.$$
-  trap 'rm -rf "$work"' EXIT
+  trap 'remove_work $? "$work"' EXIT
   mkdir -p "$work/download"
   started=$SECONDS
   (cd "$work/download" &&
